@@ -1,0 +1,11 @@
+// The commands of tga-host. Each drives the plug-in only through its exports.
+#pragma once
+
+#include "PluginLoader.h"
+
+#include <string>
+#include <vector>
+
+using Args = std::vector<std::string>;
+
+int CmdAbout(Plugin &plugin, const Args &args);

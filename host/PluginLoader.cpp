@@ -1,0 +1,117 @@
+#include "PluginLoader.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <unistd.h>
+#endif
+
+#include <climits>
+
+namespace {
+
+void *OpenLibrary(const std::string &path, std::string *error) {
+#if defined(_WIN32)
+  HMODULE m = LoadLibraryA(path.c_str());
+  if (!m && error)
+    *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+  return reinterpret_cast<void *>(m);
+#else
+  void *m = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!m && error)
+    *error = dlerror();
+  return m;
+#endif
+}
+
+void *FindSymbol(void *module, const char *name) {
+#if defined(_WIN32)
+  return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(module), name));
+#else
+  return dlsym(module, name);
+#endif
+}
+
+void CloseLibrary(void *module) {
+#if defined(_WIN32)
+  FreeLibrary(static_cast<HMODULE>(module));
+#else
+  dlclose(module);
+#endif
+}
+
+template <class F> bool Resolve(void *module, const char *name, F *out, std::string *missing) {
+  void *p = FindSymbol(module, name);
+  if (!p) {
+    *missing = name;
+    return false;
+  }
+  *out = reinterpret_cast<F>(p);
+  return true;
+}
+
+} // namespace
+
+Plugin::~Plugin() { Unload(); }
+
+void Plugin::Unload() {
+  if (module_)
+    CloseLibrary(module_);
+  module_ = nullptr;
+  api_ = PluginApi();
+}
+
+void *Plugin::Symbol(const char *name) const { return module_ ? FindSymbol(module_, name) : nullptr; }
+
+bool Plugin::Load(const std::string &path, std::string *error) {
+  Unload();
+  void *m = OpenLibrary(path, error);
+  if (!m)
+    return false;
+  PluginApi a;
+  std::string missing;
+#define TLP_RESOLVE(name) Resolve(m, #name, &a.name, &missing)
+  bool ok = TLP_RESOLVE(PLUGINCALLBACK) && TLP_RESOLVE(PLUGOUTCALLBACK) &&
+            TLP_RESOLVE(UNITED_SupportedInformation) && TLP_RESOLVE(UNITED_Verbose) &&
+            TLP_RESOLVE(IMPORT_InterfaceVersion) && TLP_RESOLVE(IMPORT_SupportedExtensions) &&
+            TLP_RESOLVE(IMPORT_ValidFileCheck) && TLP_RESOLVE(IMPORT_ImageInformation) &&
+            TLP_RESOLVE(IMPORT_CreateImage) && TLP_RESOLVE(IMPORT_CreatePreviewImage) &&
+            TLP_RESOLVE(IMPORT_FreeImage) && TLP_RESOLVE(EXPORT_InterfaceVersion) &&
+            TLP_RESOLVE(EXPORT_SupportedExtensions) && TLP_RESOLVE(EXPORT_EnterOption) &&
+            TLP_RESOLVE(EXPORT_LeaveOption) && TLP_RESOLVE(EXPORT_BeforeTransform) &&
+            TLP_RESOLVE(EXPORT_WriteToFile);
+#undef TLP_RESOLVE
+  if (ok) {
+    a.ExportOptionForm = static_cast<void **>(FindSymbol(m, "_ExportOptionForm"));
+    if (!a.ExportOptionForm) {
+      missing = "_ExportOptionForm";
+      ok = false;
+    }
+  }
+  if (!ok) {
+    if (error)
+      *error = path + " does not export " + missing;
+    CloseLibrary(m);
+    return false;
+  }
+  module_ = m;
+  api_ = a;
+  return true;
+}
+
+std::string DefaultPluginPath() {
+#if defined(_WIN32)
+  char buf[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+  std::string self(buf, n);
+  auto slash = self.find_last_of("\\/");
+#else
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  std::string self = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+  auto slash = self.find_last_of('/');
+#endif
+  std::string dir = slash == std::string::npos ? std::string(".") : self.substr(0, slash);
+  return dir + "/Targa.tlp";
+}

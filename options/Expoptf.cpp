@@ -1,0 +1,5 @@
+#include "Expoptf.h"
+
+extern "C" {
+TExportOptionForm *_ExportOptionForm = nullptr;
+}

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every preset and runs every test:
+#   native (GCC), native with AddressSanitizer and UndefinedBehaviorSanitizer,
+#   the Windows builds under Wine (x86-64 and the i686 product), and a
+#   bounded libFuzzer run of the decoder.
+# Ends with one summary line per suite and a total.
+set -uo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+FUZZ_SECONDS=${FUZZ_SECONDS:-120}
+logs=$root/build/logs
+summary=()
+passed=0
+failed=0
+
+run() { echo "+ $*"; "$@"; }
+
+bash scripts/setup-machine.sh || { echo "machine setup failed"; exit 1; }
+mkdir -p "$logs"
+
+# One suite: configure, build, test. Records one summary line.
+suite() {
+  local preset=$1 log=$logs/$1.log
+  echo "=== $preset"
+  if ! run cmake --preset "$preset" >"$log" 2>&1 || ! run cmake --build --preset "$preset" -j"$(nproc)" >>"$log" 2>&1; then
+    tail -n 40 "$log"
+    summary+=("$preset: BUILD FAILED")
+    failed=$((failed + 1))
+    return
+  fi
+  run ctest --preset "$preset" --output-on-failure -V >>"$log" 2>&1
+  local rc=$?
+  grep -E '^\s*[0-9]+: \[  (PASSED|FAILED) |^\s*[0-9]+/[0-9]+ Test|tests passed' "$log" | sed 's/^/  /'
+  [ $rc -eq 0 ] || grep -E '\[  FAILED  \]|Failure|error' "$log" | head -n 40
+  local line ok bad
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log" | tail -n 1)
+  local total
+  total=$(sed -nE 's/.* tests failed out of ([0-9]+).*/\1/p' <<<"$line")
+  bad=$(sed -nE 's/.* ([0-9]+) tests failed out of.*/\1/p' <<<"$line")
+  ok=$(( ${total:-0} - ${bad:-0} ))
+  local units
+  units=$(grep -oE '\[  PASSED  \] [0-9]+ tests?' "$log" | awk '{ n += $4 } END { print n + 0 }')
+  summary+=("$preset: ctest ${ok:-0} passed, ${bad:-?} failed; ${units:-0} unit tests passed")
+  passed=$((passed + ${ok:-0}))
+  if [ $rc -ne 0 ]; then failed=$((failed + ${bad:-1})); [ "${bad:-0}" = 0 ] && failed=$((failed + 1)); fi
+}
+
+source scripts/wine-prefix.sh
+tlp_wine_prefix
+
+suite linux
+suite linux-asan
+suite win64
+# 32-bit Windows programs need the kernel (or qemu-user) to run i386 code.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  suite win32
+else
+  echo "SKIPPED win32: this machine cannot run 32-bit programs (no i386 support, no qemu binfmt)"
+  summary+=("SKIPPED win32: this machine cannot run 32-bit programs")
+fi
+
+if [ -x scripts/fuzz.sh ]; then
+  echo "=== fuzz"
+  if FUZZ_SECONDS=$FUZZ_SECONDS bash scripts/fuzz.sh >"$logs/fuzz.log" 2>&1; then
+    tail -n 3 "$logs/fuzz.log"
+    summary+=("fuzz: $(grep -E '^fuzz:' "$logs/fuzz.log" | tail -n 1)")
+    passed=$((passed + 1))
+  else
+    tail -n 60 "$logs/fuzz.log"
+    summary+=("fuzz: FAILED (see build/logs/fuzz.log)")
+    failed=$((failed + 1))
+  fi
+fi
+
+/usr/lib/wine/wineserver64 -k 2>/dev/null || true
+
+echo
+echo "=== summary"
+for s in "${summary[@]}"; do echo "$s"; done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
