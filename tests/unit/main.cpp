@@ -1,7 +1,14 @@
 #include "TestSupport.h"
 
+#include <cstdlib>
+
 int main(int argc, char **argv) {
   ::testing::InitGoogleTest(&argc, argv);
+#if !defined(_WIN32)
+  // The settings store lives under the user's config folder: keep the tests'
+  // own store in their temporary folder, never in the user's.
+  setenv("XDG_CONFIG_HOME", (TempFile::Folder() + "/config").c_str(), 1);
+#endif
   int rc = RUN_ALL_TESTS();
   std::error_code ec;
   std::filesystem::remove_all(TempFile::Folder(), ec);
