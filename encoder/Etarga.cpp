@@ -1,1 +1,148 @@
 #include "Etarga.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+// Targa header fields the encoder sets (everything else is 0).
+const uint8_t kImageTypeColorMapped = 1;
+const uint8_t kImageTypeTrueColor = 2;
+const uint8_t kColorMapPresent = 1;
+// Image descriptor bit 5: the first row in the file is the top row.
+const uint8_t kTopLeftOrigin = 0x20;
+const size_t kHeaderSize = 18;
+
+// Colour-map entries per block write: bounds the stack buffer.
+const uint32_t kPaletteChunk = 256;
+
+// Only a regular file may be removed after a failed write: a device such as a
+// full /dev/full or a printer port must stay where it is.
+bool IsRegularFile(const char *path) {
+  struct stat st;
+  return stat(path, &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG;
+}
+
+void PutLE16(uint8_t *at, uint32_t value) {
+  at[0] = static_cast<uint8_t>(value & 0xFF);
+  at[1] = static_cast<uint8_t>((value >> 8) & 0xFF);
+}
+
+} // namespace
+
+bool TTargaEncoder::CanWrite(const HostImage &image) {
+  switch (image.Kind) {
+  case TLP_KIND_INDEXED8:
+    if (image.PaletteCount > kMaxDimension)
+      return false;
+    break;
+  case TLP_KIND_HIGH16:
+  case TLP_KIND_FULL24:
+    break;
+  default:
+    return false;
+  }
+  return image.Width <= kMaxDimension && image.Height <= kMaxDimension;
+}
+
+bool TTargaEncoder::SaveToFile(const std::string &fileName, const HostImage *image) {
+  Image = image;
+  // Checked before opening: a record the header cannot describe must not
+  // cost the host an existing file.
+  if (!CanWrite(*Image))
+    return false;
+
+  Stream.reset(std::fopen(fileName.c_str(), "wb"));
+  if (!Stream)
+    return false;
+  // Just created or truncated, so a regular file is empty here and stat
+  // cannot trip over its size.
+  const bool removable = IsRegularFile(fileName.c_str());
+
+  bool ok = WriteBody();
+  // Closed here rather than by the holder, so that a failed flush counts.
+  if (std::fclose(Stream.release()) != 0)
+    ok = false;
+  if (!ok && removable)
+    std::remove(fileName.c_str());
+  return ok;
+}
+
+bool TTargaEncoder::WriteBody() {
+  switch (Image->Kind) {
+  case TLP_KIND_INDEXED8:
+    return WriteHeader8() && WritePalette() && WriteRows8();
+  case TLP_KIND_HIGH16:
+    return WriteHeader16() && WriteRows16();
+  case TLP_KIND_FULL24:
+    return WriteHeader24() && WriteRows24();
+  default:
+    return false; // refused by CanWrite before the file was opened
+  }
+}
+
+bool TTargaEncoder::WriteHeader(uint8_t colorMapType, uint8_t imageType, uint16_t colorMapLength,
+                                uint8_t colorMapEntryBits, uint8_t pixelDepth) {
+  uint8_t header[kHeaderSize] = {};
+  header[1] = colorMapType;
+  header[2] = imageType;
+  PutLE16(header + 5, colorMapLength);
+  header[7] = colorMapEntryBits;
+  PutLE16(header + 12, Image->Width);
+  PutLE16(header + 14, Image->Height);
+  header[16] = pixelDepth;
+  header[17] = kTopLeftOrigin;
+  return std::fwrite(header, 1, kHeaderSize, Stream.get()) == kHeaderSize;
+}
+
+bool TTargaEncoder::WriteHeader8() {
+  return WriteHeader(kColorMapPresent, kImageTypeColorMapped,
+                     static_cast<uint16_t>(Image->PaletteCount), 24, 8);
+}
+
+bool TTargaEncoder::WriteHeader16() { return WriteHeader(0, kImageTypeTrueColor, 0, 0, 16); }
+
+bool TTargaEncoder::WriteHeader24() { return WriteHeader(0, kImageTypeTrueColor, 0, 0, 24); }
+
+// Entries are blue, green, red, reserved in memory; the file's 24-bit map
+// takes the first three bytes of each.
+bool TTargaEncoder::WritePalette() {
+  uint8_t buffer[kPaletteChunk * 3];
+  const uint8_t *entry = Image->Palette;
+  for (uint32_t done = 0; done < Image->PaletteCount;) {
+    uint32_t n = Image->PaletteCount - done;
+    if (n > kPaletteChunk)
+      n = kPaletteChunk;
+    uint8_t *out = buffer;
+    for (uint32_t i = 0; i < n; ++i, entry += 4) {
+      *out++ = entry[0];
+      *out++ = entry[1];
+      *out++ = entry[2];
+    }
+    const size_t bytes = static_cast<size_t>(n) * 3;
+    if (std::fwrite(buffer, 1, bytes, Stream.get()) != bytes)
+      return false;
+    done += n;
+  }
+  return true;
+}
+
+bool TTargaEncoder::WriteRows8() { return WriteRows(1); }
+bool TTargaEncoder::WriteRows16() { return WriteRows(2); }
+bool TTargaEncoder::WriteRows24() { return WriteRows(3); }
+
+// Rows are read in place at the host's pitch, which may carry padding, be
+// negative or even overlap the row; the address is kept as an unsigned
+// integer so that stepping by the pitch is defined whatever its value.
+bool TTargaEncoder::WriteRows(uint32_t bytesPerPixel) {
+  const size_t rowBytes = static_cast<size_t>(Image->Width) * bytesPerPixel;
+  const uintptr_t pitch = static_cast<uintptr_t>(static_cast<intptr_t>(Image->BytesPerRow));
+  uintptr_t row = reinterpret_cast<uintptr_t>(Image->Pixels);
+  for (uint32_t r = 0; r < Image->Height; ++r, row += pitch) {
+    if (Progress && Progress(static_cast<int32_t>(r + 1)) != 0)
+      return true; // the host's stop: what is written stays
+    if (rowBytes != 0 &&
+        std::fwrite(reinterpret_cast<const void *>(row), 1, rowBytes, Stream.get()) != rowBytes)
+      return false;
+  }
+  return true;
+}

@@ -1,6 +1,7 @@
 // Unit Export: the options panel, the conversion code and writing files.
 #include "TargaPlugin.h"
 #include "Boundary.h"
+#include "Etarga.h"
 #include "Settings.h"
 
 namespace {
@@ -22,6 +23,14 @@ void TLP_CALL EXPORT_BeforeTransform(int32_t *conversionCode, uint32_t) {
     *conversionCode = *code;
 }
 
-int32_t TLP_CALL EXPORT_WriteToFile(const char *, const HostImage *, ProgressCallback) { return 0; }
+// One encoder per call; 1 for a written (or host-stopped) file, 0 otherwise.
+int32_t TLP_CALL EXPORT_WriteToFile(const char *path, const HostImage *image,
+                                    ProgressCallback progress) {
+  return tlp::Guarded(int32_t{0}, [&]() -> int32_t {
+    TTargaEncoder encoder;
+    encoder.Progress = progress;
+    return encoder.SaveToFile(tlp::PathText(path), image) ? 1 : 0;
+  });
+}
 
 } // extern "C"
