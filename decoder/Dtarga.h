@@ -1,1 +1,136 @@
+// Unit Dtarga: reads one Targa file and produces its header facts and
+// information text, or a top-down pixel block of 24-bit blue-green-red pixels
+// or 8-bit palette indices, with the palette when the file carries one.
+//
+// One decoder serves one call: construct, set the mode fields, Decode, read
+// the results, take the blocks, destroy.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+// Widens a 5-bit channel to 8 bits: entry i is i * 255 / 31, rounded.
+extern const uint8_t ExpandFive[32];
+
+class TTargaDecoder {
+public:
+  TTargaDecoder();
+  ~TTargaDecoder();
+  TTargaDecoder(const TTargaDecoder &) = delete;
+  TTargaDecoder &operator=(const TTargaDecoder &) = delete;
+
+  // The whole run. True when the file was opened and its header, ID field
+  // and colour map were accepted (and, outside header-only mode, the pixel
+  // block could be allocated). Missing pixel data is not a failure: it reads
+  // as bytes of 255.
+  bool Decode(const std::string &fileName);
+
+  // Hand the blocks over: the caller now owns them and releases them with
+  // free(). The decoder forgets them.
+  uint8_t *TakePixels();
+  uint8_t *TakePalette();
+
+  // Mode fields, set by the caller before Decode.
+  bool HeaderOnly = false;        // stop after the header, ID field and colour-map checks
+  bool Preview = false;           // reduce by the largest useful power-of-two step
+  int32_t PreviewMaxWidth = 0;    // preview box; compared as unsigned, 0 taken as 1
+  int32_t PreviewMaxHeight = 0;
+  size_t MaxBlockBytes = SIZE_MAX; // a larger pixel block fails the run
+  bool PixelByPixel = false;       // decode through the one-pixel-at-a-time path only
+
+  // Results. InfoText is set by every run; the rest after a true result.
+  std::string InfoText;
+  std::string FileName;
+  int32_t FileWidth = 0;
+  int32_t FileHeight = 0;
+  int32_t OutWidth = 0;
+  int32_t OutHeight = 0;
+  int32_t OutBits = 0;
+  int32_t RowBytes = 0;
+  bool TrueColor = false;
+  int32_t PixelBytes = 0;
+  int32_t PixelBits = 0;
+  bool RunLength = false;
+  bool Grey = false;
+  bool BottomUp = false;
+  bool Indexed = false;
+  int32_t PaletteCount = 0;
+  int32_t OutBytes = 0;
+  int32_t Step = 1;
+  int32_t StepShift = 0;
+  int32_t RowMask = 0;
+
+  // Bytes of the file consumed so far (header included): where reading stopped.
+  int64_t BytesConsumed() const { return Consumed + (BufPos - BufStart); }
+
+private:
+  struct FileCloser {
+    void operator()(FILE *f) const { std::fclose(f); }
+  };
+  enum { StreamBufferSize = 16384 };
+
+  bool OpenFile();
+  int32_t ReadBytes(uint8_t *buffer, int32_t count);
+  int32_t ReadByte() {
+    if (BufPos == BufEnd && !Refill())
+      return -1;
+    return *BufPos++;
+  }
+  bool ReadHeader();
+  bool ReadColorMap(int32_t count, int32_t entryBits);
+  bool ReadImage();
+  void CloseFile();
+
+  // Stream buffer.
+  bool Refill();
+  void ReadBlock(uint8_t *dst, size_t count);
+  void DiscardBytes(int64_t count);
+  void ReadPixelValue();
+
+  // Pixel stream, one stored pixel at a time.
+  void NextPixel();
+  void FetchRawPixel(bool skip);
+  void FetchPackedPixel(bool skip);
+  void SkipPixels(int64_t count);
+
+  // Rows.
+  void ConvertRow();
+  void ConvertIndexedRow();
+  void ConvertGreyRow();
+  void Convert16Row();
+  void ConvertTrueColorRow();
+  void NextBottomUpRow();
+  template <class Conv> void ConvertRowByPixel();
+  template <class Conv> void ConvertRowFast();
+  template <class Conv> void RawPixels(uint8_t *dst, int32_t count);
+
+  std::unique_ptr<FILE, FileCloser> Stream;
+  uint8_t *Pixels = nullptr;     // the pixel block, malloc'ed; ours until TakePixels
+  uint8_t *Palette = nullptr;    // 4 bytes per entry, malloc'ed; ours until TakePalette
+  uint8_t *RowBuffer = nullptr;  // the row being filled, inside Pixels
+  // Bottom-up files are decoded straight into the pixel block, its rows
+  // filled from the last: the whole-image buffer is the block itself.
+  uint8_t *ImageBuffer = nullptr;
+  bool ImageDecoded = false;
+  int32_t RowsDelivered = 0;
+  size_t BlockBytes = 0;         // size of the pixel block, checked in ReadHeader
+
+  int32_t RawLeft = 0;           // values still to come in the current raw packet
+  int32_t RepeatLeft = 0;        // repetitions still to come of the current run
+  int64_t PendingSkip = 0;       // uncompressed bytes to pass over before the next read
+  int32_t SourceRow = 0;
+  int32_t SourceColumn = 0;
+  int64_t PixelsLeft = 0;        // delivered pixels still to come
+  uint8_t Pixel[4] = {0, 0, 0, 0};    // the pixel just delivered, bytes in file order
+  uint8_t RunPixel[4] = {0, 0, 0, 0}; // the value of the current run packet
+
+  uint8_t *BufStart;
+  uint8_t *BufPos;
+  uint8_t *BufEnd;
+  int64_t Consumed = 0;          // bytes consumed before the buffer's contents
+  bool StreamEnded = false;      // the file has no more bytes; stop asking
+  uint8_t StreamBuffer[StreamBufferSize];
+};

@@ -1,0 +1,320 @@
+// The decoder object itself: what it reads and where it stops, header-only
+// mode, limits, and the whole-row fast paths against the one-pixel path and
+// an independent model over many random files.
+#include "Dtarga.h"
+#include "TestSupport.h"
+
+#include <random>
+
+namespace {
+
+struct Decoded {
+  bool ok;
+  std::string info;
+  int32_t width, height;
+  Bytes pixels, palette;
+  int64_t consumed;
+};
+
+Decoded DecodeFile(const Bytes &file, bool pixelByPixel, int32_t boxW = 0, int32_t boxH = 0,
+               bool headerOnly = false, size_t maxBlock = SIZE_MAX) {
+  TempFile f(file);
+  TTargaDecoder d;
+  d.PixelByPixel = pixelByPixel;
+  d.HeaderOnly = headerOnly;
+  d.MaxBlockBytes = maxBlock;
+  if (boxW || boxH) {
+    d.Preview = true;
+    d.PreviewMaxWidth = boxW;
+    d.PreviewMaxHeight = boxH;
+  }
+  Decoded r{};
+  r.ok = d.Decode(f.Path());
+  r.info = d.InfoText;
+  r.consumed = d.BytesConsumed();
+  if (r.ok && !headerOnly) {
+    r.width = d.OutWidth;
+    r.height = d.OutHeight;
+    uint8_t *px = d.TakePixels();
+    uint8_t *pal = d.TakePalette();
+    r.pixels.assign(px, px + static_cast<size_t>(d.RowBytes) * d.OutHeight);
+    if (pal)
+      r.palette.assign(pal, pal + 4 * d.PaletteCount);
+    std::free(px);
+    std::free(pal);
+    EXPECT_EQ(d.TakePixels(), nullptr) << "a taken block is forgotten";
+  }
+  return r;
+}
+
+TgaHeader Grey(uint16_t w, uint16_t h, bool rle = false, uint8_t descriptor = 0x20) {
+  TgaHeader t;
+  t.imageType = rle ? 11 : 3;
+  t.pixelDepth = 8;
+  t.width = w;
+  t.height = h;
+  t.descriptor = descriptor;
+  return t;
+}
+
+TEST(Decoder, UncompressedPreviewStopsAfterTheLastDeliveredPixel) {
+  Bytes px(100, 7);
+  Decoded r = DecodeFile(Concat({Grey(10, 10).Encode(), px, Bytes(50, 9)}), false, 2, 2); // step 4
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.width, 3);
+  EXPECT_EQ(r.consumed, 18 + 8 * 10 + 8 + 1) << "stored row 8, column 8 is the last one read";
+}
+
+TEST(Decoder, RunLengthPreviewDecodesPacketsUpToTheLastDeliveredPixel) {
+  Bytes data;
+  for (int i = 0; i < 100; ++i)
+    data.insert(data.end(), {0x00, static_cast<uint8_t>(i)});
+  Decoded r = DecodeFile(Concat({Grey(10, 10, true).Encode(), data}), false, 2, 2);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.consumed, 18 + 2 * (8 * 10 + 8 + 1));
+  Decoded slow = DecodeFile(Concat({Grey(10, 10, true).Encode(), data}), true, 2, 2);
+  EXPECT_EQ(slow.consumed, r.consumed);
+  EXPECT_EQ(slow.pixels, r.pixels);
+}
+
+TEST(Decoder, FullDecodeReadsExactlyThePixelData) {
+  Decoded raw = DecodeFile(Concat({Grey(3, 2).Encode(), Bytes(6, 1), Bytes(40, 2)}), false);
+  EXPECT_EQ(raw.consumed, 18 + 6);
+  Decoded rle = DecodeFile(Concat({Grey(3, 2, true).Encode(), Bytes{0x85, 1}, Bytes(40, 2)}), false);
+  EXPECT_EQ(rle.consumed, 18 + 2);
+  Decoded empty = DecodeFile(Concat({Grey(0, 9).Encode(), Bytes(40, 2)}), false);
+  EXPECT_TRUE(empty.ok);
+  EXPECT_EQ(empty.consumed, 18) << "an empty image reads no pixel";
+}
+
+TEST(Decoder, HeaderOnlyReadsHeaderAndIdFieldAndAllocatesNothing) {
+  TgaHeader h = Grey(4, 4);
+  h.idLength = 5;
+  h.colorMapType = 1;
+  h.colorMapLength = 2;
+  h.colorMapEntryBits = 16; // not read in this mode
+  TempFile f(Concat({h.Encode(), Bytes(5, 'x'), Bytes(4, 0), Bytes(16, 0)}));
+  TTargaDecoder d;
+  d.HeaderOnly = true;
+  ASSERT_TRUE(d.Decode(f.Path()));
+  EXPECT_EQ(d.BytesConsumed(), 18 + 5);
+  EXPECT_EQ(d.PaletteCount, 2);
+  EXPECT_EQ(d.TakePalette(), nullptr);
+  EXPECT_EQ(d.TakePixels(), nullptr);
+}
+
+TEST(Decoder, InformationTextOfFailedRuns) {
+  const std::string title = "* TARGA FILE (decoder records) *\n\n";
+  EXPECT_EQ(DecodeFile(Bytes(17, 0), false).info, title);
+  EXPECT_EQ(DecodeFile(Bytes{}, false).info, title);
+  TgaHeader h = Grey(1, 1);
+  h.pixelDepth = 12;
+  Decoded r = DecodeFile(h.Encode(), false);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.info, title + "ColorMapType : 0\nSubType : 3\nColorMapLen : 0\nWidth : 1\nHeight : 1\n"
+                            "PixelSize : 1\nFlags : 32\n");
+  TTargaDecoder d;
+  EXPECT_FALSE(d.Decode(""));
+  EXPECT_EQ(d.InfoText, title);
+}
+
+TEST(Decoder, DecodeCanRunAgainOnTheSameObject) {
+  TempFile a(Concat({Grey(1, 1).Encode(), Bytes{1}}));
+  TempFile b(Concat({Grey(2, 1).Encode(), Bytes{2, 3}}));
+  TTargaDecoder d;
+  ASSERT_TRUE(d.Decode(a.Path()));
+  ASSERT_TRUE(d.Decode(b.Path())); // the first run's blocks are released
+  EXPECT_EQ(d.OutWidth, 2);
+  EXPECT_EQ(d.InfoText.find("Width : 2\n") != std::string::npos, true);
+  EXPECT_EQ(d.InfoText.rfind("* TARGA FILE"), 0u) << "the text starts again";
+}
+
+TEST(Decoder, BlocksLargerThanTheLimitFailTheRun) {
+  Bytes file = Concat({Grey(64, 64).Encode(), Bytes(64 * 64, 1)});
+  EXPECT_FALSE(DecodeFile(file, false, 0, 0, false, 64 * 64 * 3 - 1).ok);
+  EXPECT_TRUE(DecodeFile(file, false, 0, 0, false, 64 * 64 * 3).ok);
+  EXPECT_TRUE(DecodeFile(file, false, 0, 0, true, 1).ok) << "header-only allocates nothing";
+  // The largest header: 12.9 GB of pixels, refused before anything is read.
+  TgaHeader huge = Grey(65535, 65535);
+  huge.imageType = 2;
+  huge.pixelDepth = 24;
+  EXPECT_FALSE(DecodeFile(huge.Encode(), false, 0, 0, false, size_t(1) << 30).ok);
+}
+
+TEST(Decoder, PreviewStepFields) {
+  struct Case {
+    uint16_t w, h;
+    int32_t boxW, boxH, step, shift, mask;
+  } cases[] = {{1000, 500, 100, 100, 8, 3, 7}, {16, 16, 100, 100, 1, 0, 0}, {65535, 1, 1, 1, 32768, 15, 32767},
+               {1000, 500, 1, 1, 512, 9, 511}};
+  for (const Case &c : cases) {
+    TempFile f(Grey(c.w, c.h).Encode());
+    TTargaDecoder d;
+    d.Preview = true;
+    d.PreviewMaxWidth = c.boxW;
+    d.PreviewMaxHeight = c.boxH;
+    ASSERT_TRUE(d.Decode(f.Path()));
+    EXPECT_EQ(d.Step, c.step) << c.w << "x" << c.h;
+    EXPECT_EQ(d.StepShift, c.shift);
+    EXPECT_EQ(d.RowMask, c.mask);
+  }
+}
+
+TEST(Decoder, ExpandFiveRoundsToNearest) {
+  for (int i = 0; i < 32; ++i)
+    EXPECT_EQ(ExpandFive[i], (i * 255 + 15) / 31) << i;
+}
+
+// ------------------------------------------------------------ random files
+
+struct Kind {
+  uint8_t type, depth;
+};
+const Kind kKinds[] = {{1, 8}, {2, 15}, {2, 16}, {2, 24}, {2, 32}, {3, 8}};
+
+struct Generated {
+  Bytes file;
+  bool truncated;
+  Bytes expectFull; // top-down delivered block, when not truncated
+  int32_t w, h, pixelBytes, outBytes;
+  bool bottomUp;
+  Kind kind;
+  std::vector<Bytes> stored; // stored pixels, in stored order
+};
+
+Bytes Convert(const Bytes &p, const Kind &k) {
+  if (k.type == 1)
+    return {p[0]};
+  if (k.type == 3)
+    return {p[0], p[0], p[0]};
+  if (k.depth <= 16) {
+    unsigned v = p[0] | (p[1] << 8);
+    return {ExpandFive[v & 31], ExpandFive[(v >> 5) & 31], ExpandFive[(v >> 10) & 31]};
+  }
+  return {p[0], p[1], p[2]};
+}
+
+Generated Generate(std::mt19937 &rng) {
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  Generated g;
+  const Kind k = kKinds[pick(6)];
+  g.kind = k;
+  const bool rle = pick(2) == 1;
+  g.w = pick(4) == 0 ? pick(3) : 1 + pick(40);
+  g.h = pick(4) == 0 ? pick(3) : 1 + pick(30);
+  g.bottomUp = pick(2) == 0;
+  g.pixelBytes = k.depth == 15 ? 2 : k.depth / 8;
+  g.outBytes = k.type == 1 ? 1 : 3;
+  TgaHeader h;
+  h.imageType = static_cast<uint8_t>(k.type + (rle ? 8 : 0));
+  h.pixelDepth = k.depth;
+  h.width = static_cast<uint16_t>(g.w);
+  h.height = static_cast<uint16_t>(g.h);
+  h.descriptor = static_cast<uint8_t>((g.bottomUp ? 0 : 0x20) | pick(16));
+  h.idLength = static_cast<uint8_t>(pick(3) == 0 ? pick(256) : 0);
+  int entries = k.type == 1 ? 1 + pick(256) : (pick(4) == 0 ? 1 + pick(20) : 0);
+  if (entries) {
+    h.colorMapType = 1;
+    h.colorMapLength = static_cast<uint16_t>(entries);
+    h.colorMapEntryBits = 24;
+  }
+  // Few distinct values, so that runs appear.
+  const int palette = 1 + pick(6);
+  std::vector<Bytes> values(static_cast<size_t>(palette));
+  for (Bytes &v : values)
+    for (int i = 0; i < g.pixelBytes; ++i)
+      v.push_back(static_cast<uint8_t>(rng()));
+  for (int i = 0; i < g.w * g.h; ++i)
+    g.stored.push_back(values[static_cast<size_t>(pick(palette))]);
+
+  Bytes data;
+  if (!rle) {
+    for (const Bytes &p : g.stored)
+      data.insert(data.end(), p.begin(), p.end());
+  } else {
+    // Packets ignore row boundaries.
+    size_t i = 0;
+    while (i < g.stored.size()) {
+      size_t same = 1;
+      while (i + same < g.stored.size() && same < 128 && g.stored[i + same] == g.stored[i])
+        ++same;
+      if (same > 1 && pick(4) != 0) {
+        data.push_back(static_cast<uint8_t>(0x80 | (same - 1)));
+        data.insert(data.end(), g.stored[i].begin(), g.stored[i].end());
+        i += same;
+      } else {
+        size_t n = std::min<size_t>(1 + static_cast<size_t>(pick(128)), g.stored.size() - i);
+        data.push_back(static_cast<uint8_t>(n - 1));
+        for (size_t j = 0; j < n; ++j)
+          data.insert(data.end(), g.stored[i + j].begin(), g.stored[i + j].end());
+        i += n;
+      }
+    }
+  }
+  Bytes id(h.idLength);
+  for (uint8_t &b : id)
+    b = static_cast<uint8_t>(rng());
+  Bytes map(static_cast<size_t>(3 * entries));
+  for (uint8_t &b : map)
+    b = static_cast<uint8_t>(rng());
+  g.file = Concat({h.Encode(), id, map, data});
+  g.truncated = pick(4) == 0;
+  if (g.truncated)
+    g.file.resize(18 + static_cast<size_t>(pick(static_cast<int>(g.file.size() - 17))));
+  if (pick(3) == 0)
+    g.file.resize(g.file.size() + 1 + static_cast<size_t>(pick(50)), 0x5A); // data after the image
+  for (int y = 0; y < g.h; ++y) {
+    int sy = g.bottomUp ? g.h - 1 - y : y;
+    for (int x = 0; x < g.w; ++x) {
+      Bytes c = Convert(g.stored[static_cast<size_t>(sy * g.w + x)], k);
+      g.expectFull.insert(g.expectFull.end(), c.begin(), c.end());
+    }
+  }
+  return g;
+}
+
+TEST(Decoder, RandomFilesFastPathsMatchTheModelAndTheOnePixelPath) {
+  std::mt19937 rng(20261207);
+  for (int n = 0; n < 1500; ++n) {
+    Generated g = Generate(rng);
+    int32_t boxW = 0, boxH = 0;
+    if (n % 3 == 0) {
+      boxW = 1 + static_cast<int32_t>(rng() % 12);
+      boxH = 1 + static_cast<int32_t>(rng() % 12);
+    }
+    Decoded fast = DecodeFile(g.file, false, boxW, boxH);
+    Decoded slow = DecodeFile(g.file, true, boxW, boxH);
+    ASSERT_EQ(fast.ok, slow.ok) << "case " << n;
+    ASSERT_TRUE(fast.ok) << "case " << n;
+    ASSERT_EQ(fast.pixels, slow.pixels) << "case " << n;
+    ASSERT_EQ(fast.palette, slow.palette) << "case " << n;
+    ASSERT_EQ(fast.consumed, slow.consumed) << "case " << n;
+    if (g.truncated)
+      continue;
+    if (!boxW) {
+      ASSERT_EQ(fast.pixels, g.expectFull) << "case " << n;
+      continue;
+    }
+    // Output pixel (x, y) is stored pixel (x·step, y·step), in stored order.
+    int step = 1;
+    while (g.w / step >= boxW || g.h / step >= boxH)
+      step *= 2;
+    step = std::max(step / 2, 1);
+    ASSERT_EQ(fast.width, (g.w + step - 1) / step) << "case " << n;
+    for (int y = 0; y < fast.height; ++y) {
+      int sy = y * step;
+      int row = g.bottomUp ? fast.height - 1 - y : y;
+      for (int x = 0; x < fast.width; ++x) {
+        Bytes c = Convert(g.stored[static_cast<size_t>(sy * g.w + x * step)], g.kind);
+        size_t at = (static_cast<size_t>(row) * static_cast<size_t>(fast.width) + static_cast<size_t>(x)) *
+                    static_cast<size_t>(g.outBytes);
+        ASSERT_EQ(Bytes(fast.pixels.begin() + static_cast<ptrdiff_t>(at),
+                        fast.pixels.begin() + static_cast<ptrdiff_t>(at) + g.outBytes),
+                  c)
+            << "case " << n;
+      }
+    }
+  }
+}
+
+} // namespace
