@@ -1,0 +1,603 @@
+// The conversion method: loaded by PLUGINCALLBACK, saved by PLUGOUTCALLBACK,
+// reported by EXPORT_BeforeTransform. The method lives inside the loaded
+// plug-in, so it is seen only through EXPORT_BeforeTransform and the store.
+// The store is the registry on Windows and a .reg text file elsewhere; each
+// test prepares it directly.
+#include "TestSupport.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <process.h>
+#include <sddl.h>
+#else
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+const char kKey[] = "Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga";
+const char kValue[] = "TransformMethod";
+const char *const kLevels[] = {"Software", "Software\\KADORIX", "Software\\KADORIX\\Tolva",
+                               "Software\\KADORIX\\Tolva\\Plugin",
+                               "Software\\KADORIX\\Tolva\\Plugin\\KADORIX", kKey};
+enum : uint32_t { kSz = 1, kBinary = 3, kDword = 4, kDwordBigEndian = 5 };
+
+struct Stored {
+  uint32_t type;
+  Bytes data;
+  bool operator==(const Stored &o) const { return type == o.type && data == o.data; }
+};
+
+Bytes Le32(uint32_t v) {
+  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+          static_cast<uint8_t>(v >> 24)};
+}
+Stored Dword(uint32_t v) { return {kDword, Le32(v)}; }
+
+// What EXPORT_BeforeTransform writes; none when it leaves the integer alone.
+std::optional<int32_t> ReportedCode() {
+  const int32_t kUntouched = -12345;
+  int32_t code = kUntouched;
+  Api().EXPORT_BeforeTransform(&code, 0);
+  if (code == kUntouched)
+    return std::nullopt;
+  return code;
+}
+
+#if defined(_WIN32)
+
+// ---- The store: the registry ----------------------------------------------
+// HKEY_CURRENT_USER is mapped for this process onto a key of its own, so that
+// test programs running at the same time in the prefix do not meet.
+
+std::string ProcessRoot() { return "Software\\TlpTests\\" + std::to_string(_getpid()); }
+
+void ClearStore() { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\KADORIX"); }
+
+void BeginStore() {
+  HKEY root = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, ProcessRoot().c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &root, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, root), ERROR_SUCCESS);
+  RegCloseKey(root);
+  ClearStore();
+}
+
+void EndStore() {
+  ClearStore();
+  RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+  RegDeleteTreeA(HKEY_CURRENT_USER, ProcessRoot().c_str());
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\TlpTests"); // once no other program uses it
+}
+
+HKEY CreateKeyForTest(const char *path = kKey) {
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  return key;
+}
+
+void PutKeyOnly() { RegCloseKey(CreateKeyForTest()); }
+
+void PutValue(const Stored &value, const char *name = kValue) {
+  HKEY key = CreateKeyForTest();
+  EXPECT_EQ(RegSetValueExA(key, name, 0, value.type, value.data.data(),
+                           static_cast<DWORD>(value.data.size())),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+std::optional<Stored> GetValue(const char *path = kKey) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return std::nullopt;
+  DWORD type = 0;
+  uint8_t data[64];
+  DWORD size = sizeof data;
+  LONG rc = RegQueryValueExA(key, kValue, nullptr, &type, data, &size);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS)
+    return std::nullopt;
+  return Stored{type, Bytes(data, data + size)};
+}
+
+bool KeyExists(const char *path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
+#else
+
+// ---- The store: a .reg text file ------------------------------------------
+
+std::string ConfigHome() { return std::getenv("XDG_CONFIG_HOME"); }
+std::string StoreFolder() { return ConfigHome() + "/Tolva"; }
+std::string StorePath() { return StoreFolder() + "/HKEY_CURRENT_USER.reg"; }
+
+const char kHeader[] = "Windows Registry Editor Version 5.00\n\n";
+const char kSection[] = "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]\n";
+
+void WriteText(const std::string &path, const std::string &text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::optional<std::string> ReadText(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f)
+    return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+void ClearStore() {
+  std::error_code ec;
+  std::filesystem::permissions(ConfigHome(), std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::permissions(StoreFolder(), std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(StoreFolder(), ec);
+}
+void BeginStore() { ClearStore(); }
+void EndStore() { ClearStore(); }
+
+std::string Hex(const Bytes &data) {
+  std::string out;
+  char b[4];
+  for (size_t i = 0; i < data.size(); ++i) {
+    std::snprintf(b, sizeof b, i ? ",%02x" : "%02x", data[i]);
+    out += b;
+  }
+  return out;
+}
+
+std::string ValueLine(const Stored &value, const char *name = kValue) {
+  std::string line = std::string("\"") + name + "\"=";
+  char text[32];
+  if (value.type == kDword && value.data.size() == 4) {
+    uint32_t v = value.data[0] | value.data[1] << 8 | value.data[2] << 16 | uint32_t(value.data[3]) << 24;
+    std::snprintf(text, sizeof text, "dword:%08x", v);
+    return line + text;
+  }
+  if (value.type == kSz)
+    return line + "\"" + std::string(value.data.begin(), value.data.end() - 1) + "\"";
+  if (value.type == kBinary)
+    return line + "hex:" + Hex(value.data);
+  std::snprintf(text, sizeof text, "hex(%x):", value.type);
+  return line + text + Hex(value.data);
+}
+
+void PutKeyOnly() { WriteText(StorePath(), kHeader + std::string(kSection) + "\n"); }
+
+void PutValue(const Stored &value, const char *name = kValue) {
+  WriteText(StorePath(), kHeader + std::string(kSection) + ValueLine(value, name) + "\n\n");
+}
+
+// Reads back a DWORD line of the plug-in's key as the save writes it.
+std::optional<Stored> GetValue() {
+  auto text = ReadText(StorePath());
+  if (!text)
+    return std::nullopt;
+  size_t section = text->find(kSection);
+  if (section == std::string::npos)
+    return std::nullopt;
+  std::string prefix = "\n\"" + std::string(kValue) + "\"=dword:";
+  size_t at = text->find(prefix, section + std::strlen(kSection) - 1);
+  if (at == std::string::npos)
+    return std::nullopt;
+  return Dword(static_cast<uint32_t>(std::stoul(text->substr(at + prefix.size(), 8), nullptr, 16)));
+}
+
+bool KeyExists(const char *path) {
+  auto text = ReadText(StorePath());
+  return text && text->find("[HKEY_CURRENT_USER\\" + std::string(path) + "]\n") != std::string::npos;
+}
+
+std::vector<std::string> FolderEntries(const std::string &folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (auto &entry : std::filesystem::directory_iterator(folder, ec))
+    names.push_back(entry.path().filename().string());
+  return names;
+}
+
+#endif
+
+class Settings : public ::testing::Test {
+protected:
+  void SetUp() override { BeginStore(); }
+  void TearDown() override { EndStore(); }
+
+  // Gives the plug-in `method` by loading it, and leaves the store empty.
+  static void Prime(int8_t method) {
+    PutValue(Dword(static_cast<uint32_t>(static_cast<int32_t>(method))));
+    Api().PLUGINCALLBACK(0);
+    ClearStore();
+  }
+};
+
+// ---- Both platforms ---------------------------------------------------------
+
+TEST_F(Settings, LoadTakesTheLowByteOfADwordAndIgnoresEverythingElse) {
+  enum Setup { kNoKey, kKeyOnly, kStored };
+  struct Case {
+    const char *name;
+    Setup setup;
+    Stored stored;
+    std::optional<int32_t> code; // after the load; the primed method gives 4
+  };
+  const Case cases[] = {
+      {"no key", kNoKey, {}, 4},
+      {"key without the value", kKeyOnly, {}, 4},
+      {"REG_SZ", kStored, {kSz, {'3', 0}}, 4},
+      {"REG_BINARY", kStored, {kBinary, Le32(3)}, 4},
+      {"big-endian DWORD", kStored, {kDwordBigEndian, {0, 0, 0, 3}}, 4},
+      {"DWORD longer than 4 bytes", kStored, {kDword, {3, 0, 0, 0, 0}}, 4},
+      {"DWORD shorter than 4 bytes", kStored, {kDword, {3, 0}}, 4},
+      {"0", kStored, Dword(0), 2},
+      {"3", kStored, Dword(3), 8},
+      {"4", kStored, Dword(4), 9},
+      {"5", kStored, Dword(5), 10},
+      {"261: low 8 bits", kStored, Dword(261), 10},
+      {"7: out of range", kStored, Dword(7), std::nullopt},
+      {"all bits set", kStored, Dword(0xFFFFFFFF), std::nullopt},
+      {"0x80: negative", kStored, Dword(0x80), std::nullopt},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Prime(1);
+    ASSERT_EQ(ReportedCode(), 4);
+    if (c.setup == kKeyOnly)
+      PutKeyOnly();
+    if (c.setup == kStored)
+      PutValue(c.stored);
+    Api().PLUGINCALLBACK(0);
+    EXPECT_EQ(ReportedCode(), c.code);
+    if (c.setup == kNoKey) {
+      EXPECT_FALSE(KeyExists("Software\\KADORIX")) << "the load created the key";
+#if !defined(_WIN32)
+      EXPECT_FALSE(std::filesystem::exists(StoreFolder())) << "the load created the store";
+#endif
+    }
+    ClearStore();
+  }
+}
+
+TEST_F(Settings, NamesCompareWithoutCase) {
+  Prime(1);
+#if defined(_WIN32)
+  HKEY key = CreateKeyForTest("SOFTWARE\\kadorix\\TOLVA\\plugin\\Kadorix\\etarga");
+  RegSetValueExA(key, "transformMETHOD", 0, REG_DWORD, Le32(3).data(), 4);
+  RegCloseKey(key);
+#else
+  WriteText(StorePath(), std::string(kHeader) +
+                             "[hkey_current_user\\SOFTWARE\\kadorix\\TOLVA\\plugin\\Kadorix\\etarga]\n"
+                             "\"transformMETHOD\"=dword:00000003\n");
+#endif
+  Api().PLUGINCALLBACK(0);
+  EXPECT_EQ(ReportedCode(), 8);
+}
+
+TEST_F(Settings, SaveWritesTheMethodSignExtended) {
+  struct Case {
+    uint32_t stored, saved;
+  };
+  for (Case c : {Case{3, 3}, Case{261, 5}, Case{7, 7}, Case{0xFFFFFFFF, 0xFFFFFFFF},
+                 Case{0x80, 0xFFFFFF80}}) {
+    SCOPED_TRACE(c.stored);
+    PutValue(Dword(c.stored));
+    Api().PLUGINCALLBACK(0);
+    PutValue(Dword(0x12345678));
+    Api().PLUGOUTCALLBACK();
+    EXPECT_EQ(GetValue(), Dword(c.saved));
+    ClearStore();
+  }
+}
+
+TEST_F(Settings, SaveCreatesEveryMissingLevel) {
+  Prime(2);
+  Api().PLUGOUTCALLBACK();
+  for (const char *level : kLevels)
+    EXPECT_TRUE(KeyExists(level)) << level;
+  EXPECT_EQ(GetValue(), Dword(2));
+#if !defined(_WIN32)
+  EXPECT_EQ(ReadText(StorePath()), "Windows Registry Editor Version 5.00\n\n"
+                                   "[HKEY_CURRENT_USER\\Software]\n\n"
+                                   "[HKEY_CURRENT_USER\\Software\\KADORIX]\n\n"
+                                   "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva]\n\n"
+                                   "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin]\n\n"
+                                   "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX]\n\n"
+                                   "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]\n"
+                                   "\"TransformMethod\"=dword:00000002\n\n");
+  struct stat st;
+  ASSERT_EQ(stat(StorePath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u) << "a new store is private";
+#endif
+}
+
+TEST_F(Settings, EachLoadReadsTheStoreAgain) {
+  PutValue(Dword(3));
+  Api().PLUGINCALLBACK(0);
+  EXPECT_EQ(ReportedCode(), 8);
+  // The method in memory (3) now differs from the store: a second load
+  // discards it, a save would have kept it.
+  PutValue(Dword(5));
+  Api().PLUGINCALLBACK(0);
+  EXPECT_EQ(ReportedCode(), 10);
+  PutValue(Dword(0));
+  Api().PLUGOUTCALLBACK();
+  EXPECT_EQ(GetValue(), Dword(5));
+}
+
+// ---- Windows ---------------------------------------------------------------------
+
+#if defined(_WIN32)
+
+TEST_F(Settings, KeyTheUserMayOnlyReadIsNeitherLoadedNorSaved) {
+  Prime(1);
+  PutValue(Dword(3));
+  HKEY key = CreateKeyForTest();
+  PSECURITY_DESCRIPTOR readOnly = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                                   &readOnly, nullptr));
+  ASSERT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly), ERROR_SUCCESS);
+  LocalFree(readOnly);
+  RegCloseKey(key);
+
+  Api().PLUGINCALLBACK(0);
+  EXPECT_EQ(ReportedCode(), 4) << "full access is refused, so nothing is loaded";
+  Api().PLUGOUTCALLBACK();
+  EXPECT_EQ(GetValue(), Dword(3)) << "nor saved";
+}
+
+TEST_F(Settings, KeyThatCannotBeCreatedGetsNothing) {
+  Prime(3);
+  // A persistent key cannot live below a volatile one.
+  HKEY parent = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\KADORIX\\Tolva\\Plugin\\KADORIX", 0,
+                            nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &parent, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(parent);
+  Api().PLUGOUTCALLBACK();
+  EXPECT_FALSE(KeyExists(kKey));
+}
+
+TEST_F(Settings, SaveKeepsTheKeysOtherValuesAndNeighbours) {
+  Prime(4);
+  HKEY key = CreateKeyForTest();
+  const char text[] = "kept";
+  RegSetValueExA(key, "Other", 0, REG_SZ, reinterpret_cast<const BYTE *>(text), sizeof text);
+  RegCloseKey(key);
+  PutValue({kSz, {'1', 0}});
+  RegCloseKey(CreateKeyForTest("Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\EOther"));
+
+  Api().PLUGOUTCALLBACK();
+  EXPECT_EQ(GetValue(), Dword(4)) << "the wrongly typed value is replaced";
+  key = CreateKeyForTest();
+  char read[16] = {};
+  DWORD type = 0, size = sizeof read;
+  EXPECT_EQ(RegQueryValueExA(key, "Other", nullptr, &type, reinterpret_cast<BYTE *>(read), &size),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_STREQ(read, "kept");
+  EXPECT_TRUE(KeyExists("Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\EOther"));
+}
+
+#else
+
+// ---- The .reg store ------------------------------------------------------------
+
+// Only the owner's bits count for the owner, as only the key's security
+// counts in the registry, also for the superuser.
+TEST_F(Settings, StoreWithoutReadAndWriteBitsIsNeitherLoadedNorSaved) {
+  const std::string stored = kHeader + std::string(kSection) + ValueLine(Dword(3)) + "\n";
+  for (mode_t mode : {0444, 0400, 0200, 0066}) {
+    SCOPED_TRACE(mode);
+    Prime(1);
+    WriteText(StorePath(), stored);
+    ASSERT_EQ(chmod(StorePath().c_str(), mode), 0);
+    Api().PLUGINCALLBACK(0);
+    EXPECT_EQ(ReportedCode(), 4);
+    Api().PLUGOUTCALLBACK();
+    chmod(StorePath().c_str(), 0600);
+    EXPECT_EQ(ReadText(StorePath()), stored);
+    ClearStore();
+  }
+  // The same store with the owner's read and write bits is used.
+  WriteText(StorePath(), stored);
+  ASSERT_EQ(chmod(StorePath().c_str(), 0600), 0);
+  Api().PLUGINCALLBACK(0);
+  EXPECT_EQ(ReportedCode(), 8);
+}
+
+TEST_F(Settings, ReadOnlyFolderGetsNothing) {
+  const std::string stored = kHeader + std::string(kSection) + ValueLine(Dword(3)) + "\n";
+  Prime(1);
+  WriteText(StorePath(), stored);
+  ASSERT_EQ(chmod(StoreFolder().c_str(), 0555), 0);
+  Api().PLUGOUTCALLBACK();
+  EXPECT_EQ(ReadText(StorePath()), stored);
+  EXPECT_EQ(FolderEntries(StoreFolder()), std::vector<std::string>{"HKEY_CURRENT_USER.reg"});
+
+  // No store yet, and no right to make its folder.
+  ClearStore();
+  ASSERT_EQ(chmod(ConfigHome().c_str(), 0555), 0);
+  Api().PLUGOUTCALLBACK();
+  chmod(ConfigHome().c_str(), 0755);
+  EXPECT_FALSE(std::filesystem::exists(StoreFolder()));
+}
+
+TEST_F(Settings, SaveChangesOnlyItsOwnLine) {
+  // A value of the key spread over continuation lines, values of other types,
+  // other hives, comments and a line the store does not understand.
+  const std::string before[] = {
+      "Windows Registry Editor Version 5.00",
+      "",
+      "; written by hand",
+      "[HKEY_LOCAL_MACHINE\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]",
+      "\"TransformMethod\"=dword:00000001",
+      "",
+      "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]",
+      "\"Before\"=\"a \\\"quoted\\\" \\\\ text\"",
+      "\"TransformMethod\"=hex(4):03,00,\\",
+      "  00,00",
+      "\"Blob\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,\\",
+      "  18,19",
+      "@=\"default\"",
+      "  not a value",
+      "",
+      "[HKEY_CURRENT_USER\\Software\\Other]",
+      "\"TransformMethod\"=dword:00000009",
+      "",
+  };
+  for (std::string eol : {"\n", "\r\n"}) {
+    SCOPED_TRACE(eol.size() == 1 ? "LF" : "CR LF");
+    std::string text, expected;
+    for (size_t i = 0; i < std::size(before); ++i) {
+      text += before[i] + eol;
+      if (i == 8)
+        expected += "\"TransformMethod\"=dword:00000003" + eol;
+      else if (i != 9)
+        expected += before[i] + eol;
+    }
+    WriteText(StorePath(), text);
+    chmod(StorePath().c_str(), 0640);
+    Api().PLUGINCALLBACK(0);
+    ASSERT_EQ(ReportedCode(), 8) << "a DWORD written as hex(4) over two lines";
+    Api().PLUGOUTCALLBACK();
+    EXPECT_EQ(ReadText(StorePath()), expected);
+    struct stat st;
+    ASSERT_EQ(stat(StorePath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "the store keeps its mode";
+  }
+}
+
+// Levels that exist through a deeper section are not missing; another hive's
+// sections do not count.
+TEST_F(Settings, SaveAddsOnlyTheMissingLevelsAfterWhatIsThere) {
+  const std::string tolva = "Windows Registry Editor Version 5.00\n\n"
+                            "[HKEY_LOCAL_MACHINE\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]\n\n"
+                            "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva]\n"
+                            "\"Language\"=\"ja\""; // no line feed at the end
+  const std::string sub = "Windows Registry Editor Version 5.00\n\n"
+                          "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga\\Sub]\n";
+  const std::string etarga = "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]\n"
+                             "\"TransformMethod\"=dword:00000005\n\n";
+  const struct {
+    std::string before, after;
+  } cases[] = {
+      {tolva, tolva + "\n\n"
+                      "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin]\n\n"
+                      "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX]\n\n" +
+                      etarga},
+      {sub, sub + "\n" + etarga},
+  };
+  Prime(5);
+  for (const auto &c : cases) {
+    WriteText(StorePath(), c.before);
+    Api().PLUGOUTCALLBACK();
+    EXPECT_EQ(ReadText(StorePath()), c.after);
+  }
+}
+
+TEST_F(Settings, FullDiskLeavesTheOldStore) {
+  const std::string stored = kHeader + std::string(kSection) + ValueLine(Dword(3)) + "\n";
+  Prime(1);
+  auto save = [] {
+    rlimit old{}, limited{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    limited = old;
+    limited.rlim_cur = 40; // the new store gets partly written, then the disk is "full"
+    auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limited);
+    Api().PLUGOUTCALLBACK();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
+  };
+  WriteText(StorePath(), stored);
+  save();
+  EXPECT_EQ(ReadText(StorePath()), stored);
+  EXPECT_EQ(FolderEntries(StoreFolder()), std::vector<std::string>{"HKEY_CURRENT_USER.reg"});
+
+  ClearStore();
+  save();
+  EXPECT_EQ(ReadText(StorePath()), std::nullopt);
+  EXPECT_TRUE(FolderEntries(StoreFolder()).empty());
+}
+
+TEST_F(Settings, FileInAnotherFormatIsLeftAlone) {
+  const std::string contents[] = {
+      std::string("\xFF\xFEW\0i\0n\0", 8), // UTF-16, as the registry editor exports
+      "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]\n"
+      "\"TransformMethod\"=dword:00000003\n",
+      "TransformMethod=3\n",
+  };
+  for (const std::string &content : contents) {
+    Prime(1);
+    WriteText(StorePath(), content);
+    Api().PLUGINCALLBACK(0);
+    EXPECT_EQ(ReportedCode(), 4);
+    Api().PLUGOUTCALLBACK();
+    EXPECT_EQ(ReadText(StorePath()), content);
+    ClearStore();
+  }
+}
+
+TEST_F(Settings, SaveWritesThroughASymbolicLink) {
+  Prime(0);
+  const std::string target = ConfigHome() + "/dotfiles/tolva.reg";
+  WriteText(target, kHeader + std::string(kSection) + ValueLine(Dword(3)) + "\n");
+  std::filesystem::create_directories(StoreFolder());
+  std::filesystem::create_symlink(target, StorePath());
+  Api().PLUGOUTCALLBACK();
+  EXPECT_TRUE(std::filesystem::is_symlink(StorePath()));
+  EXPECT_EQ(ReadText(target), kHeader + std::string(kSection) + ValueLine(Dword(0)) + "\n");
+  std::filesystem::remove_all(ConfigHome() + "/dotfiles");
+}
+
+// The store follows ${XDG_CONFIG_HOME:-$HOME/.config}, looked up at each call.
+TEST_F(Settings, StoreFollowsTheConfigFolderOfTheMoment) {
+  const std::string config = ConfigHome();
+  const char *home = std::getenv("HOME");
+  const std::string savedHome = home ? home : "";
+  const std::string other = TempFile::Folder() + "/other";
+  const std::string reg = "/Tolva/HKEY_CURRENT_USER.reg";
+  Prime(2);
+
+  setenv("XDG_CONFIG_HOME", (other + "/xdg").c_str(), 1);
+  Api().PLUGOUTCALLBACK();
+  EXPECT_TRUE(std::filesystem::exists(other + "/xdg" + reg));
+
+  setenv("HOME", (other + "/home").c_str(), 1);
+  for (bool unset : {true, false}) {
+    if (unset)
+      unsetenv("XDG_CONFIG_HOME");
+    else
+      setenv("XDG_CONFIG_HOME", "relative/config", 1); // not absolute: ignored
+    Api().PLUGOUTCALLBACK();
+    EXPECT_TRUE(std::filesystem::exists(other + "/home/.config" + reg));
+    std::filesystem::remove_all(other + "/home");
+  }
+
+  setenv("HOME", savedHome.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  std::filesystem::remove_all(other);
+  EXPECT_FALSE(std::filesystem::exists(StorePath()));
+}
+
+#endif
+
+} // namespace
