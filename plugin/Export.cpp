@@ -2,6 +2,7 @@
 #include "TargaPlugin.h"
 #include "Boundary.h"
 #include "Etarga.h"
+#include "Expoptf.h"
 #include "Settings.h"
 
 namespace {
@@ -14,9 +15,30 @@ void TLP_CALL EXPORT_InterfaceVersion(int32_t *version) { *version = kInterfaceV
 
 int32_t TLP_CALL EXPORT_SupportedExtensions(InfoCallback callback) { return callback("tga"); }
 
-void TLP_CALL EXPORT_EnterOption(void *, void *, uint32_t) {}
+// Shows the panel in the host's window with the current method selected.
+void TLP_CALL EXPORT_EnterOption(void *applicationWindow, void *parentWindow, uint32_t) {
+  tlp::Guarded([&] {
+    Application.Handle = applicationWindow;
+    OptionParentWindow = parentWindow;
+    // A panel that cannot be made leaves none for EXPORT_LeaveOption to use.
+    ExportOptionForm = nullptr;
+    ExportOptionForm = Application.CreateForm();
+    ExportOptionForm->SelectItem(ConversionMethod);
+  });
+}
 
-void TLP_CALL EXPORT_LeaveOption(int32_t) {}
+// Takes the selection over on a non-zero flag; the panel goes in the host's
+// message loop. ExportOptionForm keeps referring to it.
+void TLP_CALL EXPORT_LeaveOption(int32_t accept) {
+  tlp::Guarded([&] {
+    TExportOptionForm *form = ExportOptionForm;
+    if (!form)
+      return;
+    if (accept != 0 && form->ItemIndex() != -1)
+      ConversionMethod = static_cast<int8_t>(form->ItemIndex());
+    form->Release();
+  });
+}
 
 void TLP_CALL EXPORT_BeforeTransform(int32_t *conversionCode, uint32_t) {
   if (auto code = HostConversionCode(ConversionMethod))

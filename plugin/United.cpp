@@ -2,6 +2,7 @@
 // notifications.
 #include "TargaPlugin.h"
 #include "Boundary.h"
+#include "Expoptf.h"
 #include "Settings.h"
 
 #if defined(_WIN32)
@@ -41,9 +42,15 @@ int32_t TLP_CALL UNITED_Verbose(VerboseCallback callback) {
 }
 
 #if defined(_WIN32)
-// The plug-in prepares nothing at load and releases nothing at unload of its
-// own: every notification is accepted.
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+// The plug-in prepares nothing at load; every notification is accepted. When
+// the host unloads the library, options panels not yet released go with it,
+// and so does their window class (a DLL's classes outlive it otherwise). When
+// the process ends they go with the process.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
+    tlp::Guarded([] { FreeOptionPanels(); });
+  return TRUE;
+}
 #endif
 
 } // extern "C"
