@@ -153,7 +153,8 @@ bool TTargaDecoder::Refill() {
   if (StreamEnded || !Stream)
     return false;
   Consumed += BufEnd - BufStart;
-  size_t n = std::fread(StreamBuffer, 1, StreamBufferSize, Stream.get());
+  size_t chunk = std::min<size_t>(std::max<size_t>(ReadChunk, 1), StreamBufferSize);
+  size_t n = std::fread(StreamBuffer, 1, chunk, Stream.get());
   BufPos = BufStart;
   BufEnd = BufStart + n;
   if (n == 0) {
@@ -182,7 +183,7 @@ void TTargaDecoder::ReadBlock(uint8_t *dst, size_t count) {
   while (count > 0) {
     size_t avail = static_cast<size_t>(BufEnd - BufPos);
     if (avail == 0) {
-      if (count >= StreamBufferSize && !StreamEnded && Stream) {
+      if (count >= std::min<size_t>(ReadChunk, StreamBufferSize) && !StreamEnded && Stream) {
         size_t n = std::fread(dst, 1, count, Stream.get());
         Consumed += static_cast<int64_t>(n);
         dst += n;
@@ -579,6 +580,14 @@ void TTargaDecoder::SkipPixels(int64_t count) {
   }
   // Whole runs and raw spans at once; the bytes read are the same.
   while (count > 0) {
+    if (StreamEnded && RepeatLeft == 0 && RawLeft == 0) {
+      // Past the end every packet header reads as 255: runs of 128 pixels
+      // of 255 bytes, however many are passed over.
+      std::memset(RunPixel, 0xFF, sizeof RunPixel);
+      int64_t rest = count % 128;
+      RepeatLeft = rest ? static_cast<int32_t>(128 - rest) : 0;
+      return;
+    }
     if (RepeatLeft > 0) {
       int32_t k = static_cast<int32_t>(std::min<int64_t>(RepeatLeft, count));
       RepeatLeft -= k;

@@ -40,6 +40,7 @@ public:
   int32_t PreviewMaxHeight = 0;
   size_t MaxBlockBytes = SIZE_MAX; // a larger pixel block fails the run
   bool PixelByPixel = false;       // decode through the one-pixel-at-a-time path only
+  size_t ReadChunk = 16384;        // bytes asked of the file per refill, 1 to 16384
 
   // Results. InfoText is set by every run; the rest after a true result.
   std::string InfoText;
