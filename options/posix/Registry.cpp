@@ -98,6 +98,28 @@ bool Grants(const struct stat &st, unsigned wanted) {
 
 // ---- Reading and replacing the file ---------------------------------------
 
+// Owns a file descriptor and closes it on every way out.
+class Descriptor {
+public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0)
+      close(fd_);
+  }
+  Descriptor(const Descriptor &) = delete;
+  Descriptor &operator=(const Descriptor &) = delete;
+  int Get() const { return fd_; }
+  // Closes now, for a caller that must know whether closing worked.
+  bool Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return close(fd) == 0;
+  }
+
+private:
+  int fd_;
+};
+
 enum class Opened { kMissing, kFailed, kRead };
 
 // Reads the store when the user has full access to it.
@@ -107,24 +129,21 @@ Opened ReadStore(const std::string &path, std::string *bytes, mode_t *mode) {
     return errno == ENOENT ? Opened::kMissing : Opened::kFailed;
   if (!S_ISREG(st.st_mode) || !Grants(st, kRead | kWrite))
     return Opened::kFailed;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
+  Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.Get() < 0)
     return Opened::kFailed;
   bytes->clear();
   char buffer[4096];
   for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
+    ssize_t n = read(file.Get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR)
       continue;
-    if (n < 0) {
-      close(fd);
+    if (n < 0)
       return Opened::kFailed;
-    }
     if (n == 0)
       break;
     bytes->append(buffer, static_cast<size_t>(n));
   }
-  close(fd);
   *mode = st.st_mode & 07777;
   return Opened::kRead;
 }
@@ -164,21 +183,19 @@ bool ReplaceStore(const std::string &path, const std::string &bytes, mode_t mode
   if (!MakeFolders(folder) || stat(folder.c_str(), &st) != 0 || !Grants(st, kWrite | kSearch))
     return false;
   std::string temporary = folder + "/." + kHive + ".reg.XXXXXX";
-  int fd = mkstemp(temporary.data());
-  if (fd < 0)
+  Descriptor file(mkstemp(temporary.data()));
+  if (file.Get() < 0)
     return false;
-  bool written = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
-  written = close(fd) == 0 && written;
+  bool written = fchmod(file.Get(), mode) == 0 && WriteAll(file.Get(), bytes) && fsync(file.Get()) == 0;
+  written = file.Close() && written;
   if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
     unlink(temporary.c_str());
     return false;
   }
   // Make the rename itself durable; the store is whole either way.
-  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
+  Descriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Get() >= 0)
+    fsync(dir.Get());
   return true;
 }
 
@@ -541,18 +558,22 @@ bool AddMissingLevels(Store *store, const std::string &subKey) {
   return added;
 }
 
-// Writes the value's line in place of its last line so far, or after the last
-// line of the key's last section that is not blank.
+std::string ValueLine(const std::string &name, const Value &value, const std::string &cr) {
+  return (name.empty() ? std::string("@") : Quote(name)) + "=" + FormatData(value.type, value.data) + cr;
+}
+
+// Writes the value's line in place of its last line so far, keeping the name
+// as it was spelt there, as the registry does; or else after the last line
+// of the key's last section that is not blank.
 void PutValue(Store *store, const std::string &subKey, const std::string &name, const Value &value) {
-  std::string line = (name.empty() ? std::string("@") : Quote(name)) + "=" +
-                     FormatData(value.type, value.data) + store->cr;
   auto &lines = store->lines;
   if (const Entry *entry = FindEntry(*store, subKey, name)) {
     lines.erase(lines.begin() + static_cast<ptrdiff_t>(entry->first + 1),
                 lines.begin() + static_cast<ptrdiff_t>(entry->last + 1));
-    lines[entry->first] = line;
+    lines[entry->first] = ValueLine(entry->name, value, store->cr);
     return;
   }
+  const std::string line = ValueLine(name, value, store->cr);
   const Section *last = nullptr;
   for (const Section &section : store->sections)
     if (IsKey(section, subKey))

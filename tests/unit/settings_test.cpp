@@ -282,12 +282,17 @@ TEST_F(Settings, NamesCompareWithoutCase) {
   RegSetValueExA(key, "transformMETHOD", 0, REG_DWORD, Le32(3).data(), 4);
   RegCloseKey(key);
 #else
-  WriteText(StorePath(), std::string(kHeader) +
-                             "[hkey_current_user\\SOFTWARE\\kadorix\\TOLVA\\plugin\\Kadorix\\etarga]\n"
-                             "\"transformMETHOD\"=dword:00000003\n");
+  const std::string section = "[hkey_current_user\\SOFTWARE\\kadorix\\TOLVA\\plugin\\Kadorix\\etarga]\n";
+  WriteText(StorePath(), kHeader + section + "\"transformMETHOD\"=dword:00000003\n");
 #endif
   Api().PLUGINCALLBACK(0);
   EXPECT_EQ(ReportedCode(), 8);
+#if !defined(_WIN32)
+  // The save finds the same key and value, and keeps their spelling.
+  WriteText(StorePath(), kHeader + section + "\"transformMETHOD\"=dword:00000001\n");
+  Api().PLUGOUTCALLBACK();
+  EXPECT_EQ(ReadText(StorePath()), kHeader + section + "\"transformMETHOD\"=dword:00000003\n");
+#endif
 }
 
 TEST_F(Settings, SaveWritesTheMethodSignExtended) {
