@@ -9,3 +9,5 @@
 using Args = std::vector<std::string>;
 
 int CmdAbout(Plugin &plugin, const Args &args);
+int CmdConvert(Plugin &plugin, const Args &args);
+int CmdMethod(Plugin &plugin, const Args &args);

@@ -16,6 +16,8 @@ struct Command {
 
 const Command kCommands[] = {
     {"about", CmdAbout, "what the plug-in says about itself"},
+    {"convert", CmdConvert, "re-encode a Targa file through import and export"},
+    {"method", CmdMethod, "show the conversion method, or choose one on the panel"},
 };
 
 void Usage(FILE *to) {

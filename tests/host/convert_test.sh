@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# tga-host convert: byte-identical re-encoding of files the plug-in wrote,
+# errors and exit statuses, and Ctrl-C stopping a write.
+#   convert_test.sh TGA_HOST SAMPLES_PROGRAM WORK_DIR
+set -u
+host=$1
+samples=$2
+dir=$3
+rm -rf "$dir" && mkdir -p "$dir" || exit 1
+failed=0
+check() { # description, then a command that must succeed
+  local what=$1
+  shift
+  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failed=$((failed + 1)); fi
+}
+status() { "$@" >"$dir/out.txt" 2>"$dir/err.txt"; echo $?; }
+
+"$samples" write "$dir" || { echo "FAIL: no samples"; exit 1; }
+
+# Files the plug-in wrote come back byte for byte (kind 1 stays indexed).
+for name in full24_7x5_padded full24_300x200 indexed8_13x9_256; do
+  check "$name: exit 0" [ "$(status "$host" convert "$dir/$name.tga" "$dir/$name.out.tga")" = 0 ]
+  check "$name: same bytes" cmp -s "$dir/$name.tga" "$dir/$name.out.tga"
+done
+check "16-bit input becomes 24-bit" [ "$(status "$host" convert "$dir/high16_11x6_padded.tga" "$dir/h.out.tga")" = 0 ]
+check "16-bit: 18 + 11 x 6 x 3 bytes" [ "$(wc -c <"$dir/h.out.tga")" -eq $((18 + 11 * 6 * 3)) ]
+
+check "--help: exit 0" [ "$(status "$host" convert --help)" = 0 ]
+check "--help: usage" grep -q "usage: tga-host convert" "$dir/out.txt"
+check "one path: exit 2" [ "$(status "$host" convert "$dir/full24_1x1.tga")" = 2 ]
+check "unknown option: exit 2" [ "$(status "$host" convert --bogus a b)" = 2 ]
+check "missing input: exit 1" [ "$(status "$host" convert "$dir/none.tga" "$dir/none.out.tga")" = 1 ]
+check "missing input: says so" grep -q "cannot read" "$dir/err.txt"
+check "missing input: no output" [ ! -e "$dir/none.out.tga" ]
+check "unwritable output: exit 1" [ "$(status "$host" convert "$dir/full24_1x1.tga" "$dir/no/such/x.tga")" = 1 ]
+check "unwritable output: says so" grep -q "cannot write" "$dir/err.txt"
+
+# Ctrl-C: a write to a pipe that nobody drains blocks; SIGINT then stops it
+# at the next row. The output is no regular file, so it stays.
+width=2000 height=1500
+{
+  printf '\x00\x00\x02\x00\x00\x00\x00\x00\x00\x00\x00\x00\xd0\x07\xdc\x05\x18\x20'
+  head -c $((width * height * 3)) /dev/zero
+} >"$dir/large.tga"
+mkfifo "$dir/pipe.tga" || exit 1
+"$host" convert "$dir/large.tga" "$dir/pipe.tga" >"$dir/out.txt" 2>"$dir/err.txt" &
+pid=$!
+exec 3<"$dir/pipe.tga"
+head -c 100000 <&3 >/dev/null
+kill -INT "$pid"
+cat <&3 >"$dir/drained"
+exec 3<&-
+wait "$pid"
+rc=$?
+check "Ctrl-C: exit 130" [ "$rc" = 130 ]
+check "Ctrl-C: says where it stopped" grep -q "stopped before row" "$dir/err.txt"
+check "Ctrl-C: fewer rows than the picture" [ "$(($(wc -c <"$dir/drained") + 100000))" -lt $((18 + width * height * 3)) ]
+check "Ctrl-C: a pipe is not removed" [ -p "$dir/pipe.tga" ]
+
+echo "convert checks failed: $failed"
+[ "$failed" -eq 0 ]
