@@ -1,0 +1,265 @@
+// tga-host method: the conversion method as the plug-in keeps it, and choosing
+// one on the plug-in's own options panel, in a window of this host, as a user
+// of a host would.
+#include "Commands.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include "tlpwin.h"
+#endif
+
+namespace {
+
+// What each method means to the host, and the code the plug-in reports for it.
+const char *const kMeanings[6] = {
+    "full colour",
+    "high colour",
+    "full colour, 256 colours where possible",
+    "high colour, 256 colours where possible",
+    "256 colours, optimised palette",
+    "256 colours of the Windows palette",
+};
+const int32_t kHostCodes[6] = {2, 4, 6, 8, 9, 10};
+
+// ---- The host's window and the panel in it --------------------------------
+
+#if defined(_WIN32)
+using Wnd = HWND;
+
+Wnd MakeHostWindow(bool visible) {
+  static const char kClass[] = "TgaHostWindow";
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+  wc.lpszClassName = kClass;
+  RegisterClassA(&wc);
+  // A window as large as the panel's design and a margin, at the screen's corner.
+  DWORD style = WS_POPUP | WS_BORDER | (visible ? WS_VISIBLE : 0);
+  return CreateWindowExA(0, kClass, "tga-host", style, 0, 0, 300, 180, nullptr, nullptr,
+                         GetModuleHandleA(nullptr), nullptr);
+}
+void DestroyHostWindow(Wnd w) { DestroyWindow(w); }
+bool Exists(Wnd w) { return IsWindow(w) != FALSE; }
+std::vector<Wnd> Children(Wnd w) {
+  std::vector<Wnd> out;
+  for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+    out.push_back(c);
+  return out;
+}
+int Top(Wnd w) {
+  RECT r;
+  GetWindowRect(w, &r);
+  return r.top;
+}
+std::string Text(Wnd w) {
+  char buf[256];
+  int n = GetWindowTextA(w, buf, sizeof buf);
+  return std::string(buf, static_cast<size_t>(std::max(n, 0)));
+}
+bool Checked(Wnd w) { return SendMessageA(w, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+void Click(Wnd w) { SendMessageA(w, BM_CLICK, 0, 0); }
+void PumpMessages() {
+  MSG m;
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&m);
+    DispatchMessageA(&m);
+  }
+}
+std::string ScreenRect(Wnd w) {
+  RECT r;
+  GetWindowRect(w, &r);
+  char text[64];
+  std::snprintf(text, sizeof text, "%ldx%ld+%ld+%ld", r.right - r.left, r.bottom - r.top, r.left, r.top);
+  return text;
+}
+#else
+using Wnd = TlpHwnd;
+
+Wnd MakeHostWindow(bool) {
+  static const char kInstance = 0;
+  tlpwin_RegisterClass("TgaHostWindow", &kInstance, tlpwin_DefWindowProc, TLP_COLOR_BTNFACE);
+  return tlpwin_CreateWindow("TgaHostWindow", &kInstance, "tga-host", TLP_WS_VISIBLE, 0, 0, 300,
+                             180, nullptr, 0, nullptr);
+}
+void DestroyHostWindow(Wnd w) { tlpwin_DestroyWindow(w); }
+bool Exists(Wnd w) { return tlpwin_IsWindow(w) != 0; }
+std::vector<Wnd> Children(Wnd w) {
+  std::vector<Wnd> out;
+  for (Wnd c = tlpwin_GetFirstChild(w); c; c = tlpwin_GetNextSibling(c))
+    out.push_back(c);
+  return out;
+}
+int Top(Wnd w) {
+  TlpRect r{};
+  tlpwin_GetWindowRect(w, &r);
+  return r.top;
+}
+std::string Text(Wnd w) {
+  char buf[256];
+  int32_t n = tlpwin_GetWindowText(w, buf, sizeof buf);
+  return std::string(buf, static_cast<size_t>(std::min<int32_t>(std::max(n, 0), sizeof buf - 1)));
+}
+bool Checked(Wnd w) { return tlpwin_SendMessage(w, TLP_BM_GETCHECK, 0, 0) == TLP_BST_CHECKED; }
+void Click(Wnd w) { tlpwin_SendMessage(w, TLP_BM_CLICK, 0, 0); }
+void PumpMessages() {
+  TlpMsg m;
+  while (tlpwin_PeekMessage(&m, nullptr, 1))
+    tlpwin_DispatchMessage(&m);
+}
+std::string ScreenRect(Wnd w) {
+  TlpRect r{};
+  tlpwin_GetWindowRect(w, &r);
+  return std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
+         std::to_string(r.left) + "+" + std::to_string(r.top);
+}
+#endif
+
+// The radio buttons of the panel in `host`, top to bottom; empty when there
+// is no panel of the expected shape.
+std::vector<Wnd> PanelButtons(Wnd host) {
+  std::vector<Wnd> panels = Children(host);
+  if (panels.size() != 1)
+    return {};
+  std::vector<Wnd> inPanel = Children(panels[0]);
+  if (inPanel.size() != 1)
+    return {};
+  std::vector<Wnd> buttons = Children(inPanel[0]);
+  std::sort(buttons.begin(), buttons.end(), [](Wnd a, Wnd b) { return Top(a) < Top(b); });
+  return buttons;
+}
+
+// Keeps the host's message loop running for a while, so the panel can be seen.
+void Hold(Wnd host, int seconds) {
+  std::printf("holding the panel window at %s for %d s\n", ScreenRect(host).c_str(), seconds);
+  std::fflush(stdout);
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    PumpMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// ---- The command -------------------------------------------------------------
+
+// What the plug-in reports through EXPORT_BeforeTransform; -1 when nothing.
+int32_t ReportedCode(const PluginApi &p) {
+  int32_t code = -1;
+  p.EXPORT_BeforeTransform(&code, 0);
+  return code;
+}
+
+void PrintMethod(const char *label, int32_t code) {
+  const int32_t *at = std::find(std::begin(kHostCodes), std::end(kHostCodes), code);
+  if (at == std::end(kHostCodes)) {
+    std::printf("%s: outside 0 to 5\nhost code: none\n", label);
+    return;
+  }
+  long method = at - kHostCodes;
+  std::printf("%s: %ld (%s)\nhost code: %d\n", label, method, kMeanings[method], code);
+}
+
+void Usage(FILE *to) {
+  std::fprintf(to,
+               "usage: tga-host method [N] [--show SECONDS]\n\n"
+               "Without N, prints the conversion method the plug-in has stored and the\n"
+               "host code it reports for it. With N (0 to 5), opens the plug-in's options\n"
+               "panel in a window of this host, clicks item N, accepts it and stores it.\n"
+               "--show keeps the panel on screen for SECONDS first, in the host's message\n"
+               "loop; without N the panel is then left without a change.\n\n"
+               "methods:\n");
+  for (int k = 0; k < 6; ++k)
+    std::fprintf(to, "  %d  %s (host code %d)\n", k, kMeanings[k], kHostCodes[k]);
+}
+
+bool ParseInt(const std::string &text, long min, long max, long *out) {
+  if (text.empty() || text.size() > 9)
+    return false;
+  char *end = nullptr;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || v < min || v > max)
+    return false;
+  *out = v;
+  return true;
+}
+
+} // namespace
+
+int CmdMethod(Plugin &plugin, const Args &args) {
+  long chosen = -1, show = 0;
+  bool haveChoice = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
+    if (a == "--help" || a == "-h") {
+      Usage(stdout);
+      return 0;
+    }
+    if (a == "--show") {
+      if (i + 1 >= args.size() || !ParseInt(args[i + 1], 0, 3600, &show)) {
+        std::fprintf(stderr, "tga-host: --show wants a number of seconds (0 to 3600)\n");
+        return 2;
+      }
+      ++i;
+    } else if (!haveChoice) {
+      if (!ParseInt(a, 0, 5, &chosen)) {
+        std::fprintf(stderr, "tga-host: the method must be a number from 0 to 5, not '%s'\n", a.c_str());
+        return 2;
+      }
+      haveChoice = true;
+    } else {
+      std::fprintf(stderr, "tga-host: method takes one method number\n");
+      Usage(stderr);
+      return 2;
+    }
+  }
+
+  const PluginApi &p = plugin.Api();
+  p.PLUGINCALLBACK(0);
+  if (!haveChoice && show == 0) {
+    PrintMethod("method", ReportedCode(p));
+    return 0;
+  }
+
+  Wnd host = MakeHostWindow(show > 0);
+  if (!host) {
+    std::fprintf(stderr, "tga-host: cannot make a host window\n");
+    return 1;
+  }
+  p.EXPORT_EnterOption(host, host, 0);
+  std::vector<Wnd> buttons = PanelButtons(host);
+  if (buttons.size() != 6) {
+    std::fprintf(stderr, "tga-host: the plug-in's panel did not appear in the host window\n");
+    DestroyHostWindow(host);
+    return 1;
+  }
+  int opened = -1;
+  for (size_t k = 0; k < buttons.size(); ++k)
+    if (Checked(buttons[k]))
+      opened = static_cast<int>(k);
+  std::string openedText = opened < 0 ? "none" : SjisToUtf8(Text(buttons[static_cast<size_t>(opened)]));
+  std::printf("panel opened with: %s\n", openedText.c_str());
+  if (haveChoice) {
+    Click(buttons[static_cast<size_t>(chosen)]);
+    std::printf("clicked: %s\n", SjisToUtf8(Text(buttons[static_cast<size_t>(chosen)])).c_str());
+  }
+  if (show > 0)
+    Hold(host, static_cast<int>(show));
+  std::vector<Wnd> panel = Children(host);
+  p.EXPORT_LeaveOption(haveChoice ? 1 : 0);
+  PumpMessages();
+  if (!panel.empty() && Exists(panel[0]))
+    std::fprintf(stderr, "tga-host: the panel is still there after the message loop ran\n");
+  DestroyHostWindow(host);
+  int32_t code = ReportedCode(p);
+  p.PLUGOUTCALLBACK();
+  PrintMethod(haveChoice ? "method set" : "method", code);
+  return 0;
+}
