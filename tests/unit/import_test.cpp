@@ -4,6 +4,12 @@
 
 #include <cstring>
 
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // What a host sees of one imported record, copied out before it is freed.
@@ -504,5 +510,57 @@ TEST(Import, HugeHeaderWithATinyBodyFailsCleanlyOrDecodes) {
   EXPECT_FALSE(Import(file).ok) << "12.9 GB cannot be addressed";
 #endif
 }
+
+#if !defined(_WIN32)
+size_t OpenDescriptors() {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                           std::filesystem::directory_iterator()));
+}
+
+TEST(Import, NoFileIsLeftOpenByAnyCall) {
+  TempFile good(Concat({Header(10, 24, 4, 4, 0).Encode(), Bytes{0x8F, 1, 2, 3}}));
+  TempFile bad(Concat({Header(7, 24, 4, 4).Encode()}));
+  TempFile badMap(Concat({Mapped(1, 1, 1, 2, 16).Encode(), Bytes(4, 0)}));
+  size_t before = OpenDescriptors();
+  for (int i = 0; i < 50; ++i) {
+    for (const TempFile *f : {&good, &bad, &badMap}) {
+      Api().IMPORT_ValidFileCheck(f->c_str());
+      Information(f->c_str());
+      Collect([&] {
+        HostImage *image = nullptr;
+        Api().IMPORT_CreateImage(f->c_str(), &image);
+        return image;
+      }());
+      Collect([&] {
+        HostImage *image = nullptr;
+        Api().IMPORT_CreatePreviewImage(f->c_str(), 2, 2, &image);
+        return image;
+      }());
+    }
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// On 64-bit the 12.9 GB block of the largest header can be addressed; when
+// memory runs out the host receives null instead of a crash.
+TEST(Import, HugeFullDecodeFailsCleanlyWhenMemoryRunsOut) {
+  TempFile f(Concat({Header(2, 24, 65535, 65535).Encode(), Bytes{1, 2, 3}}));
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit limit{size_t(1) << 31, size_t(1) << 31};
+    setrlimit(RLIMIT_AS, &limit);
+    HostImage *image = reinterpret_cast<HostImage *>(&f);
+    Api().IMPORT_CreateImage(f.c_str(), &image);
+    _exit(image == nullptr ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << "the decode must not crash";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the host receives null";
+}
+#endif
+#endif
 
 } // namespace
