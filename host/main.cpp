@@ -16,6 +16,8 @@ struct Command {
 
 const Command kCommands[] = {
     {"about", CmdAbout, "what the plug-in says about itself"},
+    {"info", CmdInfo, "whether files are Targa files, and their information text"},
+    {"import", CmdImport, "the image the plug-in delivers, as a PNG"},
     {"convert", CmdConvert, "re-encode a Targa file through import and export"},
     {"method", CmdMethod, "show the conversion method, or choose one on the panel"},
 };
