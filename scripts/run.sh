@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The plug-in's main job through the reference host: builds the native plug-in
+# and tga-host, then reads every shipped sample through the plug-in (file
+# check, information text, full image and preview as PNG) and writes Targa
+# files through its export. Results land in out/ for a person to look at.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+missing=()
+for p in cmake g++ libpng-dev pkg-config; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "+ apt-get install ${missing[*]}"
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+cmake -S . -B build/run -DCMAKE_BUILD_TYPE=Release -DTLP_TESTS=OFF >/dev/null
+cmake --build build/run -j"$(nproc)" >/dev/null
+host=build/run/bin/tga-host
+out=out
+mkdir -p "$out"
+
+run() { echo "\$ ${*#build/run/bin/}"; "$@"; echo; }
+
+run "$host" about
+run "$host" info samples/sample-24-bottom-up.tga samples/sample.png || true
+for f in samples/*.tga; do
+  name=$(basename "$f" .tga)
+  run "$host" import "$f" -o "$out/$name.png"
+  run "$host" import "$f" -o "$out/$name-preview.png" --preview 32x32
+done
+run "$host" convert samples/sample-8-indexed-rle.tga "$out/sample-8-indexed.tga"
+run "$host" convert samples/sample-24-rle.tga "$out/sample-24.tga"
+run "$host" info "$out/sample-8-indexed.tga"
+echo "Pictures to look at: $(ls "$out"/*.png | tr '\n' ' ')"
