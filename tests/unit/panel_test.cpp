@@ -645,6 +645,18 @@ TEST_F(Panel, PanelsInTwoHostsAreIndependent) {
   EXPECT_TRUE(Exists(a.panel));
 }
 
+TEST_F(Panel, AParentThatIsGoneGetsNoPanelAndLeaveIsHarmless) {
+  ChooseOnPanel(3);
+  Wnd gone = MakeHost(200, 100);
+  DestroyHost(gone);
+  Api().EXPORT_EnterOption(host, gone, 0);
+  EXPECT_EQ(*Api().ExportOptionForm, nullptr) << "no panel to refer to";
+  Api().EXPORT_LeaveOption(1);
+  PumpOnce();
+  EXPECT_EQ(ReportedCode(), 8) << "no earlier panel's selection is taken over";
+  EXPECT_TRUE(Children(host).empty());
+}
+
 // A second copy of the library, loaded and unloaded by the test, so that its
 // unloading can be watched.
 TEST(PanelModule, UnloadingTakesThePanelsAndTheirClass) {
