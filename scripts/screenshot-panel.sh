@@ -12,7 +12,7 @@
 # The picture is taken in a copy of the project's Wine prefix: the window
 # driver is chosen when a prefix's server starts, so switching to the display
 # means ending that server, and the project's own prefix may be busy with
-# other runs. The copy's registry keeps the clicked method.
+# other runs. The host is ended while it holds the panel, so nothing is stored.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
