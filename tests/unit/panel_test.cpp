@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <thread>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -656,6 +657,84 @@ TEST_F(Panel, AParentThatIsGoneGetsNoPanelAndLeaveIsHarmless) {
   EXPECT_EQ(ReportedCode(), 8) << "no earlier panel's selection is taken over";
   EXPECT_TRUE(Children(host).empty());
 }
+
+#if !defined(_WIN32)
+// ---- The headless window library itself ----------------------------------------
+
+std::vector<std::pair<uintptr_t, uint32_t>> g_seen; // (window, message)
+
+TlpLresult Recording(TlpHwnd h, uint32_t msg, TlpWparam w, TlpLparam l) {
+  if (msg == TLP_WM_DESTROY || msg == TLP_WM_NCDESTROY || msg >= TLP_WM_USER)
+    g_seen.push_back({reinterpret_cast<uintptr_t>(h), msg});
+  return tlpwin_DefWindowProc(h, msg, w, l);
+}
+
+TEST(TlpWin, DestroysParentsFirstAndFinishesChildrenFirst) {
+  static const char kInstance = 0;
+  ASSERT_TRUE(tlpwin_RegisterClass("TlpWinTest", &kInstance, Recording, -1));
+  EXPECT_FALSE(tlpwin_RegisterClass("TlpWinTest", &kInstance, Recording, -1)) << "twice";
+  TlpHwnd top = tlpwin_CreateWindow("TlpWinTest", &kInstance, "", 0, 0, 0, 10, 10, nullptr, 0, nullptr);
+  TlpHwnd child = tlpwin_CreateWindow("TlpWinTest", &kInstance, "", TLP_WS_CHILD, 1, 2, 3, 4, top, 0, nullptr);
+  ASSERT_TRUE(top && child);
+  EXPECT_EQ(tlpwin_CreateWindow("TlpWinTest", &kInstance, "", TLP_WS_CHILD, 0, 0, 1, 1, nullptr, 0, nullptr),
+            nullptr)
+      << "a child needs a parent";
+  EXPECT_FALSE(tlpwin_UnregisterClass("TlpWinTest", &kInstance)) << "windows of the class exist";
+  g_seen.clear();
+  ASSERT_TRUE(tlpwin_DestroyWindow(top));
+  auto k = [](TlpHwnd h) { return reinterpret_cast<uintptr_t>(h); };
+  EXPECT_EQ(g_seen, (std::vector<std::pair<uintptr_t, uint32_t>>{{k(top), TLP_WM_DESTROY},
+                                                               {k(child), TLP_WM_DESTROY},
+                                                               {k(child), TLP_WM_NCDESTROY},
+                                                               {k(top), TLP_WM_NCDESTROY}}));
+  EXPECT_FALSE(tlpwin_IsWindow(child));
+  EXPECT_FALSE(tlpwin_DestroyWindow(top)) << "a stale handle is not a window";
+  EXPECT_TRUE(tlpwin_UnregisterClass("TlpWinTest", &kInstance));
+}
+
+TEST(TlpWin, PostedMessagesWaitInTheOwningThreadsQueue) {
+  static const char kInstance = 0;
+  tlpwin_RegisterClass("TlpWinQueue", &kInstance, Recording, -1);
+  TlpHwnd w = tlpwin_CreateWindow("TlpWinQueue", &kInstance, "", 0, 0, 0, 1, 1, nullptr, 0, nullptr);
+  g_seen.clear();
+  std::thread other([&] {
+    EXPECT_TRUE(tlpwin_PostMessage(w, TLP_WM_USER + 1, 0, 0));
+    TlpMsg m;
+    EXPECT_FALSE(tlpwin_PeekMessage(&m, nullptr, 1)) << "not this thread's window";
+    EXPECT_FALSE(tlpwin_DestroyWindow(w)) << "only the owner destroys";
+  });
+  other.join();
+  tlpwin_PostMessage(w, TLP_WM_USER + 2, 0, 0);
+  EXPECT_TRUE(g_seen.empty()) << "nothing runs until the loop dispatches";
+  PumpOnce();
+  auto k = reinterpret_cast<uintptr_t>(w);
+  EXPECT_EQ(g_seen, (std::vector<std::pair<uintptr_t, uint32_t>>{{k, TLP_WM_USER + 1}, {k, TLP_WM_USER + 2}}));
+  tlpwin_PostMessage(w, TLP_WM_USER + 3, 0, 0);
+  tlpwin_DestroyWindow(w);
+  g_seen.clear();
+  PumpOnce();
+  EXPECT_TRUE(g_seen.empty()) << "a message for a window that is gone is dropped";
+  tlpwin_UnregisterClass("TlpWinQueue", &kInstance);
+}
+
+TEST(TlpWin, AutomaticRadioButtonsClearTheirSiblings) {
+  TlpHwnd host = MakeHost(100, 100);
+  TlpHwnd a = tlpwin_CreateWindow(TLP_BUTTON_CLASS, nullptr, "a", TLP_WS_CHILD | TLP_BS_AUTORADIOBUTTON, 0, 0,
+                                  10, 10, host, 1, nullptr);
+  TlpHwnd b = tlpwin_CreateWindow(TLP_BUTTON_CLASS, nullptr, "b", TLP_WS_CHILD | TLP_BS_AUTORADIOBUTTON, 0, 10,
+                                  10, 10, host, 2, nullptr);
+  TlpHwnd plain = tlpwin_CreateWindow(TLP_BUTTON_CLASS, nullptr, "c", TLP_WS_CHILD | TLP_BS_RADIOBUTTON, 0, 20,
+                                      10, 10, host, 3, nullptr);
+  Click(a);
+  Click(b);
+  EXPECT_FALSE(Checked(a));
+  EXPECT_TRUE(Checked(b));
+  Click(plain);
+  EXPECT_FALSE(Checked(plain)) << "a plain radio button only reports the click";
+  EXPECT_TRUE(Checked(b));
+  DestroyHost(host);
+}
+#endif
 
 // A second copy of the library, loaded and unloaded by the test, so that its
 // unloading can be watched.
