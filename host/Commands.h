@@ -10,6 +10,7 @@ using Args = std::vector<std::string>;
 
 int CmdAbout(Plugin &plugin, const Args &args);
 int CmdConvert(Plugin &plugin, const Args &args);
+int CmdExport(Plugin &plugin, const Args &args);
 int CmdMethod(Plugin &plugin, const Args &args);
 int CmdInfo(Plugin &plugin, const Args &args);
 int CmdImport(Plugin &plugin, const Args &args);

@@ -19,6 +19,7 @@ const Command kCommands[] = {
     {"info", CmdInfo, "whether files are Targa files, and their information text"},
     {"import", CmdImport, "the image the plug-in delivers, as a PNG"},
     {"convert", CmdConvert, "re-encode a Targa file through import and export"},
+    {"export", CmdExport, "a Targa or PNG file converted by method, written as Targa"},
     {"method", CmdMethod, "show the conversion method, or choose one on the panel"},
 };
 

@@ -1,0 +1,501 @@
+// The host's six conversions. Each takes a packed RGB picture and builds the
+// record the plug-in writes:
+//   2   every picture 24-bit full colour (kind 4)
+//   4   every picture 16-bit high colour, 5 bits a channel (kind 2)
+//   6   8-bit colour-mapped with the exact palette when the picture has at
+//       most 256 colours (kind 1), else as code 2
+//   8   the same, else as code 4
+//   9   256 colours: a palette chosen by median cut, then Floyd-Steinberg
+//       error diffusion
+//   10  the 256 colours of WindowsPalette(), each pixel its nearest colour
+#include "Conversions.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <unordered_map>
+
+namespace {
+
+const size_t kMaxPalette = 256;
+
+uint32_t BytesPerPixel(int32_t kind) {
+  return kind == TLP_KIND_INDEXED8 ? 1 : kind == TLP_KIND_HIGH16 ? 2 : 3;
+}
+
+// An empty image of `kind` with padded rows; throws std::length_error when
+// the block cannot be addressed.
+ConvertedImage Blank(int32_t kind, uint32_t width, uint32_t height) {
+  std::optional<size_t> pitch = PaddedBytesPerRow(kind, width, height);
+  if (!pitch)
+    throw std::length_error("picture too large");
+  ConvertedImage out;
+  out.kind = kind;
+  out.width = width;
+  out.height = height;
+  out.bytesPerRow = static_cast<int32_t>(*pitch);
+  out.pixels.assign(*pitch * height, 0);
+  return out;
+}
+
+uint8_t *RowOf(ConvertedImage &image, uint32_t y) {
+  return image.pixels.data() + size_t(y) * static_cast<size_t>(image.bytesPerRow);
+}
+
+const uint8_t *PixelOf(const RgbView &in, uint32_t x, uint32_t y) {
+  return in.rgb + (size_t(y) * in.width + x) * 3;
+}
+
+Colour ColourAt(const RgbView &in, uint32_t x, uint32_t y) {
+  const uint8_t *p = PixelOf(in, x, y);
+  return MakeColour(p[0], p[1], p[2]);
+}
+
+uint32_t SquaredDistance(Colour a, Colour b) {
+  const int dr = int(Red(a)) - Red(b), dg = int(Green(a)) - Green(b), db = int(Blue(a)) - Blue(b);
+  return static_cast<uint32_t>(dr * dr + dg * dg + db * db);
+}
+
+// Nearest-colour answers remembered per colour: pictures repeat colours a lot,
+// and a search costs one distance per palette entry. Direct-mapped, so a
+// collision only costs a fresh search.
+class NearestCache {
+public:
+  explicit NearestCache(const std::vector<Colour> &palette)
+      : palette_(palette), slots_(size_t(1) << kBits, kEmpty) {}
+  uint8_t Find(Colour c) {
+    uint64_t &slot = slots_[(c * 2654435761u) >> (32 - kBits)];
+    if ((slot >> 8) == c)
+      return static_cast<uint8_t>(slot);
+    const size_t index = NearestIndex(palette_, c);
+    slot = (uint64_t(c) << 8) | index;
+    return static_cast<uint8_t>(index);
+  }
+
+private:
+  static const int kBits = 14;
+  static const uint64_t kEmpty = ~uint64_t(0); // no colour has bits above 23
+  const std::vector<Colour> &palette_;
+  std::vector<uint64_t> slots_;
+};
+
+// ---- Median cut ------------------------------------------------------------
+
+struct ColourCount {
+  Colour colour;
+  uint64_t count;
+};
+
+// The picture's distinct colours with their pixel counts, in colour order.
+std::vector<ColourCount> Histogram(const RgbView &in) {
+  std::vector<Colour> all;
+  all.reserve(size_t(in.width) * in.height);
+  for (uint32_t y = 0; y < in.height; ++y)
+    for (uint32_t x = 0; x < in.width; ++x)
+      all.push_back(ColourAt(in, x, y));
+  std::sort(all.begin(), all.end());
+  std::vector<ColourCount> out;
+  for (size_t i = 0; i < all.size();) {
+    size_t j = i;
+    while (j < all.size() && all[j] == all[i])
+      ++j;
+    out.push_back({all[i], j - i});
+    i = j;
+  }
+  return out;
+}
+
+uint8_t Channel(Colour c, int channel) { return static_cast<uint8_t>(c >> (16 - 8 * channel)); }
+
+// A box of colour space: the histogram entries [begin, end).
+struct Box {
+  size_t begin, end;
+  int longest = 0;   // channel with the widest spread: 0 red, 1 green, 2 blue
+  int spread = 0;    // that spread, max - min
+};
+
+Box MakeBox(const std::vector<ColourCount> &hist, size_t begin, size_t end) {
+  uint8_t lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+  for (size_t i = begin; i < end; ++i)
+    for (int ch = 0; ch < 3; ++ch) {
+      lo[ch] = std::min(lo[ch], Channel(hist[i].colour, ch));
+      hi[ch] = std::max(hi[ch], Channel(hist[i].colour, ch));
+    }
+  Box box{begin, end};
+  box.spread = -1;
+  for (int ch = 0; ch < 3; ++ch)
+    if (hi[ch] - lo[ch] > box.spread) {
+      box.spread = hi[ch] - lo[ch];
+      box.longest = ch;
+    }
+  return box;
+}
+
+// Splits `box` at the pixel-weighted median of its widest channel. The box
+// must hold at least two colours; each half keeps at least one.
+std::pair<Box, Box> Split(std::vector<ColourCount> &hist, const Box &box) {
+  const int ch = box.longest;
+  // Colours are unique, so this order is total and the result deterministic.
+  std::sort(hist.begin() + static_cast<std::ptrdiff_t>(box.begin),
+            hist.begin() + static_cast<std::ptrdiff_t>(box.end),
+            [ch](const ColourCount &a, const ColourCount &b) {
+              const uint8_t va = Channel(a.colour, ch), vb = Channel(b.colour, ch);
+              return va != vb ? va < vb : a.colour < b.colour;
+            });
+  uint64_t total = 0;
+  for (size_t i = box.begin; i < box.end; ++i)
+    total += hist[i].count;
+  uint64_t seen = 0;
+  size_t cut = box.begin + 1;
+  for (size_t i = box.begin; i < box.end; ++i) {
+    seen += hist[i].count;
+    if (2 * seen >= total) {
+      cut = i + 1;
+      break;
+    }
+  }
+  cut = std::clamp(cut, box.begin + 1, box.end - 1);
+  return {MakeBox(hist, box.begin, cut), MakeBox(hist, cut, box.end)};
+}
+
+// The pixel-weighted mean colour of a box, rounded.
+Colour Mean(const std::vector<ColourCount> &hist, const Box &box) {
+  uint64_t sum[3] = {0, 0, 0}, total = 0;
+  for (size_t i = box.begin; i < box.end; ++i) {
+    for (int ch = 0; ch < 3; ++ch)
+      sum[ch] += Channel(hist[i].colour, ch) * hist[i].count;
+    total += hist[i].count;
+  }
+  uint8_t v[3];
+  for (int ch = 0; ch < 3; ++ch)
+    v[ch] = static_cast<uint8_t>((sum[ch] + total / 2) / total);
+  return MakeColour(v[0], v[1], v[2]);
+}
+
+// ---- Floyd-Steinberg ---------------------------------------------------------
+
+// Errors are kept in sixteenths; this rounds one back to whole levels, halves
+// away from zero so that positive and negative errors behave alike.
+int FromSixteenths(int v) { return v >= 0 ? (v + 8) / 16 : -((-v + 8) / 16); }
+
+} // namespace
+
+// ---- Records -----------------------------------------------------------------
+
+HostImage ConvertedImage::Record() {
+  paletteBlock_.assign(palette.size() * 4, 0);
+  for (size_t i = 0; i < palette.size(); ++i) {
+    paletteBlock_[4 * i] = Blue(palette[i]);
+    paletteBlock_[4 * i + 1] = Green(palette[i]);
+    paletteBlock_[4 * i + 2] = Red(palette[i]);
+  }
+  HostImage r{};
+  r.Kind = kind;
+  r.Pixels = pixels.empty() ? nullptr : pixels.data();
+  r.BytesPerRow = bytesPerRow;
+  r.Width = width;
+  r.Height = height;
+  r.Palette = paletteBlock_.empty() ? nullptr : paletteBlock_.data();
+  r.PaletteCount = static_cast<uint32_t>(palette.size());
+  return r;
+}
+
+std::optional<size_t> PaddedBytesPerRow(int32_t kind, uint32_t width, uint32_t height) {
+  const uint64_t row = (uint64_t(width) * BytesPerPixel(kind) + 3) & ~uint64_t(3);
+  // The record's pitch is a signed 32-bit field.
+  if (row > uint64_t(std::numeric_limits<int32_t>::max()))
+    return std::nullopt;
+  if (height != 0 && row > std::numeric_limits<size_t>::max() / height)
+    return std::nullopt;
+  return static_cast<size_t>(row);
+}
+
+// ---- Codes -------------------------------------------------------------------
+
+const int32_t kHostCodes[6] = {2, 4, 6, 8, 9, 10};
+
+int MethodOfCode(int32_t code) {
+  for (int m = 0; m < 6; ++m)
+    if (kHostCodes[m] == code)
+      return m;
+  return -1;
+}
+
+const char *ConversionName(int32_t code) {
+  switch (code) {
+  case 2:
+    return "every picture 24-bit";
+  case 4:
+    return "every picture 16-bit";
+  case 6:
+    return "8-bit with the exact palette where possible, else 24-bit";
+  case 8:
+    return "8-bit with the exact palette where possible, else 16-bit";
+  case 9:
+    return "256 colours, median-cut palette, error diffusion";
+  case 10:
+    return "256 colours of the Windows palette, nearest colour";
+  default:
+    return "unknown";
+  }
+}
+
+ConvertStatus Convert(int32_t code, const RgbView &in, ConvertedImage *out) {
+  if (MethodOfCode(code) < 0)
+    return ConvertStatus::UnknownCode;
+  // Checked up front for the widest kind a code may make, so that no
+  // conversion starts and then finds its result unaddressable.
+  if (!PaddedBytesPerRow(TLP_KIND_FULL24, in.width, in.height) ||
+      uint64_t(in.width) * in.height > std::numeric_limits<size_t>::max() / 4)
+    return ConvertStatus::TooLarge;
+  switch (code) {
+  case 2:
+    *out = ToFullColour(in);
+    break;
+  case 4:
+    *out = ToHighColour(in);
+    break;
+  case 6:
+  case 8:
+    if (std::optional<std::vector<Colour>> colours = DistinctColours(in, kMaxPalette))
+      *out = ToExactIndexed(in, *colours);
+    else
+      *out = code == 6 ? ToFullColour(in) : ToHighColour(in);
+    break;
+  case 9:
+    *out = ToDitheredIndexed(in, MedianCutPalette(in, kMaxPalette));
+    break;
+  case 10:
+    *out = ToNearestIndexed(in, WindowsPalette());
+    break;
+  }
+  return ConvertStatus::Ok;
+}
+
+// ---- Full and high colour ----------------------------------------------------
+
+uint8_t FiveBits(uint8_t v) { return static_cast<uint8_t>((v * 31 + 127) / 255); }
+
+uint16_t HighColourWord(uint8_t r, uint8_t g, uint8_t b) {
+  return static_cast<uint16_t>(FiveBits(b) | (FiveBits(g) << 5) | (FiveBits(r) << 10));
+}
+
+ConvertedImage ToFullColour(const RgbView &in) {
+  ConvertedImage out = Blank(TLP_KIND_FULL24, in.width, in.height);
+  for (uint32_t y = 0; y < in.height; ++y) {
+    uint8_t *d = RowOf(out, y);
+    for (uint32_t x = 0; x < in.width; ++x, d += 3) {
+      const uint8_t *s = PixelOf(in, x, y);
+      d[0] = s[2];
+      d[1] = s[1];
+      d[2] = s[0];
+    }
+  }
+  return out;
+}
+
+ConvertedImage ToHighColour(const RgbView &in) {
+  ConvertedImage out = Blank(TLP_KIND_HIGH16, in.width, in.height);
+  for (uint32_t y = 0; y < in.height; ++y) {
+    uint8_t *d = RowOf(out, y);
+    for (uint32_t x = 0; x < in.width; ++x, d += 2) {
+      const uint8_t *s = PixelOf(in, x, y);
+      const uint16_t word = HighColourWord(s[0], s[1], s[2]);
+      d[0] = static_cast<uint8_t>(word & 0xFF);
+      d[1] = static_cast<uint8_t>(word >> 8);
+    }
+  }
+  return out;
+}
+
+// ---- Indexed -------------------------------------------------------------------
+
+std::optional<std::vector<Colour>> DistinctColours(const RgbView &in, size_t limit) {
+  std::vector<Colour> colours;
+  std::unordered_map<Colour, bool> seen;
+  for (uint32_t y = 0; y < in.height; ++y)
+    for (uint32_t x = 0; x < in.width; ++x) {
+      const Colour c = ColourAt(in, x, y);
+      if (!seen.emplace(c, true).second)
+        continue;
+      if (colours.size() == limit)
+        return std::nullopt;
+      colours.push_back(c);
+    }
+  return colours;
+}
+
+ConvertedImage ToExactIndexed(const RgbView &in, const std::vector<Colour> &palette) {
+  ConvertedImage out = Blank(TLP_KIND_INDEXED8, in.width, in.height);
+  std::unordered_map<Colour, uint8_t> index;
+  for (size_t i = palette.size(); i-- > 0;)
+    index[palette[i]] = static_cast<uint8_t>(i); // the lowest index wins
+  for (uint32_t y = 0; y < in.height; ++y) {
+    uint8_t *d = RowOf(out, y);
+    for (uint32_t x = 0; x < in.width; ++x)
+      d[x] = index.at(ColourAt(in, x, y));
+  }
+  out.palette = palette;
+  // A colour map of no entries makes a file that readers refuse.
+  if (out.palette.empty())
+    out.palette.push_back(0);
+  return out;
+}
+
+std::vector<Colour> MedianCutPalette(const RgbView &in, size_t limit) {
+  std::vector<ColourCount> hist = Histogram(in);
+  if (hist.empty())
+    return {0};
+  std::vector<Box> boxes{MakeBox(hist, 0, hist.size())};
+  // Always split the box with the widest spread on any channel: it holds the
+  // largest error a palette colour of its mean would make.
+  while (boxes.size() < limit) {
+    size_t widest = boxes.size();
+    for (size_t i = 0; i < boxes.size(); ++i)
+      if (boxes[i].end - boxes[i].begin >= 2 &&
+          (widest == boxes.size() || boxes[i].spread > boxes[widest].spread))
+        widest = i;
+    if (widest == boxes.size())
+      break; // every box is one colour: the palette is exact
+    std::pair<Box, Box> halves = Split(hist, boxes[widest]);
+    boxes[widest] = halves.first;
+    boxes.push_back(halves.second);
+  }
+  std::vector<Colour> palette;
+  for (const Box &box : boxes)
+    palette.push_back(Mean(hist, box));
+  return palette;
+}
+
+ConvertedImage ToDitheredIndexed(const RgbView &in, const std::vector<Colour> &palette) {
+  ConvertedImage out = Blank(TLP_KIND_INDEXED8, in.width, in.height);
+  out.palette = palette;
+  NearestCache nearest(palette);
+  // Error owed to each pixel of this row and the next, in sixteenths, with a
+  // spare pixel at both ends so that the edges need no test.
+  const size_t slots = (size_t(in.width) + 2) * 3;
+  std::vector<int> here(slots, 0), below(slots, 0);
+  for (uint32_t y = 0; y < in.height; ++y) {
+    std::fill(below.begin(), below.end(), 0);
+    uint8_t *d = RowOf(out, y);
+    for (uint32_t x = 0; x < in.width; ++x) {
+      const uint8_t *s = PixelOf(in, x, y);
+      const size_t at = (size_t(x) + 1) * 3;
+      int want[3];
+      for (int ch = 0; ch < 3; ++ch)
+        want[ch] = std::clamp(s[ch] + FromSixteenths(here[at + ch]), 0, 255);
+      const uint8_t index = nearest.Find(MakeColour(static_cast<uint8_t>(want[0]),
+                                                    static_cast<uint8_t>(want[1]),
+                                                    static_cast<uint8_t>(want[2])));
+      d[x] = index;
+      for (int ch = 0; ch < 3; ++ch) {
+        const int error = want[ch] - Channel(palette[index], ch);
+        here[at + 3 + ch] += error * 7;
+        below[at - 3 + ch] += error * 3;
+        below[at + ch] += error * 5;
+        below[at + 3 + ch] += error * 1;
+      }
+    }
+    here.swap(below);
+  }
+  return out;
+}
+
+ConvertedImage ToNearestIndexed(const RgbView &in, const std::vector<Colour> &palette) {
+  ConvertedImage out = Blank(TLP_KIND_INDEXED8, in.width, in.height);
+  out.palette = palette;
+  NearestCache nearest(palette);
+  for (uint32_t y = 0; y < in.height; ++y) {
+    uint8_t *d = RowOf(out, y);
+    for (uint32_t x = 0; x < in.width; ++x)
+      d[x] = nearest.Find(ColourAt(in, x, y));
+  }
+  return out;
+}
+
+size_t NearestIndex(const std::vector<Colour> &palette, Colour c) {
+  size_t best = 0;
+  uint32_t bestDistance = std::numeric_limits<uint32_t>::max();
+  for (size_t i = 0; i < palette.size(); ++i) {
+    const uint32_t d = SquaredDistance(palette[i], c);
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = i;
+      if (d == 0)
+        break;
+    }
+  }
+  return best;
+}
+
+// The host's Windows palette. It is laid out the way a Windows logical
+// palette keeps the system's twenty static colours, ten at each end, with
+// between them a 6 x 6 x 6 colour cube (levels 0, 51, 102, 153, 204, 255;
+// entry 10 + 36 r + 6 g + b) and twenty greys (255 k / 21 rounded, k = 1..20,
+// none of which the cube or the static colours hold). This is our own table:
+// it is in the spirit of the halftone palette Windows makes, not a copy of
+// it. Black, white and the six full primaries and secondaries appear twice,
+// as a static colour and in the cube; a search finds the lower index.
+//   0..9      black, dark red, dark green, dark yellow, dark blue,
+//             dark magenta, dark cyan, light grey C0C0C0, C0DCC0, A6CAF0
+//   10..225   the cube
+//   226..245  the greys
+//   246..255  FFFBF0, A0A0A4, 808080, red, green, yellow, blue, magenta,
+//             cyan, white
+const std::vector<Colour> &WindowsPalette() {
+  static const std::vector<Colour> table = [] {
+    std::vector<Colour> t = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080,
+                             0x800080, 0x008080, 0xC0C0C0, 0xC0DCC0, 0xA6CAF0};
+    for (int r = 0; r < 6; ++r)
+      for (int g = 0; g < 6; ++g)
+        for (int b = 0; b < 6; ++b)
+          t.push_back(MakeColour(static_cast<uint8_t>(51 * r), static_cast<uint8_t>(51 * g),
+                                 static_cast<uint8_t>(51 * b)));
+    for (int k = 1; k <= 20; ++k) {
+      const uint8_t v = static_cast<uint8_t>((255 * k + 10) / 21);
+      t.push_back(MakeColour(v, v, v));
+    }
+    const Colour last[10] = {0xFFFBF0, 0xA0A0A4, 0x808080, 0xFF0000, 0x00FF00,
+                             0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
+    t.insert(t.end(), std::begin(last), std::end(last));
+    return t;
+  }();
+  return table;
+}
+
+// ---- Records back to RGB -------------------------------------------------------
+
+bool RgbFromRecord(const HostImage &image, std::vector<uint8_t> *rgb) {
+  if (image.Kind != TLP_KIND_INDEXED8 && image.Kind != TLP_KIND_HIGH16 &&
+      image.Kind != TLP_KIND_FULL24)
+    return false;
+  if (uint64_t(image.Width) * image.Height > std::numeric_limits<size_t>::max() / 3)
+    return false;
+  rgb->assign(size_t(image.Width) * image.Height * 3, 0);
+  uint8_t *d = rgb->data();
+  for (uint32_t y = 0; y < image.Height; ++y) {
+    const uint8_t *row = image.Pixels + std::ptrdiff_t(y) * image.BytesPerRow;
+    for (uint32_t x = 0; x < image.Width; ++x, d += 3) {
+      if (image.Kind == TLP_KIND_INDEXED8) {
+        if (row[x] < image.PaletteCount) {
+          const uint8_t *entry = image.Palette + 4 * size_t(row[x]);
+          d[0] = entry[2];
+          d[1] = entry[1];
+          d[2] = entry[0];
+        }
+      } else if (image.Kind == TLP_KIND_HIGH16) {
+        const unsigned word = row[2 * x] | (row[2 * x + 1] << 8);
+        const auto widen = [](unsigned five) { return static_cast<uint8_t>((five * 255 + 15) / 31); };
+        d[0] = widen((word >> 10) & 31);
+        d[1] = widen((word >> 5) & 31);
+        d[2] = widen(word & 31);
+      } else {
+        d[0] = row[3 * x + 2];
+        d[1] = row[3 * x + 1];
+        d[2] = row[3 * x];
+      }
+    }
+  }
+  return true;
+}

@@ -1,0 +1,103 @@
+// The host's colour conversions: what tga-host does to a picture before the
+// plug-in writes it, chosen by the host code that EXPORT_BeforeTransform
+// reports. Plain C++ with no file formats, so that the unit tests build it on
+// every platform.
+#pragma once
+
+#include "TargaPlugin.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// A picture as the host holds it before conversion: rows top first, packed,
+// three bytes per pixel in the order red, green, blue. Not owned.
+struct RgbView {
+  uint32_t width = 0, height = 0;
+  const uint8_t *rgb = nullptr;
+};
+
+// A colour as 0x00RRGGBB: also how a palette entry reads as a little-endian
+// 32-bit value.
+using Colour = uint32_t;
+inline Colour MakeColour(uint8_t r, uint8_t g, uint8_t b) {
+  return (Colour(r) << 16) | (Colour(g) << 8) | b;
+}
+inline uint8_t Red(Colour c) { return static_cast<uint8_t>(c >> 16); }
+inline uint8_t Green(Colour c) { return static_cast<uint8_t>(c >> 8); }
+inline uint8_t Blue(Colour c) { return static_cast<uint8_t>(c); }
+
+// A converted picture that owns its blocks, ready for EXPORT_WriteToFile.
+// Rows are padded to a multiple of 4 bytes, as a Windows host keeps them; the
+// plug-in writes only Width pixels of each.
+struct ConvertedImage {
+  int32_t kind = 0; // TLP_KIND_*
+  uint32_t width = 0, height = 0;
+  int32_t bytesPerRow = 0;
+  std::vector<uint8_t> pixels;
+  std::vector<Colour> palette; // kind 1 only
+
+  // The record the plug-in reads; it points into this object, which must
+  // outlive it and stay unchanged meanwhile.
+  HostImage Record();
+
+private:
+  std::vector<uint8_t> paletteBlock_; // blue, green, red, 0 per entry
+};
+
+enum class ConvertStatus { Ok, UnknownCode, TooLarge };
+
+// The host conversion codes, in the order of the conversion methods 0 to 5.
+extern const int32_t kHostCodes[6];
+// The method whose code is `code`, or -1.
+int MethodOfCode(int32_t code);
+// What the host does for `code`, in a few words; "unknown" for other codes.
+const char *ConversionName(int32_t code);
+
+// Converts `in` for host code 2, 4, 6, 8, 9 or 10 (see Conversions.cpp).
+// TooLarge when the pixel block would not fit in memory addresses.
+ConvertStatus Convert(int32_t code, const RgbView &in, ConvertedImage *out);
+
+// ---- The steps, for the tests ---------------------------------------------
+
+// Bytes per row of `kind` for `width` pixels, rounded up to 4; nothing when
+// the pixel block of `height` such rows does not fit in a size_t.
+std::optional<size_t> PaddedBytesPerRow(int32_t kind, uint32_t width, uint32_t height);
+
+// The nearest of the 32 levels of a 5-bit channel: v * 31 / 255, rounded.
+uint8_t FiveBits(uint8_t v);
+// A kind 2 word: blue in bits 0-4, green 5-9, red 10-14, bit 15 zero.
+uint16_t HighColourWord(uint8_t r, uint8_t g, uint8_t b);
+
+ConvertedImage ToFullColour(const RgbView &in);
+ConvertedImage ToHighColour(const RgbView &in);
+
+// The distinct colours of `in` in order of first appearance, when there are at
+// most `limit`; nothing otherwise.
+std::optional<std::vector<Colour>> DistinctColours(const RgbView &in, size_t limit);
+
+// Kind 1 with every pixel's exact colour from `palette` (which must hold every
+// colour of `in`).
+ConvertedImage ToExactIndexed(const RgbView &in, const std::vector<Colour> &palette);
+
+// At most `limit` colours chosen by median cut; the picture's own colours when
+// it has no more than `limit`.
+std::vector<Colour> MedianCutPalette(const RgbView &in, size_t limit);
+
+// Kind 1 against `palette`: with Floyd-Steinberg error diffusion, or each
+// pixel simply its nearest colour.
+ConvertedImage ToDitheredIndexed(const RgbView &in, const std::vector<Colour> &palette);
+ConvertedImage ToNearestIndexed(const RgbView &in, const std::vector<Colour> &palette);
+
+// The host's 256-colour Windows palette (see Conversions.cpp for its table).
+const std::vector<Colour> &WindowsPalette();
+
+// Index of the palette colour nearest to `c` (squared distance in RGB; the
+// lowest index among equals).
+size_t NearestIndex(const std::vector<Colour> &palette, Colour c);
+
+// A record's pixels as packed RGB, the palette applied; indices outside the
+// palette read as black. False for a kind other than 1, 2 and 4, or a picture
+// too large for memory addresses.
+bool RgbFromRecord(const HostImage &image, std::vector<uint8_t> *rgb);
