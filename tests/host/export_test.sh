@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# tga-host export end to end through the built plug-in: PNG and Targa
+# pictures through each conversion method to Targa files (kinds, colour maps,
+# pixels), back through import to PNG; the stored method and --method; a stop
+# at a chosen row and on Ctrl-C; errors and exit statuses; --help everywhere.
+#   export_test.sh TGA_HOST SAMPLES_DIR WORK_DIR
+set -u
+host=$1
+samples=$2
+dir=$3
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+command -v python3 >/dev/null || { echo "skipped: no python3"; exit 77; }
+rm -rf "$dir" && mkdir -p "$dir" || exit 1
+# A settings store of this test's own (where there is no registry).
+export XDG_CONFIG_HOME=$dir/config
+failed=0
+check() { # description, then a command that must succeed
+  local what=$1
+  shift
+  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failed=$((failed + 1)); fi
+}
+status() { "$@" >"$dir/out.txt" 2>"$dir/err.txt"; echo $?; }
+files() { python3 "$here/tga_files.py" "$@"; }
+
+files make "$dir" || { echo "FAIL: no test pictures"; exit 1; }
+cp "$samples/sample.png" "$dir/sample.png"
+if "$host" export --method 0 "$dir/few.png" "$dir/probe.tga" 2>&1 | grep -q "reads no PNG"; then
+  echo "skipped: this tga-host reads no PNG files"
+  exit 77
+fi
+
+# ---- Each method on each PNG: kind, colour map and pixels of the file, then
+# the file back through import. few, alpha and grey have at most 256 colours,
+# sample and many more.
+expect() { # picture method -> kind, pixel check, colour map
+  local small=no
+  case $1 in few | alpha | grey) small=yes ;; esac
+  case $2:$small in
+  0:*) echo "24 exact" ;;
+  1:*) echo "16 step" ;;
+  2:yes | 3:yes) echo "8 exact distinct" ;;
+  2:no) echo "24 exact" ;;
+  3:no) echo "16 step" ;;
+  4:yes) echo "8 exact distinct" ;;
+  4:no) echo "8 diffused" ;;
+  5:*) echo "8 windows 256" ;;
+  esac
+}
+for picture in sample few many alpha grey; do
+  for method in 0 1 2 3 4 5; do
+    out=$dir/$picture-$method.tga
+    read -r kind how colours <<<"$(expect "$picture" "$method")"
+    what="$picture.png method $method"
+    check "$what: exit 0" [ "$(status "$host" export --method "$method" "$dir/$picture.png" "$out")" = 0 ]
+    check "$what: $kind-bit, $how" files check "$out" "$dir/$picture.png" --kind "$kind" --pixels "$how" \
+      ${colours:+--colours "$colours"}
+    check "$what: imports" [ "$(status "$host" import "$out" -o "$dir/$picture-$method.back.png")" = 0 ]
+    check "$what: import gives the file's pixels" files same "$out" "$dir/$picture-$method.back.png"
+  done
+done
+
+# ---- Targa input is read through the plug-in's import.
+t=$dir/tga
+mkdir -p "$t"
+check "24-bit RLE sample: exit 0" [ "$(status "$host" export --method 0 "$samples/sample-24-rle.tga" "$t/24.tga")" = 0 ]
+check "24-bit RLE sample: the PNG's picture" cmp -s "$t/24.tga" "$dir/sample-0.tga"
+check "32-bit sample, method 4: like the PNG" \
+  sh -c "'$host' export --method 4 '$samples/sample-32.tga' '$t/32-4.tga' >/dev/null && cmp -s '$t/32-4.tga' '$dir/sample-4.tga'"
+# The 16-bit sample's levels survive 16-bit output unchanged.
+check "16-bit sample as 24-bit" [ "$(status "$host" export --method 0 "$samples/sample-16.tga" "$t/16-0.tga")" = 0 ]
+check "16-bit sample as 16-bit" [ "$(status "$host" export --method 1 "$samples/sample-16.tga" "$t/16-1.tga")" = 0 ]
+check "16-bit sample: levels kept" files check "$t/16-1.tga" "$t/16-0.tga" --kind 16 --pixels exact
+# The indexed sample uses ten colours of a 6-level cube, which the Windows
+# palette holds.
+check "indexed sample as 24-bit" [ "$(status "$host" export --method 0 "$samples/sample-8-indexed-rle.tga" "$t/i-0.tga")" = 0 ]
+for method in 2 3 4; do
+  check "indexed sample, method $method" [ "$(status "$host" export --method $method "$samples/sample-8-indexed-rle.tga" "$t/i-$method.tga")" = 0 ]
+  check "indexed sample, method $method: exact palette" files check "$t/i-$method.tga" "$t/i-0.tga" --kind 8 --pixels exact --colours distinct
+done
+check "indexed sample, method 5" [ "$(status "$host" export --method 5 "$samples/sample-8-indexed-rle.tga" "$t/i-5.tga")" = 0 ]
+check "indexed sample, method 5: exact" files check "$t/i-5.tga" "$t/i-0.tga" --kind 8 --pixels exact --colours 256
+check "grey sample, method 2" [ "$(status "$host" export --method 2 "$samples/sample-grey-rle.tga" "$t/g-2.tga")" = 0 ]
+check "grey sample, method 2: 8-bit" grep -q "8-bit colour-mapped" "$dir/out.txt"
+
+# ---- The stored method, and --method for one export only.
+check "store method 3" [ "$(status "$host" method 3)" = 0 ]
+check "stored method: exit 0" [ "$(status "$host" export "$dir/many.png" "$t/stored.tga")" = 0 ]
+check "stored method: says so" grep -q "method 3, host code 8" "$dir/out.txt"
+check "stored method: 16-bit" files check "$t/stored.tga" "$dir/many.png" --kind 16 --pixels step
+check "stored method: 8-bit for few colours" sh -c "'$host' export '$dir/few.png' '$t/stored-few.tga' >/dev/null && python3 '$here/tga_files.py' check '$t/stored-few.tga' '$dir/few.png' --kind 8 --pixels exact"
+check "--method 0 over the stored 3" [ "$(status "$host" export --method=0 "$dir/many.png" "$t/m0.tga")" = 0 ]
+check "--method 0: 24-bit" files check "$t/m0.tga" "$dir/many.png" --kind 24 --pixels exact
+check "--method is not stored" [ "$(status "$host" method)" = 0 ]
+check "--method is not stored: still 3" grep -q "^method: 3 " "$dir/out.txt"
+# A stored value outside 0 to 5 names no conversion.
+mkdir -p "$XDG_CONFIG_HOME/Tolva"
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]\n"TransformMethod"=dword:00000007\n' \
+  >"$XDG_CONFIG_HOME/Tolva/HKEY_CURRENT_USER.reg"
+check "stored method 7: exit 1" [ "$(status "$host" export "$dir/few.png" "$t/seven.tga")" = 1 ]
+check "stored method 7: says so" grep -q "outside 0 to 5" "$dir/err.txt"
+check "stored method 7: no output" [ ! -e "$t/seven.tga" ]
+check "stored method 7, --method 2: exit 0" [ "$(status "$host" export --method 2 "$dir/few.png" "$t/seven.tga")" = 0 ]
+
+# ---- A stop at a chosen row: no file, unless asked to keep it.
+s=$dir/stop
+mkdir -p "$s"
+check "stop at row 10: exit 130" [ "$(status "$host" export --method 4 --stop-at-row 10 "$dir/sample.png" "$s/a.tga")" = 130 ]
+check "stop at row 10: says where" grep -q "stopped before row 10 of 64" "$dir/err.txt"
+check "stop at row 10: no file" [ ! -e "$s/a.tga" ]
+check "stop, kept: exit 130" [ "$(status "$host" export --method 4 --stop-at-row 10 --keep-partial "$dir/sample.png" "$s/b.tga")" = 130 ]
+check "stop, kept: header, map and 9 rows" [ "$(wc -c <"$s/b.tga")" -eq $((18 + 256 * 3 + 9 * 96)) ]
+check "stop at row 1, kept: header only" sh -c "'$host' export --method 0 --stop-at-row 1 --keep-partial '$dir/few.png' '$s/c.tga' 2>/dev/null; [ \$(wc -c <'$s/c.tga') -eq 18 ]"
+check "stop past the last row: written" [ "$(status "$host" export --method 0 --stop-at-row 6 "$dir/few.png" "$s/d.tga")" = 0 ]
+
+# Ctrl-C: a write to a pipe that nobody drains blocks; SIGINT then stops it
+# at the next row. The output is no regular file, so it stays.
+width=2000 height=1500
+{
+  printf '\x00\x00\x02\x00\x00\x00\x00\x00\x00\x00\x00\x00\xd0\x07\xdc\x05\x18\x20'
+  head -c $((width * height * 3)) /dev/zero
+} >"$s/large.tga"
+mkfifo "$s/pipe.tga" || exit 1
+"$host" export --method 0 "$s/large.tga" "$s/pipe.tga" >"$dir/out.txt" 2>"$dir/err.txt" &
+pid=$!
+exec 3<"$s/pipe.tga"
+head -c 100000 <&3 >/dev/null
+kill -INT "$pid"
+cat <&3 >"$s/drained"
+exec 3<&-
+wait "$pid"
+rc=$?
+check "Ctrl-C: exit 130" [ "$rc" = 130 ]
+check "Ctrl-C: says where it stopped" grep -q "stopped before row" "$dir/err.txt"
+check "Ctrl-C: fewer rows than the picture" [ "$(($(wc -c <"$s/drained") + 100000))" -lt $((18 + width * height * 3)) ]
+
+# ---- Errors and exit statuses.
+e=$dir/err
+mkdir -p "$e"
+echo "not a picture" >"$e/text.txt"
+printf '\x89PNG\r\n\x1a\nnothing more' >"$e/broken.png"
+check "missing input: exit 1" [ "$(status "$host" export "$e/none.png" "$e/x.tga")" = 1 ]
+check "missing input: says so" grep -q "cannot read '.*none.png'" "$dir/err.txt"
+check "missing input: no output" [ ! -e "$e/x.tga" ]
+check "text file: exit 1" [ "$(status "$host" export "$e/text.txt" "$e/x.tga")" = 1 ]
+check "text file: says so" grep -q "neither a Targa file nor a PNG file" "$dir/err.txt"
+check "broken PNG: exit 1" [ "$(status "$host" export "$e/broken.png" "$e/x.tga")" = 1 ]
+check "broken PNG: says so" grep -q "cannot read" "$dir/err.txt"
+check "folder as input: exit 1" [ "$(status "$host" export "$e" "$e/x.tga")" = 1 ]
+check "no output made by any of these" [ ! -e "$e/x.tga" ]
+for bad in 6 -1 x 2.5 ''; do
+  check "--method '$bad': exit 2" [ "$(status "$host" export --method "$bad" "$dir/few.png" "$e/x.tga")" = 2 ]
+done
+check "--method 6: says so" sh -c "'$host' export --method 6 '$dir/few.png' '$e/x.tga' 2>&1 | grep -q 'from 0 to 5'"
+check "--method without a value: exit 2" [ "$(status "$host" export "$dir/few.png" "$e/x.tga" --method)" = 2 ]
+check "--stop-at-row 0: exit 2" [ "$(status "$host" export --stop-at-row 0 "$dir/few.png" "$e/x.tga")" = 2 ]
+check "one path: exit 2" [ "$(status "$host" export "$dir/few.png")" = 2 ]
+check "unknown option: exit 2" [ "$(status "$host" export --bogus "$dir/few.png" "$e/x.tga")" = 2 ]
+check "usage errors write nothing" [ ! -e "$e/x.tga" ]
+check "unwritable output: exit 1" [ "$(status "$host" export --method 0 "$dir/few.png" "$e/no/such/x.tga")" = 1 ]
+check "unwritable output: says so" grep -q "cannot write" "$dir/err.txt"
+check "unwritable output: nothing made" [ ! -e "$e/no" ]
+check "folder as output: exit 1" [ "$(status "$host" export --method 0 "$dir/few.png" "$e")" = 1 ]
+
+# ---- --help for every command.
+for cmd in about info import convert export method; do
+  check "$cmd --help: exit 0" [ "$(status "$host" "$cmd" --help)" = 0 ]
+  check "$cmd --help: usage" grep -q "^usage: tga-host $cmd" "$dir/out.txt"
+done
+check "tga-host --help lists export" sh -c "'$host' --help | grep -q '^  export '"
+
+echo "export checks failed: $failed"
+[ "$failed" -eq 0 ]
