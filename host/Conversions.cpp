@@ -57,26 +57,76 @@ uint32_t SquaredDistance(Colour a, Colour b) {
   return static_cast<uint32_t>(dr * dr + dg * dg + db * db);
 }
 
-// Nearest-colour answers remembered per colour: pictures repeat colours a lot,
-// and a search costs one distance per palette entry. Direct-mapped, so a
-// collision only costs a fresh search.
+// Nearest-colour search for many pixels against one palette of at most 256
+// colours. The palette is kept sorted by green, so a search walks outwards
+// from the pixel's green and stops on each side once green alone is farther
+// than the best match; answers are also remembered per colour, since pictures
+// repeat colours a lot. Direct-mapped, so a collision only costs a search.
+// The answer is NearestIndex's, lowest index among equals included.
 class NearestCache {
 public:
-  explicit NearestCache(const std::vector<Colour> &palette)
-      : palette_(palette), slots_(size_t(1) << kBits, kEmpty) {}
+  explicit NearestCache(const std::vector<Colour> &palette) : slots_(size_t(1) << kBits, kEmpty) {
+    for (size_t i = 0; i < palette.size(); ++i)
+      byGreen_.push_back({palette[i], static_cast<uint32_t>(i)});
+    std::sort(byGreen_.begin(), byGreen_.end(), [](const Entry &a, const Entry &b) {
+      return Green(a.colour) != Green(b.colour) ? Green(a.colour) < Green(b.colour)
+                                                : a.index < b.index;
+    });
+  }
   uint8_t Find(Colour c) {
     uint64_t &slot = slots_[(c * 2654435761u) >> (32 - kBits)];
     if ((slot >> 8) == c)
       return static_cast<uint8_t>(slot);
-    const size_t index = NearestIndex(palette_, c);
+    const uint8_t index = Search(c);
     slot = (uint64_t(c) << 8) | index;
-    return static_cast<uint8_t>(index);
+    return index;
   }
 
 private:
+  struct Entry {
+    Colour colour;
+    uint32_t index;
+  };
+
+  uint8_t Search(Colour c) const {
+    const int green = Green(c);
+    size_t up = static_cast<size_t>(
+        std::lower_bound(byGreen_.begin(), byGreen_.end(), green,
+                         [](const Entry &e, int g) { return Green(e.colour) < g; }) -
+        byGreen_.begin());
+    size_t down = up;
+    uint32_t best = std::numeric_limits<uint32_t>::max(), bestIndex = 0;
+    const auto consider = [&](const Entry &e) {
+      const uint32_t d = SquaredDistance(e.colour, c);
+      if (d < best || (d == best && e.index < bestIndex)) {
+        best = d;
+        bestIndex = e.index;
+      }
+    };
+    const auto within = [&](const Entry &e) {
+      const int dg = int(Green(e.colour)) - green;
+      return uint32_t(dg * dg) <= best; // equal may still tie at a lower index
+    };
+    while (up < byGreen_.size() || down > 0) {
+      if (up < byGreen_.size()) {
+        if (within(byGreen_[up]))
+          consider(byGreen_[up++]);
+        else
+          up = byGreen_.size();
+      }
+      if (down > 0) {
+        if (within(byGreen_[down - 1]))
+          consider(byGreen_[--down]);
+        else
+          down = 0;
+      }
+    }
+    return static_cast<uint8_t>(bestIndex);
+  }
+
   static const int kBits = 14;
   static const uint64_t kEmpty = ~uint64_t(0); // no colour has bits above 23
-  const std::vector<Colour> &palette_;
+  std::vector<Entry> byGreen_;
   std::vector<uint64_t> slots_;
 };
 
@@ -132,31 +182,34 @@ Box MakeBox(const std::vector<ColourCount> &hist, size_t begin, size_t end) {
   return box;
 }
 
-// Splits `box` at the pixel-weighted median of its widest channel. The box
-// must hold at least two colours; each half keeps at least one.
+// Splits `box` by a plane across its widest channel at the pixel-weighted
+// median: colours at or below the median level go to one side. The box must
+// hold at least two colours, so that channel has at least two levels and
+// neither side is empty. Which colours go where depends on their values only.
 std::pair<Box, Box> Split(std::vector<ColourCount> &hist, const Box &box) {
   const int ch = box.longest;
-  // Colours are unique, so this order is total and the result deterministic.
-  std::sort(hist.begin() + static_cast<std::ptrdiff_t>(box.begin),
-            hist.begin() + static_cast<std::ptrdiff_t>(box.end),
-            [ch](const ColourCount &a, const ColourCount &b) {
-              const uint8_t va = Channel(a.colour, ch), vb = Channel(b.colour, ch);
-              return va != vb ? va < vb : a.colour < b.colour;
-            });
+  uint64_t perLevel[256] = {};
   uint64_t total = 0;
-  for (size_t i = box.begin; i < box.end; ++i)
-    total += hist[i].count;
-  uint64_t seen = 0;
-  size_t cut = box.begin + 1;
+  int top = 0;
   for (size_t i = box.begin; i < box.end; ++i) {
-    seen += hist[i].count;
-    if (2 * seen >= total) {
-      cut = i + 1;
-      break;
-    }
+    const uint8_t v = Channel(hist[i].colour, ch);
+    perLevel[v] += hist[i].count;
+    total += hist[i].count;
+    top = std::max<int>(top, v);
   }
-  cut = std::clamp(cut, box.begin + 1, box.end - 1);
-  return {MakeBox(hist, box.begin, cut), MakeBox(hist, cut, box.end)};
+  int median = 0;
+  for (uint64_t seen = 0; median < 256; ++median) {
+    seen += perLevel[median];
+    if (2 * seen >= total)
+      break;
+  }
+  // At the top level the lower side takes everything below it instead.
+  const int last = median < top ? median : median - 1;
+  auto first = hist.begin() + static_cast<std::ptrdiff_t>(box.begin);
+  auto cut = std::partition(first, hist.begin() + static_cast<std::ptrdiff_t>(box.end),
+                            [ch, last](const ColourCount &c) { return Channel(c.colour, ch) <= last; });
+  const size_t at = static_cast<size_t>(cut - hist.begin());
+  return {MakeBox(hist, box.begin, at), MakeBox(hist, at, box.end)};
 }
 
 // The pixel-weighted mean colour of a box, rounded.

@@ -1,21 +1,11 @@
 // tga-host convert: imports a Targa file through the plug-in and exports it
 // again, with a progress bar and Ctrl-C to stop the write.
 #include "Commands.h"
+#include "Progress.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <system_error>
-
-#if defined(_WIN32)
-#include <io.h>
-#include <windows.h>
-#else
-#include <csignal>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -32,100 +22,6 @@ const char kUsage[] =
     "exit status: 0 written, 1 cannot read or write, 2 usage, 130 stopped\n";
 
 const int kExitStopped = 130;
-
-// Set by Ctrl-C; the next progress call answers "stop".
-std::atomic<bool> g_interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a signal handler");
-
-// What the progress callback needs, since the host's callback takes no context.
-struct ProgressState {
-  uint32_t rows = 0;
-  bool bar = false;
-  int drawn = -1; // last width of the bar drawn, in cells
-  bool stopped = false;
-  int32_t stoppedAt = 0;
-} g_state;
-
-const int kBarCells = 40;
-
-bool StderrIsTerminal() {
-#if defined(_WIN32)
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(fileno(stderr)) != 0;
-#endif
-}
-
-void DrawBar(uint32_t done) {
-  const int cells = g_state.rows ? static_cast<int>(uint64_t(done) * kBarCells / g_state.rows)
-                                 : kBarCells;
-  if (cells == g_state.drawn && done != g_state.rows)
-    return;
-  g_state.drawn = cells;
-  char bar[kBarCells + 1];
-  for (int i = 0; i < kBarCells; ++i)
-    bar[i] = i < cells ? '#' : '.';
-  bar[kBarCells] = '\0';
-  const unsigned percent =
-      g_state.rows ? static_cast<unsigned>(uint64_t(done) * 100 / g_state.rows) : 100;
-  std::fprintf(stderr, "\r[%s] %3u%% %u/%u rows", bar, percent, done, g_state.rows);
-  std::fflush(stderr);
-}
-
-int32_t TLP_CALL OnRow(int32_t row) {
-  if (g_interrupted.load()) {
-    g_state.stopped = true;
-    g_state.stoppedAt = row;
-    return 1;
-  }
-  if (g_state.bar)
-    DrawBar(static_cast<uint32_t>(row - 1));
-  return 0;
-}
-
-#if defined(_WIN32)
-BOOL WINAPI OnConsoleCtrl(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-    return FALSE;
-  g_interrupted = true;
-  return TRUE;
-}
-#else
-extern "C" void OnSigint(int) { g_interrupted = true; }
-#endif
-
-// Ctrl-C asks for a stop instead of ending the program, while this lives.
-class InterruptToStop {
-public:
-  InterruptToStop() {
-    g_interrupted = false;
-#if defined(_WIN32)
-    SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
-#else
-    struct sigaction sa = {};
-    sa.sa_handler = OnSigint;
-    // A write blocked on a pipe or slow device resumes; the stop comes at
-    // the next row.
-    sa.sa_flags = SA_RESTART;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &old_);
-#endif
-  }
-  ~InterruptToStop() {
-#if defined(_WIN32)
-    SetConsoleCtrlHandler(OnConsoleCtrl, FALSE);
-#else
-    sigaction(SIGINT, &old_, nullptr);
-#endif
-  }
-  InterruptToStop(const InterruptToStop &) = delete;
-  InterruptToStop &operator=(const InterruptToStop &) = delete;
-
-private:
-#if !defined(_WIN32)
-  struct sigaction old_ = {};
-#endif
-};
 
 // The imported record, handed back to the plug-in and released on every way
 // out. The 28-byte record itself is the host's to free.
@@ -154,16 +50,6 @@ const char *KindName(int32_t kind) {
   default:
     return "unknown kind";
   }
-}
-
-// Only ever a regular file: a stop on a device or pipe leaves nothing to tidy.
-void RemovePartial(const std::string &path) {
-  std::error_code ec;
-  if (std::filesystem::is_regular_file(path, ec))
-    std::filesystem::remove(path, ec);
-  if (ec)
-    std::fprintf(stderr, "tga-host: cannot remove '%s': %s\n", path.c_str(),
-                 ec.message().c_str());
 }
 
 } // namespace
@@ -202,18 +88,15 @@ int CmdConvert(Plugin &plugin, const Args &args) {
   }
   const HostImage &image = *imported.image;
 
-  g_state = ProgressState{};
-  g_state.rows = image.Height;
-  g_state.bar = StderrIsTerminal();
   int32_t written;
+  bool stopped;
+  int32_t stoppedAt;
   {
-    InterruptToStop interrupts;
-    written = api.EXPORT_WriteToFile(out.c_str(), &image, OnRow);
-  }
-  if (g_state.bar && g_state.drawn >= 0) {
-    if (written && !g_state.stopped)
-      DrawBar(g_state.rows);
-    std::fputc('\n', stderr);
+    WriteProgress progress(image.Height);
+    written = api.EXPORT_WriteToFile(out.c_str(), &image, progress.Callback());
+    progress.Finish(written != 0);
+    stopped = progress.Stopped();
+    stoppedAt = progress.StoppedAt();
   }
 
   if (!written) {
@@ -221,8 +104,8 @@ int CmdConvert(Plugin &plugin, const Args &args) {
     std::fprintf(stderr, "tga-host: cannot write '%s'\n", out.c_str());
     return 1;
   }
-  if (g_state.stopped) {
-    std::fprintf(stderr, "tga-host: stopped before row %d of %u", g_state.stoppedAt, image.Height);
+  if (stopped) {
+    std::fprintf(stderr, "tga-host: stopped before row %d of %u", stoppedAt, image.Height);
     if (keepPartial) {
       std::fprintf(stderr, "; '%s' keeps the rows before it\n", out.c_str());
     } else {

@@ -248,7 +248,8 @@ int32_t HostCode(const PluginApi &api, int chosenMethod, std::string *error) {
 std::string Describe(const ConvertedImage &image) {
   switch (image.kind) {
   case TLP_KIND_INDEXED8:
-    return "8-bit colour-mapped, " + std::to_string(image.palette.size()) + " colours";
+    return "8-bit colour-mapped, " + std::to_string(image.palette.size()) +
+           (image.palette.size() == 1 ? " colour" : " colours");
   case TLP_KIND_HIGH16:
     return "16-bit true colour";
   default:

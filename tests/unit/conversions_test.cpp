@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <random>
 #include <set>
 
 namespace {
@@ -316,6 +317,26 @@ TEST(Conversions, WindowsPaletteNearestColour) {
                 db = Blue(got) - Blue(all.At(x, y));
       ASSERT_LE(dr * dr + dg * dg + db * db, 3 * 26 * 26);
     }
+}
+
+TEST(Conversions, PictureSearchAgreesWithPlainSearch) {
+  // The search over many pixels takes shortcuts; its answers, ties included,
+  // are the plain search's. Palettes with repeated colours and few greens
+  // make many ties.
+  std::mt19937 rng(7);
+  for (int round = 0; round < 4; ++round) {
+    std::vector<Colour> palette;
+    const size_t size = round == 0 ? 1 : round == 1 ? 2 : 256;
+    for (size_t i = 0; i < size; ++i)
+      palette.push_back(round == 3 ? MakeColour(static_cast<uint8_t>(rng() % 4 * 85), static_cast<uint8_t>(rng() % 2 * 255), static_cast<uint8_t>(rng() % 4 * 85))
+                                   : Colour(rng() & 0xFFFFFF));
+    Rgb in(97, 31, [&rng](uint32_t, uint32_t) { return Colour(rng() & 0xFFFFFF); });
+    ConvertedImage out = ToNearestIndexed(in.View(), palette);
+    for (uint32_t y = 0; y < in.height; ++y)
+      for (uint32_t x = 0; x < in.width; ++x)
+        ASSERT_EQ(out.pixels[size_t(y) * out.bytesPerRow + x], NearestIndex(palette, in.At(x, y)))
+            << round << ": " << x << "," << y;
+  }
 }
 
 TEST(Conversions, RecordsBackToRgb) {
