@@ -6,9 +6,13 @@
 #include "Png.h"
 #endif
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -16,6 +20,19 @@ std::string g_info;
 int32_t TLP_CALL KeepInfo(const char *text) {
   g_info = text;
   return 0;
+}
+
+// Why `path` cannot be read at all, or empty when it can: the plug-in only
+// says "not a Targa file", which misleads for a file that is not there.
+std::string Unreadable(const std::string &path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec))
+    return "it is a folder";
+  FILE *f = std::fopen(path.c_str(), "rb");
+  if (!f)
+    return std::strerror(errno);
+  std::fclose(f);
+  return {};
 }
 
 bool WantsHelp(const Args &args) {
@@ -37,6 +54,12 @@ int CmdInfo(Plugin &plugin, const Args &args) {
   const PluginApi &p = plugin.Api();
   int rc = 0;
   for (const std::string &file : args) {
+    const std::string unreadable = Unreadable(file);
+    if (!unreadable.empty()) {
+      std::printf("%s: cannot read: %s\n", file.c_str(), unreadable.c_str());
+      rc = 1;
+      continue;
+    }
     bool valid = p.IMPORT_ValidFileCheck(file.c_str()) == 1;
     p.IMPORT_ImageInformation(file.c_str(), KeepInfo);
     std::printf("%s: %s\n", file.c_str(), valid ? "Targa file" : "not a Targa file");
@@ -84,6 +107,11 @@ int CmdImport(Plugin &plugin, const Args &args) {
   if (in.empty() || out.empty()) {
     std::fprintf(stderr, "%s", usage);
     return 2;
+  }
+  const std::string unreadable = Unreadable(in);
+  if (!unreadable.empty()) {
+    std::fprintf(stderr, "tga-host import: cannot read %s: %s\n", in.c_str(), unreadable.c_str());
+    return 1;
   }
 #if TLP_HOST_PNG
   const PluginApi &p = plugin.Api();

@@ -34,4 +34,10 @@ done
 run "$host" convert samples/sample-8-indexed-rle.tga "$out/sample-8-indexed.tga"
 run "$host" convert samples/sample-24-rle.tga "$out/sample-24.tga"
 run "$host" info "$out/sample-8-indexed.tga"
+# The export path end to end: the host converts sample.png as each method
+# asks and the plug-in writes it; the import shows what the file holds.
+for m in 0 1 3 4 5; do
+  run "$host" export --method "$m" samples/sample.png "$out/sample-method$m.tga"
+  run "$host" import "$out/sample-method$m.tga" -o "$out/sample-method$m.png"
+done
 echo "Pictures to look at: $(ls "$out"/*.png | tr '\n' ' ')"

@@ -161,6 +161,15 @@ check "unwritable output: says so" grep -q "cannot write" "$dir/err.txt"
 check "unwritable output: nothing made" [ ! -e "$e/no" ]
 check "folder as output: exit 1" [ "$(status "$host" export --method 0 "$dir/few.png" "$e")" = 1 ]
 
+# info and import name a missing file as such, not as "not a Targa file".
+check "info, missing file: exit 1" [ "$(status "$host" info "$e/none.tga" "$dir/sample-0.tga")" = 1 ]
+check "info, missing file: says so" grep -q "none.tga: cannot read: " "$dir/out.txt"
+check "info, missing file: the next file still told" grep -q "sample-0.tga: Targa file" "$dir/out.txt"
+check "import, missing file: exit 1" [ "$(status "$host" import "$e/none.tga" -o "$e/x.png")" = 1 ]
+check "import, missing file: says so" grep -q "cannot read .*none.tga: " "$dir/err.txt"
+check "import, PNG input: exit 1" [ "$(status "$host" import "$dir/few.png" -o "$e/x.png")" = 1 ]
+check "import, PNG input: says so" grep -q "not a Targa file" "$dir/err.txt"
+
 # ---- --help for every command.
 for cmd in about info import convert export method; do
   check "$cmd --help: exit 0" [ "$(status "$host" "$cmd" --help)" = 0 ]
