@@ -124,8 +124,8 @@ private:
     return static_cast<uint8_t>(bestIndex);
   }
 
-  static const int kBits = 14;
-  static const uint64_t kEmpty = ~uint64_t(0); // no colour has bits above 23
+  static constexpr int kBits = 14;
+  static constexpr uint64_t kEmpty = ~uint64_t(0); // no colour has bits above 23
   std::vector<Entry> byGreen_;
   std::vector<uint64_t> slots_;
 };
