@@ -48,17 +48,68 @@ std::optional<size_t> BlockSize(uint64_t a, uint64_t b, uint64_t c) {
   return static_cast<size_t>(n);
 }
 
-// Row converters: one stored pixel of In bytes to Out delivered bytes.
+// Row converters: one stored pixel of In bytes to Out delivered bytes
+// (One), or n pixels in a row (Many). Where a pixel widens to 3 bytes, Many
+// stores 4 and lets the next pixel overwrite the fourth; the last pixel of a
+// span is stored exactly, so nothing is written past the span.
 struct IndexedConv {
   static constexpr int In = 1, Out = 1;
   static constexpr bool Copy = true;
   static void One(const uint8_t *s, uint8_t *d) { d[0] = s[0]; }
+  static void Many(const uint8_t *s, uint8_t *d, int32_t n) { std::memcpy(d, s, static_cast<size_t>(n)); }
 };
+// Four pixels at a time as 32-bit words, where words are little-endian.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr bool kWordsLittleEndian = true;
+#else
+constexpr bool kWordsLittleEndian = false;
+#endif
+inline uint32_t Load32(const uint8_t *p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline void Store32(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
+
 struct GreyConv {
   static constexpr int In = 1, Out = 3;
   static constexpr bool Copy = false;
   static void One(const uint8_t *s, uint8_t *d) { d[0] = d[1] = d[2] = s[0]; }
+  static void Many(const uint8_t *s, uint8_t *d, int32_t n) {
+    if (kWordsLittleEndian) {
+      for (; n >= 4; n -= 4, s += 4, d += 12) { // g0 g1 g2 g3 -> g0g0g0g1 g1g1g2g2 g2g3g3g3
+        uint32_t g = Load32(s);
+        uint32_t g0 = g & 0xFF, g1 = (g >> 8) & 0xFF, g2 = (g >> 16) & 0xFF, g3 = g >> 24;
+        Store32(d, g0 * 0x010101u | g1 << 24);
+        Store32(d + 4, g1 * 0x0101u | g2 * 0x01010000u);
+        Store32(d + 8, g2 | g3 * 0x01010100u);
+      }
+    }
+    for (int32_t i = 0; i + 1 < n; ++i, d += 3) {
+      uint32_t v = s[i] * 0x01010101u;
+      std::memcpy(d, &v, 4);
+    }
+    if (n > 0)
+      One(s + n - 1, d);
+  }
 };
+// 16-bit pixels widened through one look-up per pixel: entry v holds the
+// blue, green and red bytes of the 15 colour bits of v.
+struct Wide16Table {
+  uint8_t bgr[32768][4];
+  Wide16Table() {
+    for (unsigned v = 0; v < 32768; ++v) {
+      bgr[v][0] = ExpandFive[v & 31];
+      bgr[v][1] = ExpandFive[(v >> 5) & 31];
+      bgr[v][2] = ExpandFive[(v >> 10) & 31];
+      bgr[v][3] = 0;
+    }
+  }
+};
+const Wide16Table &Wide16() {
+  static const Wide16Table table;
+  return table;
+}
 struct High16Conv {
   static constexpr int In = 2, Out = 3;
   static constexpr bool Copy = false;
@@ -69,17 +120,39 @@ struct High16Conv {
     d[1] = ExpandFive[(v >> 5) & 31];
     d[2] = ExpandFive[(v >> 10) & 31];
   }
+  static void Many(const uint8_t *s, uint8_t *d, int32_t n) {
+    const Wide16Table &t = Wide16();
+    for (int32_t i = 0; i + 1 < n; ++i, s += 2, d += 3)
+      std::memcpy(d, t.bgr[(s[0] | (s[1] << 8)) & 0x7FFF], 4);
+    if (n > 0)
+      One(s, d);
+  }
 };
 struct Bgr24Conv {
   static constexpr int In = 3, Out = 3;
   static constexpr bool Copy = true;
   static void One(const uint8_t *s, uint8_t *d) { std::memcpy(d, s, 3); }
+  static void Many(const uint8_t *s, uint8_t *d, int32_t n) { std::memcpy(d, s, 3 * static_cast<size_t>(n)); }
 };
 struct Bgra32Conv {
   static constexpr int In = 4, Out = 3;
   static constexpr bool Copy = false;
   // The fourth byte (alpha or attribute) is dropped.
   static void One(const uint8_t *s, uint8_t *d) { std::memcpy(d, s, 3); }
+  static void Many(const uint8_t *s, uint8_t *d, int32_t n) {
+    if (kWordsLittleEndian) {
+      for (; n >= 4; n -= 4, s += 16, d += 12) { // BGRA x4 -> BGR x4 in three words
+        uint32_t p0 = Load32(s), p1 = Load32(s + 4), p2 = Load32(s + 8), p3 = Load32(s + 12);
+        Store32(d, (p0 & 0xFFFFFFu) | p1 << 24);
+        Store32(d + 4, ((p1 >> 8) & 0xFFFFu) | p2 << 16);
+        Store32(d + 8, ((p2 >> 16) & 0xFFu) | p3 << 8);
+      }
+    }
+    for (int32_t i = 0; i + 1 < n; ++i, s += 4, d += 3)
+      std::memcpy(d, s, 4);
+    if (n > 0)
+      One(s, d);
+  }
 };
 
 // `count` copies of one delivered pixel.
@@ -88,8 +161,11 @@ template <class Conv> void FillPixels(uint8_t *d, const uint8_t *value, int32_t 
     std::memset(d, value[0], static_cast<size_t>(count));
     return;
   }
-  if (count <= 0)
+  if (count <= 8) { // short runs are the common case in photographs
+    for (int32_t i = 0; i < count; ++i, d += Conv::Out)
+      std::memcpy(d, value, Conv::Out);
     return;
+  }
   std::memcpy(d, value, Conv::Out);
   size_t done = Conv::Out, total = static_cast<size_t>(count) * Conv::Out;
   while (done < total) { // doubling copies
@@ -366,6 +442,8 @@ bool TTargaDecoder::ReadImage() {
   SourceColumn = 0;
   PendingSkip = 0;
   PixelsLeft = static_cast<int64_t>(OutWidth) * OutHeight;
+  if (ReadStoredImage())
+    return true;
   for (int32_t i = 0; i < OutHeight; ++i) {
     if (BottomUp) {
       NextBottomUpRow();
@@ -374,6 +452,39 @@ bool TTargaDecoder::ReadImage() {
     }
     ConvertRow();
   }
+  return true;
+}
+
+// Uncompressed pixels stored as they are delivered (24-bit and colour-mapped,
+// at full size) go straight from the file into the block, many rows per
+// read. A bottom-up file is read a band of rows at a time into the band's
+// place in the block, and the band's rows are then swapped end for end
+// while they are still in the cache.
+bool TTargaDecoder::ReadStoredImage() {
+  if (RunLength || Step != 1 || PixelByPixel || !(PixelBits == 24 || Indexed))
+    return false;
+  if (!BottomUp) {
+    ReadBlock(Pixels, BlockBytes);
+  } else if (RowBytes > 0) {
+    const size_t row = static_cast<size_t>(RowBytes);
+    const int32_t band = static_cast<int32_t>(std::max<size_t>(1, (size_t(256) << 10) / row));
+    for (int32_t done = 0; done < OutHeight; done += band) {
+      int32_t rows = std::min(band, OutHeight - done);
+      uint8_t *first = Pixels + static_cast<size_t>(OutHeight - done - rows) * row;
+      ReadBlock(first, static_cast<size_t>(rows) * row);
+      for (int32_t a = 0, b = rows - 1; a < b; ++a, --b) {
+        uint8_t *ra = first + static_cast<size_t>(a) * row, *rb = first + static_cast<size_t>(b) * row;
+        uint8_t swap[1024];
+        for (size_t at = 0; at < row; at += sizeof swap) {
+          size_t n = std::min(sizeof swap, row - at);
+          std::memcpy(swap, ra + at, n);
+          std::memcpy(ra + at, rb + at, n);
+          std::memcpy(rb + at, swap, n);
+        }
+      }
+    }
+  }
+  PixelsLeft = 0;
   return true;
 }
 
@@ -459,6 +570,26 @@ template <class Conv> void TTargaDecoder::ConvertRowFast() {
         RawLeft -= k;
         d += k * Conv::Out;
         count -= k;
+      } else if (BufEnd - BufPos > 128 * Conv::In) {
+        // The whole packet is in the buffer: take it from there directly.
+        const uint8_t h = *BufPos++;
+        const int32_t n = (h & PACKET_COUNT_MASK) + 1;
+        const int32_t k = std::min(n, count);
+        if (h & RUN_PACKET_BIT) {
+          std::memcpy(RunPixel, BufPos, Conv::In);
+          BufPos += Conv::In;
+          uint8_t value[4];
+          Conv::One(RunPixel, value);
+          FillPixels<Conv>(d, value, k);
+          RepeatLeft = n - k;
+          RawLeft = 0;
+        } else {
+          Conv::Many(BufPos, d, k);
+          BufPos += static_cast<ptrdiff_t>(k) * Conv::In;
+          RawLeft = n - k;
+        }
+        d += static_cast<ptrdiff_t>(k) * Conv::Out;
+        count -= k;
       } else {
         FetchPackedPixel(false); // a packet header and its first value
         Conv::One(Pixel, d);
@@ -495,10 +626,9 @@ template <class Conv> void TTargaDecoder::RawPixels(uint8_t *d, int32_t count) {
       continue;
     }
     int32_t n = static_cast<int32_t>(std::min<ptrdiff_t>(count, avail / Conv::In));
-    const uint8_t *s = BufPos;
-    for (int32_t i = 0; i < n; ++i, s += Conv::In, d += Conv::Out)
-      Conv::One(s, d);
+    Conv::Many(BufPos, d, n);
     BufPos += static_cast<ptrdiff_t>(n) * Conv::In;
+    d += static_cast<ptrdiff_t>(n) * Conv::Out;
     count -= n;
   }
 }

@@ -83,6 +83,7 @@ private:
   bool ReadHeader();
   bool ReadColorMap(int32_t count, int32_t entryBits);
   bool ReadImage();
+  bool ReadStoredImage();
   void CloseFile();
 
   // Stream buffer.

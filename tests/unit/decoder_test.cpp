@@ -166,6 +166,42 @@ TEST(Decoder, ExpandFiveRoundsToNearest) {
     EXPECT_EQ(ExpandFive[i], (i * 255 + 15) / 31) << i;
 }
 
+TEST(Decoder, LargeUncompressedFilesMatchTheOnePixelPath) {
+  // Several bands of rows, both orders, whole and cut off mid-row.
+  struct Case {
+    uint8_t type, depth;
+    uint16_t w, h;
+  } cases[] = {{2, 24, 1000, 700}, {1, 8, 2000, 600}, {2, 24, 70000 / 3, 40}};
+  std::mt19937 rng(5);
+  for (const Case &c : cases)
+    for (uint8_t descriptor : {0x00, 0x20})
+      for (bool cut : {false, true}) {
+        TgaHeader h;
+        h.imageType = c.type;
+        h.pixelDepth = c.depth;
+        h.width = c.w;
+        h.height = c.h;
+        h.descriptor = descriptor;
+        Bytes map;
+        if (c.type == 1) {
+          h.colorMapType = 1;
+          h.colorMapLength = 256;
+          h.colorMapEntryBits = 24;
+          map.assign(768, 9);
+        }
+        Bytes px(size_t(c.w) * c.h * (c.depth / 8));
+        for (uint8_t &b : px)
+          b = static_cast<uint8_t>(rng());
+        if (cut)
+          px.resize(px.size() * 2 / 3 + 1);
+        Bytes file = Concat({h.Encode(), map, px});
+        Decoded fast = DecodeFile(file, false), slow = DecodeFile(file, true);
+        ASSERT_TRUE(fast.ok);
+        EXPECT_EQ(fast.pixels, slow.pixels) << c.w << "x" << c.h << " descriptor " << int(descriptor) << " cut " << cut;
+        EXPECT_EQ(fast.consumed, slow.consumed);
+      }
+}
+
 // ------------------------------------------------------------ random files
 
 struct Kind {
