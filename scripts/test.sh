@@ -54,6 +54,17 @@ suite win64
 # 32-bit Windows programs need the kernel (or qemu-user) to run i386 code.
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   suite win32
+  # The reference host tells the same about the plug-in natively and under Wine.
+  echo "=== about"
+  if build/linux/bin/tga-host about >"$logs/about-linux.txt" 2>&1 &&
+     scripts/wine-run.sh build/win32/bin/tga-host.exe about >"$logs/about-win32.txt" 2>&1 &&
+     diff "$logs/about-linux.txt" "$logs/about-win32.txt"; then
+    summary+=("about: tga-host answers the same natively and under Wine (32-bit)")
+    passed=$((passed + 1))
+  else
+    summary+=("about: FAILED, the answers differ (build/logs/about-*.txt)")
+    failed=$((failed + 1))
+  fi
 else
   echo "SKIPPED win32: this machine cannot run 32-bit programs (no i386 support, no qemu binfmt)"
   summary+=("SKIPPED win32: this machine cannot run 32-bit programs")
@@ -63,7 +74,7 @@ if [ -x scripts/fuzz.sh ]; then
   echo "=== fuzz"
   if FUZZ_SECONDS=$FUZZ_SECONDS bash scripts/fuzz.sh >"$logs/fuzz.log" 2>&1; then
     tail -n 3 "$logs/fuzz.log"
-    summary+=("fuzz: $(grep -E '^fuzz:' "$logs/fuzz.log" | tail -n 1)")
+    summary+=("$(grep -E "^fuzz:" "$logs/fuzz.log" | tail -n 1)")
     passed=$((passed + 1))
   else
     tail -n 60 "$logs/fuzz.log"

@@ -1,0 +1,397 @@
+// Decode and encode times of the plug-in, through its exports as a host calls
+// them, against stb_image / stb_image_write on the same files, and the time
+// to read() each file. Inputs are generated here, once per run.
+//
+//   tga_bench [--warm] [--peak] [benchmark flags]
+//
+// --warm: freed blocks are kept by the C heap and handed out again, so every
+// decode writes into memory that is already touched (decode work only).
+// Without it large blocks come fresh from the system each call, as in a host.
+// --peak: instead of timing, print the peak memory of one decode per case,
+// each in a child process of its own.
+#include "PluginLoader.h"
+
+#include <benchmark/benchmark.h>
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_TGA
+#include <stb/stb_image.h>
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
+
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Input {
+  std::string name;
+  int width, height;
+  std::string path;
+  size_t outputBytes; // size of the delivered block
+};
+
+Plugin g_plugin;
+std::string g_dir;
+std::vector<Input> g_inputs;
+
+void Le16(Bytes &b, int v) {
+  b.push_back(static_cast<uint8_t>(v & 0xFF));
+  b.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+Bytes Header(int type, int depth, int w, int h, bool topDown, int mapLength = 0) {
+  Bytes b{0, static_cast<uint8_t>(mapLength ? 1 : 0), static_cast<uint8_t>(type)};
+  Le16(b, 0);
+  Le16(b, mapLength);
+  b.push_back(mapLength ? 24 : 0);
+  Le16(b, 0);
+  Le16(b, 0);
+  Le16(b, w);
+  Le16(b, h);
+  b.push_back(static_cast<uint8_t>(depth));
+  b.push_back(topDown ? 0x20 : 0x00);
+  return b;
+}
+
+// Greedy run-length packets over pixels of `size` bytes; runs cross rows.
+Bytes Rle(const Bytes &px, int size) {
+  Bytes out;
+  out.reserve(px.size() + px.size() / 64);
+  size_t n = px.size() / static_cast<size_t>(size), i = 0;
+  auto same = [&](size_t a, size_t b) {
+    return std::memcmp(&px[a * size], &px[b * size], static_cast<size_t>(size)) == 0;
+  };
+  while (i < n) {
+    size_t run = 1;
+    while (i + run < n && run < 128 && same(i, i + run))
+      ++run;
+    if (run > 1) {
+      out.push_back(static_cast<uint8_t>(0x80 | (run - 1)));
+      out.insert(out.end(), px.begin() + static_cast<ptrdiff_t>(i * size),
+                 px.begin() + static_cast<ptrdiff_t>((i + 1) * size));
+      i += run;
+      continue;
+    }
+    size_t j = i + 1;
+    while (j < n && j - i < 128 && !(j + 1 < n && same(j, j + 1)))
+      ++j;
+    out.push_back(static_cast<uint8_t>(j - i - 1));
+    out.insert(out.end(), px.begin() + static_cast<ptrdiff_t>(i * size),
+               px.begin() + static_cast<ptrdiff_t>(j * size));
+    i = j;
+  }
+  return out;
+}
+
+// A photograph-like picture: smooth shading with grain, so that runs are
+// rare; `flat` gives large areas of one colour instead.
+Bytes Picture(int w, int h, bool flat) {
+  Bytes px(static_cast<size_t>(w) * h * 3);
+  std::mt19937 rng(7);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint8_t *p = &px[(static_cast<size_t>(y) * w + x) * 3];
+      if (flat) {
+        int band = ((x / 512) + (y / 256)) % 5;
+        p[0] = static_cast<uint8_t>(band * 50);
+        p[1] = static_cast<uint8_t>(200 - band * 30);
+        p[2] = static_cast<uint8_t>(band * 17);
+      } else {
+        int grain = static_cast<int>(rng() % 9) - 4;
+        p[0] = static_cast<uint8_t>((x * 255 / w + grain) & 0xFF);
+        p[1] = static_cast<uint8_t>((y * 255 / h + grain) & 0xFF);
+        p[2] = static_cast<uint8_t>(((x + y) * 127 / w + grain) & 0xFF);
+      }
+    }
+  return px;
+}
+
+Bytes Rows(const Bytes &px, int w, int h, int size, bool topDown) {
+  if (topDown)
+    return px;
+  Bytes out;
+  out.reserve(px.size());
+  size_t row = static_cast<size_t>(w) * size;
+  for (int y = h - 1; y >= 0; --y)
+    out.insert(out.end(), px.begin() + static_cast<ptrdiff_t>(y * row), px.begin() + static_cast<ptrdiff_t>((y + 1) * row));
+  return out;
+}
+
+void Write(const std::string &path, const Bytes &a, const Bytes &b = {}, const Bytes &c = {}) {
+  FILE *f = std::fopen(path.c_str(), "wb");
+  if (!f)
+    std::abort();
+  for (const Bytes *part : {&a, &b, &c})
+    if (!part->empty())
+      std::fwrite(part->data(), 1, part->size(), f);
+  std::fclose(f);
+}
+
+void MakeInputs(int w, int h, const std::string &suffix) {
+  Bytes photo = Picture(w, h, false), flat = Picture(w, h, true);
+  auto add = [&](const std::string &name, size_t outBytesPerPixel, const Bytes &header, const Bytes &map,
+                 const Bytes &data) {
+    Input in{name + "/" + suffix, w, h, g_dir + "/" + name + "-" + suffix + ".tga",
+             static_cast<size_t>(w) * h * outBytesPerPixel};
+    Write(in.path, header, map, data);
+    g_inputs.push_back(in);
+  };
+  add("24-raw-bottom-up", 3, Header(2, 24, w, h, false), {}, Rows(photo, w, h, 3, false));
+  add("24-raw-top-down", 3, Header(2, 24, w, h, true), {}, photo);
+  add("24-rle-photo", 3, Header(10, 24, w, h, false), {}, Rle(Rows(photo, w, h, 3, false), 3));
+  add("24-rle-long-runs", 3, Header(10, 24, w, h, false), {}, Rle(Rows(flat, w, h, 3, false), 3));
+  Bytes px32, px16, grey, index;
+  for (size_t i = 0; i < photo.size(); i += 3) {
+    px32.insert(px32.end(), {photo[i], photo[i + 1], photo[i + 2], 255});
+    unsigned v = (photo[i + 2] >> 3) << 10 | (photo[i + 1] >> 3) << 5 | (photo[i] >> 3);
+    px16.insert(px16.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)});
+    grey.push_back(photo[i + 1]);
+    index.push_back(static_cast<uint8_t>((photo[i] >> 5) << 5 | (photo[i + 1] >> 5) << 2 | (photo[i + 2] >> 6)));
+  }
+  Bytes flatIndex;
+  for (size_t i = 0; i < flat.size(); i += 3)
+    flatIndex.push_back(static_cast<uint8_t>(flat[i] ^ flat[i + 1]));
+  Bytes map(768);
+  for (size_t i = 0; i < map.size(); ++i)
+    map[i] = static_cast<uint8_t>(i * 7);
+  add("32-raw-bottom-up", 3, Header(2, 32, w, h, false), {}, Rows(px32, w, h, 4, false));
+  add("16-raw-bottom-up", 3, Header(2, 16, w, h, false), {}, Rows(px16, w, h, 2, false));
+  add("grey-raw-bottom-up", 3, Header(3, 8, w, h, false), {}, Rows(grey, w, h, 1, false));
+  add("8-indexed-raw", 1, Header(1, 8, w, h, false, 256), map, Rows(index, w, h, 1, false));
+  add("8-indexed-rle", 1, Header(9, 8, w, h, false, 256), map, Rle(Rows(flatIndex, w, h, 1, false), 1));
+}
+
+// ------------------------------------------------------------ decoding
+
+void PluginDecode(benchmark::State &state, const Input *in, int32_t box) {
+  const PluginApi &api = g_plugin.Api();
+  size_t out = 0;
+  for (auto _ : state) {
+    HostImage *image = nullptr;
+    if (box)
+      api.IMPORT_CreatePreviewImage(in->path.c_str(), box, box, &image);
+    else
+      api.IMPORT_CreateImage(in->path.c_str(), &image);
+    if (!image) {
+      state.SkipWithError("the plug-in did not read the file");
+      return;
+    }
+    out = static_cast<size_t>(image->BytesPerRow) * image->Height;
+    benchmark::DoNotOptimize(image->Pixels);
+    api.IMPORT_FreeImage(image);
+    std::free(image);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * out));
+}
+
+void StbDecode(benchmark::State &state, const Input *in) {
+  for (auto _ : state) {
+    int w, h, n;
+    stbi_uc *px = stbi_load(in->path.c_str(), &w, &h, &n, 3);
+    if (!px) {
+      state.SkipWithError(stbi_failure_reason());
+      return;
+    }
+    benchmark::DoNotOptimize(px);
+    stbi_image_free(px);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * static_cast<size_t>(in->width) * in->height * 3));
+}
+
+void ReadFile(benchmark::State &state, const Input *in) {
+  size_t size = std::filesystem::file_size(in->path);
+  Bytes buf(size);
+  for (auto _ : state) {
+    int fd = open(in->path.c_str(), O_RDONLY);
+    size_t got = 0;
+    while (got < size) {
+      ssize_t n = read(fd, buf.data() + got, size - got);
+      if (n <= 0)
+        break;
+      got += static_cast<size_t>(n);
+    }
+    close(fd);
+    benchmark::DoNotOptimize(buf.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in->outputBytes));
+}
+
+// The floor of any decode into a new block: allocate it, touch every byte.
+void TouchBlock(benchmark::State &state, const Input *in) {
+  for (auto _ : state) {
+    auto *p = static_cast<uint8_t *>(std::malloc(in->outputBytes));
+    std::memset(p, 0x55, in->outputBytes);
+    benchmark::DoNotOptimize(p);
+    benchmark::ClobberMemory();
+    std::free(p);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in->outputBytes));
+}
+
+// ------------------------------------------------------------ encoding
+
+struct Image {
+  Bytes pixels;
+  HostImage record;
+};
+
+Image MakeImage(int w, int h) {
+  Image im;
+  im.pixels = Picture(w, h, false);
+  im.record = HostImage{TLP_KIND_FULL24, im.pixels.data(), 3 * w, static_cast<uint32_t>(w),
+                        static_cast<uint32_t>(h), nullptr, 0};
+  return im;
+}
+
+void PluginEncode(benchmark::State &state, int w, int h) {
+  Image im = MakeImage(w, h);
+  std::string path = g_dir + "/out-plugin.tga";
+  for (auto _ : state)
+    if (g_plugin.Api().EXPORT_WriteToFile(path.c_str(), &im.record, nullptr) != 1)
+      state.SkipWithError("write failed");
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * im.pixels.size()));
+}
+
+void StbEncode(benchmark::State &state, int w, int h) {
+  Image im = MakeImage(w, h);
+  // stb takes red, green, blue; the order does not change its work.
+  std::string path = g_dir + "/out-stb.tga";
+  stbi_write_tga_with_rle = 0;
+  for (auto _ : state)
+    if (!stbi_write_tga(path.c_str(), w, h, 3, im.pixels.data()))
+      state.SkipWithError("write failed");
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * im.pixels.size()));
+}
+
+// ------------------------------------------------------------ peak memory
+
+// High-water mark of this process's resident memory (per address space, so
+// a fresh exec starts low, unlike getrusage's figure).
+long MaxRssKb() {
+  FILE *f = std::fopen("/proc/self/status", "r");
+  long kb = -1;
+  char line[256];
+  while (f && std::fgets(line, sizeof line, f))
+    if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1)
+      break;
+  if (f)
+    std::fclose(f);
+  return kb;
+}
+
+// Peak resident memory added by one decode, in a fresh process: this program
+// again, with --peak-one, so that nothing of this process's memory counts.
+long PeakKb(const char *self, const char *decoder, const std::string &path) {
+  int fds[2];
+  if (pipe(fds) != 0)
+    return -1;
+  pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    dup2(fds[1], STDOUT_FILENO);
+    execl(self, self, "--peak-one", decoder, path.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  char buf[64] = {0};
+  ssize_t n = read(fds[0], buf, sizeof buf - 1);
+  close(fds[0]);
+  waitpid(child, nullptr, 0);
+  return n > 0 ? std::atol(buf) : -1;
+}
+
+int PeakOne(const char *decoder, const char *path) {
+  long before = MaxRssKb();
+  if (std::strcmp(decoder, "plugin") == 0) {
+    HostImage *image = nullptr;
+    g_plugin.Api().IMPORT_CreateImage(path, &image);
+    if (image) {
+      g_plugin.Api().IMPORT_FreeImage(image);
+      std::free(image);
+    }
+  } else {
+    int w, h, n;
+    stbi_image_free(stbi_load(path, &w, &h, &n, 3));
+  }
+  std::printf("%ld\n", MaxRssKb() - before);
+  return 0;
+}
+
+void PrintPeaks(const char *self) {
+  std::printf("%-28s %12s %12s %12s %12s\n", "case", "output KiB", "plugin KiB", "stb KiB", "file KiB");
+  for (const Input &in : g_inputs)
+    std::printf("%-28s %12zu %12ld %12ld %12zu\n", in.name.c_str(), in.outputBytes / 1024,
+                PeakKb(self, "plugin", in.path), PeakKb(self, "stb", in.path),
+                static_cast<size_t>(std::filesystem::file_size(in.path)) / 1024);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  bool warm = false, peak = false;
+  std::vector<char *> rest{argv[0]};
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--warm") == 0)
+      warm = true;
+    else if (std::strcmp(argv[i], "--peak") == 0)
+      peak = true;
+    else
+      rest.push_back(argv[i]);
+  }
+  if (warm) {
+    // Keep freed blocks in the heap (no block of its own from the system, no
+    // trimming): the next decode reuses memory that is already touched.
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  }
+  std::string error;
+  if (!g_plugin.Load(DefaultPluginPath(), &error)) {
+    std::fprintf(stderr, "tga_bench: %s\n", error.c_str());
+    return 1;
+  }
+  if (argc == 4 && std::strcmp(argv[1], "--peak-one") == 0)
+    return PeakOne(argv[2], argv[3]);
+  g_dir = (std::filesystem::temp_directory_path() / ("tlp-bench-" + std::to_string(getpid()))).string();
+  std::filesystem::create_directories(g_dir);
+  MakeInputs(4096, 4096, "4096");
+  MakeInputs(64, 64, "64");
+
+  int rc = 0;
+  if (peak) {
+    PrintPeaks("/proc/self/exe");
+  } else {
+    for (const Input &in : g_inputs) {
+      benchmark::RegisterBenchmark(("decode/plugin/" + in.name).c_str(), PluginDecode, &in, 0)->Unit(benchmark::kMillisecond);
+      benchmark::RegisterBenchmark(("decode/stb/" + in.name).c_str(), StbDecode, &in)->Unit(benchmark::kMillisecond);
+      benchmark::RegisterBenchmark(("read/" + in.name).c_str(), ReadFile, &in)->Unit(benchmark::kMillisecond);
+      benchmark::RegisterBenchmark(("touch/" + in.name).c_str(), TouchBlock, &in)->Unit(benchmark::kMillisecond);
+      benchmark::RegisterBenchmark(("preview256/plugin/" + in.name).c_str(), PluginDecode, &in, 256)->Unit(benchmark::kMillisecond);
+    }
+    for (int size : {4096, 64}) {
+      std::string s = std::to_string(size);
+      benchmark::RegisterBenchmark(("encode/plugin/24/" + s).c_str(), PluginEncode, size, size)->Unit(benchmark::kMillisecond);
+      benchmark::RegisterBenchmark(("encode/stb/24/" + s).c_str(), StbEncode, size, size)->Unit(benchmark::kMillisecond);
+    }
+    int n = static_cast<int>(rest.size());
+    benchmark::Initialize(&n, rest.data());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(g_dir, ec);
+  return rc;
+}

@@ -1,0 +1,63 @@
+#!/usr/bin/env python3
+"""Turns the benchmark's two JSON reports and its peak-memory listing into the
+table the README shows. Times are the best (minimum) of the repetitions'
+means, in milliseconds of wall-clock time."""
+import json
+import platform
+import sys
+
+
+def times(path):
+    data = json.load(open(path))
+    best = {}
+    for b in data['benchmarks']:
+        if b.get('aggregate_name') not in (None, 'mean'):
+            continue
+        name = b.get('run_name', b['name'])
+        t = b['real_time']
+        best[name] = min(best.get(name, t), t)
+    return best, data['context']
+
+
+def peaks(path):
+    out = {}
+    for line in open(path):
+        f = line.split()
+        if len(f) == 5 and f[1].isdigit():
+            out[f[0]] = (int(f[1]), int(f[2]), int(f[3]))
+    return out
+
+
+def main(host_json, warm_json, peak_txt):
+    host, ctx = times(host_json)
+    warm, _ = times(warm_json)
+    peak = peaks(peak_txt)
+    cases = sorted({n.split('/', 2)[2] for n in host if n.startswith('decode/plugin/')},
+                   key=lambda c: (not c.endswith('/4096'), c))
+    print('Machine: %d CPUs at %.0f MHz, %s; times in ms (best of the repetitions), ratios > 1 favour the plug-in.' % (
+        ctx.get('num_cpus', 0), ctx.get('mhz_per_cpu', 0), platform.platform()))
+    print()
+    print('| file | plug-in, host | stb, host | new block touched | plug-in ÷ touch (host) | plug-in, warm | stb, warm | stb ÷ plug-in (warm) | read() | plug-in ÷ read() (warm) | preview 256 | preview ÷ full (host) | peak ÷ output |')
+    print('|---|---|---|---|---|---|---|---|---|---|---|---|---|')
+    for c in cases:
+        ph, sh = host.get('decode/plugin/' + c), host.get('decode/stb/' + c)
+        pw, sw = warm.get('decode/plugin/' + c), warm.get('decode/stb/' + c)
+        rd, pv = warm.get('read/' + c), host.get('preview256/plugin/' + c)
+        tc = host.get('touch/' + c)
+        pk = peak.get(c)
+        cell = lambda v: '%.2f' % v if v is not None else '-'
+        ratio = lambda a, b: '%.2f' % (a / b) if a and b else '-'
+        print('| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' % (
+            c, cell(ph), cell(sh), cell(tc), ratio(ph, tc), cell(pw), cell(sw), ratio(sw, pw), cell(rd), ratio(pw, rd), cell(pv),
+            ratio(pv, ph), ratio(pk[1], pk[0]) if pk and pk[0] else '-'))
+    print()
+    print('| encode | plug-in, host | stb, host | stb ÷ plug-in |')
+    print('|---|---|---|---|')
+    for s in ('4096', '64'):
+        p, q = host.get('encode/plugin/24/' + s), host.get('encode/stb/24/' + s)
+        if p and q:
+            print('| 24-bit %s×%s | %.2f | %.2f | %.2f |' % (s, s, p, q, q / p))
+
+
+if __name__ == '__main__':
+    main(*sys.argv[1:4])
