@@ -155,6 +155,11 @@ struct Bgra32Conv {
   }
 };
 
+// Many() for a source and destination known not to overlap.
+template <class Conv> void ManyApart(const uint8_t *__restrict s, uint8_t *__restrict d, int32_t n) {
+  Conv::Many(s, d, n);
+}
+
 // `count` copies of one delivered pixel.
 template <class Conv> void FillPixels(uint8_t *d, const uint8_t *value, int32_t count) {
   if (Conv::Out == 1) {
@@ -455,37 +460,73 @@ bool TTargaDecoder::ReadImage() {
   return true;
 }
 
-// Uncompressed pixels stored as they are delivered (24-bit and colour-mapped,
-// at full size) go straight from the file into the block, many rows per
-// read. A bottom-up file is read a band of rows at a time into the band's
-// place in the block, and the band's rows are then swapped end for end
-// while they are still in the cache.
+// Uncompressed data at full size goes straight from the file into the block,
+// a band of rows per read: each band's stored bytes are read into the end of
+// the band's place in the block and widened in place from the front (a
+// delivered pixel never takes fewer bytes than a stored one, so the writes
+// never overtake the bytes still to be read). A bottom-up band's rows are
+// then swapped end for end while they are still in the cache. 32-bit pixels
+// shrink, and go through the row buffer instead.
 bool TTargaDecoder::ReadStoredImage() {
-  if (RunLength || Step != 1 || PixelByPixel || !(PixelBits == 24 || Indexed))
+  if (RunLength || Step != 1 || PixelByPixel)
     return false;
-  if (!BottomUp) {
-    ReadBlock(Pixels, BlockBytes);
-  } else if (RowBytes > 0) {
-    const size_t row = static_cast<size_t>(RowBytes);
-    const int32_t band = static_cast<int32_t>(std::max<size_t>(1, (size_t(256) << 10) / row));
-    for (int32_t done = 0; done < OutHeight; done += band) {
-      int32_t rows = std::min(band, OutHeight - done);
-      uint8_t *first = Pixels + static_cast<size_t>(OutHeight - done - rows) * row;
-      ReadBlock(first, static_cast<size_t>(rows) * row);
-      for (int32_t a = 0, b = rows - 1; a < b; ++a, --b) {
-        uint8_t *ra = first + static_cast<size_t>(a) * row, *rb = first + static_cast<size_t>(b) * row;
-        uint8_t swap[1024];
-        for (size_t at = 0; at < row; at += sizeof swap) {
-          size_t n = std::min(sizeof swap, row - at);
-          std::memcpy(swap, ra + at, n);
-          std::memcpy(ra + at, rb + at, n);
-          std::memcpy(rb + at, swap, n);
-        }
-      }
-    }
+  switch (PixelBits) {
+  case 8:
+    if (Indexed)
+      ReadBands<IndexedConv>();
+    else
+      ReadBands<GreyConv>();
+    break;
+  case 16:
+    ReadBands<High16Conv>();
+    break;
+  case 24:
+    ReadBands<Bgr24Conv>();
+    break;
+  default:
+    return false;
   }
   PixelsLeft = 0;
   return true;
+}
+
+template <class Conv> void TTargaDecoder::ReadBands() {
+  static_assert(Conv::In <= Conv::Out, "widening in place needs room");
+  if (RowBytes <= 0 || OutHeight <= 0)
+    return;
+  const size_t row = static_cast<size_t>(RowBytes);
+  const size_t stored = static_cast<size_t>(OutWidth) * Conv::In;
+  const int32_t band = static_cast<int32_t>(std::max<size_t>(1, (size_t(256) << 10) / row));
+  for (int32_t done = 0; done < OutHeight; done += band) {
+    const int32_t rows = std::min(band, OutHeight - done);
+    uint8_t *first = Pixels + static_cast<size_t>(BottomUp ? OutHeight - done - rows : done) * row;
+    uint8_t *tail = first + static_cast<size_t>(rows) * (row - stored);
+    ReadBlock(tail, static_cast<size_t>(rows) * stored);
+    if (!Conv::Copy)
+      for (int32_t r = 0; r < rows; ++r) {
+        const uint8_t *from = tail + static_cast<size_t>(r) * stored;
+        uint8_t *to = first + static_cast<size_t>(r) * row;
+        // Only the band's last rows overlap their own stored bytes; the others
+        // may be widened as separate memory, which the compiler vectorises.
+        if (to + row <= from)
+          ManyApart<Conv>(from, to, OutWidth);
+        else
+          Conv::Many(from, to, OutWidth);
+      }
+    if (BottomUp)
+      for (int32_t a = 0, b = rows - 1; a < b; ++a, --b)
+        SwapRows(first + static_cast<size_t>(a) * row, first + static_cast<size_t>(b) * row, row);
+  }
+}
+
+void TTargaDecoder::SwapRows(uint8_t *a, uint8_t *b, size_t bytes) {
+  uint8_t swap[1024];
+  for (size_t at = 0; at < bytes; at += sizeof swap) {
+    size_t n = std::min(sizeof swap, bytes - at);
+    std::memcpy(swap, a + at, n);
+    std::memcpy(a + at, b + at, n);
+    std::memcpy(b + at, swap, n);
+  }
 }
 
 // Stored rows of a bottom-up file come bottom row first: the first goes to

@@ -84,6 +84,8 @@ private:
   bool ReadColorMap(int32_t count, int32_t entryBits);
   bool ReadImage();
   bool ReadStoredImage();
+  template <class Conv> void ReadBands();
+  static void SwapRows(uint8_t *a, uint8_t *b, size_t bytes);
   void CloseFile();
 
   // Stream buffer.

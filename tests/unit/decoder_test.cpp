@@ -171,7 +171,8 @@ TEST(Decoder, LargeUncompressedFilesMatchTheOnePixelPath) {
   struct Case {
     uint8_t type, depth;
     uint16_t w, h;
-  } cases[] = {{2, 24, 1000, 700}, {1, 8, 2000, 600}, {2, 24, 70000 / 3, 40}};
+  } cases[] = {{2, 24, 1000, 700}, {1, 8, 2000, 600}, {2, 24, 70000 / 3, 40}, {3, 8, 1500, 500},
+               {2, 16, 1201, 600}, {2, 15, 333, 1000}, {2, 32, 901, 300}};
   std::mt19937 rng(5);
   for (const Case &c : cases)
     for (uint8_t descriptor : {0x00, 0x20})
@@ -189,7 +190,7 @@ TEST(Decoder, LargeUncompressedFilesMatchTheOnePixelPath) {
           h.colorMapEntryBits = 24;
           map.assign(768, 9);
         }
-        Bytes px(size_t(c.w) * c.h * (c.depth / 8));
+        Bytes px(size_t(c.w) * c.h * ((c.depth + 1) / 8));
         for (uint8_t &b : px)
           b = static_cast<uint8_t>(rng());
         if (cut)
