@@ -15,8 +15,10 @@ def times(path):
             continue
         name = b.get('run_name', b['name'])
         t = b['real_time']
-        best[name] = min(best.get(name, t), t)
-    return best, data['context']
+        if t < best.get(name, (float('inf'), 0))[0]:
+            best[name] = (t, b.get('bytes_per_second', 0))
+    rate = {n: v[1] for n, v in best.items()}
+    return {n: v[0] for n, v in best.items()}, data['context'], rate
 
 
 def peaks(path):
@@ -29,29 +31,40 @@ def peaks(path):
 
 
 def main(host_json, warm_json, peak_txt):
-    host, ctx = times(host_json)
-    warm, _ = times(warm_json)
+    host, ctx, _ = times(host_json)
+    warm, _, rate = times(warm_json)
     peak = peaks(peak_txt)
-    cases = sorted({n.split('/', 2)[2] for n in host if n.startswith('decode/plugin/')},
-                   key=lambda c: (not c.endswith('/4096'), c))
-    print('Machine: %d CPUs at %.0f MHz, %s; times in ms (best of the repetitions), ratios > 1 favour the plug-in.' % (
+    print('Machine: %d CPUs at %.0f MHz, %s. Best of the repetitions; ratios above 1 favour the plug-in.' % (
         ctx.get('num_cpus', 0), ctx.get('mhz_per_cpu', 0), platform.platform()))
+    for size, unit, scale in (('4096', 'ms', 1.0), ('64', 'µs', 1000.0)):
+        cases = sorted(n.split('/', 2)[2] for n in host
+                       if n.startswith('decode/plugin/') and n.endswith('/' + size))
+        if not cases:
+            continue
+        print()
+        print('%s × %s, times in %s:' % (size, size, unit))
+        print()
+        print('| file | plug-in, host | stb, host | new block touched | plug-in ÷ touch (host) | plug-in, warm | '
+              'MB/s of output (warm) | stb, warm | stb ÷ plug-in (warm) | read() | plug-in ÷ read() (warm) | '
+              'preview 256 | preview ÷ full (host) | peak ÷ output |')
+        print('|---|---|---|---|---|---|---|---|---|---|---|---|---|---|')
+        for c in cases:
+            ph, sh = host.get('decode/plugin/' + c), host.get('decode/stb/' + c)
+            pw, sw = warm.get('decode/plugin/' + c), warm.get('decode/stb/' + c)
+            rd, pv = warm.get('read/' + c), host.get('preview256/plugin/' + c)
+            tc = host.get('touch/' + c)
+            pk = peak.get(c)
+            cell = lambda v: '%.2f' % (v * scale) if v is not None else '-'
+            ratio = lambda a, b: '%.2f' % (a / b) if a and b else '-'
+            # Resident-memory figures mean nothing for blocks of a few pages.
+            pr = ratio(pk[1], pk[0]) if pk and pk[0] >= 1024 else '-'
+            mbs = rate.get('decode/plugin/' + c)
+            print('| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' % (
+                c.rsplit('/', 1)[0], cell(ph), cell(sh), cell(tc), ratio(ph, tc), cell(pw),
+                '%.0f' % (mbs / 1e6) if mbs else '-', cell(sw), ratio(sw, pw),
+                cell(rd), ratio(pw, rd), cell(pv), ratio(pv, ph), pr))
     print()
-    print('| file | plug-in, host | stb, host | new block touched | plug-in ÷ touch (host) | plug-in, warm | stb, warm | stb ÷ plug-in (warm) | read() | plug-in ÷ read() (warm) | preview 256 | preview ÷ full (host) | peak ÷ output |')
-    print('|---|---|---|---|---|---|---|---|---|---|---|---|---|')
-    for c in cases:
-        ph, sh = host.get('decode/plugin/' + c), host.get('decode/stb/' + c)
-        pw, sw = warm.get('decode/plugin/' + c), warm.get('decode/stb/' + c)
-        rd, pv = warm.get('read/' + c), host.get('preview256/plugin/' + c)
-        tc = host.get('touch/' + c)
-        pk = peak.get(c)
-        cell = lambda v: '%.2f' % v if v is not None else '-'
-        ratio = lambda a, b: '%.2f' % (a / b) if a and b else '-'
-        print('| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' % (
-            c, cell(ph), cell(sh), cell(tc), ratio(ph, tc), cell(pw), cell(sw), ratio(sw, pw), cell(rd), ratio(pw, rd), cell(pv),
-            ratio(pv, ph), ratio(pk[1], pk[0]) if pk and pk[0] else '-'))
-    print()
-    print('| encode | plug-in, host | stb, host | stb ÷ plug-in |')
+    print('| encode, ms | plug-in, host | stb, host | stb ÷ plug-in |')
     print('|---|---|---|---|')
     for s in ('4096', '64'):
         p, q = host.get('encode/plugin/24/' + s), host.get('encode/stb/24/' + s)
