@@ -23,22 +23,6 @@ const char kUsage[] =
 
 const int kExitStopped = 130;
 
-// The imported record, handed back to the plug-in and released on every way
-// out. The 28-byte record itself is the host's to free.
-struct Imported {
-  const PluginApi &api;
-  HostImage *image = nullptr;
-  explicit Imported(const PluginApi &a) : api(a) {}
-  ~Imported() {
-    if (image) {
-      api.IMPORT_FreeImage(image);
-      std::free(image);
-    }
-  }
-  Imported(const Imported &) = delete;
-  Imported &operator=(const Imported &) = delete;
-};
-
 const char *KindName(int32_t kind) {
   switch (kind) {
   case TLP_KIND_INDEXED8:

@@ -167,22 +167,6 @@ bool IsPng(const unsigned char (&sig)[8], size_t got) {
   return got == 8 && std::memcmp(sig, kPng, 8) == 0;
 }
 
-// The imported record, handed back to the plug-in on every way out; the
-// 28-byte record itself is the host's to free.
-struct Imported {
-  const PluginApi &api;
-  HostImage *image = nullptr;
-  explicit Imported(const PluginApi &a) : api(a) {}
-  ~Imported() {
-    if (image) {
-      api.IMPORT_FreeImage(image);
-      std::free(image);
-    }
-  }
-  Imported(const Imported &) = delete;
-  Imported &operator=(const Imported &) = delete;
-};
-
 bool ReadInput(const PluginApi &api, const std::string &path, Picture *picture,
                std::string *error) {
   unsigned char sig[8] = {};

@@ -1,97 +1,13 @@
 #include "ExportPanel.h"
 
-#include <algorithm>
 #include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include "tlpwin.h"
-#endif
+#include "HostWindow.h"
 
-namespace {
-
-#if defined(_WIN32)
-using Wnd = HWND;
-
-Wnd MakeHostWindow() {
-  static const char kClass[] = "TgaHostExportWindow";
-  WNDCLASSA wc = {};
-  wc.lpfnWndProc = DefWindowProcA;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.lpszClassName = kClass;
-  RegisterClassA(&wc);
-  return CreateWindowExA(0, kClass, "tga-host", WS_POPUP, 0, 0, 300, 180, nullptr, nullptr,
-                         GetModuleHandleA(nullptr), nullptr);
-}
-void DestroyHostWindow(Wnd w) { DestroyWindow(w); }
-std::vector<Wnd> Children(Wnd w) {
-  std::vector<Wnd> out;
-  for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-    out.push_back(c);
-  return out;
-}
-int Top(Wnd w) {
-  RECT r;
-  GetWindowRect(w, &r);
-  return r.top;
-}
-void Click(Wnd w) { SendMessageA(w, BM_CLICK, 0, 0); }
-void PumpMessages() {
-  MSG m;
-  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&m);
-    DispatchMessageA(&m);
-  }
-}
-#else
-using Wnd = TlpHwnd;
-
-Wnd MakeHostWindow() {
-  static const char kInstance = 0;
-  tlpwin_RegisterClass("TgaHostExportWindow", &kInstance, tlpwin_DefWindowProc,
-                       TLP_COLOR_BTNFACE);
-  return tlpwin_CreateWindow("TgaHostExportWindow", &kInstance, "tga-host", TLP_WS_VISIBLE, 0, 0,
-                             300, 180, nullptr, 0, nullptr);
-}
-void DestroyHostWindow(Wnd w) { tlpwin_DestroyWindow(w); }
-std::vector<Wnd> Children(Wnd w) {
-  std::vector<Wnd> out;
-  for (Wnd c = tlpwin_GetFirstChild(w); c; c = tlpwin_GetNextSibling(c))
-    out.push_back(c);
-  return out;
-}
-int Top(Wnd w) {
-  TlpRect r{};
-  tlpwin_GetWindowRect(w, &r);
-  return r.top;
-}
-void Click(Wnd w) { tlpwin_SendMessage(w, TLP_BM_CLICK, 0, 0); }
-void PumpMessages() {
-  TlpMsg m;
-  while (tlpwin_PeekMessage(&m, nullptr, 1))
-    tlpwin_DispatchMessage(&m);
-}
-#endif
-
-// The panel's radio buttons, top to bottom: the panel is the host window's
-// one child and holds one group box.
-std::vector<Wnd> PanelButtons(Wnd host) {
-  std::vector<Wnd> panels = Children(host);
-  if (panels.size() != 1)
-    return {};
-  std::vector<Wnd> inPanel = Children(panels[0]);
-  if (inPanel.size() != 1)
-    return {};
-  std::vector<Wnd> buttons = Children(inPanel[0]);
-  std::sort(buttons.begin(), buttons.end(), [](Wnd a, Wnd b) { return Top(a) < Top(b); });
-  return buttons;
-}
-
-} // namespace
+using namespace hostwin;
 
 bool ChooseMethodOnPanel(const PluginApi &api, int method, std::string *error) {
-  Wnd host = MakeHostWindow();
+  Wnd host = MakeHostWindow(false);
   if (!host) {
     *error = "cannot make a window for the plug-in's panel";
     return false;

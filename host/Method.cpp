@@ -10,13 +10,11 @@
 #include <cstdlib>
 #include <thread>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include "tlpwin.h"
-#endif
+#include "HostWindow.h"
 
 namespace {
+
+using namespace hostwin;
 
 // What each method means to the host, and the code the plug-in reports for it.
 const char *const kMeanings[6] = {
@@ -28,114 +26,6 @@ const char *const kMeanings[6] = {
     "256 colours of the Windows palette",
 };
 const int32_t kHostCodes[6] = {2, 4, 6, 8, 9, 10};
-
-// ---- The host's window and the panel in it --------------------------------
-
-#if defined(_WIN32)
-using Wnd = HWND;
-
-Wnd MakeHostWindow(bool visible) {
-  static const char kClass[] = "TgaHostWindow";
-  WNDCLASSA wc = {};
-  wc.lpfnWndProc = DefWindowProcA;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
-  wc.lpszClassName = kClass;
-  RegisterClassA(&wc);
-  // A window as large as the panel's design and a margin, at the screen's corner.
-  DWORD style = WS_POPUP | WS_BORDER | (visible ? WS_VISIBLE : 0);
-  return CreateWindowExA(0, kClass, "tga-host", style, 0, 0, 300, 180, nullptr, nullptr,
-                         GetModuleHandleA(nullptr), nullptr);
-}
-void DestroyHostWindow(Wnd w) { DestroyWindow(w); }
-bool Exists(Wnd w) { return IsWindow(w) != FALSE; }
-std::vector<Wnd> Children(Wnd w) {
-  std::vector<Wnd> out;
-  for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-    out.push_back(c);
-  return out;
-}
-int Top(Wnd w) {
-  RECT r;
-  GetWindowRect(w, &r);
-  return r.top;
-}
-std::string Text(Wnd w) {
-  char buf[256];
-  int n = GetWindowTextA(w, buf, sizeof buf);
-  return std::string(buf, static_cast<size_t>(std::max(n, 0)));
-}
-bool Checked(Wnd w) { return SendMessageA(w, BM_GETCHECK, 0, 0) == BST_CHECKED; }
-void Click(Wnd w) { SendMessageA(w, BM_CLICK, 0, 0); }
-void PumpMessages() {
-  MSG m;
-  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&m);
-    DispatchMessageA(&m);
-  }
-}
-std::string ScreenRect(Wnd w) {
-  RECT r;
-  GetWindowRect(w, &r);
-  char text[64];
-  std::snprintf(text, sizeof text, "%ldx%ld+%ld+%ld", r.right - r.left, r.bottom - r.top, r.left, r.top);
-  return text;
-}
-#else
-using Wnd = TlpHwnd;
-
-Wnd MakeHostWindow(bool) {
-  static const char kInstance = 0;
-  tlpwin_RegisterClass("TgaHostWindow", &kInstance, tlpwin_DefWindowProc, TLP_COLOR_BTNFACE);
-  return tlpwin_CreateWindow("TgaHostWindow", &kInstance, "tga-host", TLP_WS_VISIBLE, 0, 0, 300,
-                             180, nullptr, 0, nullptr);
-}
-void DestroyHostWindow(Wnd w) { tlpwin_DestroyWindow(w); }
-bool Exists(Wnd w) { return tlpwin_IsWindow(w) != 0; }
-std::vector<Wnd> Children(Wnd w) {
-  std::vector<Wnd> out;
-  for (Wnd c = tlpwin_GetFirstChild(w); c; c = tlpwin_GetNextSibling(c))
-    out.push_back(c);
-  return out;
-}
-int Top(Wnd w) {
-  TlpRect r{};
-  tlpwin_GetWindowRect(w, &r);
-  return r.top;
-}
-std::string Text(Wnd w) {
-  char buf[256];
-  int32_t n = tlpwin_GetWindowText(w, buf, sizeof buf);
-  return std::string(buf, static_cast<size_t>(std::min<int32_t>(std::max(n, 0), sizeof buf - 1)));
-}
-bool Checked(Wnd w) { return tlpwin_SendMessage(w, TLP_BM_GETCHECK, 0, 0) == TLP_BST_CHECKED; }
-void Click(Wnd w) { tlpwin_SendMessage(w, TLP_BM_CLICK, 0, 0); }
-void PumpMessages() {
-  TlpMsg m;
-  while (tlpwin_PeekMessage(&m, nullptr, 1))
-    tlpwin_DispatchMessage(&m);
-}
-std::string ScreenRect(Wnd w) {
-  TlpRect r{};
-  tlpwin_GetWindowRect(w, &r);
-  return std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
-         std::to_string(r.left) + "+" + std::to_string(r.top);
-}
-#endif
-
-// The radio buttons of the panel in `host`, top to bottom; empty when there
-// is no panel of the expected shape.
-std::vector<Wnd> PanelButtons(Wnd host) {
-  std::vector<Wnd> panels = Children(host);
-  if (panels.size() != 1)
-    return {};
-  std::vector<Wnd> inPanel = Children(panels[0]);
-  if (inPanel.size() != 1)
-    return {};
-  std::vector<Wnd> buttons = Children(inPanel[0]);
-  std::sort(buttons.begin(), buttons.end(), [](Wnd a, Wnd b) { return Top(a) < Top(b); });
-  return buttons;
-}
 
 // Keeps the host's message loop running for a while, so the panel can be seen.
 void Hold(Wnd host, int seconds) {

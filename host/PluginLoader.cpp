@@ -8,6 +8,7 @@
 #endif
 
 #include <climits>
+#include <cstdlib>
 
 namespace {
 
@@ -54,6 +55,13 @@ template <class F> bool Resolve(void *module, const char *name, F *out, std::str
 } // namespace
 
 Plugin::~Plugin() { Unload(); }
+
+Imported::~Imported() {
+  if (image) {
+    api.IMPORT_FreeImage(image);
+    std::free(image);
+  }
+}
 
 void Plugin::Unload() {
   if (module_)

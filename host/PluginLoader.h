@@ -47,5 +47,17 @@ private:
   PluginApi api_;
 };
 
+// A record made by IMPORT_CreateImage or IMPORT_CreatePreviewImage, handed
+// back with IMPORT_FreeImage on every way out; the 28-byte record itself is
+// the host's to free.
+struct Imported {
+  const PluginApi &api;
+  HostImage *image = nullptr;
+  explicit Imported(const PluginApi &a) : api(a) {}
+  ~Imported();
+  Imported(const Imported &) = delete;
+  Imported &operator=(const Imported &) = delete;
+};
+
 // The library next to the running program (what tga-host loads by default).
 std::string DefaultPluginPath();
