@@ -1,6 +1,7 @@
 // tga-host info: what the plug-in says of each file, and tga-host import:
 // the image it delivers, as a PNG.
 #include "Commands.h"
+#include "Conversions.h"
 #include "Text.h"
 #if TLP_HOST_PNG
 #include "Png.h"
@@ -115,35 +116,22 @@ int CmdImport(Plugin &plugin, const Args &args) {
   }
 #if TLP_HOST_PNG
   const PluginApi &p = plugin.Api();
-  HostImage *image = nullptr;
+  Imported imported(p);
   if (boxW)
-    p.IMPORT_CreatePreviewImage(in.c_str(), static_cast<int32_t>(boxW), static_cast<int32_t>(boxH), &image);
+    p.IMPORT_CreatePreviewImage(in.c_str(), static_cast<int32_t>(boxW), static_cast<int32_t>(boxH),
+                                &imported.image);
   else
-    p.IMPORT_CreateImage(in.c_str(), &image);
-  if (!image) {
+    p.IMPORT_CreateImage(in.c_str(), &imported.image);
+  if (!imported.image) {
     std::fprintf(stderr, "tga-host import: cannot read %s: not a Targa file the plug-in reads\n", in.c_str());
     return 1;
   }
+  // The palette applied; an index beyond it shows black.
   RgbImage rgb;
-  rgb.width = image->Width;
-  rgb.height = image->Height;
-  rgb.rgb.resize(size_t(3) * rgb.width * rgb.height);
-  uint8_t *d = rgb.rgb.data();
-  for (uint32_t y = 0; y < image->Height; ++y) {
-    const uint8_t *row = image->Pixels + static_cast<size_t>(y) * static_cast<size_t>(image->BytesPerRow);
-    for (uint32_t x = 0; x < image->Width; ++x, d += 3) {
-      const uint8_t *bgr = row + 3 * x;
-      uint8_t none[3] = {0, 0, 0};
-      if (image->Kind == TLP_KIND_INDEXED8)
-        bgr = row[x] < image->PaletteCount ? image->Palette + 4 * row[x] : none;
-      d[0] = bgr[2];
-      d[1] = bgr[1];
-      d[2] = bgr[0];
-    }
-  }
-  int kind = image->Kind;
-  p.IMPORT_FreeImage(image);
-  std::free(image); // the record is the host's to release
+  rgb.width = imported.image->Width;
+  rgb.height = imported.image->Height;
+  RgbFromRecord(*imported.image, &rgb.rgb);
+  const int kind = imported.image->Kind;
   std::string error;
   if (!WritePng(out, rgb, &error)) {
     std::fprintf(stderr, "tga-host import: %s\n", error.c_str());
