@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include <cstring>
+#include <functional>
 
 #if !defined(_WIN32)
 #include <sys/resource.h>
@@ -398,6 +399,47 @@ TEST(Information, RepeatedCallsGiveTheSameAnswer) {
     ASSERT_EQ(Api().IMPORT_ValidFileCheck(f.c_str()), 1);
     ASSERT_EQ(Information(f.c_str()), first);
   }
+}
+
+// ---------------------------------------------------------------- host callbacks
+
+struct HostError {
+  int number;
+};
+int g_thrown = 0;
+int32_t TLP_CALL ThrowText(const char *) { throw HostError{++g_thrown}; }
+int32_t TLP_CALL ThrowVerbose(uint32_t, const char *, const char *, const char *) { throw HostError{++g_thrown}; }
+int32_t TLP_CALL ThrowProgress(int32_t) { throw HostError{++g_thrown}; }
+
+// A host callback that throws is called once, and its exception goes back to
+// the host as it was; the export it interrupts leaves no partial file.
+TEST(HostCallbacks, AnExceptionOfTheHostIsCalledOnceAndReturned) {
+#if defined(_WIN32) && !defined(_WIN64)
+  GTEST_SKIP() << "32-bit Windows modules each carry their own unwinder: nothing throws through one";
+#endif
+  TempFile good(Header(2, 24, 1, 1).Encode()), bad(Bytes(5, 0)), out;
+  Bytes pixel = {1, 2, 3};
+  HostImage record{4, pixel.data(), 3, 1, 1, nullptr, 0};
+  const std::pair<const char *, std::function<void()>> calls[] = {
+      {"information", [&] { Api().IMPORT_ImageInformation(good.c_str(), ThrowText); }},
+      {"information, rejected", [&] { Api().IMPORT_ImageInformation(bad.c_str(), ThrowText); }},
+      {"import extensions", [&] { Api().IMPORT_SupportedExtensions(ThrowText); }},
+      {"export extensions", [&] { Api().EXPORT_SupportedExtensions(ThrowText); }},
+      {"verbose", [&] { Api().UNITED_Verbose(ThrowVerbose); }},
+      {"progress", [&] { Api().EXPORT_WriteToFile(out.c_str(), &record, ThrowProgress); }},
+  };
+  for (const auto &[name, call] : calls) {
+    g_thrown = 0;
+    int caught = 0;
+    try {
+      call();
+    } catch (const HostError &e) {
+      caught = e.number;
+    }
+    EXPECT_EQ(caught, 1) << name;
+    EXPECT_EQ(g_thrown, 1) << name;
+  }
+  EXPECT_FALSE(out.Exists()) << "no partial file";
 }
 
 // ---------------------------------------------------------------- previews
