@@ -16,16 +16,16 @@ bool Close(std::FILE *stream, const std::string &path, bool complete) {
       close(held);
     return true;
   }
-  struct stat open {}, named {};
-  if (held < 0 || fstat(held, &open) != 0 || !S_ISREG(open.st_mode)) {
+  struct stat opened {}, named {};
+  if (held < 0 || fstat(held, &opened) != 0 || !S_ISREG(opened.st_mode)) {
     if (held >= 0)
       close(held);
     return false;
   }
   // lstat, not stat: a symbolic link is a name of the user's, never removed.
   const bool soleName = lstat(path.c_str(), &named) == 0 && S_ISREG(named.st_mode) &&
-                        named.st_nlink == 1 && named.st_dev == open.st_dev &&
-                        named.st_ino == open.st_ino;
+                        named.st_nlink == 1 && named.st_dev == opened.st_dev &&
+                        named.st_ino == opened.st_ino;
   if (soleName)
     unlink(path.c_str());
   else if (ftruncate(held, 0) != 0) {
