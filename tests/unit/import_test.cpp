@@ -402,6 +402,9 @@ TEST(Information, RepeatedCallsGiveTheSameAnswer) {
 }
 
 // ---------------------------------------------------------------- host callbacks
+// Not on 32-bit Windows: there each module carries its own unwinder, and
+// nothing a host throws passes through the library at all.
+#if !defined(_WIN32) || defined(_WIN64)
 
 int g_thrown = 0;
 int32_t TLP_CALL ThrowText(const char *) { throw ++g_thrown; }
@@ -411,9 +414,6 @@ int32_t TLP_CALL ThrowProgress(int32_t) { throw ++g_thrown; }
 // A host callback that throws is called once, and its exception goes back to
 // the host; the export it interrupts leaves no partial file.
 TEST(HostCallbacks, AThrowingCallbackIsCalledOnceAndItsExceptionReturnsToTheHost) {
-#if defined(_WIN32) && !defined(_WIN64)
-  GTEST_SKIP() << "32-bit Windows modules each carry their own unwinder: nothing throws through one";
-#endif
   TempFile good(Header(2, 24, 1, 1).Encode()), bad(Bytes(5, 0)), out;
   uint8_t pixel[3] = {1, 2, 3};
   HostImage record{4, pixel, 3, 1, 1, nullptr, 0};
@@ -431,6 +431,7 @@ TEST(HostCallbacks, AThrowingCallbackIsCalledOnceAndItsExceptionReturnsToTheHost
   }
   EXPECT_FALSE(out.Exists()) << "no partial file";
 }
+#endif
 
 // ---------------------------------------------------------------- previews
 
