@@ -1,6 +1,5 @@
 #include "Etarga.h"
-
-#include <sys/stat.h>
+#include "OutputFile.h"
 
 namespace {
 
@@ -14,13 +13,6 @@ const size_t kHeaderSize = 18;
 
 // Colour-map entries per block write: bounds the stack buffer.
 const uint32_t kPaletteChunk = 256;
-
-// Only a regular file may be removed after a failed write: a device such as a
-// full /dev/full or a printer port must stay where it is.
-bool IsRegularFile(const char *path) {
-  struct stat st;
-  return stat(path, &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG;
-}
 
 void PutLE16(uint8_t *at, uint32_t value) {
   at[0] = static_cast<uint8_t>(value & 0xFF);
@@ -54,17 +46,20 @@ bool TTargaEncoder::SaveToFile(const std::string &fileName, const HostImage *ima
   Stream.reset(std::fopen(fileName.c_str(), "wb"));
   if (!Stream)
     return false;
-  // Just created or truncated, so a regular file is empty here and stat
-  // cannot trip over its size.
-  const bool removable = IsRegularFile(fileName.c_str());
+  // Every way out before the close, the host's own exception from Progress
+  // included, leaves no partial image behind.
+  struct Unfinished {
+    StreamPtr &stream;
+    const std::string &name;
+    ~Unfinished() {
+      if (stream)
+        output_file::Close(stream.release(), name, false);
+    }
+  } unfinished{Stream, fileName};
 
-  bool ok = WriteBody();
+  const bool written = WriteBody();
   // Closed here rather than by the holder, so that a failed flush counts.
-  if (std::fclose(Stream.release()) != 0)
-    ok = false;
-  if (!ok && removable)
-    std::remove(fileName.c_str());
-  return ok;
+  return output_file::Close(Stream.release(), fileName, written);
 }
 
 bool TTargaEncoder::WriteBody() {

@@ -21,12 +21,14 @@ public:
   // True when the whole file was written, or the host stopped the write
   // through `Progress` (the partial file then stays, for the host to judge).
   // False, with nothing created or truncated, for a record that a Targa file
-  // cannot hold or a file that cannot be opened; false, with the incomplete
-  // file removed, when a write or the close fails.
+  // cannot hold or a file that cannot be opened. False when a write or the
+  // close fails, and then no name holds the incomplete file: a plain file is
+  // removed, a file reached through a link or with other names is emptied.
   bool SaveToFile(const std::string &fileName, const HostImage *image);
 
   // Called before each row with its number, 1 for the top row; a non-zero
-  // answer stops the write. Null: no calls.
+  // answer stops the write. Null: no calls. An exception it throws passes
+  // through, the incomplete file discarded as after a failed write.
   ProgressCallback Progress = nullptr;
 
   // The largest width, height and colour-map length the 16-bit header

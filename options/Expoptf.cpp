@@ -131,11 +131,12 @@ void TExportOptionForm::Apply(OptionPanelModel::CheckChange change) {
 // --- TPluginApplication ---
 
 TExportOptionForm *TPluginApplication::CreateForm() {
+  auto form = std::make_unique<TExportOptionForm>(*this);
+  TExportOptionForm *made = form.get();
+  // Only once a panel stands: nothing is left allocated by one that failed.
   if (!forms_)
     forms_ = new std::vector<std::unique_ptr<TExportOptionForm>>;
   forms_->reserve(forms_->size() + 1);
-  auto form = std::make_unique<TExportOptionForm>(*this);
-  TExportOptionForm *made = form.get();
   // Released panels are kept until now so that ExportOptionForm, which is not
   // cleared at the release, never refers to a deleted object.
   forms_->erase(std::remove_if(forms_->begin(), forms_->end(),

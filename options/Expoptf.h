@@ -106,7 +106,9 @@ void SetCheck(Handle button, bool checked);
 void PostRelease(Handle panel);
 // Destroys the panel's windows at once (the module is going).
 void Destroy(Handle panel);
-// Unregisters the panel's window class once no panel is left.
+// While the panel's window class is registered it holds a reference to the
+// module, so that no window of it ever outlives the module's code. This
+// unregisters the class, and lets the module go, once no window of it is left.
 void UnregisterPanelClass();
 
 } // namespace panel_window
@@ -157,13 +159,13 @@ public:
   // Makes a panel owned by this object; throws when it cannot be made. Once
   // the new panel stands, the panels whose windows are gone are dropped.
   TExportOptionForm *CreateForm();
-  // Destroys every panel and their window class: the module is unloaded.
+  // Destroys every panel and their window class: the module is about to be
+  // unloaded.
   void Free();
 
 private:
   // Made with the first panel and never destroyed with the module's statics:
-  // when the process ends the windows go with it, and on unloading Free() may
-  // run after those statics are gone.
+  // when the process ends the windows go with it.
   std::vector<std::unique_ptr<TExportOptionForm>> *forms_ = nullptr;
 };
 
@@ -178,6 +180,6 @@ extern TExportOptionForm *_ExportOptionForm;
 }
 inline TExportOptionForm *&ExportOptionForm = _ExportOptionForm;
 
-// Destroys the panels left when the module is unloaded and unregisters their
-// window class.
+// Destroys the panels left before the module is unloaded and unregisters
+// their window class (PLUGOUTCALLBACK).
 void FreeOptionPanels();

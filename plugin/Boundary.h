@@ -5,8 +5,10 @@
 
 namespace tlp {
 
-// No exception may cross an exported function: every entry point runs its
-// body through this and answers `fallback` if anything is thrown.
+// No exception of ours may cross an exported function: every entry point runs
+// its body through this and answers `fallback` if anything is thrown. Host
+// callbacks are called outside it: one that throws is not called again, and
+// what it throws goes back to the host.
 template <class R, class F> R Guarded(R fallback, F &&body) noexcept {
   try {
     return body();

@@ -5,6 +5,8 @@
 #include "Expoptf.h"
 #include "Settings.h"
 
+#include <string>
+
 namespace {
 const int32_t kInterfaceVersion = 0x00010000;
 }
@@ -48,11 +50,18 @@ void TLP_CALL EXPORT_BeforeTransform(int32_t *conversionCode, uint32_t) {
 // One encoder per call; 1 for a written (or host-stopped) file, 0 otherwise.
 int32_t TLP_CALL EXPORT_WriteToFile(const char *path, const HostImage *image,
                                     ProgressCallback progress) {
-  return tlp::Guarded(int32_t{0}, [&]() -> int32_t {
-    TTargaEncoder encoder;
-    encoder.Progress = progress;
-    return encoder.SaveToFile(tlp::PathText(path), image) ? 1 : 0;
-  });
+  std::string name;
+  if (!tlp::Guarded(false, [&] {
+        name = tlp::PathText(path);
+        return true;
+      }))
+    return 0;
+  // The encoder throws nothing of its own; it runs outside the guard so that
+  // an exception from the host's ProgressCallback goes back to the host
+  // instead of passing for a failed write.
+  TTargaEncoder encoder;
+  encoder.Progress = progress;
+  return encoder.SaveToFile(name, image) ? 1 : 0;
 }
 
 } // extern "C"

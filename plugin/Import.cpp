@@ -4,6 +4,7 @@
 #include "Dtarga.h"
 
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -53,17 +54,16 @@ int32_t TLP_CALL IMPORT_ValidFileCheck(const char *path) {
 }
 
 void TLP_CALL IMPORT_ImageInformation(const char *path, InfoCallback callback) {
-  bool answered = tlp::Guarded(false, [&] {
-    TTargaDecoder decoder;
-    decoder.HeaderOnly = true;
-    if (!decoder.Decode(tlp::PathText(path)))
-      return false;
-    // The text belongs to the decoder: hand it over while the decoder lives.
-    callback(decoder.InfoText.c_str());
-    return true;
+  // The text belongs to the decoder, which outlives the guard so that the
+  // host's callback runs outside it: called once, and whatever it throws is
+  // the host's own.
+  std::optional<TTargaDecoder> decoder;
+  const bool accepted = tlp::Guarded(false, [&] {
+    decoder.emplace();
+    decoder->HeaderOnly = true;
+    return decoder->Decode(tlp::PathText(path));
   });
-  if (!answered)
-    callback(kNotAnImage);
+  callback(accepted ? decoder->InfoText.c_str() : kNotAnImage);
 }
 
 void TLP_CALL IMPORT_CreateImage(const char *path, HostImage **image) {

@@ -30,7 +30,14 @@ extern "C" {
 
 void TLP_CALL PLUGINCALLBACK(uint32_t) { tlp::Guarded([] { LoadConversionMethod(); }); }
 
-void TLP_CALL PLUGOUTCALLBACK(void) { tlp::Guarded([] { SaveConversionMethod(); }); }
+// The host unloads the library next: the panels still there go now, and so
+// does their window class (a library's classes outlive it otherwise). A panel
+// of another thread cannot be destroyed from here; it is cut loose, and its
+// class stays registered and keeps the library loaded.
+void TLP_CALL PLUGOUTCALLBACK(void) {
+  tlp::Guarded([] { SaveConversionMethod(); });
+  tlp::Guarded([] { FreeOptionPanels(); });
+}
 
 void TLP_CALL UNITED_SupportedInformation(int32_t *first, int32_t *second) {
   *first = 1;
@@ -42,15 +49,11 @@ int32_t TLP_CALL UNITED_Verbose(VerboseCallback callback) {
 }
 
 #if defined(_WIN32)
-// The plug-in prepares nothing at load; every notification is accepted. When
-// the host unloads the library, options panels not yet released go with it,
-// and so does their window class (a DLL's classes outlive it otherwise). When
-// the process ends they go with the process.
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
-    tlp::Guarded([] { FreeOptionPanels(); });
-  return TRUE;
-}
+// The plug-in prepares nothing at load and does nothing at unload: window
+// work under the loader lock can deadlock. Its panels go in PLUGOUTCALLBACK,
+// and while their window class is registered it holds a reference to the
+// library, so that no window is ever left calling into an unloaded module.
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 #endif
 
 } // extern "C"

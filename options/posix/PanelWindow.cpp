@@ -3,6 +3,8 @@
 #include "Expoptf.h"
 #include "tlpwin.h"
 
+#include <dlfcn.h>
+
 namespace panel_window {
 namespace {
 
@@ -14,6 +16,7 @@ const uint32_t kPanelStyle = TLP_WS_CHILD | TLP_WS_VISIBLE | TLP_WS_CLIPSIBLINGS
 // Tells this module's class from another copy's, as an instance handle does.
 const char kInstance = 0;
 bool g_registered = false;
+void *g_heldModule = nullptr; // the class's reference to this module
 TlpWndProc g_buttonProc = nullptr;
 
 TlpHwnd H(Handle h) { return static_cast<TlpHwnd>(h); }
@@ -62,8 +65,13 @@ TlpHwnd MakeButton(const char *text, uint32_t style, const PanelRect &r, TlpHwnd
   return b;
 }
 
-// The module's panels go when it is unloaded, and so does their class.
-__attribute__((destructor)) void Unloading() { FreeOptionPanels(); }
+// A second reference to this module, taken by loading it again by its name.
+void *HoldModule() {
+  Dl_info info;
+  if (!dladdr(reinterpret_cast<void *>(&PanelProc), &info) || !info.dli_fname)
+    return nullptr;
+  return dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+}
 
 } // namespace
 
@@ -80,8 +88,11 @@ void DeleteFont(Font font) {
 
 bool Create(Windows &w, Events *events, Handle parent, const OptionPanelModel &model, Font font) {
   TlpRect client;
-  if (!g_registered)
+  if (!g_registered) {
     g_registered = tlpwin_RegisterClass(kClassName, &kInstance, PanelProc, TLP_COLOR_BTNFACE) != 0;
+    if (g_registered)
+      g_heldModule = HoldModule();
+  }
   if (!g_registered || !tlpwin_GetClientRect(H(parent), &client))
     return false;
   TlpHwnd panel = tlpwin_CreateWindow(kClassName, &kInstance, kPanelCaption, kPanelStyle, 0, 0,
@@ -128,8 +139,14 @@ void Destroy(Handle panel) {
 }
 
 void UnregisterPanelClass() {
-  if (g_registered && tlpwin_UnregisterClass(kClassName, &kInstance))
-    g_registered = false;
+  if (!g_registered || !tlpwin_UnregisterClass(kClassName, &kInstance))
+    return;
+  g_registered = false;
+  // The host's own reference keeps the module loaded until this returns.
+  if (void *held = g_heldModule) {
+    g_heldModule = nullptr;
+    dlclose(held);
+  }
 }
 
 } // namespace panel_window

@@ -16,6 +16,7 @@ const int kFirstButtonId = 0x100;
 const DWORD kPanelStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
 
 ATOM g_class = 0;
+HMODULE g_heldModule = nullptr; // the class's reference to this module
 WNDPROC g_buttonProc = nullptr; // the system's procedure under the group box
 
 HINSTANCE ModuleInstance() {
@@ -87,6 +88,9 @@ bool RegisterPanelClass() {
   wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
   wc.lpszClassName = kClassName;
   g_class = RegisterClassExA(&wc);
+  if (g_class)
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&PanelProc),
+                       &g_heldModule);
   return g_class != 0;
 }
 
@@ -186,8 +190,15 @@ void Destroy(Handle panel) {
 }
 
 void UnregisterPanelClass() {
-  if (g_class && UnregisterClassA(kClassName, ModuleInstance()))
-    g_class = 0;
+  if (!g_class || !UnregisterClassA(kClassName, ModuleInstance()))
+    return;
+  g_class = 0;
+  // Called by the host through an export, so the host's own reference keeps
+  // the module loaded until this returns.
+  if (HMODULE held = g_heldModule) {
+    g_heldModule = nullptr;
+    FreeLibrary(held);
+  }
 }
 
 } // namespace panel_window

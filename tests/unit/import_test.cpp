@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include <cstring>
+#include <functional>
 
 #if !defined(_WIN32)
 #include <sys/resource.h>
@@ -399,6 +400,38 @@ TEST(Information, RepeatedCallsGiveTheSameAnswer) {
     ASSERT_EQ(Information(f.c_str()), first);
   }
 }
+
+// ---------------------------------------------------------------- host callbacks
+// Not on 32-bit Windows: there each module carries its own unwinder, and
+// nothing a host throws passes through the library at all.
+#if !defined(_WIN32) || defined(_WIN64)
+
+int g_thrown = 0;
+int32_t TLP_CALL ThrowText(const char *) { throw ++g_thrown; }
+int32_t TLP_CALL ThrowVerbose(uint32_t, const char *, const char *, const char *) { throw ++g_thrown; }
+int32_t TLP_CALL ThrowProgress(int32_t) { throw ++g_thrown; }
+
+// A host callback that throws is called once, and its exception goes back to
+// the host; the export it interrupts leaves no partial file.
+TEST(HostCallbacks, AThrowingCallbackIsCalledOnceAndItsExceptionReturnsToTheHost) {
+  TempFile good(Header(2, 24, 1, 1).Encode()), bad(Bytes(5, 0)), out;
+  uint8_t pixel[3] = {1, 2, 3};
+  HostImage record{4, pixel, 3, 1, 1, nullptr, 0};
+  const std::function<void()> calls[] = {
+      [&] { Api().IMPORT_ImageInformation(good.c_str(), ThrowText); },
+      [&] { Api().IMPORT_ImageInformation(bad.c_str(), ThrowText); },
+      [&] { Api().IMPORT_SupportedExtensions(ThrowText); },
+      [&] { Api().EXPORT_SupportedExtensions(ThrowText); },
+      [&] { Api().UNITED_Verbose(ThrowVerbose); },
+      [&] { Api().EXPORT_WriteToFile(out.c_str(), &record, ThrowProgress); }};
+  for (size_t i = 0; i < std::size(calls); ++i) {
+    g_thrown = 0;
+    EXPECT_THROW(calls[i](), int) << "call " << i;
+    EXPECT_EQ(g_thrown, 1) << "call " << i;
+  }
+  EXPECT_FALSE(out.Exists()) << "no partial file";
+}
+#endif
 
 // ---------------------------------------------------------------- previews
 

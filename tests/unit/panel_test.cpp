@@ -19,6 +19,7 @@
 #include <process.h>
 #else
 #include "tlpwin.h"
+#include <dlfcn.h>
 #endif
 
 namespace {
@@ -736,15 +737,24 @@ TEST(TlpWin, AutomaticRadioButtonsClearTheirSiblings) {
 }
 #endif
 
-// A second copy of the library, loaded and unloaded by the test, so that its
-// unloading can be watched.
-TEST(PanelModule, UnloadingTakesThePanelsAndTheirClass) {
+// A second copy of the library, loaded and unloaded by the test. Its panels
+// and their class go in PLUGOUTCALLBACK, which hosts call before unloading;
+// without it the library stays loaded while the class stands, and the panels
+// keep working.
+TEST(PanelModule, PanelsGoBeforeUnloadingAndNeverOutliveTheLibrary) {
   std::string copy = TempFile::Folder() + "/TargaCopy.tlp";
   std::filesystem::copy_file(DefaultPluginPath(), copy, std::filesystem::copy_options::overwrite_existing);
-  Wnd host = MakeHost(320, 200);
-  Wnd kept = nullptr, released = nullptr;
-  const void *instance = nullptr;
-  {
+  auto loaded = [&] {
+#if defined(_WIN32)
+    return GetModuleHandleA("TargaCopy.tlp") != nullptr;
+#else
+    void *m = dlopen(copy.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    return m && dlclose(m) == 0;
+#endif
+  };
+  for (bool notified : {true, false}) {
+    SCOPED_TRACE(notified ? "PLUGOUTCALLBACK first" : "no PLUGOUTCALLBACK");
+    Wnd host = MakeHost(320, 200);
     Plugin plugin;
     std::string error;
     ASSERT_TRUE(plugin.Load(copy, &error)) << error;
@@ -752,23 +762,35 @@ TEST(PanelModule, UnloadingTakesThePanelsAndTheirClass) {
     plugin.Api().EXPORT_EnterOption(host, host, 0);
     std::vector<Wnd> panels = Children(host);
     ASSERT_EQ(panels.size(), 2u);
-    kept = panels[0];
-    released = panels[1];
+    Wnd kept = panels[0], released = panels[1];
     if (PanelObject(kept) == *plugin.Api().ExportOptionForm)
       std::swap(kept, released);
-    instance = ClassInstance(kept);
+    const void *instance = ClassInstance(kept);
     EXPECT_TRUE(ClassRegistered(instance));
     // The second panel's release is still queued when the library goes.
     plugin.Api().EXPORT_LeaveOption(1);
-    EXPECT_TRUE(Exists(released));
+    if (notified)
+      plugin.Api().PLUGOUTCALLBACK();
     plugin.Unload();
+    EXPECT_EQ(loaded(), !notified) << "held by its window class";
+    if (!notified) {
+      PanelWindows p(kept);
+      ASSERT_EQ(p.buttons.size(), 6u);
+      Click(p.buttons[3]);
+      EXPECT_EQ(p.Selected(), 3);
+      PumpOnce();
+      EXPECT_FALSE(Exists(released)) << "the queued release is carried out";
+      ASSERT_TRUE(plugin.Load(copy, &error)) << error;
+      plugin.Api().PLUGOUTCALLBACK();
+      plugin.Unload();
+    }
+    EXPECT_FALSE(loaded());
+    EXPECT_FALSE(Exists(kept));
+    EXPECT_FALSE(Exists(released));
+    EXPECT_FALSE(ClassRegistered(instance));
+    PumpOnce(); // a queued release finds no window
+    DestroyHost(host);
   }
-  EXPECT_FALSE(Exists(kept));
-  EXPECT_FALSE(Exists(released));
-  EXPECT_TRUE(Children(host).empty());
-  EXPECT_FALSE(ClassRegistered(instance));
-  PumpOnce(); // the queued release finds no window
-  DestroyHost(host);
   std::error_code ec;
   std::filesystem::remove(copy, ec);
 }
