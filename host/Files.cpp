@@ -82,28 +82,29 @@ FileKind KindOf(const std::string &path, int *error) {
   return type == FILE_TYPE_DISK ? FileKind::Regular : FileKind::Other;
 }
 
-// Symbolic links need privileges on Windows and are rare; a rename replaces
-// a link itself.
-std::string FollowLinks(const std::string &path) { return path; }
-
-bool MakeTemporaryBeside(const std::string &path, std::string *temporary, int *error) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = TemporaryName(path, attempt);
-    const int fd = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                         _S_IREAD | _S_IWRITE);
-    if (fd >= 0) {
-      _close(fd);
-      *temporary = name;
-      return true;
-    }
-    if (errno != EEXIST) {
-      *error = errno;
-      return false;
-    }
-  }
-  *error = EEXIST;
-  return false;
+std::string FollowLinks(const std::string &path) {
+  HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return path;
+  char final[2 * MAX_PATH];
+  const DWORD n = GetFinalPathNameByHandleA(h, final, sizeof final, FILE_NAME_NORMALIZED);
+  CloseHandle(h);
+  if (n == 0 || n >= sizeof final)
+    return path;
+  std::string target(final, n);
+  if (target.compare(0, 8, "\\\\?\\UNC\\") == 0)
+    target = "\\\\" + target.substr(8);
+  else if (target.compare(0, 4, "\\\\?\\") == 0)
+    target = target.substr(4);
+  // The name as given where it names the file itself: no link on the way.
+  char full[2 * MAX_PATH];
+  const DWORD m = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  if (m > 0 && m < sizeof full && lstrcmpiA(full, target.c_str()) == 0)
+    return path;
+  return target;
 }
+
 
 bool ReplaceWith(const std::string &from, const std::string &to, int *error) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
@@ -155,24 +156,6 @@ std::string FollowLinks(const std::string &path) {
   return at;
 }
 
-bool MakeTemporaryBeside(const std::string &path, std::string *temporary, int *error) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = TemporaryName(path, attempt);
-    // The mode a new file gets (the umask applies); see ReplaceWith.
-    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      close(fd);
-      *temporary = name;
-      return true;
-    }
-    if (errno != EEXIST) {
-      *error = errno;
-      return false;
-    }
-  }
-  *error = EEXIST;
-  return false;
-}
 
 bool ReplaceWith(const std::string &from, const std::string &to, int *error) {
   // The new file takes over the permissions and, where allowed, the owner of
@@ -215,6 +198,34 @@ bool RenameToNew(const std::string &from, const std::string &to, int *error) {
 void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 #endif
+
+bool MakeTemporaryBeside(const std::string &path, std::string *temporary, int *error) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = TemporaryName(path, attempt);
+    // Only a name nobody uses; with the mode a new file gets (see ReplaceWith).
+#if defined(_WIN32)
+    const int fd = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                         _S_IREAD | _S_IWRITE);
+#else
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+    if (fd >= 0) {
+#if defined(_WIN32)
+      _close(fd);
+#else
+      close(fd);
+#endif
+      *temporary = name;
+      return true;
+    }
+    if (errno != EEXIST) {
+      *error = errno;
+      return false;
+    }
+  }
+  *error = EEXIST;
+  return false;
+}
 
 bool Writable(const std::string &path, int *error) {
 #if defined(_WIN32)
