@@ -24,11 +24,12 @@ bool Writable(const std::string &path, int *error);
 std::string FollowLinks(const std::string &path);
 
 // Makes a new empty file with a name of its own beside `path` (same folder,
-// so that a rename is atomic), with the permissions `path` has or a new file
-// would get. False with `*error` set when none can be made.
+// so that a rename is atomic), with the permissions a new file gets. False
+// with `*error` set when none can be made.
 bool MakeTemporaryBeside(const std::string &path, std::string *temporary, int *error);
 
-// Renames `from` to `to`, replacing whatever file `to` names.
+// Renames `from` to `to`, replacing the file `to` names; `from` takes over
+// its permissions and, where allowed, its owner (POSIX).
 bool ReplaceWith(const std::string &from, const std::string &to, int *error);
 
 // Renames `from` to `to` only when `to` does not exist.
