@@ -12,7 +12,8 @@ OutputFile::~OutputFile() {
 }
 
 std::string OutputFile::CannotWrite(int error) const {
-  return "cannot write '" + path_ + "': " + ErrorText(error);
+  return "cannot write '" + path_ + "': " +
+         (error != 0 ? ErrorText(error) : std::string("the plug-in could not write it"));
 }
 
 bool OutputFile::Open(std::string *error) {
@@ -125,7 +126,7 @@ int WriteWithProgress(const PluginApi &api, const HostImage &record, const Write
   }
   if (!written) {
     std::fprintf(stderr, "tga-host %s: %s\n", command,
-                 out.CannotWrite(writeError != 0 ? writeError : EIO).c_str());
+                 out.CannotWrite(writeError).c_str());
     return 1;
   }
   if (!out.Commit(&error)) {

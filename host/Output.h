@@ -32,7 +32,7 @@ public:
   // ("out.partial.tga") when `keep` asks, and says where things stand.
   std::string Stopped(bool keep);
 
-  // "cannot write 'OUT': " and the reason for an errno value.
+  // "cannot write 'OUT': " and the reason for an errno value (0: unknown).
   std::string CannotWrite(int error) const;
 
 private:
