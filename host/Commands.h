@@ -3,6 +3,7 @@
 
 #include "PluginLoader.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,3 +15,13 @@ int CmdExport(Plugin &plugin, const Args &args);
 int CmdMethod(Plugin &plugin, const Args &args);
 int CmdInfo(Plugin &plugin, const Args &args);
 int CmdImport(Plugin &plugin, const Args &args);
+
+// What the running command is doing ("read 'in.png'"), for the message when
+// memory runs out: "not enough memory to read 'in.png'".
+void Doing(const std::string &what);
+
+// A whole number from `min` to `max` in decimal digits, with an optional
+// sign; false for anything else.
+bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out);
+// The value of --max-pixels; says what is wrong on standard error.
+bool ParseMaxPixels(const char *command, const std::string &text, uint64_t *out);

@@ -519,36 +519,59 @@ const std::vector<Colour> &WindowsPalette() {
 
 // ---- Records back to RGB -------------------------------------------------------
 
-bool RgbFromRecord(const HostImage &image, std::vector<uint8_t> *rgb) {
-  if (image.Kind != TLP_KIND_INDEXED8 && image.Kind != TLP_KIND_HIGH16 &&
-      image.Kind != TLP_KIND_FULL24)
+bool KnownKind(int32_t kind) {
+  return kind == TLP_KIND_INDEXED8 || kind == TLP_KIND_HIGH16 || kind == TLP_KIND_FULL24;
+}
+
+bool RgbPicture::Allocate(uint32_t w, uint32_t h) {
+  if (uint64_t(w) * h > std::numeric_limits<size_t>::max() / 3)
     return false;
-  if (uint64_t(image.Width) * image.Height > std::numeric_limits<size_t>::max() / 3)
-    return false;
-  rgb->assign(size_t(image.Width) * image.Height * 3, 0);
-  uint8_t *d = rgb->data();
-  for (uint32_t y = 0; y < image.Height; ++y) {
-    const uint8_t *row = image.Pixels + std::ptrdiff_t(y) * image.BytesPerRow;
-    for (uint32_t x = 0; x < image.Width; ++x, d += 3) {
-      if (image.Kind == TLP_KIND_INDEXED8) {
-        if (row[x] < image.PaletteCount) {
-          const uint8_t *entry = image.Palette + 4 * size_t(row[x]);
-          d[0] = entry[2];
-          d[1] = entry[1];
-          d[2] = entry[0];
-        }
-      } else if (image.Kind == TLP_KIND_HIGH16) {
-        const unsigned word = row[2 * x] | (row[2 * x + 1] << 8);
-        const auto widen = [](unsigned five) { return static_cast<uint8_t>((five * 255 + 15) / 31); };
-        d[0] = widen((word >> 10) & 31);
-        d[1] = widen((word >> 5) & 31);
-        d[2] = widen(word & 31);
+  rgb.reset(new uint8_t[size_t(w) * h * 3]);
+  width = w;
+  height = h;
+  return true;
+}
+
+void RgbRowFromRecord(const HostImage &image, uint32_t y, uint8_t *d) {
+  const uint8_t *row = image.Pixels + std::ptrdiff_t(y) * image.BytesPerRow;
+  for (uint32_t x = 0; x < image.Width; ++x, d += 3) {
+    if (image.Kind == TLP_KIND_INDEXED8) {
+      if (row[x] < image.PaletteCount) {
+        const uint8_t *entry = image.Palette + 4 * size_t(row[x]);
+        d[0] = entry[2];
+        d[1] = entry[1];
+        d[2] = entry[0];
       } else {
-        d[0] = row[3 * x + 2];
-        d[1] = row[3 * x + 1];
-        d[2] = row[3 * x];
+        d[0] = d[1] = d[2] = 0;
       }
+    } else if (image.Kind == TLP_KIND_HIGH16) {
+      const unsigned word = row[2 * x] | (row[2 * x + 1] << 8);
+      const auto widen = [](unsigned five) { return static_cast<uint8_t>((five * 255 + 15) / 31); };
+      d[0] = widen((word >> 10) & 31);
+      d[1] = widen((word >> 5) & 31);
+      d[2] = widen(word & 31);
+    } else {
+      d[0] = row[3 * x + 2];
+      d[1] = row[3 * x + 1];
+      d[2] = row[3 * x];
     }
   }
+}
+
+bool RgbFromRecord(const HostImage &image, std::vector<uint8_t> *rgb) {
+  if (!KnownKind(image.Kind) ||
+      uint64_t(image.Width) * image.Height > std::numeric_limits<size_t>::max() / 3)
+    return false;
+  rgb->resize(size_t(image.Width) * image.Height * 3);
+  for (uint32_t y = 0; y < image.Height; ++y)
+    RgbRowFromRecord(image, y, rgb->data() + size_t(y) * image.Width * 3);
+  return true;
+}
+
+bool RgbFromRecord(const HostImage &image, RgbPicture *picture) {
+  if (!KnownKind(image.Kind) || !picture->Allocate(image.Width, image.Height))
+    return false;
+  for (uint32_t y = 0; y < image.Height; ++y)
+    RgbRowFromRecord(image, y, picture->Row(y));
   return true;
 }

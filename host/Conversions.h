@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -16,6 +17,19 @@
 struct RgbView {
   uint32_t width = 0, height = 0;
   const uint8_t *rgb = nullptr;
+};
+
+// A picture that owns its pixels, laid out as RgbView says. The block is not
+// filled in advance: a reader that gives up early has touched only the rows
+// it wrote.
+struct RgbPicture {
+  uint32_t width = 0, height = 0;
+  std::unique_ptr<uint8_t[]> rgb;
+  // False when width x height pixels do not fit in memory addresses; throws
+  // std::bad_alloc when memory is short.
+  bool Allocate(uint32_t w, uint32_t h);
+  uint8_t *Row(uint32_t y) { return rgb.get() + size_t(y) * width * 3; }
+  RgbView View() const { return {width, height, rgb.get()}; }
 };
 
 // A colour as 0x00RRGGBB: also how a palette entry reads as a little-endian
@@ -101,3 +115,7 @@ size_t NearestIndex(const std::vector<Colour> &palette, Colour c);
 // palette read as black. False for a kind other than 1, 2 and 4, or a picture
 // too large for memory addresses.
 bool RgbFromRecord(const HostImage &image, std::vector<uint8_t> *rgb);
+bool RgbFromRecord(const HostImage &image, RgbPicture *picture);
+// Row `y` of a record of kind 1, 2 or 4 as Width packed RGB pixels.
+void RgbRowFromRecord(const HostImage &image, uint32_t y, uint8_t *rgb);
+bool KnownKind(int32_t kind);

@@ -1,27 +1,26 @@
 // tga-host convert: imports a Targa file through the plug-in and exports it
 // again, with a progress bar and Ctrl-C to stop the write.
 #include "Commands.h"
-#include "Progress.h"
+#include "Input.h"
+#include "Output.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 namespace {
 
 const char kUsage[] =
-    "usage: tga-host convert [--keep-partial] IN.tga OUT.tga\n"
+    "usage: tga-host convert [--keep-partial] [--max-pixels N] IN.tga OUT.tga\n"
     "\n"
     "Reads IN.tga with the plug-in's import and writes it to OUT.tga with its\n"
     "export: a colour-mapped picture stays 8-bit colour-mapped, any other\n"
-    "becomes 24-bit true colour. A progress bar shows on a terminal; Ctrl-C\n"
-    "stops the write.\n"
+    "becomes 24-bit true colour. OUT.tga is replaced only once the write has\n"
+    "succeeded. A progress bar shows on a terminal; Ctrl-C stops the write.\n"
     "\n"
-    "  --keep-partial  keep the rows written before a stop (removed otherwise)\n"
+    "  --keep-partial  keep the rows written before a stop, as OUT.partial.tga\n"
+    "  --max-pixels N  refuse pictures of more than N pixels (default 268435456)\n"
     "\n"
     "exit status: 0 written, 1 cannot read or write, 2 usage, 130 stopped\n";
-
-const int kExitStopped = 130;
 
 const char *KindName(int32_t kind) {
   switch (kind) {
@@ -40,22 +39,28 @@ const char *KindName(int32_t kind) {
 
 int CmdConvert(Plugin &plugin, const Args &args) {
   bool keepPartial = false;
+  uint64_t maxPixels = kDefaultMaxPixels;
   std::vector<std::string> paths;
   bool optionsEnded = false;
-  for (const std::string &a : args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
     if (!optionsEnded && (a == "--help" || a == "-h")) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (!optionsEnded && a == "--keep-partial")
+    if (!optionsEnded && a == "--keep-partial") {
       keepPartial = true;
-    else if (!optionsEnded && a == "--")
+    } else if (!optionsEnded && a == "--max-pixels") {
+      if (i + 1 >= args.size() || !ParseMaxPixels("convert", args[++i], &maxPixels))
+        return 2;
+    } else if (!optionsEnded && a == "--") {
       optionsEnded = true;
-    else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+    } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
       std::fprintf(stderr, "tga-host convert: unknown option '%s'\n\n%s", a.c_str(), kUsage);
       return 2;
-    } else
+    } else {
       paths.push_back(a);
+    }
   }
   if (paths.size() != 2) {
     std::fprintf(stderr, "tga-host convert: needs an input and an output file\n\n%s", kUsage);
@@ -65,39 +70,16 @@ int CmdConvert(Plugin &plugin, const Args &args) {
 
   const PluginApi &api = plugin.Api();
   Imported imported(api);
-  api.IMPORT_CreateImage(in.c_str(), &imported.image);
-  if (!imported.image) {
-    std::fprintf(stderr, "tga-host: cannot read '%s' as a Targa file\n", in.c_str());
+  std::string error;
+  Doing("read '" + in + "'");
+  if (ImportTarga(api, in, maxPixels, &imported, &error) != ImportResult::Ok) {
+    std::fprintf(stderr, "tga-host convert: %s\n", error.c_str());
     return 1;
   }
   const HostImage &image = *imported.image;
-
-  int32_t written;
-  bool stopped;
-  int32_t stoppedAt;
-  {
-    WriteProgress progress(image.Height);
-    written = api.EXPORT_WriteToFile(out.c_str(), &image, progress.Callback());
-    progress.Finish(written != 0);
-    stopped = progress.Stopped();
-    stoppedAt = progress.StoppedAt();
-  }
-
-  if (!written) {
-    // The plug-in removes a file it could not complete.
-    std::fprintf(stderr, "tga-host: cannot write '%s'\n", out.c_str());
-    return 1;
-  }
-  if (stopped) {
-    std::fprintf(stderr, "tga-host: stopped before row %d of %u", stoppedAt, image.Height);
-    if (keepPartial) {
-      std::fprintf(stderr, "; '%s' keeps the rows before it\n", out.c_str());
-    } else {
-      RemovePartial(out);
-      std::fprintf(stderr, "; '%s' removed\n", out.c_str());
-    }
-    return kExitStopped;
-  }
-  std::printf("%s: %u x %u, %s\n", out.c_str(), image.Width, image.Height, KindName(image.Kind));
-  return 0;
+  Doing("write '" + out + "'");
+  const int status = WriteWithProgress(api, image, {"convert", out, keepPartial, 0});
+  if (status == 0)
+    std::printf("%s: %u x %u, %s\n", out.c_str(), image.Width, image.Height, KindName(image.Kind));
+  return status;
 }

@@ -5,42 +5,36 @@
 #include "Commands.h"
 #include "Conversions.h"
 #include "ExportPanel.h"
-#include "Progress.h"
+#include "Input.h"
+#include "Output.h"
 #if TLP_HOST_PNG
 #include "Png.h"
 #endif
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <new>
-#include <stdexcept>
 #include <string>
-#include <system_error>
 
 namespace {
-
-const int kExitStopped = 130;
-// The Targa header keeps each dimension in 16 bits.
-const uint32_t kMaxTargaSide = 65535;
 
 void Usage(FILE *to) {
   std::fprintf(
       to,
-      "usage: tga-host export [--method N] [--keep-partial] [--stop-at-row R] IN OUT.tga\n"
+      "usage: tga-host export [--method N] [--keep-partial] [--stop-at-row R] [--max-pixels N]\n"
+      "                       IN OUT.tga\n"
       "\n"
       "Reads IN, a Targa file (through the plug-in's import) or a PNG file (alpha\n"
       "flattened onto white), converts it as the plug-in's conversion method asks\n"
       "and writes OUT.tga through the plug-in's export. The method is the one the\n"
       "plug-in has stored ('tga-host method N' stores one) unless --method chooses\n"
-      "one on the plug-in's panel for this export only. A progress bar shows on a\n"
-      "terminal; Ctrl-C stops the write.\n"
+      "one on the plug-in's panel for this export only. OUT.tga is replaced only\n"
+      "once the write has succeeded. A progress bar shows on a terminal; Ctrl-C\n"
+      "stops the write.\n"
       "\n"
       "  --method N        use method N (0 to 5) for this export; nothing is stored\n"
-      "  --keep-partial    keep the rows written before a stop (removed otherwise)\n"
+      "  --keep-partial    keep the rows written before a stop, as OUT.partial.tga\n"
       "  --stop-at-row R   stop before row R (1 = top), as Ctrl-C would\n"
+      "  --max-pixels N    refuse pictures of more than N pixels (default 268435456)\n"
       "\n"
       "methods and what this host does for them:\n");
   for (int m = 0; m < 6; ++m)
@@ -53,19 +47,9 @@ struct Options {
   int method = -1; // none: the stored one
   bool keepPartial = false;
   int32_t stopAtRow = 0;
+  uint64_t maxPixels = kDefaultMaxPixels;
   std::string in, out;
 };
-
-bool ParseNumber(const std::string &text, long min, long max, long *out) {
-  if (text.empty() || text.size() > 9)
-    return false;
-  char *end = nullptr;
-  const long v = std::strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || v < min || v > max)
-    return false;
-  *out = v;
-  return true;
-}
 
 // 0 when `args` were understood, else the exit status to leave with.
 int ParseArgs(const Args &args, Options *o) {
@@ -84,7 +68,8 @@ int ParseArgs(const Args &args, Options *o) {
       name = a.substr(0, eq);
       value = a.substr(eq + 1);
     }
-    const bool takesValue = name == "--method" || name == "--stop-at-row";
+    const bool takesValue =
+        name == "--method" || name == "--stop-at-row" || name == "--max-pixels";
     if (takesValue && eq == std::string::npos) {
       if (i + 1 >= args.size()) {
         std::fprintf(stderr, "tga-host export: %s wants a value\n", name.c_str());
@@ -92,7 +77,7 @@ int ParseArgs(const Args &args, Options *o) {
       }
       value = args[++i];
     }
-    long v = 0;
+    int64_t v = 0;
     if (a == "--help" || a == "-h") {
       Usage(stdout);
       return -1;
@@ -114,6 +99,9 @@ int ParseArgs(const Args &args, Options *o) {
         return 2;
       }
       o->stopAtRow = static_cast<int32_t>(v);
+    } else if (name == "--max-pixels") {
+      if (!ParseMaxPixels("export", value, &o->maxPixels))
+        return 2;
     } else {
       std::fprintf(stderr, "tga-host export: unknown option '%s'\n\n", a.c_str());
       Usage(stderr);
@@ -133,76 +121,55 @@ int ParseArgs(const Args &args, Options *o) {
 // ---- Reading the input ---------------------------------------------------------
 
 struct Picture {
-  uint32_t width = 0, height = 0;
-  std::vector<uint8_t> rgb;
+  RgbPicture rgb;
   const char *from = "";
-  RgbView View() const { return {width, height, rgb.data()}; }
 };
 
-// The first bytes of `path`; false with `error` set when it cannot be read.
-bool ReadSignature(const std::string &path, unsigned char (&sig)[8], size_t *got,
-                   std::string *error) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    *error = "cannot read '" + path + "': it is a folder";
-    return false;
-  }
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (!f) {
-    *error = "cannot read '" + path + "': " + std::strerror(errno);
-    return false;
-  }
-  *got = std::fread(sig, 1, sizeof sig, f);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) {
-    *error = "cannot read '" + path + "'";
-    return false;
-  }
-  return true;
-}
-
-bool IsPng(const unsigned char (&sig)[8], size_t got) {
+bool IsPng(const std::string &path) {
   static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  unsigned char sig[8] = {};
+  FILE *f = std::fopen(path.c_str(), "rb");
+  if (!f)
+    return false;
+  const size_t got = std::fread(sig, 1, sizeof sig, f);
+  std::fclose(f);
   return got == 8 && std::memcmp(sig, kPng, 8) == 0;
 }
 
-bool ReadInput(const PluginApi &api, const std::string &path, Picture *picture,
-               std::string *error) {
-  unsigned char sig[8] = {};
-  size_t got = 0;
-  if (!ReadSignature(path, sig, &got, error))
+bool ReadInput(const PluginApi &api, const Options &o, Picture *picture, std::string *error) {
+  const std::string &path = o.in;
+  const std::string unreadable = Unreadable(path);
+  if (!unreadable.empty()) {
+    *error = "cannot read '" + path + "': " + unreadable;
     return false;
+  }
   // A PNG signature is definite; the Targa header has no signature at all.
-  if (IsPng(sig, got)) {
+  if (IsPng(path)) {
 #if TLP_HOST_PNG
-    RgbImage png;
-    if (!ReadPng(path, &png, error)) {
-      *error = "cannot read " + *error;
-      return false;
-    }
-    picture->width = png.width;
-    picture->height = png.height;
-    picture->rgb = std::move(png.rgb);
     picture->from = "PNG";
-    return true;
+    const AcceptSize accept = [&](uint32_t width, uint32_t height, std::string *message) {
+      return WithinLimits(path, width, height, o.maxPixels, message);
+    };
+    return ReadPng(path, accept, &picture->rgb, error);
 #else
     *error = "cannot read '" + path + "': this build of tga-host reads no PNG files";
     return false;
 #endif
   }
-  if (api.IMPORT_ValidFileCheck(path.c_str()) != 1) {
+  Imported imported(api);
+  switch (ImportTarga(api, path, o.maxPixels, &imported, error)) {
+  case ImportResult::NotTarga:
     *error = "'" + path + "' is neither a Targa file nor a PNG file";
     return false;
+  case ImportResult::Failed:
+    return false;
+  case ImportResult::Ok:
+    break;
   }
-  Imported imported(api);
-  api.IMPORT_CreateImage(path.c_str(), &imported.image);
-  if (!imported.image || !RgbFromRecord(*imported.image, &picture->rgb)) {
-    *error = "cannot read '" + path + "' as a Targa file";
+  if (!RgbFromRecord(*imported.image, &picture->rgb)) {
+    *error = "cannot read '" + path + "': the plug-in delivered a picture of an unknown kind";
     return false;
   }
-  picture->width = imported.image->Width;
-  picture->height = imported.image->Height;
   picture->from = "Targa";
   return true;
 }
@@ -244,13 +211,9 @@ std::string Describe(const ConvertedImage &image) {
 int Run(const PluginApi &api, const Options &o) {
   Picture picture;
   std::string error;
-  if (!ReadInput(api, o.in, &picture, &error)) {
+  Doing("read '" + o.in + "'");
+  if (!ReadInput(api, o, &picture, &error)) {
     std::fprintf(stderr, "tga-host export: %s\n", error.c_str());
-    return 1;
-  }
-  if (picture.width > kMaxTargaSide || picture.height > kMaxTargaSide) {
-    std::fprintf(stderr, "tga-host export: '%s' is %u x %u; a Targa file holds at most %u x %u\n",
-                 o.in.c_str(), picture.width, picture.height, kMaxTargaSide, kMaxTargaSide);
     return 1;
   }
   const int32_t code = HostCode(api, o.method, &error);
@@ -259,43 +222,22 @@ int Run(const PluginApi &api, const Options &o) {
     return 1;
   }
 
+  Doing("convert '" + o.in + "'");
   ConvertedImage converted;
-  if (Convert(code, picture.View(), &converted) != ConvertStatus::Ok) {
+  if (Convert(code, picture.rgb.View(), &converted) != ConvertStatus::Ok) {
     std::fprintf(stderr, "tga-host export: '%s' is too large to convert here\n", o.in.c_str());
     return 1;
   }
   picture.rgb = {}; // not needed while writing
   HostImage record = converted.Record();
 
-  int32_t written;
-  bool stopped;
-  int32_t stoppedAt;
-  {
-    WriteProgress progress(record.Height, o.stopAtRow);
-    written = api.EXPORT_WriteToFile(o.out.c_str(), &record, progress.Callback());
-    progress.Finish(written != 0);
-    stopped = progress.Stopped();
-    stoppedAt = progress.StoppedAt();
-  }
-  if (!written) {
-    // The plug-in removes a file it could not complete.
-    std::fprintf(stderr, "tga-host export: cannot write '%s'\n", o.out.c_str());
-    return 1;
-  }
-  if (stopped) {
-    std::fprintf(stderr, "tga-host export: stopped before row %d of %u", stoppedAt, record.Height);
-    if (o.keepPartial) {
-      std::fprintf(stderr, "; '%s' keeps the rows before it\n", o.out.c_str());
-    } else {
-      RemovePartial(o.out);
-      std::fprintf(stderr, "; '%s' removed\n", o.out.c_str());
-    }
-    return kExitStopped;
-  }
-  std::printf("%s: %u x %u, %s (from %s; method %d, host code %d: %s)\n", o.out.c_str(),
-              record.Width, record.Height, Describe(converted).c_str(), picture.from,
-              MethodOfCode(code), code, ConversionName(code));
-  return 0;
+  Doing("write '" + o.out + "'");
+  const int status = WriteWithProgress(api, record, {"export", o.out, o.keepPartial, o.stopAtRow});
+  if (status == 0)
+    std::printf("%s: %u x %u, %s (from %s; method %d, host code %d: %s)\n", o.out.c_str(),
+                record.Width, record.Height, Describe(converted).c_str(), picture.from,
+                MethodOfCode(code), code, ConversionName(code));
+  return status;
 }
 
 } // namespace
@@ -305,11 +247,5 @@ int CmdExport(Plugin &plugin, const Args &args) {
   const int parsed = ParseArgs(args, &options);
   if (parsed != 0)
     return parsed < 0 ? 0 : parsed;
-  try {
-    return Run(plugin.Api(), options);
-  } catch (const std::bad_alloc &) {
-  } catch (const std::length_error &) {
-  }
-  std::fprintf(stderr, "tga-host export: not enough memory for '%s'\n", options.in.c_str());
-  return 1;
+  return Run(plugin.Api(), options);
 }

@@ -2,18 +2,18 @@
 // the image it delivers, as a PNG.
 #include "Commands.h"
 #include "Conversions.h"
+#include "Input.h"
 #include "Text.h"
 #if TLP_HOST_PNG
+#include "Output.h"
 #include "Png.h"
+#include "Progress.h"
 #endif
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 namespace {
 
@@ -21,19 +21,6 @@ std::string g_info;
 int32_t TLP_CALL KeepInfo(const char *text) {
   g_info = text;
   return 0;
-}
-
-// Why `path` cannot be read at all, or empty when it can: the plug-in only
-// says "not a Targa file", which misleads for a file that is not there.
-std::string Unreadable(const std::string &path) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec))
-    return "it is a folder";
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (!f)
-    return std::strerror(errno);
-  std::fclose(f);
-  return {};
 }
 
 bool WantsHelp(const Args &args) {
@@ -55,6 +42,8 @@ int CmdInfo(Plugin &plugin, const Args &args) {
   const PluginApi &p = plugin.Api();
   int rc = 0;
   for (const std::string &file : args) {
+    // The plug-in only says "not a Targa file", which misleads for a file
+    // that is not there, and it would wait for ever on a pipe.
     const std::string unreadable = Unreadable(file);
     if (!unreadable.empty()) {
       std::printf("%s: cannot read: %s\n", file.c_str(), unreadable.c_str());
@@ -71,33 +60,81 @@ int CmdInfo(Plugin &plugin, const Args &args) {
   return rc;
 }
 
+#if TLP_HOST_PNG
+namespace {
+
+// Writes the record as a PNG at `out`, which changes only when that worked.
+int WriteImported(const HostImage &image, const std::string &out) {
+  if (image.Width == 0 || image.Height == 0) {
+    std::fprintf(stderr, "tga-host import: cannot write '%s': a PNG cannot hold an empty picture\n",
+                 out.c_str());
+    return 1;
+  }
+  if (!KnownKind(image.Kind)) {
+    std::fprintf(stderr, "tga-host import: the plug-in delivered a picture of an unknown kind\n");
+    return 1;
+  }
+  CtrlCStops ctrlC;
+  OutputFile file(out);
+  std::string error;
+  if (!file.Open(&error)) {
+    std::fprintf(stderr, "tga-host import: %s\n", error.c_str());
+    return 1;
+  }
+  // A row at a time from the record, the palette applied.
+  const RowSource row = [&image](uint32_t y, uint8_t *rgb) {
+    RgbRowFromRecord(image, y, rgb);
+    return !CtrlCStops::Pressed();
+  };
+  int failure = 0;
+  const bool written = WritePng(file.WritePath(), image.Width, image.Height, row, &failure);
+  if (CtrlCStops::Pressed()) {
+    std::fprintf(stderr, "tga-host import: stopped; %s\n", file.Stopped(false).c_str());
+    return kExitStopped;
+  }
+  if (!written) {
+    std::fprintf(stderr, "tga-host import: %s\n", file.CannotWrite(failure).c_str());
+    return 1;
+  }
+  if (!file.Commit(&error)) {
+    std::fprintf(stderr, "tga-host import: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+} // namespace
+#endif
+
 int CmdImport(Plugin &plugin, const Args &args) {
-  const char *usage = "usage: tga-host import FILE -o OUT.png [--preview WxH]\n\n"
-                      "Writes the image the plug-in delivers for FILE as a PNG, the palette\n"
-                      "applied; with --preview, the reduced image it delivers for a preview box.\n"
-                      "exit status: 0 written, 1 cannot read or write, 2 usage\n";
+  const char *usage =
+      "usage: tga-host import FILE -o OUT.png [--preview WxH] [--max-pixels N]\n\n"
+      "Writes the image the plug-in delivers for FILE as a PNG, the palette\n"
+      "applied; with --preview, the reduced image it delivers for a preview box.\n"
+      "OUT.png is replaced only once the write has succeeded; Ctrl-C stops it.\n"
+      "--max-pixels N refuses files of more than N pixels (default 268435456).\n"
+      "exit status: 0 written, 1 cannot read or write, 2 usage, 130 stopped\n";
   if (WantsHelp(args)) {
     std::printf("%s", usage);
     return 0;
   }
   std::string in, out;
-  long boxW = 0, boxH = 0;
+  int64_t boxW = 0, boxH = 0;
+  uint64_t maxPixels = kDefaultMaxPixels;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "-o" && i + 1 < args.size()) {
       out = args[++i];
     } else if (args[i] == "--preview" && i + 1 < args.size()) {
-      char *end = nullptr;
-      const char *s = args[++i].c_str();
-      boxW = std::strtol(s, &end, 10);
-      if (!end || (*end != 'x' && *end != 'X') || boxW < 1) {
+      const std::string &box = args[++i];
+      const size_t x = box.find_first_of("xX");
+      if (x == std::string::npos || !ParseNumber(box.substr(0, x), 1, INT32_MAX, &boxW) ||
+          !ParseNumber(box.substr(x + 1), 1, INT32_MAX, &boxH)) {
         std::fprintf(stderr, "tga-host import: --preview wants WxH, e.g. 256x256\n");
         return 2;
       }
-      boxH = std::strtol(end + 1, &end, 10);
-      if (*end || boxH < 1) {
-        std::fprintf(stderr, "tga-host import: --preview wants WxH, e.g. 256x256\n");
+    } else if (args[i] == "--max-pixels" && i + 1 < args.size()) {
+      if (!ParseMaxPixels("import", args[++i], &maxPixels))
         return 2;
-      }
     } else if (in.empty() && args[i][0] != '-') {
       in = args[i];
     } else {
@@ -109,39 +146,25 @@ int CmdImport(Plugin &plugin, const Args &args) {
     std::fprintf(stderr, "%s", usage);
     return 2;
   }
-  const std::string unreadable = Unreadable(in);
-  if (!unreadable.empty()) {
-    std::fprintf(stderr, "tga-host import: cannot read %s: %s\n", in.c_str(), unreadable.c_str());
-    return 1;
-  }
 #if TLP_HOST_PNG
   const PluginApi &p = plugin.Api();
   Imported imported(p);
-  if (boxW)
-    p.IMPORT_CreatePreviewImage(in.c_str(), static_cast<int32_t>(boxW), static_cast<int32_t>(boxH),
-                                &imported.image);
-  else
-    p.IMPORT_CreateImage(in.c_str(), &imported.image);
-  if (!imported.image) {
-    std::fprintf(stderr, "tga-host import: cannot read %s: not a Targa file the plug-in reads\n", in.c_str());
-    return 1;
-  }
-  // The palette applied; an index beyond it shows black.
-  RgbImage rgb;
-  rgb.width = imported.image->Width;
-  rgb.height = imported.image->Height;
-  RgbFromRecord(*imported.image, &rgb.rgb);
-  const int kind = imported.image->Kind;
   std::string error;
-  if (!WritePng(out, rgb, &error)) {
+  Doing("read '" + in + "'");
+  if (ImportTarga(p, in, maxPixels, &imported, &error, static_cast<int32_t>(boxW),
+                  static_cast<int32_t>(boxH)) != ImportResult::Ok) {
     std::fprintf(stderr, "tga-host import: %s\n", error.c_str());
     return 1;
   }
-  std::printf("%s: %ux%u, %s\n", out.c_str(), rgb.width, rgb.height,
-              kind == TLP_KIND_INDEXED8 ? "8-bit indexed" : "24-bit");
-  return 0;
+  Doing("write '" + out + "'");
+  const int status = WriteImported(*imported.image, out);
+  if (status == 0)
+    std::printf("%s: %ux%u, %s\n", out.c_str(), imported.image->Width, imported.image->Height,
+                imported.image->Kind == TLP_KIND_INDEXED8 ? "8-bit indexed" : "24-bit");
+  return status;
 #else
   (void)plugin;
+  (void)maxPixels;
   std::fprintf(stderr, "tga-host import: this build has no PNG support\n");
   return 1;
 #endif

@@ -2,6 +2,7 @@
 // one on the plug-in's own options panel, in a window of this host, as a user
 // of a host would.
 #include "Commands.h"
+#include "ExportPanel.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -70,21 +71,42 @@ void Usage(FILE *to) {
     std::fprintf(to, "  %d  %s (host code %d)\n", k, kMeanings[k], kHostCodes[k]);
 }
 
-bool ParseInt(const std::string &text, long min, long max, long *out) {
-  if (text.empty() || text.size() > 9)
+// Where the plug-in keeps the method, for the message when it could not: the
+// registry key on Windows, elsewhere the settings store's file (found by the
+// same rule as the store uses).
+std::string StoreLocation() {
+#if defined(_WIN32)
+  return "the registry key HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga";
+#else
+  const char *xdg = std::getenv("XDG_CONFIG_HOME");
+  const char *home = std::getenv("HOME");
+  std::string config;
+  if (xdg && xdg[0] == '/')
+    config = xdg;
+  else if (home && home[0] == '/')
+    config = std::string(home) + "/.config";
+  else
+    return "the settings store: neither XDG_CONFIG_HOME nor HOME names a folder for it";
+  while (config.size() > 1 && config.back() == '/')
+    config.pop_back();
+  return "'" + config + "/Tolva/HKEY_CURRENT_USER.reg'";
+#endif
+}
+
+// Whether the plug-in reads `method` back from its store. The plug-in keeps
+// the value it has when a load fails, so a different method is chosen first.
+bool Stored(const PluginApi &p, int method) {
+  std::string error;
+  if (!ChooseMethodOnPanel(p, method == 0 ? 1 : 0, &error))
     return false;
-  char *end = nullptr;
-  long v = std::strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || v < min || v > max)
-    return false;
-  *out = v;
-  return true;
+  p.PLUGINCALLBACK(0);
+  return ReportedCode(p) == kHostCodes[method];
 }
 
 } // namespace
 
 int CmdMethod(Plugin &plugin, const Args &args) {
-  long chosen = -1, show = 0;
+  int64_t chosen = -1, show = 0;
   bool haveChoice = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &a = args[i];
@@ -93,13 +115,13 @@ int CmdMethod(Plugin &plugin, const Args &args) {
       return 0;
     }
     if (a == "--show") {
-      if (i + 1 >= args.size() || !ParseInt(args[i + 1], 0, 3600, &show)) {
+      if (i + 1 >= args.size() || !ParseNumber(args[i + 1], 0, 3600, &show)) {
         std::fprintf(stderr, "tga-host: --show wants a number of seconds (0 to 3600)\n");
         return 2;
       }
       ++i;
     } else if (!haveChoice) {
-      if (!ParseInt(a, 0, 5, &chosen)) {
+      if (!ParseNumber(a, 0, 5, &chosen)) {
         std::fprintf(stderr, "tga-host: the method must be a number from 0 to 5, not '%s'\n", a.c_str());
         return 2;
       }
@@ -150,6 +172,11 @@ int CmdMethod(Plugin &plugin, const Args &args) {
   DestroyHostWindow(host);
   int32_t code = ReportedCode(p);
   p.PLUGOUTCALLBACK();
+  if (haveChoice && !Stored(p, static_cast<int>(chosen))) {
+    std::fprintf(stderr, "tga-host: method %d could not be stored in %s\n",
+                 static_cast<int>(chosen), StoreLocation().c_str());
+    return 1;
+  }
   PrintMethod(haveChoice ? "method set" : "method", code);
   return 0;
 }

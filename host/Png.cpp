@@ -2,8 +2,16 @@
 
 #include <png.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <memory>
+#include <new>
+#include <vector>
+
+// libpng reports errors by longjmp. The functions below therefore make every
+// C++ object before setjmp, so that a jump skips no destructor.
 
 namespace {
 
@@ -12,49 +20,166 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
+struct Failure {
+  std::string message;
+  int ioError = 0; // errno of a failed write
+  FILE *file = nullptr;
+};
+
+void OnError(png_structp png, png_const_charp message) {
+  static_cast<Failure *>(png_get_error_ptr(png))->message = message;
+  png_longjmp(png, 1);
+}
+
+void OnWarning(png_structp, png_const_charp) {}
+
+struct Reader {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~Reader() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
+};
+
+struct Writer {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~Writer() { png_destroy_write_struct(&png, info ? &info : nullptr); }
+};
+
+void WriteData(png_structp png, png_bytep data, size_t length) {
+  Failure *failure = static_cast<Failure *>(png_get_error_ptr(png));
+  errno = 0;
+  if (std::fwrite(data, 1, length, failure->file) != length) {
+    failure->ioError = errno != 0 ? errno : EIO;
+    png_error(png, "write error");
+  }
+}
+
+void FlushData(png_structp) {}
+
+// One row of libpng's output (RGB or RGBA, 8 or 16 bits big-endian) as 8-bit
+// RGB: scaled and flattened onto white in the picture's own values.
+void Flatten(const uint8_t *in, uint32_t width, int depth, int channels, uint8_t *out) {
+  const bool alpha = channels == 4;
+  if (depth == 8) {
+    for (uint32_t x = 0; x < width; ++x, in += channels, out += 3) {
+      const unsigned a = alpha ? in[3] : 255;
+      for (int c = 0; c < 3; ++c)
+        out[c] = static_cast<uint8_t>((in[c] * a + 255 * (255 - a) + 127) / 255);
+    }
+    return;
+  }
+  // In units of 65535 x 65535, then one rounding down to 8 bits.
+  const uint64_t kOne = 65535ull * 65535;
+  for (uint32_t x = 0; x < width; ++x, in += 2 * channels, out += 3) {
+    const uint64_t a = alpha ? (in[6] << 8 | in[7]) : 65535;
+    for (int c = 0; c < 3; ++c) {
+      const uint64_t v = uint64_t(in[2 * c] << 8 | in[2 * c + 1]) * a + 65535 * (65535 - a);
+      out[c] = static_cast<uint8_t>((v * 255 + kOne / 2) / kOne);
+    }
+  }
+}
+
 } // namespace
 
-bool WritePng(const std::string &path, const RgbImage &image, std::string *error) {
-  if (image.width == 0 || image.height == 0) {
-    *error = "an empty image cannot be stored as PNG";
-    return false;
-  }
-  File f(std::fopen(path.c_str(), "wb"));
+bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *picture,
+             std::string *error) {
+  File f(std::fopen(path.c_str(), "rb"));
   if (!f) {
-    *error = "cannot write " + path;
+    *error = "cannot read '" + path + "': " + std::strerror(errno);
     return false;
   }
-  png_image png{};
-  png.version = PNG_IMAGE_VERSION;
-  png.width = image.width;
-  png.height = image.height;
-  png.format = PNG_FORMAT_RGB;
-  if (!png_image_write_to_stdio(&png, f.get(), 0, image.rgb.data(), 0, nullptr)) {
-    *error = "cannot write " + path + ": " + png.message;
+  Failure failure;
+  Reader r;
+  r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, OnError, OnWarning);
+  if (r.png)
+    r.info = png_create_info_struct(r.png);
+  if (!r.info)
+    throw std::bad_alloc();
+  std::vector<uint8_t> line;
+  std::unique_ptr<uint8_t[]> whole;
+  std::vector<png_bytep> rows;
+  if (setjmp(png_jmpbuf(r.png))) {
+    *error = "cannot read '" + path + "': " + failure.message;
     return false;
   }
-  if (std::fclose(f.release()) != 0) {
-    *error = "cannot write " + path;
+  png_init_io(r.png, f.get());
+  // The sizes are judged by `accept`, with this program's own limits.
+  png_set_user_limits(r.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  png_read_info(r.png, r.info);
+  const uint32_t width = png_get_image_width(r.png, r.info);
+  const uint32_t height = png_get_image_height(r.png, r.info);
+  if (!accept(width, height, error))
     return false;
+
+  // Palettes become RGB, grey becomes RGB of 8 or 16 bits, a transparent
+  // colour becomes alpha. No gamma handling: the values are taken as they are.
+  png_set_expand(r.png);
+  png_set_gray_to_rgb(r.png);
+  const int passes = png_set_interlace_handling(r.png);
+  png_read_update_info(r.png, r.info);
+  const int depth = png_get_bit_depth(r.png, r.info);
+  const int channels = png_get_channels(r.png, r.info);
+  const size_t rowBytes = png_get_rowbytes(r.png, r.info);
+  if (!picture->Allocate(width, height) ||
+      (passes > 1 && rowBytes > std::numeric_limits<size_t>::max() / height)) {
+    *error = "cannot read '" + path + "': too large for this computer's memory addresses";
+    return false;
+  }
+  if (passes == 1) {
+    line.resize(rowBytes);
+    for (uint32_t y = 0; y < height; ++y) {
+      png_read_row(r.png, line.data(), nullptr);
+      Flatten(line.data(), width, depth, channels, picture->Row(y));
+    }
+  } else {
+    // Interlaced rows arrive in passes over the whole picture.
+    whole.reset(new uint8_t[rowBytes * height]);
+    rows.resize(height);
+    for (uint32_t y = 0; y < height; ++y)
+      rows[y] = whole.get() + rowBytes * y;
+    png_read_image(r.png, rows.data());
+    for (uint32_t y = 0; y < height; ++y)
+      Flatten(rows[y], width, depth, channels, picture->Row(y));
   }
   return true;
 }
 
-bool ReadPng(const std::string &path, RgbImage *image, std::string *error) {
-  png_image png{};
-  png.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&png, path.c_str())) {
-    *error = path + ": " + png.message;
+bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
+              int *error) {
+  File f(std::fopen(path.c_str(), "wb"));
+  if (!f) {
+    *error = errno;
     return false;
   }
-  png.format = PNG_FORMAT_RGB;
-  image->width = png.width;
-  image->height = png.height;
-  image->rgb.assign(PNG_IMAGE_SIZE(png), 0);
-  png_color white{255, 255, 255};
-  if (!png_image_finish_read(&png, &white, image->rgb.data(), 0, nullptr)) {
-    *error = path + ": " + png.message;
-    png_image_free(&png);
+  Failure failure;
+  failure.file = f.get();
+  Writer w;
+  w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, OnError, OnWarning);
+  if (w.png)
+    w.info = png_create_info_struct(w.png);
+  if (!w.info)
+    throw std::bad_alloc();
+  std::vector<uint8_t> line(size_t(width) * 3);
+  if (setjmp(png_jmpbuf(w.png))) {
+    *error = failure.ioError != 0 ? failure.ioError : EIO;
+    return false;
+  }
+  png_set_write_fn(w.png, nullptr, WriteData, FlushData);
+  png_set_IHDR(w.png, w.info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(w.png, w.info);
+  for (uint32_t y = 0; y < height; ++y) {
+    if (!row(y, line.data())) {
+      *error = EINTR;
+      return false;
+    }
+    png_write_row(w.png, line.data());
+  }
+  png_write_end(w.png, nullptr);
+  // Closed here, so that a failed flush counts.
+  errno = 0;
+  if (std::fclose(f.release()) != 0) {
+    *error = errno != 0 ? errno : EIO;
     return false;
   }
   return true;

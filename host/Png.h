@@ -1,18 +1,29 @@
 // PNG files for the host's own use (the plug-in itself never sees them).
 #pragma once
 
+#include "Conversions.h"
+
 #include <cstdint>
+#include <functional>
 #include <string>
-#include <vector>
 
-struct RgbImage {
-  uint32_t width = 0, height = 0;
-  std::vector<uint8_t> rgb; // rows top first, 3 bytes per pixel: red, green, blue
-};
+// Whether to go on with a picture of width x height, asked right after the
+// PNG header is read and before anything is allocated; false with the
+// message set to refuse it.
+using AcceptSize = std::function<bool(uint32_t width, uint32_t height, std::string *error)>;
 
-// False with `error` set when the file cannot be written.
-bool WritePng(const std::string &path, const RgbImage &image, std::string *error);
+// Reads any PNG as 8-bit RGB in the picture's own values: 16-bit channels
+// scale to 8 bits as v x 255 / 65535, rounded, and alpha is flattened onto
+// white. False with `error` set ("cannot read 'X': ...") when the file is no
+// PNG, cannot be read or is refused by `accept`.
+bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *picture,
+             std::string *error);
 
-// Reads any PNG as 8-bit RGB; alpha is flattened onto white. False with
-// `error` set when the file is no PNG or cannot be read.
-bool ReadPng(const std::string &path, RgbImage *image, std::string *error);
+// Fills `rgb` with row `y` (width x 3 bytes); false stops the write.
+using RowSource = std::function<bool(uint32_t y, uint8_t *rgb)>;
+
+// Writes an 8-bit RGB PNG of width x height, a row at a time. False with
+// `error` set to an errno value when the file cannot be written, or to EINTR
+// when `row` stopped it.
+bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
+              int *error);

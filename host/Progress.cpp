@@ -3,8 +3,6 @@
 #include <atomic>
 #include <cassert>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -26,6 +24,7 @@ struct State {
   int32_t stopBeforeRow = 0;
   bool bar = false;
   int drawn = -1; // last width of the bar drawn, in cells
+  int32_t row = 0; // the last row asked about
   bool stopped = false;
   int32_t stoppedAt = 0;
 } g_state;
@@ -57,6 +56,7 @@ void DrawBar(uint32_t done) {
 }
 
 int32_t TLP_CALL OnRow(int32_t row) {
+  g_state.row = row;
   if (g_interrupted.load() || (g_state.stopBeforeRow > 0 && row >= g_state.stopBeforeRow)) {
     g_state.stopped = true;
     g_state.stoppedAt = row;
@@ -81,6 +81,31 @@ struct sigaction g_oldSigint = {};
 
 } // namespace
 
+CtrlCStops::CtrlCStops() {
+  g_interrupted = false;
+#if defined(_WIN32)
+  SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
+#else
+  struct sigaction sa = {};
+  sa.sa_handler = OnInterrupt;
+  // No SA_RESTART: an open or write blocked on a pipe must fail with EINTR,
+  // or Ctrl-C would wait for a reader that may never come.
+  sa.sa_flags = 0;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, &g_oldSigint);
+#endif
+}
+
+CtrlCStops::~CtrlCStops() {
+#if defined(_WIN32)
+  SetConsoleCtrlHandler(OnConsoleCtrl, FALSE);
+#else
+  sigaction(SIGINT, &g_oldSigint, nullptr);
+#endif
+}
+
+bool CtrlCStops::Pressed() { return g_interrupted.load(); }
+
 WriteProgress::WriteProgress(uint32_t rows, int32_t stopBeforeRow) {
   assert(!g_state.active);
   g_state = State{};
@@ -88,28 +113,9 @@ WriteProgress::WriteProgress(uint32_t rows, int32_t stopBeforeRow) {
   g_state.rows = rows;
   g_state.stopBeforeRow = stopBeforeRow;
   g_state.bar = StderrIsTerminal();
-  g_interrupted = false;
-#if defined(_WIN32)
-  SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
-#else
-  struct sigaction sa = {};
-  sa.sa_handler = OnInterrupt;
-  // A write blocked on a pipe or slow device resumes; the stop comes at the
-  // next row.
-  sa.sa_flags = SA_RESTART;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, &g_oldSigint);
-#endif
 }
 
-WriteProgress::~WriteProgress() {
-#if defined(_WIN32)
-  SetConsoleCtrlHandler(OnConsoleCtrl, FALSE);
-#else
-  sigaction(SIGINT, &g_oldSigint, nullptr);
-#endif
-  g_state.active = false;
-}
+WriteProgress::~WriteProgress() { g_state.active = false; }
 
 ProgressCallback WriteProgress::Callback() const { return OnRow; }
 
@@ -123,12 +129,4 @@ void WriteProgress::Finish(bool written) {
 
 bool WriteProgress::Stopped() const { return g_state.stopped; }
 int32_t WriteProgress::StoppedAt() const { return g_state.stoppedAt; }
-
-void RemovePartial(const std::string &path) {
-  std::error_code ec;
-  if (std::filesystem::is_regular_file(path, ec))
-    std::filesystem::remove(path, ec);
-  if (ec)
-    std::fprintf(stderr, "tga-host: cannot remove '%s': %s\n", path.c_str(),
-                 ec.message().c_str());
-}
+int32_t WriteProgress::Row() const { return g_state.row; }

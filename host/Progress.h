@@ -1,15 +1,27 @@
-// Progress of one EXPORT_WriteToFile call as a user of tga-host sees it: a bar
-// on standard error when that is a terminal, and Ctrl-C asking the write to
-// stop at the next row instead of ending the program.
+// Progress of a write as a user of tga-host sees it: a bar on standard error
+// when that is a terminal, and Ctrl-C asking the write to stop instead of
+// ending the program.
 #pragma once
 
 #include "TargaPlugin.h"
 
 #include <cstdint>
-#include <string>
 
-// One write at a time: the plug-in's callback carries no context, so the
-// state is the program's. While the object lives, Ctrl-C asks for a stop.
+// While an object lives, Ctrl-C asks the running write to stop rather than
+// ending the program. A blocked open or write (a pipe nobody reads) is
+// interrupted as well, so that a stop always comes.
+class CtrlCStops {
+public:
+  CtrlCStops();
+  ~CtrlCStops();
+  CtrlCStops(const CtrlCStops &) = delete;
+  CtrlCStops &operator=(const CtrlCStops &) = delete;
+  static bool Pressed();
+};
+
+// One EXPORT_WriteToFile call at a time: the plug-in's callback carries no
+// context, so the state is the program's. The callback answers "stop" once
+// Ctrl-C was pressed (see CtrlCStops).
 class WriteProgress {
 public:
   // `stopBeforeRow` > 0 answers "stop" before that row (1 = top) as Ctrl-C
@@ -26,8 +38,6 @@ public:
   // Whether the write was stopped, and before which row.
   bool Stopped() const;
   int32_t StoppedAt() const;
+  // The last row the write asked about (0 before the first).
+  int32_t Row() const;
 };
-
-// Removes what a stopped write left at `path`, but only a regular file: a
-// device or pipe stays. Says so on standard error when it cannot.
-void RemovePartial(const std::string &path);

@@ -1,9 +1,15 @@
 // tga-host: a small host that loads the Targa plug-in by path and drives it
 // through its exported functions.
 #include "Commands.h"
+#include "Files.h"
+#include "Input.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -23,6 +29,8 @@ const Command kCommands[] = {
     {"method", CmdMethod, "show the conversion method, or choose one on the panel"},
 };
 
+std::string g_doing = "go on";
+
 void Usage(FILE *to) {
   std::fprintf(to, "usage: tga-host [--plugin PATH] COMMAND [ARGS...]\n\ncommands:\n");
   for (const Command &c : kCommands)
@@ -32,7 +40,36 @@ void Usage(FILE *to) {
 
 } // namespace
 
+void Doing(const std::string &what) { g_doing = what; }
+
+bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out) {
+  const size_t digits = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (text.size() <= digits || text.size() > 18)
+    return false;
+  for (size_t i = digits; i < text.size(); ++i)
+    if (!std::isdigit(static_cast<unsigned char>(text[i])))
+      return false;
+  const long long v = std::strtoll(text.c_str(), nullptr, 10);
+  if (v < min || v > max)
+    return false;
+  *out = v;
+  return true;
+}
+
+bool ParseMaxPixels(const char *command, const std::string &text, uint64_t *out) {
+  const int64_t most = int64_t(kMaxTargaSide) * kMaxTargaSide;
+  int64_t v = 0;
+  if (!ParseNumber(text, 1, most, &v)) {
+    std::fprintf(stderr, "tga-host %s: --max-pixels wants a number from 1 to %lld, not '%s'\n",
+                 command, static_cast<long long>(most), text.c_str());
+    return false;
+  }
+  *out = static_cast<uint64_t>(v);
+  return true;
+}
+
 int main(int argc, char **argv) {
+  IgnoreFileSizeSignal();
   std::string pluginPath = DefaultPluginPath();
   int i = 1;
   for (; i < argc; ++i) {
@@ -65,6 +102,14 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "tga-host: %s\n", error.c_str());
     return 1;
   }
-  Args args(argv + i + 1, argv + argc);
-  return cmd->run(plugin, args);
+  // Whatever the command made (a temporary output file above all) is gone
+  // by the time a handler runs.
+  try {
+    Args args(argv + i + 1, argv + argc);
+    return cmd->run(plugin, args);
+  } catch (const std::bad_alloc &) {
+  } catch (const std::length_error &) {
+  }
+  std::fprintf(stderr, "tga-host %s: not enough memory to %s\n", cmd->name, g_doing.c_str());
+  return 1;
 }

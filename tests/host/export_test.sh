@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # tga-host export end to end through the built plug-in: PNG and Targa
 # pictures through each conversion method to Targa files (kinds, colour maps,
-# pixels), back through import to PNG; the stored method and --method; a stop
-# at a chosen row and on Ctrl-C; errors and exit statuses; --help everywhere.
+# pixels), back through import to PNG; 16-bit PNGs; the stored method and
+# --method, and a method that cannot be stored; a stop at a chosen row and on
+# Ctrl-C; sizes refused before memory is taken; errors and exit statuses;
+# --help everywhere. (Output safety: output_test.sh.)
 #   export_test.sh TGA_HOST SAMPLES_DIR WORK_DIR
 set -u
 host=$1
@@ -59,6 +61,16 @@ for picture in sample few many alpha grey; do
   done
 done
 
+# ---- 16-bit PNGs: v x 255 / 65535 rounded, alpha flattened onto white in the
+# picture's own values. colour type | samples | the Targa pixels (b, g, r)
+for row in "0|14400 65535 32896 0|383838ffffff808080000000" "2|14400 65535 0 257 514 771|00ff38030201" \
+  "6|14400 65535 0 32768 1000 2000 3000 0|7fff9cffffff"; do
+  IFS='|' read -r type values want <<<"$row"
+  files png "$dir/deep.png" "$type" 16 $values
+  "$host" export --method 0 "$dir/deep.png" "$dir/deep.tga" >/dev/null
+  check "16-bit PNG of colour type $type" [ "$(od -An -tx1 -j18 "$dir/deep.tga" | tr -d ' \n')" = "$want" ]
+done
+
 # ---- Targa input is read through the plug-in's import.
 t=$dir/tga
 mkdir -p "$t"
@@ -100,6 +112,13 @@ check "stored method 7: exit 1" [ "$(status "$host" export "$dir/few.png" "$t/se
 check "stored method 7: says so" grep -q "outside 0 to 5" "$dir/err.txt"
 check "stored method 7: no output" [ ! -e "$t/seven.tga" ]
 check "stored method 7, --method 2: exit 0" [ "$(status "$host" export --method 2 "$dir/few.png" "$t/seven.tga")" = 0 ]
+# A method the store does not keep is no "method set": its file is a folder, or
+# there is nowhere to keep it.
+mkdir -p "$dir/folder-store/Tolva/HKEY_CURRENT_USER.reg"
+for store in "XDG_CONFIG_HOME=$dir/folder-store" "-u XDG_CONFIG_HOME -u HOME"; do
+  check "store $store: exit 1" [ "$(status env $store "$host" method 2)" = 1 ]
+  check "store $store: says so" grep -q "^tga-host: method 2 could not be stored in ." "$dir/err.txt"
+done
 
 # ---- A stop at a chosen row: no file, unless asked to keep it.
 s=$dir/stop
@@ -108,8 +127,8 @@ check "stop at row 10: exit 130" [ "$(status "$host" export --method 4 --stop-at
 check "stop at row 10: says where" grep -q "stopped before row 10 of 64" "$dir/err.txt"
 check "stop at row 10: no file" [ ! -e "$s/a.tga" ]
 check "stop, kept: exit 130" [ "$(status "$host" export --method 4 --stop-at-row 10 --keep-partial "$dir/sample.png" "$s/b.tga")" = 130 ]
-check "stop, kept: header, map and 9 rows" [ "$(wc -c <"$s/b.tga")" -eq $((18 + 256 * 3 + 9 * 96)) ]
-check "stop at row 1, kept: header only" sh -c "'$host' export --method 0 --stop-at-row 1 --keep-partial '$dir/few.png' '$s/c.tga' 2>/dev/null; [ \$(wc -c <'$s/c.tga') -eq 18 ]"
+check "stop, kept: header, map and 9 rows" [ "$(wc -c <"$s/b.partial.tga")" -eq $((18 + 256 * 3 + 9 * 96)) ]
+check "stop at row 1, kept: header only" sh -c "'$host' export --method 0 --stop-at-row 1 --keep-partial '$dir/few.png' '$s/c.tga' 2>/dev/null; [ \$(wc -c <'$s/c.partial.tga') -eq 18 ]"
 check "stop past the last row: written" [ "$(status "$host" export --method 0 --stop-at-row 6 "$dir/few.png" "$s/d.tga")" = 0 ]
 
 # Ctrl-C: a write to a pipe that nobody drains blocks; SIGINT then stops it
@@ -161,12 +180,37 @@ check "unwritable output: says so" grep -q "cannot write" "$dir/err.txt"
 check "unwritable output: nothing made" [ ! -e "$e/no" ]
 check "folder as output: exit 1" [ "$(status "$host" export --method 0 "$dir/few.png" "$e")" = 1 ]
 
+# Sizes a file cannot back are refused before memory is taken; with too
+# little memory, a clear message. arguments | exit | message ("memory:" rows
+# run with 300 MB of address space, which sanitizer builds cannot start in).
+files header "$e/huge.tga" 30000 30000 && files header "$e/huge.png" 100000 100000
+files header "$e/big.png" 30000 30000 && files header "$e/12k.tga" 12000 12000
+printf '\0\1\1\0\0\2\0\20\0\0\0\0\1\0\1\0\10\40\0\0\0\0\0' >"$e/map16.tga" # 16-bit colour map
+for row in "import @/huge.tga -o @/x.png|1|'@/huge.tga' is 30000 x 30000, 900000000 pixels, more than the limit of 268435456" \
+  "convert @/huge.tga @/x.tga|1|more than the limit" "export @/big.png @/x.tga|1|more than the limit" \
+  "export @/huge.png @/x.tga|1|'@/huge.png' is 100000 x 100000; a Targa file holds at most 65535 x 65535" \
+  "export --max-pixels 34 $dir/few.png @/x.tga|1|35 pixels, more than the limit of 34" \
+  "export --max-pixels=35 --method 0 $dir/few.png @/x.tga|0|" "import --max-pixels 0 @/12k.tga -o @/x.png|2|--max-pixels wants" \
+  "import @/map16.tga -o @/x.png|1|the plug-in could not decode '@/map16.tga'" \
+  "memory:export --max-pixels 1000000000 --method 0 @/big.png @/x.tga|1|tga-host export: not enough memory to read '@/big.png'" \
+  "memory:import @/12k.tga -o @/x.png|1|the plug-in could not decode '@/12k.tga' (not enough memory"; do
+  IFS='|' read -r args want say <<<"${row//@/$e}"
+  limit=unlimited
+  if [[ $args == memory:* ]]; then
+    (ulimit -v 300000 && exec "$host" --help) >/dev/null 2>&1 || continue
+    limit=300000 args=${args#memory:}
+  fi
+  check "$args: exit $want" [ "$(status sh -c "ulimit -v $limit && exec \"\$0\" \"\$@\"" "$host" $args)" = "$want" ]
+  [ -z "$say" ] || check "$args: says so" grep -qF -- "$say" "$dir/err.txt"
+  rm -f "$e/x.tga" "$e/x.png"
+done
+
 # info and import name a missing file as such, not as "not a Targa file".
 check "info, missing file: exit 1" [ "$(status "$host" info "$e/none.tga" "$dir/sample-0.tga")" = 1 ]
 check "info, missing file: says so" grep -q "none.tga: cannot read: " "$dir/out.txt"
 check "info, missing file: the next file still told" grep -q "sample-0.tga: Targa file" "$dir/out.txt"
 check "import, missing file: exit 1" [ "$(status "$host" import "$e/none.tga" -o "$e/x.png")" = 1 ]
-check "import, missing file: says so" grep -q "cannot read .*none.tga: " "$dir/err.txt"
+check "import, missing file: says so" grep -q "cannot read '.*none.tga': " "$dir/err.txt"
 check "import, PNG input: exit 1" [ "$(status "$host" import "$dir/few.png" -o "$e/x.png")" = 1 ]
 check "import, PNG input: says so" grep -q "not a Targa file" "$dir/err.txt"
 

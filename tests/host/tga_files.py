@@ -17,6 +17,11 @@
       many as REF has colours
   tga_files.py same A B
       A and B (PNG or uncompressed Targa) hold the same pixels
+  tga_files.py png OUT.png TYPE DEPTH SAMPLE...
+      one row of pixels of PNG colour type TYPE (0, 2, 4, 6) at DEPTH bits
+  tga_files.py header OUT WIDTH HEIGHT
+      a Targa header (OUT.tga) or a PNG header with an empty IDAT (OUT.png)
+      announcing a picture of that size, and no pixels
 Only the standard library: PNG through zlib, Targa by hand."""
 import struct
 import sys
@@ -34,12 +39,13 @@ def png_chunk(kind, data):
     return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data) & 0xFFFFFFFF)
 
 
-def write_png(path, width, height, pixels, colour_type=2):
+def write_png(path, width, height, pixels, colour_type=2, depth=8):
     """pixels: rows of tuples (grey), (r, g, b) or (r, g, b, a)."""
-    raw = b''.join(b'\x00' + bytes(v for p in row for v in p) for row in pixels)
+    sample = struct.Struct('>B' if depth == 8 else '>H').pack
+    raw = b''.join(b'\x00' + b''.join(sample(v) for p in row for v in p) for row in pixels)
     with open(path, 'wb') as f:
         f.write(b'\x89PNG\r\n\x1a\n' +
-                png_chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, colour_type, 0, 0, 0)) +
+                png_chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, depth, colour_type, 0, 0, 0)) +
                 png_chunk(b'IDAT', zlib.compress(raw)) + png_chunk(b'IEND', b''))
 
 
@@ -237,6 +243,20 @@ def check(out, ref, kind, how, colours):
 def main(argv):
     if len(argv) >= 2 and argv[0] == 'make':
         make(argv[1])
+    elif len(argv) >= 4 and argv[0] == 'png':
+        colour_type, depth, samples = int(argv[2]), int(argv[3]), [int(v) for v in argv[4:]]
+        n = {0: 1, 2: 3, 4: 2, 6: 4}[colour_type]
+        pixels = [tuple(samples[i:i + n]) for i in range(0, len(samples), n)]
+        write_png(argv[1], len(pixels), 1, [pixels], colour_type, depth)
+    elif len(argv) == 4 and argv[0] == 'header':
+        width, height = int(argv[2]), int(argv[3])
+        with open(argv[1], 'wb') as f:
+            if argv[1].endswith('.png'):
+                f.write(b'\x89PNG\r\n\x1a\n' +
+                        png_chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0)) +
+                        png_chunk(b'IDAT', zlib.compress(b'')) + png_chunk(b'IEND', b''))
+            else:
+                f.write(struct.pack('<3B2HB4H2B', 0, 0, 2, 0, 0, 0, 0, 0, width, height, 24, 0x20))
     elif len(argv) == 3 and argv[0] == 'same':
         a, b = read_any(argv[1]), read_any(argv[2])
         if a != b:

@@ -1,0 +1,248 @@
+#include "Files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string TemporaryName(const std::string &path, int attempt) {
+#if defined(_WIN32)
+  const unsigned long pid = static_cast<unsigned long>(_getpid());
+#else
+  const unsigned long pid = static_cast<unsigned long>(getpid());
+#endif
+  std::string name = path + "." + std::to_string(pid);
+  if (attempt > 0)
+    name += "-" + std::to_string(attempt);
+  return name + ".tmp";
+}
+
+#if defined(_WIN32)
+// The errno value that matches a Windows error, for messages in one style.
+int ErrnoOf(DWORD error) {
+  switch (error) {
+  case ERROR_FILE_NOT_FOUND:
+  case ERROR_PATH_NOT_FOUND:
+  case ERROR_INVALID_NAME:
+    return ENOENT;
+  case ERROR_ACCESS_DENIED:
+  case ERROR_SHARING_VIOLATION:
+  case ERROR_LOCK_VIOLATION:
+    return EACCES;
+  case ERROR_FILE_EXISTS:
+  case ERROR_ALREADY_EXISTS:
+    return EEXIST;
+  case ERROR_DISK_FULL:
+  case ERROR_HANDLE_DISK_FULL:
+    return ENOSPC;
+  case ERROR_WRITE_PROTECT:
+    return EROFS;
+  case ERROR_NOT_ENOUGH_MEMORY:
+  case ERROR_OUTOFMEMORY:
+    return ENOMEM;
+  default:
+    return EIO;
+  }
+}
+#endif
+
+} // namespace
+
+#if defined(_WIN32)
+
+FileKind KindOf(const std::string &path, int *error) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    *error = ErrnoOf(GetLastError());
+    return *error == ENOENT ? FileKind::Missing : FileKind::Unknown;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    return FileKind::Folder;
+  // Devices (NUL, CON, serial ports) are no disk files.
+  HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return FileKind::Regular;
+  const DWORD type = GetFileType(h);
+  CloseHandle(h);
+  return type == FILE_TYPE_DISK ? FileKind::Regular : FileKind::Other;
+}
+
+std::string FollowLinks(const std::string &path) {
+  HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return path;
+  char final[2 * MAX_PATH];
+  const DWORD n = GetFinalPathNameByHandleA(h, final, sizeof final, FILE_NAME_NORMALIZED);
+  CloseHandle(h);
+  if (n == 0 || n >= sizeof final)
+    return path;
+  std::string target(final, n);
+  if (target.compare(0, 8, "\\\\?\\UNC\\") == 0)
+    target = "\\\\" + target.substr(8);
+  else if (target.compare(0, 4, "\\\\?\\") == 0)
+    target = target.substr(4);
+  // The name as given where it names the file itself: no link on the way.
+  char full[2 * MAX_PATH];
+  const DWORD m = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  if (m > 0 && m < sizeof full && lstrcmpiA(full, target.c_str()) == 0)
+    return path;
+  return target;
+}
+
+
+bool ReplaceWith(const std::string &from, const std::string &to, int *error) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+    return true;
+  *error = ErrnoOf(GetLastError());
+  return false;
+}
+
+bool RenameToNew(const std::string &from, const std::string &to, int *error) {
+  if (MoveFileExA(from.c_str(), to.c_str(), 0))
+    return true;
+  *error = ErrnoOf(GetLastError());
+  return false;
+}
+
+void IgnoreFileSizeSignal() {}
+
+#else
+
+FileKind KindOf(const std::string &path, int *error) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    *error = errno;
+    return errno == ENOENT || errno == ENOTDIR ? FileKind::Missing : FileKind::Unknown;
+  }
+  if (S_ISREG(st.st_mode))
+    return FileKind::Regular;
+  return S_ISDIR(st.st_mode) ? FileKind::Folder : FileKind::Other;
+}
+
+std::string FollowLinks(const std::string &path) {
+  std::string at = path;
+  // As many links as the system itself follows before it gives up.
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+      return at;
+    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    const ssize_t n = readlink(at.c_str(), &target[0], target.size());
+    if (n <= 0 || static_cast<size_t>(n) >= target.size())
+      return at;
+    target.resize(static_cast<size_t>(n));
+    const size_t slash = at.find_last_of('/');
+    if (target[0] == '/' || slash == std::string::npos)
+      at = target;
+    else
+      at = at.substr(0, slash + 1) + target;
+  }
+  return at;
+}
+
+
+bool ReplaceWith(const std::string &from, const std::string &to, int *error) {
+  // The new file takes over the permissions and, where allowed, the owner of
+  // the one it replaces.
+  struct stat st;
+  if (stat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (chown(from.c_str(), st.st_uid, st.st_gid) != 0) {
+      // Not the owner: the file stays ours, as a new file would.
+    }
+    chmod(from.c_str(), st.st_mode & 07777);
+  }
+  if (std::rename(from.c_str(), to.c_str()) == 0)
+    return true;
+  *error = errno;
+  return false;
+}
+
+bool RenameToNew(const std::string &from, const std::string &to, int *error) {
+  // A hard link fails when the name is taken, with no window for a race.
+  if (link(from.c_str(), to.c_str()) == 0) {
+    unlink(from.c_str());
+    return true;
+  }
+  if (errno == EEXIST) {
+    *error = EEXIST;
+    return false;
+  }
+  // File systems without hard links.
+  struct stat st;
+  if (lstat(to.c_str(), &st) == 0) {
+    *error = EEXIST;
+    return false;
+  }
+  if (std::rename(from.c_str(), to.c_str()) == 0)
+    return true;
+  *error = errno;
+  return false;
+}
+
+void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
+
+#endif
+
+bool MakeTemporaryBeside(const std::string &path, std::string *temporary, int *error) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = TemporaryName(path, attempt);
+    // Only a name nobody uses; with the mode a new file gets (see ReplaceWith).
+#if defined(_WIN32)
+    const int fd = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                         _S_IREAD | _S_IWRITE);
+#else
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+    if (fd >= 0) {
+#if defined(_WIN32)
+      _close(fd);
+#else
+      close(fd);
+#endif
+      *temporary = name;
+      return true;
+    }
+    if (errno != EEXIST) {
+      *error = errno;
+      return false;
+    }
+  }
+  *error = EEXIST;
+  return false;
+}
+
+bool Writable(const std::string &path, int *error) {
+#if defined(_WIN32)
+  if (_access(path.c_str(), 2) == 0)
+    return true;
+#else
+  if (access(path.c_str(), W_OK) == 0)
+    return true;
+#endif
+  *error = errno;
+  return false;
+}
+
+void RemoveFile(const std::string &path) { std::remove(path.c_str()); }
+
+std::string ErrorText(int error) {
+  if (error == EISDIR)
+    return "it is a folder";
+  return std::strerror(error);
+}

@@ -1,0 +1,47 @@
+// The few file-system operations tga-host needs to read its inputs and to put
+// its outputs in place safely, on POSIX and on Windows. Errors come back as
+// errno values, so that messages use the C library's own words.
+#pragma once
+
+#include <string>
+
+enum class FileKind {
+  Missing, // nothing there (or a folder on the way is missing)
+  Regular,
+  Folder,
+  Other,   // a pipe, device or socket
+  Unknown, // cannot be told: see the error
+};
+
+// What `path` is, links followed; `*error` is set for Missing and Unknown.
+FileKind KindOf(const std::string &path, int *error);
+
+// Whether this user may write the existing file `path`; `*error` says why not.
+bool Writable(const std::string &path, int *error);
+
+// The file that `path` finally names once symbolic links are followed, which
+// need not exist yet; `path` itself where there are no links.
+std::string FollowLinks(const std::string &path);
+
+// Makes a new empty file with a name of its own beside `path` (same folder,
+// so that a rename is atomic), with the permissions a new file gets. False
+// with `*error` set when none can be made.
+bool MakeTemporaryBeside(const std::string &path, std::string *temporary, int *error);
+
+// Renames `from` to `to`, replacing the file `to` names; `from` takes over
+// its permissions and, where allowed, its owner (POSIX).
+bool ReplaceWith(const std::string &from, const std::string &to, int *error);
+
+// Renames `from` to `to` only when `to` does not exist.
+bool RenameToNew(const std::string &from, const std::string &to, int *error);
+
+// Removes the file `path` names; no error when it is already gone.
+void RemoveFile(const std::string &path);
+
+// The message for an errno value: the system's words, except that a folder is
+// called a folder.
+std::string ErrorText(int error);
+
+// Under a file-size limit a write fails with an error instead of ending the
+// program (POSIX raises SIGXFSZ).
+void IgnoreFileSizeSignal();

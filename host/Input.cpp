@@ -1,0 +1,97 @@
+#include "Input.h"
+
+#include "Files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Width and height from a Targa header; false when the file is shorter.
+bool TargaSize(const std::string &path, uint32_t *width, uint32_t *height) {
+  unsigned char header[18] = {};
+  FILE *f = std::fopen(path.c_str(), "rb");
+  if (!f)
+    return false;
+  const bool whole = std::fread(header, 1, sizeof header, f) == sizeof header;
+  std::fclose(f);
+  *width = header[12] | header[13] << 8;
+  *height = header[14] | header[15] << 8;
+  return whole;
+}
+
+// The plug-in accepted the file's header but delivered no picture. It says
+// no more than that; these are the causes a file that passes its check can
+// have.
+std::string DecodeFailure(const std::string &path) {
+  return "the plug-in could not decode '" + path +
+         "' (not enough memory, or a colour map it does not read)";
+}
+
+} // namespace
+
+std::string Unreadable(const std::string &path) {
+  int error = 0;
+  switch (KindOf(path, &error)) {
+  case FileKind::Missing:
+  case FileKind::Unknown:
+    return ErrorText(error);
+  case FileKind::Folder:
+    return ErrorText(EISDIR);
+  case FileKind::Other:
+    return "it is not a regular file";
+  case FileKind::Regular:
+    break;
+  }
+  FILE *f = std::fopen(path.c_str(), "rb");
+  if (!f)
+    return ErrorText(errno);
+  std::fclose(f);
+  return {};
+}
+
+bool WithinLimits(const std::string &path, uint32_t width, uint32_t height, uint64_t maxPixels,
+                  std::string *error) {
+  if (width > kMaxTargaSide || height > kMaxTargaSide) {
+    *error = "'" + path + "' is " + std::to_string(width) + " x " + std::to_string(height) +
+             "; a Targa file holds at most " + std::to_string(kMaxTargaSide) + " x " +
+             std::to_string(kMaxTargaSide);
+    return false;
+  }
+  const uint64_t pixels = uint64_t(width) * height;
+  if (pixels > maxPixels) {
+    *error = "'" + path + "' is " + std::to_string(width) + " x " + std::to_string(height) +
+             ", " + std::to_string(pixels) + " pixels, more than the limit of " +
+             std::to_string(maxPixels) + " (--max-pixels N sets another)";
+    return false;
+  }
+  return true;
+}
+
+ImportResult ImportTarga(const PluginApi &api, const std::string &path, uint64_t maxPixels,
+                         Imported *imported, std::string *error, int32_t boxWidth,
+                         int32_t boxHeight) {
+  const std::string unreadable = Unreadable(path);
+  if (!unreadable.empty()) {
+    *error = "cannot read '" + path + "': " + unreadable;
+    return ImportResult::Failed;
+  }
+  if (api.IMPORT_ValidFileCheck(path.c_str()) != 1) {
+    *error = "'" + path + "' is not a Targa file the plug-in reads";
+    return ImportResult::NotTarga;
+  }
+  // A preview is read from the whole file as well.
+  uint32_t width = 0, height = 0;
+  if (TargaSize(path, &width, &height) && !WithinLimits(path, width, height, maxPixels, error))
+    return ImportResult::Failed;
+  if (boxWidth > 0)
+    api.IMPORT_CreatePreviewImage(path.c_str(), boxWidth, boxHeight, &imported->image);
+  else
+    api.IMPORT_CreateImage(path.c_str(), &imported->image);
+  if (!imported->image) {
+    *error = DecodeFailure(path);
+    return ImportResult::Failed;
+  }
+  return ImportResult::Ok;
+}

@@ -1,0 +1,33 @@
+// Reading a command's input: the checks every input file passes, and a Targa
+// file read through the plug-in's import with the host's own limits.
+#pragma once
+
+#include "PluginLoader.h"
+
+#include <cstdint>
+#include <string>
+
+// The largest picture tga-host reads unless --max-pixels says otherwise:
+// 2^28 pixels (16384 x 16384), 768 MB as RGB.
+const uint64_t kDefaultMaxPixels = uint64_t(1) << 28;
+// The Targa header keeps each dimension in 16 bits.
+const uint32_t kMaxTargaSide = 65535;
+
+// Why `path` cannot be read as an input, or empty when it can: it is missing,
+// a folder, not a regular file (a pipe would block for ever) or unreadable.
+std::string Unreadable(const std::string &path);
+
+// Whether a picture of width x height is within `maxPixels` and what a Targa
+// file can hold; the message naming `path` otherwise.
+bool WithinLimits(const std::string &path, uint32_t width, uint32_t height, uint64_t maxPixels,
+                  std::string *error);
+
+enum class ImportResult { Ok, NotTarga, Failed };
+
+// Reads `path` through IMPORT_CreateImage, or IMPORT_CreatePreviewImage when
+// a box is given, into `imported`. The header's size is checked against
+// `maxPixels` before the plug-in decodes anything. On NotTarga and Failed
+// `error` says why.
+ImportResult ImportTarga(const PluginApi &api, const std::string &path, uint64_t maxPixels,
+                         Imported *imported, std::string *error, int32_t boxWidth = 0,
+                         int32_t boxHeight = 0);

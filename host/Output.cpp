@@ -1,0 +1,137 @@
+#include "Output.h"
+
+#include "Files.h"
+#include "Progress.h"
+
+#include <cerrno>
+#include <cstdio>
+
+OutputFile::~OutputFile() {
+  if (!temporary_.empty())
+    RemoveFile(temporary_);
+}
+
+std::string OutputFile::CannotWrite(int error) const {
+  return "cannot write '" + path_ + "': " +
+         (error != 0 ? ErrorText(error) : std::string("the plug-in could not write it"));
+}
+
+bool OutputFile::Open(std::string *error) {
+  target_ = FollowLinks(path_);
+  int err = 0;
+  switch (KindOf(target_, &err)) {
+  case FileKind::Folder:
+    *error = CannotWrite(EISDIR);
+    return false;
+  case FileKind::Unknown:
+    *error = CannotWrite(err);
+    return false;
+  case FileKind::Other:
+    direct_ = true;
+    writePath_ = path_;
+    return true;
+  case FileKind::Regular:
+    // Replacing by a rename would get past a file that may not be written.
+    if (!Writable(target_, &err)) {
+      *error = CannotWrite(err);
+      return false;
+    }
+    existed_ = true;
+    break;
+  case FileKind::Missing:
+    break;
+  }
+  if (!MakeTemporaryBeside(target_, &temporary_, &err)) {
+    *error = CannotWrite(err);
+    return false;
+  }
+  writePath_ = temporary_;
+  return true;
+}
+
+bool OutputFile::Commit(std::string *error) {
+  if (direct_)
+    return true;
+  int err = 0;
+  if (!ReplaceWith(temporary_, target_, &err)) {
+    *error = CannotWrite(err);
+    return false;
+  }
+  temporary_.clear();
+  return true;
+}
+
+std::string OutputFile::Stopped(bool keep) {
+  if (direct_)
+    return "'" + path_ + "' is no regular file and has what was written";
+  const std::string as = existed_ ? "'" + path_ + "' is as it was" : "'" + path_ + "' was not made";
+  if (!keep)
+    return as;
+  // "name.partial.ext" beside the file OUT names, numbered when taken.
+  const size_t slash = target_.find_last_of("/\\");
+  const size_t base = slash == std::string::npos ? 0 : slash + 1;
+  size_t dot = target_.find_last_of('.');
+  if (dot == std::string::npos || dot <= base)
+    dot = target_.size();
+  const std::string stem = target_.substr(0, dot), ext = target_.substr(dot);
+  int err = ENOENT;
+  for (int n = 1; n < 100 && !temporary_.empty(); ++n) {
+    const std::string name = stem + ".partial" + (n > 1 ? "-" + std::to_string(n) : "") + ext;
+    if (RenameToNew(temporary_, name, &err)) {
+      temporary_.clear();
+      return "'" + name + "' keeps what was written; " + as;
+    }
+    if (err != EEXIST)
+      break;
+  }
+  return "the partial file cannot be kept (" + ErrorText(err) + "); " + as;
+}
+
+int WriteWithProgress(const PluginApi &api, const HostImage &record, const WriteRequest &request) {
+  const char *command = request.command;
+  // Before the temporary file exists: from here on Ctrl-C ends the command
+  // through the cleanup below.
+  CtrlCStops ctrlC;
+  OutputFile out(request.out);
+  std::string error;
+  if (!out.Open(&error)) {
+    std::fprintf(stderr, "tga-host %s: %s\n", command, error.c_str());
+    return 1;
+  }
+
+  int32_t written;
+  int writeError;
+  bool stopped;
+  int32_t stoppedAt;
+  {
+    WriteProgress progress(record.Height, request.stopAtRow);
+    errno = 0;
+    written = api.EXPORT_WriteToFile(out.WritePath().c_str(), &record, progress.Callback());
+    // The plug-in reports only 0 or 1; the C library still holds the reason.
+    writeError = errno;
+    progress.Finish(written != 0);
+    stopped = progress.Stopped() || CtrlCStops::Pressed();
+    stoppedAt = progress.Stopped() ? progress.StoppedAt() : progress.Row();
+  }
+
+  if (stopped) {
+    if (stoppedAt > 0)
+      std::fprintf(stderr, "tga-host %s: stopped before row %d of %u", command, stoppedAt,
+                   record.Height);
+    else
+      std::fprintf(stderr, "tga-host %s: stopped before the first row", command);
+    // A write that failed on the way has nothing worth keeping.
+    std::fprintf(stderr, "; %s\n", out.Stopped(request.keepPartial && written).c_str());
+    return kExitStopped;
+  }
+  if (!written) {
+    std::fprintf(stderr, "tga-host %s: %s\n", command,
+                 out.CannotWrite(writeError).c_str());
+    return 1;
+  }
+  if (!out.Commit(&error)) {
+    std::fprintf(stderr, "tga-host %s: %s\n", command, error.c_str());
+    return 1;
+  }
+  return 0;
+}

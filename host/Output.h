@@ -1,0 +1,60 @@
+// Writing an output file so that a user never loses the file that was there:
+// the writer fills a temporary file beside OUT, which replaces OUT only once
+// the write succeeded. A stop, a failure or Ctrl-C leave OUT exactly as it
+// was, and the temporary file goes. A symbolic link keeps pointing where it
+// pointed: the file it names is replaced. A pipe or device is written
+// directly and never removed.
+#pragma once
+
+#include "PluginLoader.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+class OutputFile {
+public:
+  explicit OutputFile(std::string path) : path_(std::move(path)) {}
+  // Removes the temporary file unless it was put in place or kept.
+  ~OutputFile();
+  OutputFile(const OutputFile &) = delete;
+  OutputFile &operator=(const OutputFile &) = delete;
+
+  // Checks OUT and, unless it is a pipe or device, makes the temporary file.
+  // False with `error` set ("cannot write 'OUT': ...").
+  bool Open(std::string *error);
+  // Where the writer writes: the temporary file, or OUT itself.
+  const std::string &WritePath() const { return writePath_; }
+
+  // Puts the written file in place of OUT. False with `error` set.
+  bool Commit(std::string *error);
+  // After a stop: keeps what was written beside OUT under a name of its own
+  // ("out.partial.tga") when `keep` asks, and says where things stand.
+  std::string Stopped(bool keep);
+
+  // "cannot write 'OUT': " and the reason for an errno value (0: unknown).
+  std::string CannotWrite(int error) const;
+
+private:
+  std::string path_;   // OUT as the user named it
+  std::string target_; // the file it names, links followed
+  std::string writePath_;
+  std::string temporary_;
+  bool direct_ = false;
+  bool existed_ = false;
+};
+
+struct WriteRequest {
+  const char *command; // for messages: "tga-host COMMAND: ..."
+  std::string out;
+  bool keepPartial = false;
+  int32_t stopAtRow = 0; // > 0: stop before this row, as Ctrl-C would
+};
+
+// Writes `record` to `request.out` with EXPORT_WriteToFile through an
+// OutputFile, with a progress bar; Ctrl-C stops it. Messages go to standard
+// error. Returns the exit status: 0 written, 1 failed, 130 stopped.
+int WriteWithProgress(const PluginApi &api, const HostImage &record, const WriteRequest &request);
+
+// Exit status of a write stopped by Ctrl-C or --stop-at-row.
+const int kExitStopped = 130;

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# tga-host output safety, natively and under Wine: OUT changes only when a
+# write succeeds, whatever stops or fails it, and nothing is left beside it;
+# links, folders, pipes; messages give the system's reason.
+#   output_test.sh native|wine WORK_DIR HOST [ARGS...]
+set -u
+mode=$1
+dir=$2
+shift 2
+host=("$@")
+rm -rf "$dir" && mkdir -p "$dir/o" || exit 1
+o=$dir/o
+failed=0
+check() { # description, then a command that must succeed
+  local what=$1
+  shift
+  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failed=$((failed + 1)); fi
+}
+status() { "$@" >"$dir/out.txt" 2>&1; echo $?; }
+limited() { (ulimit -f 4 && exec "$@"); } # 4 KB
+
+# IN: 200 x 200 random pixels, 24-bit, top-down, which the plug-in writes back byte for
+# byte; OLD: 1 x 1, what OUT holds before each case.
+{ printf '\0\0\2\0\0\0\0\0\0\0\0\0\310\0\310\0\30\40'; head -c 120000 /dev/urandom; } >"$dir/in.tga"
+printf '\0\0\2\0\0\0\0\0\0\0\0\0\1\0\1\0\30\40abc' >"$dir/old.tga"
+# A file system that is full after 64 KB, where one can be mounted.
+full=$dir/full
+mkdir -p "$full" && mount -t tmpfs -o size=64k tmpfs "$full" 2>/dev/null || full=
+trap '[ -n "$full" ] && umount "$full"' EXIT
+
+# what | exit | message | OUT afterwards: old, or new (= IN) | arguments,
+# where @D is the folder of OUT (@D/out.tga, and @D/out.png, which only
+# import may change). "native:" rows need libpng or POSIX, "full:" rows run
+# in the full file system, "read-only:" rows with OUT read-only (which does
+# not stop root natively).
+rows=(
+  "convert replaces OUT|0|200 x 200|new|convert @IN @D/out.tga"
+  "export replaces OUT|0|200 x 200|new|export --method 0 @IN @D/out.tga"
+  "export stopped|130|'@D/out.tga' is as it was|old|export --method 0 --stop-at-row 5 @IN @D/out.tga"
+  "export into itself, stopped|130|is as it was|old|export --method 0 --stop-at-row 1 @D/out.tga @D/out.tga"
+  "stopped, partial kept|130|'@D/out.partial.tga' keeps what was written|old|export --method 0 --stop-at-row 5 --keep-partial @IN @D/out.tga"
+  "OUT a folder|1|cannot write '@D': it is a folder|old|convert @IN @D"
+  "OUT in a missing folder|1|cannot write '@D/no/x.tga': No such file or directory|old|convert @IN @D/no/x.tga"
+  "native:file-size limit, export|1|cannot write '@D/out.tga': File too large|old|limited export --method 0 @IN @D/out.tga"
+  "native:file-size limit, convert|1|cannot write '@D/out.tga': File too large|old|limited convert @IN @D/out.tga"
+  "native:file-size limit, import|1|cannot write '@D/out.png': File too large|old|limited import @IN -o @D/out.png"
+  "full:full disk, export|1|cannot write '@D/out.tga': No space left on device|old|export --method 0 @IN @D/out.tga"
+  "read-only:OUT read-only|1|cannot write '@D/out.tga': Permission denied|old|convert @IN @D/out.tga"
+)
+for row in "${rows[@]}"; do
+  IFS='|' read -r what want say after args <<<"$row"
+  o=$dir/o
+  case $what in
+  native:*) [ "$mode" = native ] || continue ;;
+  full:*) [ -n "$full" ] || continue; o=$full ;;
+  read-only:*) [ "$mode" = wine ] || [ "$(id -u)" != 0 ] || continue ;;
+  esac
+  rm -rf "${o:?}"/* && cp "$dir/old.tga" "$o/out.tga" && cp "$dir/old.tga" "$o/out.png"
+  [[ $what == read-only:* ]] && chmod a-w "$o/out.tga"
+  what=${what#*:}
+  args=${args//@IN/$dir/in.tga}
+  read -ra argv <<<"${args//@D/$o}"
+  say=${say//@D/$o}
+  run=("${host[@]}")
+  [ "${argv[0]}" = limited ] && run=(limited "${host[@]}") && argv=("${argv[@]:1}")
+  check "$what: exit $want" [ "$(status "${run[@]}" "${argv[@]}")" = "$want" ]
+  check "$what: says \"$say\"" grep -qF "$say" "$dir/out.txt"
+  check "$what: OUT $after" cmp -s "$o/out.tga" "$dir/$([ "$after" = new ] && echo in || echo old).tga"
+  check "$what: the PNG OUT as it was" cmp -s "$o/out.png" "$dir/old.tga"
+  left=$(cd "$o" && ls | grep -v '^out\.\(tga\|png\)$' | tr '\n' ' ')
+  if [[ $say == *partial* ]]; then
+    left=${left/out.partial.tga /}
+    check "$what: header and 4 rows kept" [ "$(wc -c <"$o/out.partial.tga")" -eq $((18 + 4 * 600)) ]
+  fi
+  check "$what: nothing else left${left:+ ($left)}" [ -z "$left" ]
+done
+
+# A link keeps pointing where it pointed; the file it names is replaced.
+o=$dir/o
+rm -f "$o"/* && cp "$dir/old.tga" "$o/out.tga" && ln -s out.tga "$o/link.tga"
+check "through a link: exit 0" [ "$(status "${host[@]}" convert "$dir/in.tga" "$o/link.tga")" = 0 ]
+check "through a link: still a link" [ -L "$o/link.tga" ]
+check "through a link: its target replaced" cmp -s "$o/out.tga" "$dir/in.tga"
+
+if [ "$mode" = native ]; then
+  # Ctrl-C ends a write to a pipe that nobody opens for reading, and the pipe
+  # stays; so does an input pipe make no command wait for ever.
+  mkfifo "$o/pipe"
+  "${host[@]}" convert "$dir/in.tga" "$o/pipe" >"$dir/out.txt" 2>&1 &
+  pid=$!
+  sleep 1
+  kill -INT "$pid"
+  wait "$pid"
+  check "Ctrl-C, pipe with no reader: exit 130" [ $? = 130 ]
+  check "Ctrl-C, pipe with no reader: the pipe stays" [ -p "$o/pipe" ]
+  for cmd in "info @P" "import @P -o @D/x.png" "export @P @D/x.tga" "convert @P @D/x.tga"; do
+    cmd=${cmd//@P/$o/pipe}
+    read -ra argv <<<"${cmd//@D/$o}"
+    check "input pipe, ${argv[0]}: exit 1" [ "$(status timeout 10 "${host[@]}" "${argv[@]}")" = 1 ]
+    check "input pipe, ${argv[0]}: says so" grep -q "'*$o/pipe'*: .*not a regular file" "$dir/out.txt"
+  done
+fi
+
+echo "output checks failed: $failed"
+[ "$failed" -eq 0 ]
