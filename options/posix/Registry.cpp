@@ -54,9 +54,9 @@ struct Store {
 };
 
 Status FromErrno(int error) {
-  if (error == EACCES || error == EPERM || error == EROFS)
-    return kAccessDenied;
-  return error == ENOENT ? kFileNotFound : kIoFailed;
+  return error == EACCES || error == EPERM || error == EROFS ? kAccessDenied
+         : error == ENOENT                                   ? kFileNotFound
+                                                             : kIoFailed;
 }
 
 Text Widen(const char *s) { return Text(s, s + std::strlen(s)); }
@@ -157,22 +157,19 @@ bool AddSection(Store *store, View subKey) {
 }
 
 // The store as it stands; a missing store is an empty one. Opening it for
-// reading and writing is the access check (and never waits on a FIFO). A file of another format is not a
-// store, and so is never rewritten.
+// reading and writing is the access check, and never waits on a FIFO. A file
+// of another format is not a store, and so is never rewritten.
 Status LoadStore(const std::string &path, Store *store) {
-  std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "r+e"), std::fclose);
+  const std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "r+e"), std::fclose);
   struct stat st;
-  std::string bytes;
-  if (!file && errno != ENOENT)
-    return FromErrno(errno);
-  if (file && (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode))) // a FIFO or a device
+  if (!file)
+    return errno == ENOENT ? kSuccess : FromErrno(errno);
+  if (fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) // a FIFO or a device
     return kBadDb;
-  char buffer[4096];
-  for (size_t n; file && (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;)
-    bytes.append(buffer, n);
-  if (file && std::ferror(file.get()))
-    return FromErrno(errno);
-  store->mode = file ? st.st_mode & 07777 : 0600;
+  std::string bytes(static_cast<size_t>(st.st_size), '\0');
+  if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
+    return kIoFailed;
+  store->mode = st.st_mode & 07777;
   store->utf16 = bytes.compare(0, 2, "\xFF\xFE") == 0;
   if (store->utf16 && bytes.size() % 2)
     return kBadDb;
@@ -192,16 +189,14 @@ Status LoadStore(const std::string &path, Store *store) {
 void RemoveStaleTemporaries(const std::string &folder) {
   const std::string prefix = kTemporaryPrefix;
   const auto minuteAgo = fs::file_time_type::clock::now() - std::chrono::minutes(1);
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+  std::error_code ec; // an iterator that fails becomes the end
+  for (fs::directory_iterator it(folder, ec), end; it != end; it.increment(ec)) {
     const std::string name = it->path().filename();
-    std::error_code statFailed;
     if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
         name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
                                prefix.size()) == std::string::npos &&
-        it->symlink_status(statFailed).type() == fs::file_type::regular &&
-        it->last_write_time(statFailed) < minuteAgo && !statFailed)
-      fs::remove(it->path(), statFailed);
+        it->symlink_status(ec).type() == fs::file_type::regular && it->last_write_time(ec) < minuteAgo && !ec)
+      fs::remove(it->path(), ec);
   }
 }
 

@@ -305,9 +305,10 @@ TEST_F(Store, SaveAddsOnlyWhatIsMissing) {
     ClearStore();
   }
   WriteText(StorePath(), kHeader + kSection);
-  reg::Key key;
-  for (const char *level : {"Software", "Software\\KADORIX\\Tolva\\Plugin", kKey})
+  for (const char *level : {"Software", "Software\\KADORIX\\Tolva\\Plugin", kKey}) {
+    reg::Key key;
     EXPECT_EQ(reg::OpenKey(level, key.Receive()), reg::kSuccess) << level;
+  }
 }
 
 TEST_F(Store, FullDiskLeavesTheOldStore) {
