@@ -11,23 +11,21 @@ namespace tlp::registry {
 // Value types, numbered as the registry numbers them.
 enum : uint32_t {
   kTypeNone = 0,
-  kTypeString = 1,
-  kTypeBinary = 3,
   kTypeDword = 4,
 };
 
-// Results, numbered as the system numbers them. Windows may answer with any
-// of its codes; the store of our own answers with these.
+// Results, numbered as the system numbers them (ERROR_...). Windows may
+// answer with any of its codes; the store of our own answers with these.
 using Status = int32_t;
 enum : Status {
   kSuccess = 0,
-  kFileNotFound = 2,   // no such key or value
-  kPathNotFound = 3,   // no place for the store (no configuration folder)
-  kAccessDenied = 5,   // full access refused
-  kNotSupported = 50,  // a value the store cannot keep
-  kBadDb = 1009,       // the store is not a file of its format
-  kIoFailed = 1016,    // reading or writing the store failed
-  kKeyDeleted = 1018,  // the open key has been removed
+  kFileNotFound = 2,  // FILE_NOT_FOUND: no such key or value
+  kPathNotFound = 3,  // PATH_NOT_FOUND: no place for the store (no configuration folder)
+  kAccessDenied = 5,  // ACCESS_DENIED: full access refused
+  kNotSupported = 50, // NOT_SUPPORTED: a value the store does not keep
+  kBadDb = 1009,      // BADDB: the store is not a file of its format
+  kIoFailed = 1016,   // REGISTRY_IO_FAILED: reading or writing the store failed
+  kKeyDeleted = 1018, // KEY_DELETED: the open key has been removed since
 };
 
 // An open key; an HKEY on Windows.
@@ -44,10 +42,12 @@ Status CreateKey(const char *subKey, KeyHandle *key);
 
 // Reads one value into a 4-byte buffer and tells its type and its size in
 // bytes. Fails when the value is missing or its data is longer than 4 bytes.
+// The store of our own keeps DWORDs: any other value reads as kTypeNone.
 Status QueryValue(KeyHandle key, const char *name, uint32_t *type, uint8_t (&data)[4],
                   uint32_t *size);
 
-// Writes one value, replacing any value of that name.
+// Writes one value, replacing any value of that name. The store of our own
+// takes only 4-byte DWORDs.
 Status SetValue(KeyHandle key, const char *name, uint32_t type, const uint8_t *data,
                 uint32_t size);
 

@@ -74,8 +74,8 @@ std::optional<std::string> StorePath() {
 
 bool SameName(View a, View b) {
   auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? c + 32 : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
 }
 
 // Blanks off both ends. A blank text stays where it was, so that a position
@@ -242,7 +242,7 @@ Status Open(const char *subKey, bool create, KeyHandle *key) {
   // Where the store is a symbolic link, the file a save replaces is its target.
   struct stat st;
   std::error_code ec;
-  if (create && lstat(path->c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+  if (lstat(path->c_str(), &st) == 0 && S_ISLNK(st.st_mode))
     path = fs::canonical(*path, ec).string();
   Store store;
   Status status = ec ? FromErrno(ec.value()) : LoadStore(*path, &store);

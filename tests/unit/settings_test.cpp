@@ -242,8 +242,8 @@ TEST_F(Settings, NamesCompareWithoutCase) {
   RegSetValueExA(key, "transformMETHOD", 0, REG_DWORD, Le32(3).data(), 4);
   RegCloseKey(key);
 #else
-  WriteText(StorePath(), kHeader + std::string("[hkey_current_user\\SOFTWARE\\kadorix\\TOLVA\\plugin\\Kadorix\\etarga]\n"
-                                               "\"transformMETHOD\"=dword:00000003\n"));
+  WriteText(StorePath(), kHeader + std::string("[hkey_current_user\\SOFTWARE\\kadorix\\TOLVA\\plugin\\Kadorix\\"
+                                               "etarga]\n\"transformMETHOD\"=dword:00000003\n"));
 #endif
   Api().PLUGINCALLBACK(0);
   EXPECT_EQ(ReportedCode(), 8);

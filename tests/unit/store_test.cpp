@@ -109,7 +109,8 @@ TEST_F(Store, RefusedOrForeignStoreIsNeitherReadNorWritten) {
   const Case cases[] = {
       {"read-only store", stored, 0444, 0700, 0700, {reg::kAccessDenied, {}}, reg::kAccessDenied},
       {"store without the read bit", stored, 0200, 0700, 0700, {reg::kAccessDenied, {}}, reg::kAccessDenied},
-      {"store without the owner's bits", stored, 0066, 0700, 0700, {reg::kAccessDenied, {}}, reg::kAccessDenied},
+      {"store without the owner's bits", stored, 0066, 0700, 0700, {reg::kAccessDenied, {}},
+       reg::kAccessDenied},
       {"read-only folder", stored, 0600, 0500, 0700, {reg::kSuccess, 3}, reg::kAccessDenied},
       {"no store, read-only config folder", {}, 0, 0, 0500, {reg::kFileNotFound, {}}, reg::kAccessDenied},
       {"not a .reg file", "TransformMethod=3\n", 0600, 0700, 0700, {reg::kBadDb, {}}, reg::kBadDb},
@@ -196,7 +197,8 @@ TEST_F(Store, SaveKeepsTheEncodingAndClearsOnlyStaleTemporaries) {
   const std::u16string kDword = u"dword:00000003";
   const Case cases[] = {
       {"UTF-8", "", false, u"\n", u"\"\xE5\x90\x8D\"=\"\xE5\x80\xA4\"", kDword, 3},
-      {"UTF-8 with a byte-order mark, CR LF", "\xEF\xBB\xBF", false, u"\r\n", u"\"\xE5\x90\x8D\"=\"x\"", kDword, 3},
+      {"UTF-8 with a byte-order mark, CR LF", "\xEF\xBB\xBF", false, u"\r\n", u"\"\xE5\x90\x8D\"=\"x\"", kDword,
+       3},
       {"ANSI (code page 932)", "", false, u"\n", u"\"\x96\xBC\x91\x4F\"=\"\x92\x6C\"", kDword, 3},
       {"UTF-16LE, CR LF", "\xFF\xFE", true, u"\r\n", u"\"名前\"=\"値\xD800\"", kDword, 3},
       {"UTF-16LE, over two lines", "\xFF\xFE", true, u"\n", u"\"名前\"=\"値\"", u"hex(4):03,00,\\\n  00,00",
@@ -269,12 +271,13 @@ TEST_F(Store, SaveKeepsTheEncodingAndClearsOnlyStaleTemporaries) {
 // The key's section makes every level of its path exist.
 TEST_F(Store, SaveAddsOnlyWhatIsMissing) {
   const std::string value = "\"TransformMethod\"=dword:00000005";
-  const std::string tolva = kHeader + "[HKEY_LOCAL_MACHINE\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]\n\n"
+  const std::string plugin = "\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga";
+  const std::string other = "\"A\"=dword:00000001\n\n[HKEY_CURRENT_USER\\Software\\Other]\n\n";
+  const std::string tolva = kHeader + "[HKEY_LOCAL_MACHINE" + plugin + "]\n\n"
                                       "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva]\n"
                                       "\"Language\"=\"ja\""; // no line feed at the end
-  const std::string sub = kHeader + "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga\\Sub]\n";
-  const std::string twice = kHeader + kSection + "\"A\"=dword:00000001\n\n[HKEY_CURRENT_USER\\Software\\Other]\n\n" +
-                            kSection + "\"B\"=hex:01,\\\n  02\n\n";
+  const std::string sub = kHeader + "[HKEY_CURRENT_USER" + plugin + "\\Sub]\n";
+  const std::string twice = kHeader + kSection + other + kSection + "\"B\"=hex:01,\\\n  02\n\n";
   const struct {
     const char *name;
     std::optional<std::string> before; // none: no store
@@ -283,11 +286,11 @@ TEST_F(Store, SaveAddsOnlyWhatIsMissing) {
       {"no store", std::nullopt, kHeader + kSection + value + "\n\n"},
       {"an upper level only", tolva, tolva + "\n\n" + kSection + value + "\n\n"},
       {"a subkey only", sub, sub + "\n" + kSection + value + "\n\n"},
-      {"the key twice", twice, kHeader + kSection + "\"A\"=dword:00000001\n\n[HKEY_CURRENT_USER\\Software\\Other]\n\n" +
-                                   kSection + "\"B\"=hex:01,\\\n  02\n" + value + "\n\n"},
+      {"the key twice", twice,
+       kHeader + kSection + other + kSection + "\"B\"=hex:01,\\\n  02\n" + value + "\n\n"},
       {"CR LF", "Windows Registry Editor Version 5.00\r\n",
-       "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]"
-       "\r\n" + value + "\r\n\r\n"},
+       "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER" + plugin + "]\r\n" + value +
+           "\r\n\r\n"},
       {"the key at the end without a line feed", kHeader + kSection + "\"A\"=dword:00000001",
        kHeader + kSection + "\"A\"=dword:00000001\n" + value},
   };
