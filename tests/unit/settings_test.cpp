@@ -7,7 +7,6 @@
 
 #include "Registry.h"
 
-#include <cstring>
 #include <optional>
 
 #if defined(_WIN32)
@@ -126,30 +125,21 @@ const char kSection[] = "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\K
 void BeginStore() { ClearStore(); }
 void EndStore() { ClearStore(); }
 
-std::string Hex(const Bytes &data) {
-  std::string out;
-  char b[4];
-  for (size_t i = 0; i < data.size(); ++i) {
-    std::snprintf(b, sizeof b, i ? ",%02x" : "%02x", data[i]);
-    out += b;
-  }
-  return out;
-}
-
+// A value's line: "dword:" for a 4-byte DWORD, "hex(type):" and the bytes
+// for anything else.
 std::string ValueLine(const Stored &value, const char *name = kValue) {
-  std::string line = std::string("\"") + name + "\"=";
+  const Bytes &d = value.data;
   char text[32];
-  if (value.type == kDword && value.data.size() == 4) {
-    uint32_t v = value.data[0] | value.data[1] << 8 | value.data[2] << 16 | uint32_t(value.data[3]) << 24;
-    std::snprintf(text, sizeof text, "dword:%08x", v);
-    return line + text;
+  if (value.type == kDword && d.size() == 4)
+    std::snprintf(text, sizeof text, "dword:%02x%02x%02x%02x", d[3], d[2], d[1], d[0]);
+  else
+    std::snprintf(text, sizeof text, "hex(%x):", value.type);
+  std::string line = std::string("\"") + name + "\"=" + text;
+  for (size_t i = 0; text[0] == 'h' && i < d.size(); ++i) {
+    std::snprintf(text, sizeof text, i ? ",%02x" : "%02x", d[i]);
+    line += text;
   }
-  if (value.type == kSz)
-    return line + "\"" + std::string(value.data.begin(), value.data.end() - 1) + "\"";
-  if (value.type == kBinary)
-    return line + "hex:" + Hex(value.data);
-  std::snprintf(text, sizeof text, "hex(%x):", value.type);
-  return line + text + Hex(value.data);
+  return line;
 }
 
 void PutKeyOnly() { WriteText(StorePath(), kHeader + std::string(kSection) + "\n"); }
@@ -158,19 +148,16 @@ void PutValue(const Stored &value, const char *name = kValue) {
   WriteText(StorePath(), kHeader + std::string(kSection) + ValueLine(value, name) + "\n\n");
 }
 
-// Reads back a DWORD line of the plug-in's key as the save writes it.
+// Reads the value back through the store's operations; the store's own
+// tests check its bytes.
 std::optional<Stored> GetValue() {
-  auto text = ReadText(StorePath());
-  if (!text)
+  reg::Key key;
+  uint32_t type = 0, size = 0;
+  uint8_t data[4] = {};
+  if (reg::OpenKey(kKey, key.Receive()) != reg::kSuccess ||
+      reg::QueryValue(key.Get(), kValue, &type, data, &size) != reg::kSuccess)
     return std::nullopt;
-  size_t section = text->find(kSection);
-  if (section == std::string::npos)
-    return std::nullopt;
-  std::string prefix = "\n\"" + std::string(kValue) + "\"=dword:";
-  size_t at = text->find(prefix, section + std::strlen(kSection) - 1);
-  if (at == std::string::npos)
-    return std::nullopt;
-  return Dword(static_cast<uint32_t>(std::stoul(text->substr(at + prefix.size(), 8), nullptr, 16)));
+  return Stored{type, Bytes(data, data + size)};
 }
 
 #endif
