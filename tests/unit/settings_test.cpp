@@ -129,13 +129,14 @@ void EndStore() { ClearStore(); }
 // for anything else.
 std::string ValueLine(const Stored &value, const char *name = kValue) {
   const Bytes &d = value.data;
+  const bool dword = value.type == kDword && d.size() == 4;
   char text[32];
-  if (value.type == kDword && d.size() == 4)
+  if (dword)
     std::snprintf(text, sizeof text, "dword:%02x%02x%02x%02x", d[3], d[2], d[1], d[0]);
   else
     std::snprintf(text, sizeof text, "hex(%x):", value.type);
   std::string line = std::string("\"") + name + "\"=" + text;
-  for (size_t i = 0; text[0] == 'h' && i < d.size(); ++i) {
+  for (size_t i = 0; !dword && i < d.size(); ++i) {
     std::snprintf(text, sizeof text, i ? ",%02x" : "%02x", d[i]);
     line += text;
   }
