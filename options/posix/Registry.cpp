@@ -215,7 +215,7 @@ Status ReplaceStore(const std::string &path, const Store &store) {
     if (store.utf16)
       bytes += static_cast<char>(c >> 8);
   }
-  const int fd = mkstemp(temporary.data());
+  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0)
     return FromErrno(errno);
   FILE *file = fdopen(fd, "wb");
@@ -230,8 +230,11 @@ Status ReplaceStore(const std::string &path, const Store &store) {
     unlink(temporary.c_str());
     return FromErrno(error);
   }
-  if (const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0)
-    fsync(dir), close(dir); // the rename, durable
+  // Make the rename itself durable; the store is whole either way.
+  if (const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
   return kSuccess;
 }
 
@@ -275,7 +278,8 @@ Status QueryValue(KeyHandle key, const char *name, uint32_t *type, uint8_t (&dat
   const View digits = form.substr(std::min<size_t>(6, form.size()));
   const bool dword = SameName(form.substr(0, 6), u"dword:") && !digits.empty() && digits.size() <= 8 &&
                      digits.find_first_not_of(u"0123456789abcdefABCDEF") == kNone;
-  const uint32_t value = dword ? std::stoul(std::string(digits.begin(), digits.end()), nullptr, 16) : 0;
+  const std::string hex(digits.begin(), digits.end());
+  const uint32_t value = dword ? static_cast<uint32_t>(std::stoul(hex, nullptr, 16)) : 0;
   *type = dword ? kTypeDword : kTypeNone;
   *size = dword ? 4 : 0;
   for (int i = 0; dword && i < 4; ++i)
