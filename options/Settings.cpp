@@ -17,11 +17,11 @@ void LoadConversionMethod() {
   reg::Key key;
   // Full access is asked for even to read: a key the user may only read
   // counts as missing.
-  if (!reg::OpenKey(kKeyPath, key.Receive()))
+  if (reg::OpenKey(kKeyPath, key.Receive()) != reg::kSuccess)
     return;
   uint32_t type = 0, size = 0;
   uint8_t data[4] = {};
-  if (!reg::QueryValue(key.Get(), kValueName, &type, data, &size))
+  if (reg::QueryValue(key.Get(), kValueName, &type, data, &size) != reg::kSuccess)
     return;
   // A DWORD shorter than 4 bytes is as unusable as a longer one.
   if (type != reg::kTypeDword || size != sizeof data)
@@ -35,7 +35,7 @@ void SaveConversionMethod() {
   namespace reg = tlp::registry;
   reg::Key key;
   // A key that can neither be opened nor created leaves nothing to write to.
-  if (!reg::CreateKey(kKeyPath, key.Receive()))
+  if (reg::CreateKey(kKeyPath, key.Receive()) != reg::kSuccess)
     return;
   const uint32_t value = static_cast<uint32_t>(static_cast<int32_t>(ConversionMethod));
   const uint8_t data[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),

@@ -11,39 +11,40 @@ HKEY Hkey(KeyHandle key) { return reinterpret_cast<HKEY>(key); }
 
 } // namespace
 
-bool OpenKey(const char *subKey, KeyHandle *key) {
+Status OpenKey(const char *subKey, KeyHandle *key) {
   HKEY opened = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, subKey, 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS)
-    return false;
-  *key = reinterpret_cast<KeyHandle>(opened);
-  return true;
+  LONG status = RegOpenKeyExA(HKEY_CURRENT_USER, subKey, 0, KEY_ALL_ACCESS, &opened);
+  if (status == ERROR_SUCCESS)
+    *key = reinterpret_cast<KeyHandle>(opened);
+  return status;
 }
 
-bool CreateKey(const char *subKey, KeyHandle *key) {
+Status CreateKey(const char *subKey, KeyHandle *key) {
   HKEY opened = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, &opened, nullptr) != ERROR_SUCCESS)
-    return false;
-  *key = reinterpret_cast<KeyHandle>(opened);
-  return true;
+  LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_ALL_ACCESS, nullptr, &opened, nullptr);
+  if (status == ERROR_SUCCESS)
+    *key = reinterpret_cast<KeyHandle>(opened);
+  return status;
 }
 
-bool QueryValue(KeyHandle key, const char *name, uint32_t *type, uint8_t (&data)[4],
-                uint32_t *size) {
+Status QueryValue(KeyHandle key, const char *name, uint32_t *type, uint8_t (&data)[4],
+                  uint32_t *size) {
   DWORD valueType = 0, valueSize = sizeof data;
-  if (RegQueryValueExA(Hkey(key), name, nullptr, &valueType, data, &valueSize) != ERROR_SUCCESS)
-    return false;
-  *type = valueType;
-  *size = valueSize;
-  return true;
+  LONG status = RegQueryValueExA(Hkey(key), name, nullptr, &valueType, data, &valueSize);
+  if (status == ERROR_SUCCESS) {
+    *type = valueType;
+    *size = valueSize;
+  }
+  return status;
 }
 
-bool SetValue(KeyHandle key, const char *name, uint32_t type, const uint8_t *data,
-              uint32_t size) {
-  return RegSetValueExA(Hkey(key), name, 0, type, data, size) == ERROR_SUCCESS;
+Status SetValue(KeyHandle key, const char *name, uint32_t type, const uint8_t *data,
+                uint32_t size) {
+  return RegSetValueExA(Hkey(key), name, 0, type, data, size);
 }
 
 // The registry writes the key back in its own time; no flush is forced.
-void CloseKey(KeyHandle key) { RegCloseKey(Hkey(key)); }
+Status CloseKey(KeyHandle key) { return RegCloseKey(Hkey(key)); }
 
 } // namespace tlp::registry

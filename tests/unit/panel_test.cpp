@@ -333,8 +333,9 @@ void LoadMethodFromStore(int32_t method) {
     uint32_t v = static_cast<uint32_t>(method);
     const uint8_t data[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
                              static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
-    EXPECT_TRUE(tlp::registry::CreateKey(kKey, key.Receive()));
-    EXPECT_TRUE(tlp::registry::SetValue(key.Get(), "TransformMethod", tlp::registry::kTypeDword, data, 4));
+    EXPECT_EQ(tlp::registry::CreateKey(kKey, key.Receive()), tlp::registry::kSuccess);
+    EXPECT_EQ(tlp::registry::SetValue(key.Get(), "TransformMethod", tlp::registry::kTypeDword, data, 4),
+              tlp::registry::kSuccess);
   }
   Api().PLUGINCALLBACK(0);
 #if defined(_WIN32)

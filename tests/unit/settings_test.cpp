@@ -1,14 +1,12 @@
 // The conversion method: loaded by PLUGINCALLBACK, saved by PLUGOUTCALLBACK,
 // reported by EXPORT_BeforeTransform. The method lives inside the loaded
 // plug-in, so it is seen only through EXPORT_BeforeTransform and the store.
-// The store is the registry on Windows and a .reg text file elsewhere; each
-// test prepares it directly.
+// The store is the registry on Windows and a .reg text file elsewhere (its
+// own tests are in store_test.cpp); each test prepares it directly.
 #include "TestSupport.h"
 
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
+#include "Registry.h"
+
 #include <optional>
 
 #if defined(_WIN32)
@@ -16,12 +14,12 @@
 #include <process.h>
 #include <sddl.h>
 #else
-#include <csignal>
-#include <sys/resource.h>
-#include <sys/stat.h>
+#include "StoreFiles.h"
 #endif
 
 namespace {
+
+namespace reg = tlp::registry;
 
 const char kKey[] = "Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga";
 const char kValue[] = "TransformMethod";
@@ -50,6 +48,12 @@ std::optional<int32_t> ReportedCode() {
   if (code == kUntouched)
     return std::nullopt;
   return code;
+}
+
+// A key exists, for the registry, wherever a key below it does.
+bool KeyExists(const char *path) {
+  reg::Key key;
+  return reg::OpenKey(path, key.Receive()) == reg::kSuccess;
 }
 
 #if defined(_WIN32)
@@ -111,72 +115,32 @@ std::optional<Stored> GetValue(const char *path = kKey) {
   return Stored{type, Bytes(data, data + size)};
 }
 
-bool KeyExists(const char *path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return false;
-  RegCloseKey(key);
-  return true;
-}
-
 #else
 
 // ---- The store: a .reg text file ------------------------------------------
 
-std::string ConfigHome() { return std::getenv("XDG_CONFIG_HOME"); }
-std::string StoreFolder() { return ConfigHome() + "/Tolva"; }
-std::string StorePath() { return StoreFolder() + "/HKEY_CURRENT_USER.reg"; }
-
 const char kHeader[] = "Windows Registry Editor Version 5.00\n\n";
 const char kSection[] = "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]\n";
 
-void WriteText(const std::string &path, const std::string &text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-std::optional<std::string> ReadText(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f)
-    return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-void ClearStore() {
-  std::error_code ec;
-  std::filesystem::permissions(ConfigHome(), std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  std::filesystem::permissions(StoreFolder(), std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(StoreFolder(), ec);
-}
 void BeginStore() { ClearStore(); }
 void EndStore() { ClearStore(); }
 
-std::string Hex(const Bytes &data) {
-  std::string out;
-  char b[4];
-  for (size_t i = 0; i < data.size(); ++i) {
-    std::snprintf(b, sizeof b, i ? ",%02x" : "%02x", data[i]);
-    out += b;
-  }
-  return out;
-}
-
+// A value's line: "dword:" for a 4-byte DWORD, "hex(type):" and the bytes
+// for anything else.
 std::string ValueLine(const Stored &value, const char *name = kValue) {
-  std::string line = std::string("\"") + name + "\"=";
+  const Bytes &d = value.data;
+  const bool dword = value.type == kDword && d.size() == 4;
   char text[32];
-  if (value.type == kDword && value.data.size() == 4) {
-    uint32_t v = value.data[0] | value.data[1] << 8 | value.data[2] << 16 | uint32_t(value.data[3]) << 24;
-    std::snprintf(text, sizeof text, "dword:%08x", v);
-    return line + text;
+  if (dword)
+    std::snprintf(text, sizeof text, "dword:%02x%02x%02x%02x", d[3], d[2], d[1], d[0]);
+  else
+    std::snprintf(text, sizeof text, "hex(%x):", value.type);
+  std::string line = std::string("\"") + name + "\"=" + text;
+  for (size_t i = 0; !dword && i < d.size(); ++i) {
+    std::snprintf(text, sizeof text, i ? ",%02x" : "%02x", d[i]);
+    line += text;
   }
-  if (value.type == kSz)
-    return line + "\"" + std::string(value.data.begin(), value.data.end() - 1) + "\"";
-  if (value.type == kBinary)
-    return line + "hex:" + Hex(value.data);
-  std::snprintf(text, sizeof text, "hex(%x):", value.type);
-  return line + text + Hex(value.data);
+  return line;
 }
 
 void PutKeyOnly() { WriteText(StorePath(), kHeader + std::string(kSection) + "\n"); }
@@ -185,32 +149,16 @@ void PutValue(const Stored &value, const char *name = kValue) {
   WriteText(StorePath(), kHeader + std::string(kSection) + ValueLine(value, name) + "\n\n");
 }
 
-// Reads back a DWORD line of the plug-in's key as the save writes it.
+// Reads the value back through the store's operations; the store's own
+// tests check its bytes.
 std::optional<Stored> GetValue() {
-  auto text = ReadText(StorePath());
-  if (!text)
+  reg::Key key;
+  uint32_t type = 0, size = 0;
+  uint8_t data[4] = {};
+  if (reg::OpenKey(kKey, key.Receive()) != reg::kSuccess ||
+      reg::QueryValue(key.Get(), kValue, &type, data, &size) != reg::kSuccess)
     return std::nullopt;
-  size_t section = text->find(kSection);
-  if (section == std::string::npos)
-    return std::nullopt;
-  std::string prefix = "\n\"" + std::string(kValue) + "\"=dword:";
-  size_t at = text->find(prefix, section + std::strlen(kSection) - 1);
-  if (at == std::string::npos)
-    return std::nullopt;
-  return Dword(static_cast<uint32_t>(std::stoul(text->substr(at + prefix.size(), 8), nullptr, 16)));
-}
-
-bool KeyExists(const char *path) {
-  auto text = ReadText(StorePath());
-  return text && text->find("[HKEY_CURRENT_USER\\" + std::string(path) + "]\n") != std::string::npos;
-}
-
-std::vector<std::string> FolderEntries(const std::string &folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (auto &entry : std::filesystem::directory_iterator(folder, ec))
-    names.push_back(entry.path().filename().string());
-  return names;
+  return Stored{type, Bytes(data, data + size)};
 }
 
 #endif
@@ -282,17 +230,11 @@ TEST_F(Settings, NamesCompareWithoutCase) {
   RegSetValueExA(key, "transformMETHOD", 0, REG_DWORD, Le32(3).data(), 4);
   RegCloseKey(key);
 #else
-  const std::string section = "[hkey_current_user\\SOFTWARE\\kadorix\\TOLVA\\plugin\\Kadorix\\etarga]\n";
-  WriteText(StorePath(), kHeader + section + "\"transformMETHOD\"=dword:00000003\n");
+  WriteText(StorePath(), kHeader + std::string("[hkey_current_user\\SOFTWARE\\kadorix\\TOLVA\\plugin\\Kadorix\\"
+                                               "etarga]\n\"transformMETHOD\"=dword:00000003\n"));
 #endif
   Api().PLUGINCALLBACK(0);
   EXPECT_EQ(ReportedCode(), 8);
-#if !defined(_WIN32)
-  // The save finds the same key and value, and keeps their spelling.
-  WriteText(StorePath(), kHeader + section + "\"transformMETHOD\"=dword:00000001\n");
-  Api().PLUGOUTCALLBACK();
-  EXPECT_EQ(ReadText(StorePath()), kHeader + section + "\"transformMETHOD\"=dword:00000003\n");
-#endif
 }
 
 TEST_F(Settings, SaveWritesTheMethodSignExtended) {
@@ -317,19 +259,6 @@ TEST_F(Settings, SaveCreatesEveryMissingLevel) {
   for (const char *level : kLevels)
     EXPECT_TRUE(KeyExists(level)) << level;
   EXPECT_EQ(GetValue(), Dword(2));
-#if !defined(_WIN32)
-  EXPECT_EQ(ReadText(StorePath()), "Windows Registry Editor Version 5.00\n\n"
-                                   "[HKEY_CURRENT_USER\\Software]\n\n"
-                                   "[HKEY_CURRENT_USER\\Software\\KADORIX]\n\n"
-                                   "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva]\n\n"
-                                   "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin]\n\n"
-                                   "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX]\n\n"
-                                   "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]\n"
-                                   "\"TransformMethod\"=dword:00000002\n\n");
-  struct stat st;
-  ASSERT_EQ(stat(StorePath().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u) << "a new store is private";
-#endif
 }
 
 TEST_F(Settings, EachLoadReadsTheStoreAgain) {
@@ -365,6 +294,9 @@ TEST_F(Settings, KeyTheUserMayOnlyReadIsNeitherLoadedNorSaved) {
   EXPECT_EQ(ReportedCode(), 4) << "full access is refused, so nothing is loaded";
   Api().PLUGOUTCALLBACK();
   EXPECT_EQ(GetValue(), Dword(3)) << "nor saved";
+  reg::Key opened, created;
+  EXPECT_EQ(reg::OpenKey(kKey, opened.Receive()), reg::kAccessDenied);
+  EXPECT_EQ(reg::CreateKey(kKey, created.Receive()), reg::kAccessDenied);
 }
 
 TEST_F(Settings, KeyThatCannotBeCreatedGetsNothing) {
@@ -377,6 +309,8 @@ TEST_F(Settings, KeyThatCannotBeCreatedGetsNothing) {
   RegCloseKey(parent);
   Api().PLUGOUTCALLBACK();
   EXPECT_FALSE(KeyExists(kKey));
+  reg::Key key;
+  EXPECT_NE(reg::CreateKey(kKey, key.Receive()), reg::kSuccess);
 }
 
 TEST_F(Settings, SaveKeepsTheKeysOtherValuesAndNeighbours) {
@@ -399,208 +333,6 @@ TEST_F(Settings, SaveKeepsTheKeysOtherValuesAndNeighbours) {
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   EXPECT_STREQ(read, "kept");
   EXPECT_TRUE(KeyExists("Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\EOther"));
-}
-
-#else
-
-// ---- The .reg store ------------------------------------------------------------
-
-// Only the owner's bits count for the owner, as only the key's security
-// counts in the registry, also for the superuser.
-TEST_F(Settings, StoreWithoutReadAndWriteBitsIsNeitherLoadedNorSaved) {
-  const std::string stored = kHeader + std::string(kSection) + ValueLine(Dword(3)) + "\n";
-  for (mode_t mode : {0444, 0400, 0200, 0066}) {
-    SCOPED_TRACE(mode);
-    Prime(1);
-    WriteText(StorePath(), stored);
-    ASSERT_EQ(chmod(StorePath().c_str(), mode), 0);
-    Api().PLUGINCALLBACK(0);
-    EXPECT_EQ(ReportedCode(), 4);
-    Api().PLUGOUTCALLBACK();
-    chmod(StorePath().c_str(), 0600);
-    EXPECT_EQ(ReadText(StorePath()), stored);
-    ClearStore();
-  }
-  // The same store with the owner's read and write bits is used.
-  WriteText(StorePath(), stored);
-  ASSERT_EQ(chmod(StorePath().c_str(), 0600), 0);
-  Api().PLUGINCALLBACK(0);
-  EXPECT_EQ(ReportedCode(), 8);
-}
-
-TEST_F(Settings, ReadOnlyFolderGetsNothing) {
-  const std::string stored = kHeader + std::string(kSection) + ValueLine(Dword(3)) + "\n";
-  Prime(1);
-  WriteText(StorePath(), stored);
-  ASSERT_EQ(chmod(StoreFolder().c_str(), 0555), 0);
-  Api().PLUGOUTCALLBACK();
-  EXPECT_EQ(ReadText(StorePath()), stored);
-  EXPECT_EQ(FolderEntries(StoreFolder()), std::vector<std::string>{"HKEY_CURRENT_USER.reg"});
-
-  // No store yet, and no right to make its folder.
-  ClearStore();
-  ASSERT_EQ(chmod(ConfigHome().c_str(), 0555), 0);
-  Api().PLUGOUTCALLBACK();
-  chmod(ConfigHome().c_str(), 0755);
-  EXPECT_FALSE(std::filesystem::exists(StoreFolder()));
-}
-
-TEST_F(Settings, SaveChangesOnlyItsOwnLine) {
-  // A value of the key spread over continuation lines, values of other types,
-  // other hives, comments and a line the store does not understand.
-  const std::string before[] = {
-      "Windows Registry Editor Version 5.00",
-      "",
-      "; written by hand",
-      "[HKEY_LOCAL_MACHINE\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]",
-      "\"TransformMethod\"=dword:00000001",
-      "",
-      "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]",
-      "\"Before\"=\"a \\\"quoted\\\" \\\\ text\"",
-      "\"TransformMethod\"=hex(4):03,00,\\",
-      "  00,00",
-      "\"Blob\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,\\",
-      "  18,19",
-      "@=\"default\"",
-      "  not a value",
-      "",
-      "[HKEY_CURRENT_USER\\Software\\Other]",
-      "\"TransformMethod\"=dword:00000009",
-      "",
-  };
-  for (std::string eol : {"\n", "\r\n"}) {
-    SCOPED_TRACE(eol.size() == 1 ? "LF" : "CR LF");
-    std::string text, expected;
-    for (size_t i = 0; i < std::size(before); ++i) {
-      text += before[i] + eol;
-      if (i == 8)
-        expected += "\"TransformMethod\"=dword:00000003" + eol;
-      else if (i != 9)
-        expected += before[i] + eol;
-    }
-    WriteText(StorePath(), text);
-    chmod(StorePath().c_str(), 0640);
-    Api().PLUGINCALLBACK(0);
-    ASSERT_EQ(ReportedCode(), 8) << "a DWORD written as hex(4) over two lines";
-    Api().PLUGOUTCALLBACK();
-    EXPECT_EQ(ReadText(StorePath()), expected);
-    struct stat st;
-    ASSERT_EQ(stat(StorePath().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u) << "the store keeps its mode";
-  }
-}
-
-// Levels that exist through a deeper section are not missing; another hive's
-// sections do not count.
-TEST_F(Settings, SaveAddsOnlyTheMissingLevelsAfterWhatIsThere) {
-  const std::string tolva = "Windows Registry Editor Version 5.00\n\n"
-                            "[HKEY_LOCAL_MACHINE\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]\n\n"
-                            "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva]\n"
-                            "\"Language\"=\"ja\""; // no line feed at the end
-  const std::string sub = "Windows Registry Editor Version 5.00\n\n"
-                          "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga\\Sub]\n";
-  const std::string etarga = "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]\n"
-                             "\"TransformMethod\"=dword:00000005\n\n";
-  const struct {
-    std::string before, after;
-  } cases[] = {
-      {tolva, tolva + "\n\n"
-                      "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin]\n\n"
-                      "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX]\n\n" +
-                      etarga},
-      {sub, sub + "\n" + etarga},
-  };
-  Prime(5);
-  for (const auto &c : cases) {
-    WriteText(StorePath(), c.before);
-    Api().PLUGOUTCALLBACK();
-    EXPECT_EQ(ReadText(StorePath()), c.after);
-  }
-}
-
-TEST_F(Settings, FullDiskLeavesTheOldStore) {
-  const std::string stored = kHeader + std::string(kSection) + ValueLine(Dword(3)) + "\n";
-  Prime(1);
-  auto save = [] {
-    rlimit old{}, limited{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    limited = old;
-    limited.rlim_cur = 40; // the new store gets partly written, then the disk is "full"
-    auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &limited);
-    Api().PLUGOUTCALLBACK();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, handler);
-  };
-  WriteText(StorePath(), stored);
-  save();
-  EXPECT_EQ(ReadText(StorePath()), stored);
-  EXPECT_EQ(FolderEntries(StoreFolder()), std::vector<std::string>{"HKEY_CURRENT_USER.reg"});
-
-  ClearStore();
-  save();
-  EXPECT_EQ(ReadText(StorePath()), std::nullopt);
-  EXPECT_TRUE(FolderEntries(StoreFolder()).empty());
-}
-
-TEST_F(Settings, FileInAnotherFormatIsLeftAlone) {
-  const std::string contents[] = {
-      std::string("\xFF\xFEW\0i\0n\0", 8), // UTF-16, as the registry editor exports
-      "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]\n"
-      "\"TransformMethod\"=dword:00000003\n",
-      "TransformMethod=3\n",
-  };
-  for (const std::string &content : contents) {
-    Prime(1);
-    WriteText(StorePath(), content);
-    Api().PLUGINCALLBACK(0);
-    EXPECT_EQ(ReportedCode(), 4);
-    Api().PLUGOUTCALLBACK();
-    EXPECT_EQ(ReadText(StorePath()), content);
-    ClearStore();
-  }
-}
-
-TEST_F(Settings, SaveWritesThroughASymbolicLink) {
-  Prime(0);
-  const std::string target = ConfigHome() + "/dotfiles/tolva.reg";
-  WriteText(target, kHeader + std::string(kSection) + ValueLine(Dword(3)) + "\n");
-  std::filesystem::create_directories(StoreFolder());
-  std::filesystem::create_symlink(target, StorePath());
-  Api().PLUGOUTCALLBACK();
-  EXPECT_TRUE(std::filesystem::is_symlink(StorePath()));
-  EXPECT_EQ(ReadText(target), kHeader + std::string(kSection) + ValueLine(Dword(0)) + "\n");
-  std::filesystem::remove_all(ConfigHome() + "/dotfiles");
-}
-
-// The store follows ${XDG_CONFIG_HOME:-$HOME/.config}, looked up at each call.
-TEST_F(Settings, StoreFollowsTheConfigFolderOfTheMoment) {
-  const std::string config = ConfigHome();
-  const char *home = std::getenv("HOME");
-  const std::string savedHome = home ? home : "";
-  const std::string other = TempFile::Folder() + "/other";
-  const std::string reg = "/Tolva/HKEY_CURRENT_USER.reg";
-  Prime(2);
-
-  setenv("XDG_CONFIG_HOME", (other + "/xdg").c_str(), 1);
-  Api().PLUGOUTCALLBACK();
-  EXPECT_TRUE(std::filesystem::exists(other + "/xdg" + reg));
-
-  setenv("HOME", (other + "/home").c_str(), 1);
-  for (bool unset : {true, false}) {
-    if (unset)
-      unsetenv("XDG_CONFIG_HOME");
-    else
-      setenv("XDG_CONFIG_HOME", "relative/config", 1); // not absolute: ignored
-    Api().PLUGOUTCALLBACK();
-    EXPECT_TRUE(std::filesystem::exists(other + "/home/.config" + reg));
-    std::filesystem::remove_all(other + "/home");
-  }
-
-  setenv("HOME", savedHome.c_str(), 1);
-  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-  std::filesystem::remove_all(other);
-  EXPECT_FALSE(std::filesystem::exists(StorePath()));
 }
 
 #endif
