@@ -16,11 +16,11 @@ struct Decoded {
   int64_t consumed;
 };
 
+// Through a file, or with `shortReads`, from memory in reads of at most
+// that many bytes.
 Decoded DecodeFile(const Bytes &file, bool pixelByPixel, int32_t boxW = 0, int32_t boxH = 0,
-               bool headerOnly = false, size_t maxBlock = SIZE_MAX, size_t readChunk = 16384) {
-  TempFile f(file);
+                   bool headerOnly = false, size_t maxBlock = SIZE_MAX, size_t shortReads = 0) {
   TTargaDecoder d;
-  d.ReadChunk = readChunk;
   d.PixelByPixel = pixelByPixel;
   d.HeaderOnly = headerOnly;
   d.MaxBlockBytes = maxBlock;
@@ -30,7 +30,14 @@ Decoded DecodeFile(const Bytes &file, bool pixelByPixel, int32_t boxW = 0, int32
     d.PreviewMaxHeight = boxH;
   }
   Decoded r{};
-  r.ok = d.Decode(f.Path());
+  if (shortReads) {
+    TMemorySource memory(file.data(), file.size());
+    TShortReadSource source(memory, static_cast<uint32_t>(file.size()), shortReads);
+    r.ok = d.Decode(source);
+  } else {
+    TempFile f(file);
+    r.ok = d.Decode(f.Path());
+  }
   r.info = d.InfoText;
   r.consumed = d.BytesConsumed();
   if (r.ok && !headerOnly) {
@@ -50,11 +57,11 @@ Decoded DecodeFile(const Bytes &file, bool pixelByPixel, int32_t boxW = 0, int32
 
 TgaHeader Grey(uint16_t w, uint16_t h, bool rle = false, uint8_t descriptor = 0x20) {
   TgaHeader t;
-  t.imageType = rle ? 11 : 3;
-  t.pixelDepth = 8;
-  t.width = w;
-  t.height = h;
-  t.descriptor = descriptor;
+  t.ImageType = rle ? 11 : 3;
+  t.PixelDepth = 8;
+  t.ImageWidth = w;
+  t.ImageHeight = h;
+  t.ImageDescriptor = descriptor;
   return t;
 }
 
@@ -90,10 +97,10 @@ TEST(Decoder, FullDecodeReadsExactlyThePixelData) {
 
 TEST(Decoder, HeaderOnlyReadsHeaderAndIdFieldAndAllocatesNothing) {
   TgaHeader h = Grey(4, 4);
-  h.idLength = 5;
-  h.colorMapType = 1;
-  h.colorMapLength = 2;
-  h.colorMapEntryBits = 16; // not read in this mode
+  h.IdLength = 5;
+  h.ColorMapType = 1;
+  h.ColorMapLen = 2;
+  h.ColorMapEntrySize = 16; // not read in this mode
   TempFile f(Concat({h.Encode(), Bytes(5, 'x'), Bytes(4, 0), Bytes(16, 0)}));
   TTargaDecoder d;
   d.HeaderOnly = true;
@@ -109,7 +116,7 @@ TEST(Decoder, InformationTextOfFailedRuns) {
   EXPECT_EQ(DecodeFile(Bytes(17, 0), false).info, title);
   EXPECT_EQ(DecodeFile(Bytes{}, false).info, title);
   TgaHeader h = Grey(1, 1);
-  h.pixelDepth = 12;
+  h.PixelDepth = 12;
   Decoded r = DecodeFile(h.Encode(), false);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.info, title + "ColorMapType : 0\nSubType : 3\nColorMapLen : 0\nWidth : 1\nHeight : 1\n"
@@ -137,8 +144,8 @@ TEST(Decoder, BlocksLargerThanTheLimitFailTheRun) {
   EXPECT_TRUE(DecodeFile(file, false, 0, 0, true, 1).ok) << "header-only allocates nothing";
   // The largest header: 12.9 GB of pixels, refused before anything is read.
   TgaHeader huge = Grey(65535, 65535);
-  huge.imageType = 2;
-  huge.pixelDepth = 24;
+  huge.ImageType = 2;
+  huge.PixelDepth = 24;
   EXPECT_FALSE(DecodeFile(huge.Encode(), false, 0, 0, false, size_t(1) << 30).ok);
 }
 
@@ -178,16 +185,16 @@ TEST(Decoder, LargeUncompressedFilesMatchTheOnePixelPath) {
     for (uint8_t descriptor : {0x00, 0x20})
       for (bool cut : {false, true}) {
         TgaHeader h;
-        h.imageType = c.type;
-        h.pixelDepth = c.depth;
-        h.width = c.w;
-        h.height = c.h;
-        h.descriptor = descriptor;
+        h.ImageType = c.type;
+        h.PixelDepth = c.depth;
+        h.ImageWidth = c.w;
+        h.ImageHeight = c.h;
+        h.ImageDescriptor = descriptor;
         Bytes map;
         if (c.type == 1) {
-          h.colorMapType = 1;
-          h.colorMapLength = 256;
-          h.colorMapEntryBits = 24;
+          h.ColorMapType = 1;
+          h.ColorMapLen = 256;
+          h.ColorMapEntrySize = 24;
           map.assign(768, 9);
         }
         Bytes px(size_t(c.w) * c.h * ((c.depth + 1) / 8));
@@ -244,17 +251,17 @@ Generated Generate(std::mt19937 &rng) {
   g.pixelBytes = k.depth == 15 ? 2 : k.depth / 8;
   g.outBytes = k.type == 1 ? 1 : 3;
   TgaHeader h;
-  h.imageType = static_cast<uint8_t>(k.type + (rle ? 8 : 0));
-  h.pixelDepth = k.depth;
-  h.width = static_cast<uint16_t>(g.w);
-  h.height = static_cast<uint16_t>(g.h);
-  h.descriptor = static_cast<uint8_t>((g.bottomUp ? 0 : 0x20) | pick(16));
-  h.idLength = static_cast<uint8_t>(pick(3) == 0 ? pick(256) : 0);
+  h.ImageType = static_cast<uint8_t>(k.type + (rle ? 8 : 0));
+  h.PixelDepth = k.depth;
+  h.ImageWidth = static_cast<uint16_t>(g.w);
+  h.ImageHeight = static_cast<uint16_t>(g.h);
+  h.ImageDescriptor = static_cast<uint8_t>((g.bottomUp ? 0 : 0x20) | pick(16));
+  h.IdLength = static_cast<uint8_t>(pick(3) == 0 ? pick(256) : 0);
   int entries = k.type == 1 ? 1 + pick(256) : (pick(4) == 0 ? 1 + pick(20) : 0);
   if (entries) {
-    h.colorMapType = 1;
-    h.colorMapLength = static_cast<uint16_t>(entries);
-    h.colorMapEntryBits = 24;
+    h.ColorMapType = 1;
+    h.ColorMapLen = static_cast<uint16_t>(entries);
+    h.ColorMapEntrySize = 24;
   }
   // Few distinct values, so that runs appear.
   const int palette = 1 + pick(6);
@@ -289,7 +296,7 @@ Generated Generate(std::mt19937 &rng) {
       }
     }
   }
-  Bytes id(h.idLength);
+  Bytes id(h.IdLength);
   for (uint8_t &b : id)
     b = static_cast<uint8_t>(rng());
   Bytes map(static_cast<size_t>(3 * entries));
@@ -322,8 +329,7 @@ TEST(Decoder, RandomFilesFastPathsMatchTheModelAndTheOnePixelPath) {
     }
     Decoded fast = DecodeFile(g.file, false, boxW, boxH);
     Decoded slow = DecodeFile(g.file, true, boxW, boxH);
-    // Tiny refills split pixels and packets at the buffer's end and turn
-    // long spans into direct reads.
+    // Short reads split pixels and packets at the buffer's end.
     Decoded chunked = DecodeFile(g.file, false, boxW, boxH, false, SIZE_MAX, 1 + rng() % 7);
     ASSERT_EQ(chunked.pixels, fast.pixels) << "case " << n;
     ASSERT_EQ(chunked.consumed, fast.consumed) << "case " << n;
