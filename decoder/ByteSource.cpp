@@ -29,7 +29,15 @@ void TFileSource::Close() { Stream.reset(); }
 size_t TFileSource::Read(uint8_t *dst, size_t count) {
   if (!Stream || count == 0)
     return 0;
-  size_t n = std::fread(dst, 1, count, Stream.get());
+  size_t n = 0;
+  if (Seekable) {
+    // A positioned read may come back short before the end: ask again.
+    for (size_t got; n < count; n += got)
+      if ((got = decoder_platform::ReadAt(Stream.get(), Position + n, dst + n, count - n)) == 0)
+        break;
+  } else {
+    n = std::fread(dst, 1, count, Stream.get());
+  }
   Position += n;
   Taken += n;
   return n;
@@ -39,13 +47,10 @@ uint64_t TFileSource::Skip(uint64_t count) {
   if (!Stream)
     return 0;
   if (Seekable) {
-    // A seek past the end would succeed and tell nothing: stop at the size.
+    // The gap ends at the size the file had when it was opened.
     uint64_t gap = std::min(count, Size > Position ? Size - Position : 0);
-    if (gap == 0 || decoder_platform::SeekForward(Stream.get(), gap)) {
-      Position += gap;
-      return gap;
-    }
-    Seekable = false; // the seek failed: read the gap instead
+    Position += gap;
+    return gap;
   }
   uint8_t scratch[8192];
   uint64_t passed = 0;

@@ -30,8 +30,10 @@ protected:
   uint64_t Taken = 0;
 };
 
-// A C stream in binary read mode. A gap in a regular file is passed over
-// with a seek; pipes, FIFOs and devices are read through.
+// A C stream in binary read mode. A regular file is read at the position
+// the source keeps, so that a gap is passed over with no read at all and the
+// next read seeks to its end (one call for both); pipes, FIFOs and devices
+// are read through.
 class TFileSource : public TByteSource {
 public:
   TFileSource() = default;
@@ -54,7 +56,7 @@ private:
   void Adopt(FILE *stream);
 
   std::unique_ptr<FILE, Closer> Stream;
-  bool Seekable = false; // a regular file, of Size bytes when opened
+  bool Seekable = false; // a regular file, of Size bytes when opened, read at Position
   uint64_t Size = 0;
   uint64_t Position = 0;
 };

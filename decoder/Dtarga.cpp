@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -404,13 +405,14 @@ bool TTargaDecoder::ReadHeaderBytes() {
 
 void TTargaDecoder::AppendInfoLines() {
   const targa::TTargaHeader &h = Header;
-  InfoText += "ColorMapType : " + std::to_string(h.ColorMapType) + "\n";
-  InfoText += "SubType : " + std::to_string(h.ImageType) + "\n";
-  InfoText += "ColorMapLen : " + std::to_string(h.ColorMapLen) + "\n";
-  InfoText += "Width : " + std::to_string(h.ImageWidth) + "\n";
-  InfoText += "Height : " + std::to_string(h.ImageHeight) + "\n";
-  InfoText += "PixelSize : " + std::to_string(PixelBytes) + "\n";
-  InfoText += "Flags : " + std::to_string(h.ImageDescriptor) + "\n";
+  const std::pair<const char *, unsigned> lines[] = {
+      {"ColorMapType : ", h.ColorMapType}, {"SubType : ", h.ImageType},
+      {"ColorMapLen : ", h.ColorMapLen},   {"Width : ", h.ImageWidth},
+      {"Height : ", h.ImageHeight},        {"PixelSize : ", static_cast<unsigned>(PixelBytes)},
+      {"Flags : ", h.ImageDescriptor}};
+  InfoText.reserve(InfoText.size() + 128); // one allocation for the seven lines
+  for (const auto &line : lines)
+    InfoText.append(line.first).append(std::to_string(line.second)).push_back('\n');
 }
 
 bool TTargaDecoder::CheckImageFields() {

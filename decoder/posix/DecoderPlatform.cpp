@@ -4,7 +4,9 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 
 namespace decoder_platform {
@@ -17,9 +19,15 @@ bool RegularFileSize(FILE *stream, uint64_t *size) {
   return true;
 }
 
-bool SeekForward(FILE *stream, uint64_t count) {
+size_t ReadAt(FILE *stream, uint64_t offset, uint8_t *dst, size_t count) {
   static_assert(sizeof(off_t) == 8, "a 64-bit off_t");
-  return fseeko(stream, static_cast<off_t>(count), SEEK_CUR) == 0;
+  for (;;) {
+    ssize_t n = pread(fileno(stream), dst, count, static_cast<off_t>(offset));
+    if (n >= 0)
+      return static_cast<size_t>(n);
+    if (errno != EINTR)
+      return 0;
+  }
 }
 
 void AdviseLargeBlock(void *block, size_t bytes) {

@@ -15,8 +15,16 @@ bool RegularFileSize(FILE *stream, uint64_t *size) {
   return true;
 }
 
-bool SeekForward(FILE *stream, uint64_t count) {
-  return _fseeki64(stream, static_cast<__int64>(count), SEEK_CUR) == 0;
+size_t ReadAt(FILE *stream, uint64_t offset, uint8_t *dst, size_t count) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD got = 0;
+  const DWORD ask = count > (DWORD(1) << 30) ? (DWORD(1) << 30) : static_cast<DWORD>(count);
+  if (!ReadFile(h, dst, ask, &got, &at))
+    return 0; // ERROR_HANDLE_EOF past the end, or a failure: no bytes
+  return got;
 }
 
 // Large pages on Windows need a privilege the user rarely holds: none asked.

@@ -30,9 +30,9 @@ struct Decoded {
   Bytes pixels, palette;
 };
 
-Decoded Decode(TByteSource &source, bool preview, int32_t boxW, int32_t boxH) {
+Decoded Decode(TByteSource &source, size_t cap, bool preview, int32_t boxW, int32_t boxH) {
   TTargaDecoder d;
-  d.MaxBlockBytes = fuzz::kMaxBlockBytes;
+  d.MaxBlockBytes = cap;
   d.Preview = preview;
   d.PreviewMaxWidth = boxW;
   d.PreviewMaxHeight = boxH;
@@ -57,7 +57,8 @@ Decoded Decode(TByteSource &source, bool preview, int32_t boxW, int32_t boxH) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const fuzz::Input in = fuzz::Split(data, size);
   TMemorySource source(in.file, in.fileSize);
-  const Decoded first = Decode(source, (in.mode & 1) != 0, in.boxW, in.boxH);
+  const size_t cap = fuzz::BlockCap(data, size);
+  const Decoded first = Decode(source, cap, (in.mode & 1) != 0, in.boxW, in.boxH);
   if (!first.ok)
     return 0;
   const int kindChoice = (in.mode >> 1) & 3;  // 1: 16-bit, 2: refused, else as decoded
@@ -86,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const bool negative = (pitchChoice & 2) != 0;
   Bytes memory(pitch * h + 1, 0xEE); // padding that must never reach the file
   for (uint32_t r = 0; r < h; ++r)
-    std::memcpy(memory.data() + (negative ? h - 1 - r : r) * pitch, rows.data() + r * rowLen, rowLen);
+    if (rowLen)
+      std::memcpy(memory.data() + (negative ? h - 1 - r : r) * pitch, rows.data() + r * rowLen, rowLen);
   Bytes palette = first.palette;
   for (size_t i = 3; i < palette.size(); i += 4)
     palette[i] = 0xAB; // the reserved byte never reaches the file
@@ -152,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   // Read back, rows after the stop missing: they read as bytes of 255.
   TMemorySource back(file.data(), file.size());
-  const Decoded second = Decode(back, false, 0, 0);
+  const Decoded second = Decode(back, cap, false, 0, 0);
   const size_t outRow = static_cast<size_t>(w) * (kind == TLP_KIND_INDEXED8 ? 1 : 3);
   if (!second.ok || second.w != w || second.h != h || second.trueColor != first.trueColor)
     std::abort();

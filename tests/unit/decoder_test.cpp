@@ -149,6 +149,116 @@ TEST(Decoder, BlocksLargerThanTheLimitFailTheRun) {
   EXPECT_FALSE(DecodeFile(huge.Encode(), false, 0, 0, false, size_t(1) << 30).ok);
 }
 
+// Every way a run can fail, with its status and its reason; the header
+// module's own check must give the same status as the decoder.
+TEST(Decoder, StatusesNameTheReason) {
+  using targa::TTargaStatus;
+  auto with = [](auto change) {
+    TgaHeader h;
+    h.ImageWidth = h.ImageHeight = 1;
+    change(h);
+    return Concat({h.Encode(), Bytes(64, 0)});
+  };
+  auto mapped = [](TgaHeader &h) {
+    h.ImageType = 1;
+    h.PixelDepth = 8;
+    h.ColorMapType = 1;
+    h.ColorMapLen = 2;
+    h.ColorMapEntrySize = 24;
+  };
+  struct Case {
+    const char *name;
+    Bytes file;
+    bool headerOnly;
+    TTargaStatus status;
+    const char *reason;
+  } cases[] = {
+      {"accepted", with([](TgaHeader &) {}), false, TTargaStatus::Accepted, ""},
+      {"17 bytes", Bytes(17, 0), true, TTargaStatus::TooShort, "not a Targa file: shorter than the 18-byte header"},
+      {"map type 2", with([](TgaHeader &h) { h.ColorMapType = 2; }), true, TTargaStatus::ColorMapType,
+       "not a Targa file: colour-map type 2"},
+      {"depth 12", with([](TgaHeader &h) { h.PixelDepth = 12; }), true, TTargaStatus::PixelDepth,
+       "not a Targa file: pixel depth 12"},
+      {"interleaved", with([](TgaHeader &h) { h.ImageDescriptor = 0x60; }), true, TTargaStatus::Interleaved,
+       "a Targa file the plug-in does not read: interleaved rows (descriptor 96)"},
+      {"type 4", with([](TgaHeader &h) { h.ImageType = 4; }), true, TTargaStatus::ImageType,
+       "not a Targa file: image type 4"},
+      {"type 0", with([](TgaHeader &h) { h.ImageType = 0; }), true, TTargaStatus::NoImageData,
+       "a Targa file the plug-in does not read: no image data"},
+      {"grey 16", with([](TgaHeader &h) { h.ImageType = 11, h.PixelDepth = 16; }), true, TTargaStatus::DepthForType,
+       "a Targa file the plug-in does not read: pixel depth 16 for image type 11"},
+      {"mapped, map type 0", with([&](TgaHeader &h) { mapped(h), h.ColorMapType = 0; }), true,
+       TTargaStatus::ColorMapMissing, "not a Targa file: colour-mapped image without a colour map"},
+      {"257 entries", with([&](TgaHeader &h) { mapped(h), h.ColorMapLen = 257; }), true, TTargaStatus::ColorMapLength,
+       "a Targa file the plug-in does not read: colour-map length 257, the plug-in reads up to 256"},
+      {"first entry 1", with([&](TgaHeader &h) { mapped(h), h.ColorMapFirst = 1; }), true,
+       TTargaStatus::ColorMapFirst, "a Targa file the plug-in does not read: colour-map first entry 1, the plug-in "
+                                    "reads maps from entry 0"},
+      {"map without entries", with([&](TgaHeader &h) { mapped(h), h.ColorMapLen = 0; }), true,
+       TTargaStatus::ColorMapEmpty, "not a Targa file: colour map without entries"},
+      {"16-bit entries, header only", with([&](TgaHeader &h) { mapped(h), h.ColorMapEntrySize = 16; }), true,
+       TTargaStatus::Accepted, ""},
+      {"16-bit entries", with([&](TgaHeader &h) { mapped(h), h.ColorMapEntrySize = 16; }), false,
+       TTargaStatus::ColorMapEntrySize,
+       "a Targa file the plug-in does not read: colour-map entry size 16, the plug-in reads 24"},
+      {"too large", with([](TgaHeader &h) { h.ImageWidth = h.ImageHeight = 65535; }), false, TTargaStatus::TooLarge,
+       "a Targa file the plug-in does not read: picture too large for 65535 x 65535 pixels"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Decoded r = DecodeFile(c.file, false, 0, 0, c.headerOnly, size_t(1) << 30);
+    TTargaDecoder d;
+    d.HeaderOnly = c.headerOnly;
+    d.MaxBlockBytes = size_t(1) << 30;
+    TMemorySource memory(c.file.data(), c.file.size());
+    EXPECT_EQ(d.Decode(memory), c.status == TTargaStatus::Accepted);
+    EXPECT_EQ(d.Status, c.status);
+    EXPECT_EQ(r.ok, c.status == TTargaStatus::Accepted) << "the same through a file";
+    EXPECT_EQ(targa::Reason(d.Status, d.Header), c.reason);
+    if (c.file.size() >= targa::kHeaderSize && c.status != TTargaStatus::TooLarge) {
+      EXPECT_EQ(targa::Check(targa::TTargaHeader::Parse(c.file.data()), !c.headerOnly), c.status);
+    }
+  }
+  TTargaDecoder missing;
+  EXPECT_FALSE(missing.Decode(TempFile::Folder() + "/missing.tga"));
+  EXPECT_EQ(missing.Status, TTargaStatus::CannotOpen);
+  EXPECT_TRUE(targa::IsNotTarga(TTargaStatus::CannotOpen));
+}
+
+// A preview of an uncompressed file reads from it no more than 1/Step of it
+// plus a buffer per delivered row: the rest is passed over. Cut inside such a
+// gap, the file gives what the one-pixel path gives from memory in short reads.
+TEST(Decoder, PreviewReadsLittleMoreThanTheRowsItDelivers) {
+  TgaHeader h;
+  h.ImageWidth = 4096;
+  h.ImageHeight = 64;
+  h.ImageDescriptor = 0; // bottom-up
+  std::mt19937 rng(3);
+  Bytes px(size_t(4096) * 64 * 3);
+  for (uint8_t &b : px)
+    b = static_cast<uint8_t>(rng());
+  const Bytes whole = Concat({h.Encode(), px});
+  for (size_t size : {whole.size(), size_t(18) + 40 * 4096 * 3}) { // row 40 lies between delivered rows 32 and 48
+    const Bytes file(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(size));
+    TempFile f(file);
+    TFileSource source;
+    ASSERT_TRUE(source.Open(f.Path()));
+    TTargaDecoder d;
+    d.Preview = true;
+    d.PreviewMaxWidth = 256;
+    d.PreviewMaxHeight = 4;
+    ASSERT_TRUE(d.Decode(source));
+    ASSERT_EQ(d.Step, 16);
+    EXPECT_LE(source.BytesRead(), size / 16 + static_cast<uint64_t>(d.OutHeight) * TTargaDecoder::StreamBufferSize)
+        << size;
+    uint8_t *pixels = d.TakePixels();
+    Decoded slow = DecodeFile(file, true, 256, 4, false, SIZE_MAX, 5000);
+    EXPECT_EQ(Bytes(pixels, pixels + static_cast<size_t>(d.RowBytes) * d.OutHeight), slow.pixels) << size;
+    EXPECT_EQ(d.BytesConsumed(), slow.consumed) << size;
+    std::free(pixels);
+  }
+}
+
 TEST(Decoder, PreviewStepFields) {
   struct Case {
     uint16_t w, h;
