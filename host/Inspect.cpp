@@ -2,6 +2,7 @@
 // the image it delivers, as a PNG.
 #include "Commands.h"
 #include "Conversions.h"
+#include "Refusal.h"
 #include "Text.h"
 #if TLP_HOST_PNG
 #include "Png.h"
@@ -63,7 +64,7 @@ int CmdInfo(Plugin &plugin, const Args &args) {
     }
     bool valid = p.IMPORT_ValidFileCheck(file.c_str()) == 1;
     p.IMPORT_ImageInformation(file.c_str(), KeepInfo);
-    std::printf("%s: %s\n", file.c_str(), valid ? "Targa file" : "not a Targa file");
+    std::printf("%s: %s\n", file.c_str(), valid ? "Targa file" : RefusalReason(file, false).c_str());
     std::printf("%s%s", SjisToUtf8(g_info).c_str(), g_info.empty() || g_info.back() == '\n' ? "" : "\n");
     if (!valid)
       rc = 1;
@@ -123,7 +124,7 @@ int CmdImport(Plugin &plugin, const Args &args) {
   else
     p.IMPORT_CreateImage(in.c_str(), &imported.image);
   if (!imported.image) {
-    std::fprintf(stderr, "tga-host import: cannot read %s: not a Targa file the plug-in reads\n", in.c_str());
+    std::fprintf(stderr, "tga-host import: cannot read %s: %s\n", in.c_str(), RefusalReason(in, true).c_str());
     return 1;
   }
   // The palette applied; an index beyond it shows black.

@@ -168,7 +168,8 @@ check "info, missing file: the next file still told" grep -q "sample-0.tga: Targ
 check "import, missing file: exit 1" [ "$(status "$host" import "$e/none.tga" -o "$e/x.png")" = 1 ]
 check "import, missing file: says so" grep -q "cannot read .*none.tga: " "$dir/err.txt"
 check "import, PNG input: exit 1" [ "$(status "$host" import "$dir/few.png" -o "$e/x.png")" = 1 ]
-check "import, PNG input: says so" grep -q "not a Targa file" "$dir/err.txt"
+check "import, PNG input: says so" grep -q "not a Targa file: colour-map type 80" "$dir/err.txt"
+check "info, PNG input: the reason" sh -c "'$host' info '$dir/few.png' | grep -q 'few.png: not a Targa file: colour-map type 80'"
 
 # ---- --help for every command.
 for cmd in about info import convert export method; do
