@@ -1,9 +1,17 @@
 #include "Dtarga.h"
 
+#include "DecoderPlatform.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 const uint8_t ExpandFive[32] = {0,   8,   16,  25,  33,  41,  49,  58,  66,  74,  82,
                                 90,  99,  107, 115, 123, 132, 140, 148, 156, 165, 173,
@@ -11,30 +19,9 @@ const uint8_t ExpandFive[32] = {0,   8,   16,  25,  33,  41,  49,  58,  66,  74,
 
 namespace {
 
+using targa::TTargaStatus;
+
 const char kTitle[] = "* TARGA FILE (decoder records) *\n\n";
-
-// Header byte offsets and descriptor bits.
-enum : int {
-  IdLengthOffset = 0,
-  ColorMapTypeOffset = 1,
-  ImageTypeOffset = 2,
-  ColorMapFirstOffset = 3,
-  ColorMapLengthOffset = 5,
-  ColorMapEntrySizeOffset = 7,
-  WidthOffset = 12,
-  HeightOffset = 14,
-  PixelDepthOffset = 16,
-  DescriptorOffset = 17,
-  HeaderSize = 18,
-};
-const uint8_t TOP_LEFT_ORIGIN_BIT = 0x20;
-const uint8_t INTERLEAVE_BITS_MASK = 0xC0;
-const uint8_t RLE_TYPE_OFFSET = 8;
-const uint8_t RUN_PACKET_BIT = 0x80;
-const uint8_t PACKET_COUNT_MASK = 0x7F;
-const int32_t MaxColorMapLength = 256;
-
-uint16_t Le16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 // Size of a block of `a` × `b` × `c` bytes, or nothing when it does not fit
 // in size_t (12.9 GB for the largest header, beyond a 32-bit address space).
@@ -48,16 +35,6 @@ std::optional<size_t> BlockSize(uint64_t a, uint64_t b, uint64_t c) {
   return static_cast<size_t>(n);
 }
 
-// Row converters: one stored pixel of In bytes to Out delivered bytes
-// (One), or n pixels in a row (Many). Where a pixel widens to 3 bytes, Many
-// stores 4 and lets the next pixel overwrite the fourth; the last pixel of a
-// span is stored exactly, so nothing is written past the span.
-struct IndexedConv {
-  static constexpr int In = 1, Out = 1;
-  static constexpr bool Copy = true;
-  static void One(const uint8_t *s, uint8_t *d) { d[0] = s[0]; }
-  static void Many(const uint8_t *s, uint8_t *d, int32_t n) { std::memcpy(d, s, static_cast<size_t>(n)); }
-};
 // Four pixels at a time as 32-bit words, where words are little-endian.
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 constexpr bool kWordsLittleEndian = true;
@@ -71,11 +48,77 @@ inline uint32_t Load32(const uint8_t *p) {
 }
 inline void Store32(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
 
+#if defined(__SSE2__)
+// Sixteen pixels at a time in SSE2 registers (every x86 processor a
+// supported Windows runs on has them). Each converter first loads its
+// sixteen stored pixels, then stores exactly their 48 delivered bytes, so
+// that the in-place widening of ReadBands stays safe.
+inline __m128i Load128(const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
+inline void Store128(uint8_t *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
+
+// Four 4-byte pixels to their first three bytes each, in bytes 0 to 11.
+inline __m128i DropFourthBytes(__m128i x) {
+  const __m128i low = _mm_set1_epi64x(0x0000000000FFFFFF), high = _mm_set1_epi64x(0x0000FFFFFF000000);
+  const __m128i lane0 = _mm_set_epi64x(0, -1);
+  __m128i six = _mm_or_si128(_mm_and_si128(x, low), _mm_and_si128(_mm_srli_epi64(x, 8), high));
+  return _mm_or_si128(_mm_and_si128(six, lane0), _mm_srli_si128(_mm_andnot_si128(lane0, six), 2));
+}
+
+// Sixteen 4-byte pixels (four registers) to 48 bytes of 3-byte pixels.
+inline void StoreSixteenPixels(uint8_t *d, __m128i a, __m128i b, __m128i c, __m128i e) {
+  a = DropFourthBytes(a);
+  b = DropFourthBytes(b);
+  c = DropFourthBytes(c);
+  e = DropFourthBytes(e);
+  Store128(d, _mm_or_si128(a, _mm_slli_si128(b, 12)));
+  Store128(d + 16, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+  Store128(d + 32, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(e, 4)));
+}
+
+// 5-bit channels in 16-bit lanes to ExpandFive's values: (c × 255 + 15) / 31,
+// the division as a multiplication by 2^20 / 31 rounded up (exact for these
+// 32 values).
+inline __m128i ExpandFiveLanes(__m128i c) {
+  __m128i x = _mm_add_epi16(_mm_mullo_epi16(c, _mm_set1_epi16(255)), _mm_set1_epi16(15));
+  return _mm_srli_epi16(_mm_mulhi_epu16(x, _mm_set1_epi16(static_cast<short>(33826))), 4);
+}
+
+// Eight 16-bit pixels to eight blue, green, red, 0 pixels in two registers.
+inline void WidenSixteenBit(__m128i v, __m128i *first, __m128i *second) {
+  const __m128i mask = _mm_set1_epi16(31);
+  __m128i b = ExpandFiveLanes(_mm_and_si128(v, mask));
+  __m128i g = ExpandFiveLanes(_mm_and_si128(_mm_srli_epi16(v, 5), mask));
+  __m128i r = ExpandFiveLanes(_mm_and_si128(_mm_srli_epi16(v, 10), mask));
+  __m128i bg = _mm_or_si128(b, _mm_slli_epi16(g, 8));
+  *first = _mm_unpacklo_epi16(bg, r);
+  *second = _mm_unpackhi_epi16(bg, r);
+}
+#endif
+
+// Row converters: one stored pixel of In bytes to Out delivered bytes
+// (One), or n pixels in a row (Many). Where a pixel widens to 3 bytes, Many
+// stores 4 and lets the next pixel overwrite the fourth; the last pixel of a
+// span is stored exactly, so nothing is written past the span.
+struct IndexedConv {
+  static constexpr int In = 1, Out = 1;
+  static constexpr bool Copy = true;
+  static void One(const uint8_t *s, uint8_t *d) { d[0] = s[0]; }
+  static void Many(const uint8_t *s, uint8_t *d, int32_t n) { std::memcpy(d, s, static_cast<size_t>(n)); }
+};
+
 struct GreyConv {
   static constexpr int In = 1, Out = 3;
   static constexpr bool Copy = false;
   static void One(const uint8_t *s, uint8_t *d) { d[0] = d[1] = d[2] = s[0]; }
   static void Many(const uint8_t *s, uint8_t *d, int32_t n) {
+#if defined(__SSE2__)
+    for (; n >= 16; n -= 16, s += 16, d += 48) {
+      __m128i g = Load128(s);
+      __m128i twice0 = _mm_unpacklo_epi8(g, g), twice1 = _mm_unpackhi_epi8(g, g);
+      StoreSixteenPixels(d, _mm_unpacklo_epi16(twice0, twice0), _mm_unpackhi_epi16(twice0, twice0),
+                         _mm_unpacklo_epi16(twice1, twice1), _mm_unpackhi_epi16(twice1, twice1));
+    }
+#endif
     if (kWordsLittleEndian) {
       for (; n >= 4; n -= 4, s += 4, d += 12) { // g0 g1 g2 g3 -> g0g0g0g1 g1g1g2g2 g2g3g3g3
         uint32_t g = Load32(s);
@@ -93,23 +136,7 @@ struct GreyConv {
       One(s + n - 1, d);
   }
 };
-// 16-bit pixels widened through one look-up per pixel: entry v holds the
-// blue, green and red bytes of the 15 colour bits of v.
-struct Wide16Table {
-  uint8_t bgr[32768][4];
-  Wide16Table() {
-    for (unsigned v = 0; v < 32768; ++v) {
-      bgr[v][0] = ExpandFive[v & 31];
-      bgr[v][1] = ExpandFive[(v >> 5) & 31];
-      bgr[v][2] = ExpandFive[(v >> 10) & 31];
-      bgr[v][3] = 0;
-    }
-  }
-};
-const Wide16Table &Wide16() {
-  static const Wide16Table table;
-  return table;
-}
+
 struct High16Conv {
   static constexpr int In = 2, Out = 3;
   static constexpr bool Copy = false;
@@ -121,25 +148,36 @@ struct High16Conv {
     d[2] = ExpandFive[(v >> 10) & 31];
   }
   static void Many(const uint8_t *s, uint8_t *d, int32_t n) {
-    const Wide16Table &t = Wide16();
-    for (int32_t i = 0; i + 1 < n; ++i, s += 2, d += 3)
-      std::memcpy(d, t.bgr[(s[0] | (s[1] << 8)) & 0x7FFF], 4);
-    if (n > 0)
+#if defined(__SSE2__)
+    for (; n >= 16; n -= 16, s += 32, d += 48) {
+      __m128i a, b, c, e;
+      WidenSixteenBit(Load128(s), &a, &b);
+      WidenSixteenBit(Load128(s + 16), &c, &e);
+      StoreSixteenPixels(d, a, b, c, e);
+    }
+#endif
+    for (; n > 0; --n, s += 2, d += 3)
       One(s, d);
   }
 };
+
 struct Bgr24Conv {
   static constexpr int In = 3, Out = 3;
   static constexpr bool Copy = true;
   static void One(const uint8_t *s, uint8_t *d) { std::memcpy(d, s, 3); }
   static void Many(const uint8_t *s, uint8_t *d, int32_t n) { std::memcpy(d, s, 3 * static_cast<size_t>(n)); }
 };
+
 struct Bgra32Conv {
   static constexpr int In = 4, Out = 3;
   static constexpr bool Copy = false;
   // The fourth byte (alpha or attribute) is dropped.
   static void One(const uint8_t *s, uint8_t *d) { std::memcpy(d, s, 3); }
   static void Many(const uint8_t *s, uint8_t *d, int32_t n) {
+#if defined(__SSE2__)
+    for (; n >= 16; n -= 16, s += 64, d += 48)
+      StoreSixteenPixels(d, Load128(s), Load128(s + 16), Load128(s + 32), Load128(s + 48));
+#endif
     if (kWordsLittleEndian) {
       for (; n >= 4; n -= 4, s += 16, d += 12) { // BGRA x4 -> BGR x4 in three words
         uint32_t p0 = Load32(s), p1 = Load32(s + 4), p2 = Load32(s + 8), p3 = Load32(s + 12);
@@ -154,11 +192,6 @@ struct Bgra32Conv {
       One(s, d);
   }
 };
-
-// Many() for a source and destination known not to overlap.
-template <class Conv> void ManyApart(const uint8_t *__restrict s, uint8_t *__restrict d, int32_t n) {
-  Conv::Many(s, d, n);
-}
 
 // `count` copies of one delivered pixel.
 template <class Conv> void FillPixels(uint8_t *d, const uint8_t *value, int32_t count) {
@@ -180,9 +213,17 @@ template <class Conv> void FillPixels(uint8_t *d, const uint8_t *value, int32_t 
   }
 }
 
+// What a pixel reads as when the data has ended.
+template <class Conv> void FillMissing(uint8_t *d, int32_t count) {
+  const uint8_t missing[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+  uint8_t value[4];
+  Conv::One(missing, value);
+  FillPixels<Conv>(d, value, count);
+}
+
 } // namespace
 
-TTargaDecoder::TTargaDecoder() : BufStart(StreamBuffer), BufPos(StreamBuffer), BufEnd(StreamBuffer) {}
+TTargaDecoder::TTargaDecoder() : BufPos(StreamBuffer), BufEnd(StreamBuffer) {}
 
 TTargaDecoder::~TTargaDecoder() {
   std::free(Pixels);
@@ -204,9 +245,26 @@ uint8_t *TTargaDecoder::TakePalette() {
 bool TTargaDecoder::Decode(const std::string &fileName) {
   InfoText = kTitle;
   FileName = fileName;
-  bool ok = OpenFile() && ReadHeader() && (HeaderOnly || ReadImage());
+  Source = nullptr; // OpenFile opens the named file
+  bool ok = OpenFile() && Run();
   CloseFile();
   return ok;
+}
+
+bool TTargaDecoder::Decode(TByteSource &source) {
+  InfoText = kTitle;
+  FileName.clear();
+  Source = &source;
+  bool ok = OpenFile() && Run();
+  CloseFile();
+  return ok;
+}
+
+bool TTargaDecoder::Run() { return ReadHeader() && (HeaderOnly || ReadImage()); }
+
+bool TTargaDecoder::Fail(TTargaStatus status) {
+  Status = status;
+  return false;
 }
 
 bool TTargaDecoder::OpenFile() {
@@ -217,27 +275,30 @@ bool TTargaDecoder::OpenFile() {
   Pixels = nullptr;
   std::free(Palette);
   Palette = nullptr;
-  BufPos = BufEnd = BufStart;
+  BufPos = BufEnd = StreamBuffer;
   Consumed = 0;
   StreamEnded = false;
-  Stream.reset(std::fopen(FileName.c_str(), "rb"));
-  if (!Stream)
-    return false;
-  // Our own buffer is the only one: the C library's would be a second copy.
-  std::setvbuf(Stream.get(), nullptr, _IONBF, 0);
+  Status = TTargaStatus::Accepted;
+  if (Source)
+    return true;
+  if (!File.Open(FileName))
+    return Fail(TTargaStatus::CannotOpen);
+  Source = &File;
   return true;
 }
 
-void TTargaDecoder::CloseFile() { Stream.reset(); }
+void TTargaDecoder::CloseFile() {
+  File.Close();
+  Source = nullptr;
+}
 
-bool TTargaDecoder::Refill() {
-  if (StreamEnded || !Stream)
+bool TTargaDecoder::Refill(size_t want) {
+  if (StreamEnded || !Source)
     return false;
-  Consumed += BufEnd - BufStart;
-  size_t chunk = std::min<size_t>(std::max<size_t>(ReadChunk, 1), StreamBufferSize);
-  size_t n = std::fread(StreamBuffer, 1, chunk, Stream.get());
-  BufPos = BufStart;
-  BufEnd = BufStart + n;
+  Consumed += BufEnd - StreamBuffer;
+  BufPos = BufEnd = StreamBuffer;
+  size_t n = Source->Read(StreamBuffer, std::min<size_t>(std::max<size_t>(want, 1), StreamBufferSize));
+  BufEnd = StreamBuffer + n;
   if (n == 0) {
     StreamEnded = true; // at the end, every further byte reads as 255 without asking again
     return false;
@@ -258,19 +319,21 @@ int32_t TTargaDecoder::ReadBytes(uint8_t *buffer, int32_t count) {
   return got;
 }
 
-// `count` bytes into dst; bytes past the end of the file are 255. Long reads
-// go straight from the file into dst.
+// `count` bytes into dst; bytes past the end of the data are 255. Long reads
+// go straight from the source into dst.
 void TTargaDecoder::ReadBlock(uint8_t *dst, size_t count) {
   while (count > 0) {
     size_t avail = static_cast<size_t>(BufEnd - BufPos);
     if (avail == 0) {
-      if (count >= std::min<size_t>(ReadChunk, StreamBufferSize) && !StreamEnded && Stream) {
-        size_t n = std::fread(dst, 1, count, Stream.get());
+      if (count >= StreamBufferSize && !StreamEnded && Source) {
+        Consumed += BufEnd - StreamBuffer;
+        BufPos = BufEnd = StreamBuffer;
+        size_t n = Source->Read(dst, count);
+        if (n == 0)
+          StreamEnded = true;
         Consumed += static_cast<int64_t>(n);
         dst += n;
         count -= n;
-        if (count > 0)
-          StreamEnded = true;
         continue;
       }
       if (!Refill()) {
@@ -287,14 +350,27 @@ void TTargaDecoder::ReadBlock(uint8_t *dst, size_t count) {
   }
 }
 
-// Passed-over bytes are read and dropped, never sought over.
-void TTargaDecoder::DiscardBytes(int64_t count) {
-  while (count > 0) {
-    if (BufPos == BufEnd && !Refill())
-      return;
+// Passes over `count` bytes. A gap larger than the buffer goes to the
+// source, which seeks over it where it can; a shorter one is read through,
+// with `want` bytes more for what comes after it.
+void TTargaDecoder::DiscardBytes(int64_t count, size_t want) {
+  for (;;) {
     int64_t n = std::min<int64_t>(count, BufEnd - BufPos);
     BufPos += n;
     count -= n;
+    if (count == 0 || StreamEnded || !Source)
+      return;
+    if (count > StreamBufferSize) {
+      Consumed += BufEnd - StreamBuffer;
+      BufPos = BufEnd = StreamBuffer;
+      uint64_t passed = Source->Skip(static_cast<uint64_t>(count));
+      Consumed += static_cast<int64_t>(passed);
+      if (passed < static_cast<uint64_t>(count))
+        StreamEnded = true;
+      return;
+    }
+    if (!Refill(std::min<size_t>(StreamBufferSize, static_cast<size_t>(count) + want)))
+      return;
   }
 }
 
@@ -303,71 +379,63 @@ void TTargaDecoder::ReadPixelValue() {
     Pixel[i] = static_cast<uint8_t>(ReadByte());
 }
 
+// ------------------------------------------------------------ header
+
 bool TTargaDecoder::ReadHeader() {
-  uint8_t h[HeaderSize];
-  if (ReadBytes(h, HeaderSize) < HeaderSize)
+  if (!ReadHeaderBytes())
     return false;
-  uint8_t depth = h[PixelDepthOffset];
-  if (depth == 15)
-    depth = 16; // 15-bit pixels are stored in two bytes like 16-bit ones
-  PixelBytes = depth / 8;
-
-  const uint8_t colorMapType = h[ColorMapTypeOffset];
-  uint8_t imageType = h[ImageTypeOffset];
-  const int32_t colorMapLength = Le16(h + ColorMapLengthOffset);
-  const uint8_t descriptor = h[DescriptorOffset];
-  // The lines are written before any check, so a rejected header has them too.
-  InfoText += "ColorMapType : " + std::to_string(colorMapType) + "\n";
-  InfoText += "SubType : " + std::to_string(imageType) + "\n";
-  InfoText += "ColorMapLen : " + std::to_string(colorMapLength) + "\n";
-  InfoText += "Width : " + std::to_string(Le16(h + WidthOffset)) + "\n";
-  InfoText += "Height : " + std::to_string(Le16(h + HeightOffset)) + "\n";
-  InfoText += "PixelSize : " + std::to_string(PixelBytes) + "\n";
-  InfoText += "Flags : " + std::to_string(descriptor) + "\n";
-
-  const bool bottomUp = (descriptor & TOP_LEFT_ORIGIN_BIT) == 0;
-  if (colorMapType > 1 || PixelBytes < 1 || PixelBytes > 4 || depth % 8 != 0 ||
-      (descriptor & INTERLEAVE_BITS_MASK) != 0)
+  AppendInfoLines(); // before any check: a rejected header has them too
+  if (!CheckImageFields())
     return false;
+  ChoosePreviewStep();
+  if (!SizePixelBlock())
+    return false;
+  SkipIdField();
+  return TakeColorMap();
+}
 
-  if (imageType > RLE_TYPE_OFFSET) {
-    RunLength = true;
+bool TTargaDecoder::ReadHeaderBytes() {
+  uint8_t bytes[targa::kHeaderSize];
+  if (ReadBytes(bytes, static_cast<int32_t>(targa::kHeaderSize)) < static_cast<int32_t>(targa::kHeaderSize))
+    return Fail(TTargaStatus::TooShort);
+  Header = targa::TTargaHeader::Parse(bytes);
+  PixelBytes = Header.PixelBytes();
+  return true;
+}
+
+void TTargaDecoder::AppendInfoLines() {
+  const targa::TTargaHeader &h = Header;
+  const std::pair<const char *, unsigned> lines[] = {
+      {"ColorMapType : ", h.ColorMapType}, {"SubType : ", h.ImageType},
+      {"ColorMapLen : ", h.ColorMapLen},   {"Width : ", h.ImageWidth},
+      {"Height : ", h.ImageHeight},        {"PixelSize : ", static_cast<unsigned>(PixelBytes)},
+      {"Flags : ", h.ImageDescriptor}};
+  InfoText.reserve(InfoText.size() + 128); // one allocation for the seven lines
+  for (const auto &line : lines)
+    InfoText.append(line.first).append(std::to_string(line.second)).push_back('\n');
+}
+
+bool TTargaDecoder::CheckImageFields() {
+  const TTargaStatus status = targa::CheckImageFields(Header);
+  if (status != TTargaStatus::Accepted)
+    return Fail(status);
+  RunLength = Header.RunLength();
+  if (RunLength) {
     RepeatLeft = 0;
     RawLeft = 0;
-    imageType -= RLE_TYPE_OFFSET;
-  } else {
-    RunLength = false;
   }
+  Indexed = Header.BaseType() == targa::kColorMapped;
+  Grey = Header.BaseType() == targa::kGrey;
+  OutBytes = Indexed ? 1 : 3;
+  PixelBits = PixelBytes * 8;
+  FileWidth = Header.ImageWidth;
+  FileHeight = Header.ImageHeight;
+  BottomUp = Header.BottomUp();
+  ImageDecoded = false;
+  return true;
+}
 
-  OutBytes = 3;
-  Grey = false;
-  Indexed = false;
-  switch (imageType) {
-  case 1: // colour-mapped
-    if (PixelBytes != 1 || colorMapType != 1)
-      return false;
-    Indexed = true;
-    OutBytes = 1;
-    PixelBits = 8;
-    break;
-  case 2: // true colour
-    if (PixelBytes == 1)
-      return false;
-    PixelBits = PixelBytes * 8;
-    break;
-  case 3: // grey
-    if (PixelBytes != 1)
-      return false;
-    Grey = true;
-    PixelBits = 8;
-    break;
-  default:
-    return false;
-  }
-
-  FileWidth = Le16(h + WidthOffset);
-  FileHeight = Le16(h + HeightOffset);
-
+void TTargaDecoder::ChoosePreviewStep() {
   Step = 1;
   StepShift = 0;
   RowMask = 0;
@@ -375,8 +443,7 @@ bool TTargaDecoder::ReadHeader() {
     // A box of 0 is outside the interface; as 1 the search still ends.
     uint32_t boxW = PreviewMaxWidth == 0 ? 1u : static_cast<uint32_t>(PreviewMaxWidth);
     uint32_t boxH = PreviewMaxHeight == 0 ? 1u : static_cast<uint32_t>(PreviewMaxHeight);
-    while (static_cast<uint32_t>(FileWidth / Step) >= boxW ||
-           static_cast<uint32_t>(FileHeight / Step) >= boxH)
+    while (static_cast<uint32_t>(FileWidth / Step) >= boxW || static_cast<uint32_t>(FileHeight / Step) >= boxH)
       Step *= 2;
     Step /= 2;
     if (Step == 0)
@@ -386,44 +453,42 @@ bool TTargaDecoder::ReadHeader() {
       ++StepShift;
     }
   }
-  const int32_t outWidth = (FileWidth + Step - 1) >> StepShift;
-  const int32_t outHeight = (FileHeight + Step - 1) >> StepShift;
+  OutWidth = (FileWidth + Step - 1) >> StepShift;
+  OutHeight = (FileHeight + Step - 1) >> StepShift;
+}
 
-  BottomUp = bottomUp;
-  ImageDecoded = false;
-  if (!HeaderOnly) {
-    std::optional<size_t> bytes = BlockSize(static_cast<uint64_t>(outWidth),
-                                            static_cast<uint64_t>(outHeight),
-                                            static_cast<uint64_t>(OutBytes));
-    if (!bytes || *bytes > MaxBlockBytes)
-      return false;
-    BlockBytes = *bytes;
+bool TTargaDecoder::SizePixelBlock() {
+  if (HeaderOnly)
+    return true;
+  std::optional<size_t> bytes = BlockSize(static_cast<uint64_t>(OutWidth), static_cast<uint64_t>(OutHeight),
+                                          static_cast<uint64_t>(OutBytes));
+  if (!bytes || *bytes > MaxBlockBytes)
+    return Fail(TTargaStatus::TooLarge);
+  BlockBytes = *bytes;
+  return true;
+}
+
+void TTargaDecoder::SkipIdField() { DiscardBytes(Header.IdLength); }
+
+// Header-only runs check the colour map's fields and leave the entries unread.
+bool TTargaDecoder::TakeColorMap() {
+  const TTargaStatus status = targa::CheckColorMapFields(Header);
+  if (status != TTargaStatus::Accepted)
+    return Fail(status);
+  const int32_t length = Header.ColorMapLen;
+  if (length != 0 && !HeaderOnly) {
+    Palette = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(length) * 4));
+    if (!Palette)
+      return Fail(TTargaStatus::OutOfMemory);
+    if (!ReadColorMap(length, Header.ColorMapEntrySize))
+      return Fail(TTargaStatus::ColorMapEntrySize);
   }
-
-  DiscardBytes(h[IdLengthOffset]);
-
-  if (colorMapLength != 0) {
-    if (colorMapLength > MaxColorMapLength || Le16(h + ColorMapFirstOffset) != 0)
-      return false;
-    if (!HeaderOnly) {
-      Palette = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(colorMapLength) * 4));
-      if (!Palette || !ReadColorMap(colorMapLength, h[ColorMapEntrySizeOffset]))
-        return false;
-    }
-  } else {
-    if (colorMapType != 0)
-      return false;
-    Palette = nullptr;
-  }
-
-  PaletteCount = colorMapLength;
-  OutWidth = outWidth;
-  OutHeight = outHeight;
+  PaletteCount = length;
   return true;
 }
 
 bool TTargaDecoder::ReadColorMap(int32_t count, int32_t entryBits) {
-  if (entryBits != 24)
+  if (entryBits != targa::kColorMapEntryBits)
     return false;
   for (int32_t i = 0; i < count; ++i) {
     uint8_t *entry = Palette + 4 * i;
@@ -435,6 +500,8 @@ bool TTargaDecoder::ReadColorMap(int32_t count, int32_t entryBits) {
   return true;
 }
 
+// ------------------------------------------------------------ image
+
 bool TTargaDecoder::ReadImage() {
   TrueColor = !Indexed;
   OutBits = TrueColor ? 24 : 8;
@@ -442,7 +509,8 @@ bool TTargaDecoder::ReadImage() {
   // Never null, also for an empty image: null means "cannot be read".
   Pixels = static_cast<uint8_t *>(std::malloc(BlockBytes ? BlockBytes : 1));
   if (!Pixels)
-    return false;
+    return Fail(TTargaStatus::OutOfMemory);
+  decoder_platform::AdviseLargeBlock(Pixels, BlockBytes);
   SourceRow = 0;
   SourceColumn = 0;
   PendingSkip = 0;
@@ -460,13 +528,13 @@ bool TTargaDecoder::ReadImage() {
   return true;
 }
 
-// Uncompressed data at full size goes straight from the file into the block,
-// a band of rows per read: each band's stored bytes are read into the end of
-// the band's place in the block and widened in place from the front (a
-// delivered pixel never takes fewer bytes than a stored one, so the writes
-// never overtake the bytes still to be read). A bottom-up band's rows are
-// then swapped end for end while they are still in the cache. 32-bit pixels
-// shrink, and go through the row buffer instead.
+// Uncompressed data at full size goes straight from the source into the
+// block, a band of rows per read. Where a delivered pixel takes at least the
+// bytes of a stored one, each band's stored bytes are read into the end of
+// the band's place in the block and widened in place from the front (the
+// writes never overtake the bytes still to be read); a bottom-up band's rows
+// are then swapped end for end while they are still in the cache. 32-bit
+// pixels shrink, and go through a band buffer of their own.
 bool TTargaDecoder::ReadStoredImage() {
   if (RunLength || Step != 1 || PixelByPixel)
     return false;
@@ -483,11 +551,17 @@ bool TTargaDecoder::ReadStoredImage() {
   case 24:
     ReadBands<Bgr24Conv>();
     break;
+  case 32:
+    return ReadShrinkingBands();
   default:
     return false;
   }
   PixelsLeft = 0;
   return true;
+}
+
+namespace {
+const size_t kBandBytes = size_t(256) << 10;
 }
 
 template <class Conv> void TTargaDecoder::ReadBands() {
@@ -496,27 +570,45 @@ template <class Conv> void TTargaDecoder::ReadBands() {
     return;
   const size_t row = static_cast<size_t>(RowBytes);
   const size_t stored = static_cast<size_t>(OutWidth) * Conv::In;
-  const int32_t band = static_cast<int32_t>(std::max<size_t>(1, (size_t(256) << 10) / row));
+  const int32_t band = static_cast<int32_t>(std::max<size_t>(1, kBandBytes / row));
   for (int32_t done = 0; done < OutHeight; done += band) {
     const int32_t rows = std::min(band, OutHeight - done);
     uint8_t *first = Pixels + static_cast<size_t>(BottomUp ? OutHeight - done - rows : done) * row;
     uint8_t *tail = first + static_cast<size_t>(rows) * (row - stored);
     ReadBlock(tail, static_cast<size_t>(rows) * stored);
     if (!Conv::Copy)
-      for (int32_t r = 0; r < rows; ++r) {
-        const uint8_t *from = tail + static_cast<size_t>(r) * stored;
-        uint8_t *to = first + static_cast<size_t>(r) * row;
-        // Only the band's last rows overlap their own stored bytes; the others
-        // may be widened as separate memory, which the compiler vectorises.
-        if (to + row <= from)
-          ManyApart<Conv>(from, to, OutWidth);
-        else
-          Conv::Many(from, to, OutWidth);
-      }
+      for (int32_t r = 0; r < rows; ++r)
+        Conv::Many(tail + static_cast<size_t>(r) * stored, first + static_cast<size_t>(r) * row, OutWidth);
     if (BottomUp)
       for (int32_t a = 0, b = rows - 1; a < b; ++a, --b)
         SwapRows(first + static_cast<size_t>(a) * row, first + static_cast<size_t>(b) * row, row);
   }
+}
+
+bool TTargaDecoder::ReadShrinkingBands() {
+  if (RowBytes <= 0 || OutHeight <= 0) {
+    PixelsLeft = 0;
+    return true;
+  }
+  const size_t row = static_cast<size_t>(RowBytes);
+  const size_t stored = static_cast<size_t>(OutWidth) * Bgra32Conv::In;
+  const int32_t band = static_cast<int32_t>(
+      std::min<size_t>(static_cast<size_t>(OutHeight), std::max<size_t>(1, kBandBytes / stored)));
+  std::unique_ptr<uint8_t, void (*)(void *)> buffer(
+      static_cast<uint8_t *>(std::malloc(static_cast<size_t>(band) * stored)), std::free);
+  if (!buffer)
+    return false; // the row-by-row path needs no buffer
+  for (int32_t done = 0; done < OutHeight; done += band) {
+    const int32_t rows = std::min(band, OutHeight - done);
+    ReadBlock(buffer.get(), static_cast<size_t>(rows) * stored);
+    for (int32_t r = 0; r < rows; ++r) {
+      const int32_t y = BottomUp ? OutHeight - 1 - (done + r) : done + r;
+      Bgra32Conv::Many(buffer.get() + static_cast<size_t>(r) * stored, Pixels + static_cast<size_t>(y) * row,
+                       OutWidth);
+    }
+  }
+  PixelsLeft = 0;
+  return true;
 }
 
 void TTargaDecoder::SwapRows(uint8_t *a, uint8_t *b, size_t bytes) {
@@ -559,12 +651,17 @@ void TTargaDecoder::ConvertRow() {
   }
 }
 
-// At full size whole runs and spans of raw pixels are converted at once;
-// a preview goes one delivered pixel at a time.
+// At full size whole runs and spans of raw pixels are converted at once; a
+// preview of uncompressed data picks its pixels out of the buffer; a
+// preview of run-length data goes one delivered pixel at a time.
 #define TLP_DISPATCH_ROW(Conv)                                                                     \
   do {                                                                                             \
-    if (Step == 1 && !PixelByPixel)                                                                \
+    if (PixelByPixel)                                                                              \
+      ConvertRowByPixel<Conv>();                                                                   \
+    else if (Step == 1)                                                                            \
       ConvertRowFast<Conv>();                                                                      \
+    else if (!RunLength)                                                                           \
+      ConvertPreviewRow<Conv>();                                                                   \
     else                                                                                           \
       ConvertRowByPixel<Conv>();                                                                   \
   } while (0)
@@ -587,6 +684,55 @@ template <class Conv> void TTargaDecoder::ConvertRowByPixel() {
     Conv::One(Pixel, d);
     d += Conv::Out;
   }
+}
+
+// One delivered row of a preview of uncompressed data: every Step-th stored
+// pixel of a stored row, picked out of the buffer. The bytes consumed are
+// those of the one-pixel path: the gaps between delivered pixels are passed
+// over, and nothing after the image's last delivered pixel is touched. When
+// the gap after the row is larger than the buffer, a refill asks for no
+// more than the row still needs, so the bytes read stay close to those
+// delivered.
+template <class Conv> void TTargaDecoder::ConvertPreviewRow() {
+  const int64_t stride = static_cast<int64_t>(Step) * Conv::In; // from one delivered pixel to the next
+  const int64_t tail = (static_cast<int64_t>(FileWidth) - (static_cast<int64_t>(OutWidth) - 1) * Step - 1) * Conv::In;
+  const int64_t skippedRows = static_cast<int64_t>(Step - 1) * FileWidth * Conv::In;
+  const bool lastRow = PixelsLeft <= OutWidth;
+  const bool farApart = stride - Conv::In > StreamBufferSize;
+  const bool rowAlone = lastRow || tail + skippedRows > StreamBufferSize;
+  uint8_t *d = RowBuffer;
+  for (int32_t x = 0; x < OutWidth;) {
+    const int64_t need = (static_cast<int64_t>(OutWidth) - x - 1) * stride + Conv::In;
+    const size_t want = farApart ? Conv::In
+                        : rowAlone ? static_cast<size_t>(std::min<int64_t>(need, StreamBufferSize))
+                                   : StreamBufferSize;
+    if (PendingSkip != 0) {
+      DiscardBytes(PendingSkip, want);
+      PendingSkip = 0;
+    }
+    const ptrdiff_t avail = BufEnd - BufPos;
+    if (avail >= Conv::In) {
+      const int32_t k = static_cast<int32_t>(std::min<int64_t>(OutWidth - x, 1 + (avail - Conv::In) / stride));
+      for (int32_t i = 0; i < k; ++i, d += Conv::Out)
+        Conv::One(BufPos + i * stride, d);
+      BufPos += (k - 1) * stride + Conv::In;
+      x += k;
+      PendingSkip = stride - Conv::In;
+    } else if (avail == 0) {
+      if (!Refill(want)) {
+        FillMissing<Conv>(d, OutWidth - x);
+        break;
+      }
+    } else { // a pixel split by the buffer's end
+      ReadPixelValue();
+      Conv::One(Pixel, d);
+      d += Conv::Out;
+      ++x;
+      PendingSkip = stride - Conv::In;
+    }
+  }
+  PixelsLeft -= OutWidth;
+  PendingSkip = PixelsLeft == 0 ? 0 : tail + skippedRows; // the rest of the row and the rows left out
 }
 
 template <class Conv> void TTargaDecoder::ConvertRowFast() {
@@ -614,9 +760,9 @@ template <class Conv> void TTargaDecoder::ConvertRowFast() {
       } else if (BufEnd - BufPos > 128 * Conv::In) {
         // The whole packet is in the buffer: take it from there directly.
         const uint8_t h = *BufPos++;
-        const int32_t n = (h & PACKET_COUNT_MASK) + 1;
+        const int32_t n = (h & targa::kPacketCountMask) + 1;
         const int32_t k = std::min(n, count);
-        if (h & RUN_PACKET_BIT) {
+        if (h & targa::kRunPacketBit) {
           std::memcpy(RunPixel, BufPos, Conv::In);
           BufPos += Conv::In;
           uint8_t value[4];
@@ -652,10 +798,7 @@ template <class Conv> void TTargaDecoder::RawPixels(uint8_t *d, int32_t count) {
     ptrdiff_t avail = BufEnd - BufPos;
     if (avail < Conv::In) {
       if (avail == 0 && !Refill()) {
-        const uint8_t missing[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-        uint8_t value[4];
-        Conv::One(missing, value);
-        FillPixels<Conv>(d, value, count);
+        FillMissing<Conv>(d, count);
         return;
       }
       if (BufEnd - BufPos < Conv::In) { // a pixel split by the buffer's end
@@ -722,8 +865,8 @@ void TTargaDecoder::FetchPackedPixel(bool skip) {
   }
   if (--RawLeft < 0) {
     uint8_t h = static_cast<uint8_t>(ReadByte());
-    if (h & RUN_PACKET_BIT) {
-      RepeatLeft = h & PACKET_COUNT_MASK;
+    if (h & targa::kRunPacketBit) {
+      RepeatLeft = h & targa::kPacketCountMask;
       RawLeft = 0;
       for (int32_t i = 0; i < PixelBytes; ++i)
         RunPixel[i] = static_cast<uint8_t>(ReadByte());
@@ -731,7 +874,7 @@ void TTargaDecoder::FetchPackedPixel(bool skip) {
         std::memcpy(Pixel, RunPixel, sizeof Pixel);
       return;
     }
-    RawLeft = h & PACKET_COUNT_MASK;
+    RawLeft = h & targa::kPacketCountMask;
   }
   if (skip)
     DiscardBytes(PixelBytes);

@@ -6,10 +6,11 @@
 // the results, take the blocks, destroy.
 #pragma once
 
+#include "ByteSource.h"
+#include "TargaHeader.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
 
 // Widens a 5-bit channel to 8 bits: entry i is i * 255 / 31, rounded.
@@ -25,8 +26,11 @@ public:
   // The whole run. True when the file was opened and its header, ID field
   // and colour map were accepted (and, outside header-only mode, the pixel
   // block could be allocated). Missing pixel data is not a failure: it reads
-  // as bytes of 255.
+  // as bytes of 255. Status says why a run failed.
   bool Decode(const std::string &fileName);
+  // The same run over bytes from `source` (memory, a stream, short reads);
+  // FileName stays empty. The source must outlive the call.
+  bool Decode(TByteSource &source);
 
   // Hand the blocks over: the caller now owns them and releases them with
   // free(). The decoder forgets them.
@@ -40,10 +44,12 @@ public:
   int32_t PreviewMaxHeight = 0;
   size_t MaxBlockBytes = SIZE_MAX; // a larger pixel block fails the run
   bool PixelByPixel = false;       // decode through the one-pixel-at-a-time path only
-  size_t ReadChunk = 16384;        // bytes asked of the file per refill, 1 to 16384
 
-  // Results. InfoText is set by every run; the rest after a true result.
+  // Results. InfoText and Status are set by every run; the rest after a true
+  // result. Header holds the 18 bytes once they are read.
   std::string InfoText;
+  targa::TTargaStatus Status = targa::TTargaStatus::Accepted;
+  targa::TTargaHeader Header;
   std::string FileName;
   int32_t FileWidth = 0;
   int32_t FileHeight = 0;
@@ -64,15 +70,16 @@ public:
   int32_t StepShift = 0;
   int32_t RowMask = 0;
 
-  // Bytes of the file consumed so far (header included): where reading stopped.
-  int64_t BytesConsumed() const { return Consumed + (BufPos - BufStart); }
+  // Bytes of the data consumed or passed over so far (header included):
+  // where reading stopped, whatever the source.
+  int64_t BytesConsumed() const { return Consumed + (BufPos - StreamBuffer); }
+
+  // The buffer: a gap larger than this is passed over by the source (a seek
+  // in a regular file) rather than read.
+  static constexpr int32_t StreamBufferSize = 16384;
 
 private:
-  struct FileCloser {
-    void operator()(FILE *f) const { std::fclose(f); }
-  };
-  enum { StreamBufferSize = 16384 };
-
+  bool Run();
   bool OpenFile();
   int32_t ReadBytes(uint8_t *buffer, int32_t count);
   int32_t ReadByte() {
@@ -80,18 +87,30 @@ private:
       return -1;
     return *BufPos++;
   }
+  bool Fail(targa::TTargaStatus status);
+
+  // ReadHeader's stages, in their order.
   bool ReadHeader();
+  bool ReadHeaderBytes();
+  void AppendInfoLines();
+  bool CheckImageFields();
+  void ChoosePreviewStep();
+  bool SizePixelBlock();
+  void SkipIdField();
+  bool TakeColorMap();
+
   bool ReadColorMap(int32_t count, int32_t entryBits);
   bool ReadImage();
   bool ReadStoredImage();
   template <class Conv> void ReadBands();
+  bool ReadShrinkingBands();
   static void SwapRows(uint8_t *a, uint8_t *b, size_t bytes);
   void CloseFile();
 
   // Stream buffer.
-  bool Refill();
+  bool Refill(size_t want = StreamBufferSize);
   void ReadBlock(uint8_t *dst, size_t count);
-  void DiscardBytes(int64_t count);
+  void DiscardBytes(int64_t count, size_t want = StreamBufferSize);
   void ReadPixelValue();
 
   // Pixel stream, one stored pixel at a time.
@@ -109,9 +128,11 @@ private:
   void NextBottomUpRow();
   template <class Conv> void ConvertRowByPixel();
   template <class Conv> void ConvertRowFast();
+  template <class Conv> void ConvertPreviewRow();
   template <class Conv> void RawPixels(uint8_t *dst, int32_t count);
 
-  std::unique_ptr<FILE, FileCloser> Stream;
+  TFileSource File;              // the named file of a run by path
+  TByteSource *Source = nullptr; // where this run's bytes come from
   uint8_t *Pixels = nullptr;     // the pixel block, malloc'ed; ours until TakePixels
   uint8_t *Palette = nullptr;    // 4 bytes per entry, malloc'ed; ours until TakePalette
   uint8_t *RowBuffer = nullptr;  // the row being filled, inside Pixels
@@ -131,10 +152,9 @@ private:
   uint8_t Pixel[4] = {0, 0, 0, 0};    // the pixel just delivered, bytes in file order
   uint8_t RunPixel[4] = {0, 0, 0, 0}; // the value of the current run packet
 
-  uint8_t *BufStart;
   uint8_t *BufPos;
   uint8_t *BufEnd;
-  int64_t Consumed = 0;          // bytes consumed before the buffer's contents
-  bool StreamEnded = false;      // the file has no more bytes; stop asking
+  int64_t Consumed = 0;          // bytes consumed or passed over before the buffer's contents
+  bool StreamEnded = false;      // the data has no more bytes; stop asking
   uint8_t StreamBuffer[StreamBufferSize];
 };

@@ -1,23 +1,11 @@
 #include "Etarga.h"
 #include "OutputFile.h"
+#include "TargaHeader.h"
 
 namespace {
 
-// Targa header fields the encoder sets (everything else is 0).
-const uint8_t kImageTypeColorMapped = 1;
-const uint8_t kImageTypeTrueColor = 2;
-const uint8_t kColorMapPresent = 1;
-// Image descriptor bit 5: the first row in the file is the top row.
-const uint8_t kTopLeftOrigin = 0x20;
-const size_t kHeaderSize = 18;
-
 // Colour-map entries per block write: bounds the stack buffer.
 const uint32_t kPaletteChunk = 256;
-
-void PutLE16(uint8_t *at, uint32_t value) {
-  at[0] = static_cast<uint8_t>(value & 0xFF);
-  at[1] = static_cast<uint8_t>((value >> 8) & 0xFF);
-}
 
 } // namespace
 
@@ -75,28 +63,32 @@ bool TTargaEncoder::WriteBody() {
   }
 }
 
+// No ID, origin 0, rows top first, no attribute bits: everything not given
+// here is 0. CanWrite has checked that the sizes fit their 16-bit fields.
 bool TTargaEncoder::WriteHeader(uint8_t colorMapType, uint8_t imageType, uint16_t colorMapLength,
                                 uint8_t colorMapEntryBits, uint8_t pixelDepth) {
-  uint8_t header[kHeaderSize] = {};
-  header[1] = colorMapType;
-  header[2] = imageType;
-  PutLE16(header + 5, colorMapLength);
-  header[7] = colorMapEntryBits;
-  PutLE16(header + 12, Image->Width);
-  PutLE16(header + 14, Image->Height);
-  header[16] = pixelDepth;
-  header[17] = kTopLeftOrigin;
-  return std::fwrite(header, 1, kHeaderSize, Stream.get()) == kHeaderSize;
+  targa::TTargaHeader h;
+  h.ColorMapType = colorMapType;
+  h.ImageType = imageType;
+  h.ColorMapLen = colorMapLength;
+  h.ColorMapEntrySize = colorMapEntryBits;
+  h.ImageWidth = static_cast<uint16_t>(Image->Width);
+  h.ImageHeight = static_cast<uint16_t>(Image->Height);
+  h.PixelDepth = pixelDepth;
+  h.ImageDescriptor = targa::kTopLeftOriginBit;
+  uint8_t bytes[targa::kHeaderSize];
+  h.Serialise(bytes);
+  return std::fwrite(bytes, 1, sizeof bytes, Stream.get()) == sizeof bytes;
 }
 
 bool TTargaEncoder::WriteHeader8() {
-  return WriteHeader(kColorMapPresent, kImageTypeColorMapped,
-                     static_cast<uint16_t>(Image->PaletteCount), 24, 8);
+  return WriteHeader(targa::kColorMapPresent, targa::kColorMapped,
+                     static_cast<uint16_t>(Image->PaletteCount), targa::kColorMapEntryBits, 8);
 }
 
-bool TTargaEncoder::WriteHeader16() { return WriteHeader(0, kImageTypeTrueColor, 0, 0, 16); }
+bool TTargaEncoder::WriteHeader16() { return WriteHeader(targa::kNoColorMap, targa::kTrueColor, 0, 0, 16); }
 
-bool TTargaEncoder::WriteHeader24() { return WriteHeader(0, kImageTypeTrueColor, 0, 0, 24); }
+bool TTargaEncoder::WriteHeader24() { return WriteHeader(targa::kNoColorMap, targa::kTrueColor, 0, 0, 24); }
 
 // Entries are blue, green, red, reserved in memory; the file's 24-bit map
 // takes the first three bytes of each.

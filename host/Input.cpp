@@ -1,6 +1,7 @@
 #include "Input.h"
 
 #include "Files.h"
+#include "Refusal.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -21,12 +22,10 @@ bool TargaSize(const std::string &path, uint32_t *width, uint32_t *height) {
   return whole;
 }
 
-// The plug-in accepted the file's header but delivered no picture. It says
-// no more than that; these are the causes a file that passes its check can
-// have.
+// The plug-in accepted the file's header but delivered no picture; it says
+// no more than that, so the reason comes from the header's own checks.
 std::string DecodeFailure(const std::string &path) {
-  return "the plug-in could not decode '" + path +
-         "' (not enough memory, or a colour map it does not read)";
+  return "the plug-in could not decode '" + path + "': " + RefusalReason(path, true);
 }
 
 } // namespace
@@ -78,7 +77,7 @@ ImportResult ImportTarga(const PluginApi &api, const std::string &path, uint64_t
     return ImportResult::Failed;
   }
   if (api.IMPORT_ValidFileCheck(path.c_str()) != 1) {
-    *error = "'" + path + "' is not a Targa file the plug-in reads";
+    *error = "cannot read '" + path + "': " + RefusalReason(path, false);
     return ImportResult::NotTarga;
   }
   // A preview is read from the whole file as well.

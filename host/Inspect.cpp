@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "Conversions.h"
 #include "Input.h"
+#include "Refusal.h"
 #include "Text.h"
 #if TLP_HOST_PNG
 #include "Output.h"
@@ -52,7 +53,7 @@ int CmdInfo(Plugin &plugin, const Args &args) {
     }
     bool valid = p.IMPORT_ValidFileCheck(file.c_str()) == 1;
     p.IMPORT_ImageInformation(file.c_str(), KeepInfo);
-    std::printf("%s: %s\n", file.c_str(), valid ? "Targa file" : "not a Targa file");
+    std::printf("%s: %s\n", file.c_str(), valid ? "Targa file" : RefusalReason(file, false).c_str());
     std::printf("%s%s", SjisToUtf8(g_info).c_str(), g_info.empty() || g_info.back() == '\n' ? "" : "\n");
     if (!valid)
       rc = 1;

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Turns the benchmark's two JSON reports and its peak-memory listing into the
-table the README shows. Times are the best (minimum) of the repetitions'
-means, in milliseconds of wall-clock time."""
+"""Turns the benchmark's two JSON reports and its peak-memory listing (with
+the bytes a preview reads) into the table the README shows. Times are the
+best (minimum) of the repetitions' means, in milliseconds of wall-clock
+time."""
 import json
 import platform
 import sys
@@ -22,11 +23,12 @@ def times(path):
 
 
 def peaks(path):
+    """case -> (output KiB, plug-in KiB, stb KiB, file KiB, preview read KiB)"""
     out = {}
     for line in open(path):
         f = line.split()
-        if len(f) == 5 and f[1].isdigit():
-            out[f[0]] = (int(f[1]), int(f[2]), int(f[3]))
+        if len(f) == 6 and f[1].isdigit():
+            out[f[0]] = tuple(int(v) for v in f[1:])
     return out
 
 
@@ -45,24 +47,27 @@ def main(host_json, warm_json, peak_txt):
         print('%s × %s, times in %s:' % (size, size, unit))
         print()
         print('| file | plug-in, host | stb, host | new block touched | plug-in ÷ touch (host) | plug-in, warm | '
-              'MB/s of output (warm) | stb, warm | stb ÷ plug-in (warm) | read() | plug-in ÷ read() (warm) | '
-              'preview 256 | preview ÷ full (host) | peak ÷ output |')
-        print('|---|---|---|---|---|---|---|---|---|---|---|---|---|---|')
+              'host ÷ warm | MB/s of output (warm) | stb, warm | stb ÷ plug-in (warm) | read() | '
+              'plug-in ÷ read() (warm) | preview 256, warm | preview ÷ full (warm) | preview reads, % of file | '
+              'peak ÷ output |')
+        print('|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|')
         for c in cases:
             ph, sh = host.get('decode/plugin/' + c), host.get('decode/stb/' + c)
             pw, sw = warm.get('decode/plugin/' + c), warm.get('decode/stb/' + c)
-            rd, pv = warm.get('read/' + c), host.get('preview256/plugin/' + c)
+            rd, pv = warm.get('read/' + c), warm.get('preview256/plugin/' + c)
             tc = host.get('touch/' + c)
             pk = peak.get(c)
             cell = lambda v: '%.2f' % (v * scale) if v is not None else '-'
             ratio = lambda a, b: '%.2f' % (a / b) if a and b else '-'
             # Resident-memory figures mean nothing for blocks of a few pages.
             pr = ratio(pk[1], pk[0]) if pk and pk[0] >= 1024 else '-'
+            # Files of a few KiB are read whole by the first read.
+            read = '%.1f' % (100.0 * pk[4] / pk[3]) if pk and pk[3] >= 1024 else '-'
             mbs = rate.get('decode/plugin/' + c)
-            print('| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' % (
-                c.rsplit('/', 1)[0], cell(ph), cell(sh), cell(tc), ratio(ph, tc), cell(pw),
+            print('| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' % (
+                c.rsplit('/', 1)[0], cell(ph), cell(sh), cell(tc), ratio(ph, tc), cell(pw), ratio(ph, pw),
                 '%.0f' % (mbs / 1e6) if mbs else '-', cell(sw), ratio(sw, pw),
-                cell(rd), ratio(pw, rd), cell(pv), ratio(pv, ph), pr))
+                cell(rd), ratio(pw, rd), cell(pv), ratio(pv, pw), read, pr))
     print()
     print('| encode, ms | plug-in, host | stb, host | stb ÷ plug-in |')
     print('|---|---|---|---|')

@@ -8,6 +8,9 @@ import struct
 import sys
 import zlib
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'host'))
+from tga_files import pack_header  # noqa: E402  (the header's layout lives there)
+
 W, H = 96, 64
 
 
@@ -33,9 +36,8 @@ def scene():
 
 
 def header(image_type, depth, descriptor, cmap_len=0):
-    cmap_type = 1 if cmap_len else 0
-    return struct.pack('<BBBHHBHHHHBB', 0, cmap_type, image_type, 0, cmap_len,
-                       24 if cmap_len else 0, 0, 0, W, H, depth, descriptor)
+    return pack_header(map_type=1 if cmap_len else 0, image_type=image_type, map_len=cmap_len,
+                       map_bits=24 if cmap_len else 0, width=W, height=H, depth=depth, descriptor=descriptor)
 
 
 def rle(values):

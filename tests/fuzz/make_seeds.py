@@ -2,15 +2,17 @@
 """Writes the fuzzers' seed corpus: small valid Targa files of every kind
 (types 1, 2, 3 and their run-length forms; depths 8, 15, 16, 24, 32; both row
 orders; with and without colour maps and ID fields), each followed by the
-three mode bytes the fuzz targets read from the end of an input."""
+three mode bytes the fuzz targets read from the end of an input (FuzzInput.h)."""
 import os
-import struct
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'host'))
+from tga_files import pack_header  # noqa: E402  (the header's layout lives there)
 
 
 def header(image_type, depth, w, h, descriptor=0x20, cmap_type=0, cmap_len=0, cmap_bits=0, id_len=0):
-    return struct.pack('<BBBHHBHHHHBB', id_len, cmap_type, image_type, 0, cmap_len, cmap_bits,
-                       0, 0, w, h, depth, descriptor)
+    return pack_header(id_len=id_len, map_type=cmap_type, image_type=image_type, map_len=cmap_len,
+                       map_bits=cmap_bits, width=w, height=h, depth=depth, descriptor=descriptor)
 
 
 def rle(pixels, size):
@@ -50,7 +52,11 @@ def main(folder):
                 data = rle(pixels, size) if compressed else b''.join(pixels)
                 body = header(t, depth, w, h, descriptor, cmap_type, cmap_len, cmap_bits, len(ident))
                 body += ident + cmap + data
-                for mode in (b'\x00\x00\x00', b'\x01\x02\x01', b'\x06\x05\x03'):
+                # Mode, box width, box height: full and preview decodes; for the
+                # round trip 16-bit records, padded and negative pitches, a
+                # stop, a refused record; boxes with the top bit set.
+                for mode in (b'\x00\x00\x00', b'\x01\x02\x01', b'\x06\x05\x03', b'\x1a\x03\x00',
+                             b'\x0a\x04\x02', b'\x44\x00\x03', b'\x40\x01\x02', b'\x73\xfb\xfd'):
                     with open(os.path.join(folder, 'seed-%02d' % n), 'wb') as f:
                         f.write(body + mode)
                     n += 1

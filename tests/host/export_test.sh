@@ -193,7 +193,7 @@ for row in "import @/huge.tga -o @/x.png|1|'@/huge.tga' is 30000 x 30000, 900000
   "export --max-pixels=35 --method 0 $dir/few.png @/x.tga|0|" "import --max-pixels 0 @/12k.tga -o @/x.png|2|--max-pixels wants" \
   "import @/map16.tga -o @/x.png|1|the plug-in could not decode '@/map16.tga'" \
   "memory:export --max-pixels 1000000000 --method 0 @/big.png @/x.tga|1|tga-host export: not enough memory to read '@/big.png'" \
-  "memory:import @/12k.tga -o @/x.png|1|the plug-in could not decode '@/12k.tga' (not enough memory"; do
+  "memory:import @/12k.tga -o @/x.png|1|the plug-in could not decode '@/12k.tga': not enough memory"; do
   IFS='|' read -r args want say <<<"${row//@/$e}"
   limit=unlimited
   if [[ $args == memory:* ]]; then
@@ -212,7 +212,8 @@ check "info, missing file: the next file still told" grep -q "sample-0.tga: Targ
 check "import, missing file: exit 1" [ "$(status "$host" import "$e/none.tga" -o "$e/x.png")" = 1 ]
 check "import, missing file: says so" grep -q "cannot read '.*none.tga': " "$dir/err.txt"
 check "import, PNG input: exit 1" [ "$(status "$host" import "$dir/few.png" -o "$e/x.png")" = 1 ]
-check "import, PNG input: says so" grep -q "not a Targa file" "$dir/err.txt"
+check "import, PNG input: says so" grep -q "not a Targa file: colour-map type 80" "$dir/err.txt"
+check "info, PNG input: the reason" sh -c "'$host' info '$dir/few.png' | grep -q 'few.png: not a Targa file: colour-map type 80'"
 
 # ---- --help for every command.
 for cmd in about info import convert export method; do

@@ -102,6 +102,26 @@ def read_png(path):
 
 # ---- Targa -------------------------------------------------------------------
 
+# The 18-byte header: the one place the Python helpers spell out its layout
+# (make_seeds.py and make-samples.py import it from here).
+HEADER = struct.Struct('<BBBHHBHHHHBB')
+HEADER_FIELDS = ('id_len', 'map_type', 'image_type', 'map_first', 'map_len', 'map_bits',
+                 'x_origin', 'y_origin', 'width', 'height', 'depth', 'descriptor')
+
+
+def pack_header(**fields):
+    """The 18 header bytes; fields not given are 0."""
+    unknown = set(fields) - set(HEADER_FIELDS)
+    if unknown:
+        raise TypeError('no header field ' + ', '.join(sorted(unknown)))
+    return HEADER.pack(*(fields.get(name, 0) for name in HEADER_FIELDS))
+
+
+def unpack_header(data):
+    """The header fields of the first 18 bytes of data, by name."""
+    return dict(zip(HEADER_FIELDS, HEADER.unpack(data[:HEADER.size])))
+
+
 def widen5(v):
     return (v * 255 + 15) // 31
 
@@ -112,8 +132,10 @@ def read_tga(path):
     data = open(path, 'rb').read()
     if len(data) < 18:
         fail(path + ': shorter than a Targa header')
-    (id_len, map_type, image_type, map_first, map_len, map_bits, _, _, width, height,
-     depth, descriptor) = struct.unpack('<BBBHHBHHHHBB', data[:18])
+    h = unpack_header(data)
+    id_len, map_type, image_type, map_first, map_len, map_bits = (
+        h['id_len'], h['map_type'], h['image_type'], h['map_first'], h['map_len'], h['map_bits'])
+    width, height, depth, descriptor = h['width'], h['height'], h['depth'], h['descriptor']
     if image_type not in (1, 2) or id_len or map_first:
         fail('%s: image type %d, id %d, map start %d: not what tga-host writes' %
              (path, image_type, id_len, map_first))

@@ -49,14 +49,14 @@ struct HostPicture {
   }
   Bytes Header() const {
     TgaHeader h;
-    h.colorMapType = kind == 1 ? 1 : 0;
-    h.imageType = kind == 1 ? 1 : 2;
-    h.colorMapLength = kind == 1 ? static_cast<uint16_t>(palette.size() / 4) : 0;
-    h.colorMapEntryBits = kind == 1 ? 24 : 0;
-    h.width = static_cast<uint16_t>(width);
-    h.height = static_cast<uint16_t>(height);
-    h.pixelDepth = static_cast<uint8_t>(BytesPerPixel(kind) * 8);
-    h.descriptor = 0x20;
+    h.ColorMapType = kind == 1 ? 1 : 0;
+    h.ImageType = kind == 1 ? 1 : 2;
+    h.ColorMapLen = kind == 1 ? static_cast<uint16_t>(palette.size() / 4) : 0;
+    h.ColorMapEntrySize = kind == 1 ? 24 : 0;
+    h.ImageWidth = static_cast<uint16_t>(width);
+    h.ImageHeight = static_cast<uint16_t>(height);
+    h.PixelDepth = static_cast<uint8_t>(BytesPerPixel(kind) * 8);
+    h.ImageDescriptor = 0x20;
     return h.Encode();
   }
   // The complete file, or its first `rows` rows only.

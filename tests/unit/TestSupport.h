@@ -3,6 +3,7 @@
 #pragma once
 
 #include "PluginLoader.h"
+#include "TargaHeader.h"
 
 #include <gtest/gtest.h>
 
@@ -14,39 +15,17 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// The 18 header bytes, field by field, in file order.
-struct TgaHeader {
-  uint8_t idLength = 0;
-  uint8_t colorMapType = 0;
-  uint8_t imageType = 2;
-  uint16_t colorMapFirst = 0;
-  uint16_t colorMapLength = 0;
-  uint8_t colorMapEntryBits = 0;
-  uint16_t xOrigin = 0;
-  uint16_t yOrigin = 0;
-  uint16_t width = 0;
-  uint16_t height = 0;
-  uint8_t pixelDepth = 24;
-  uint8_t descriptor = 0x20;
-
+// A header for building files in tests: uncompressed 24-bit true colour,
+// top row first, 0 × 0, until changed.
+struct TgaHeader : targa::TTargaHeader {
+  TgaHeader() {
+    ImageType = targa::kTrueColor;
+    PixelDepth = 24;
+    ImageDescriptor = targa::kTopLeftOriginBit;
+  }
   Bytes Encode() const {
-    auto le = [](Bytes &b, uint16_t v) {
-      b.push_back(static_cast<uint8_t>(v & 0xFF));
-      b.push_back(static_cast<uint8_t>(v >> 8));
-    };
-    Bytes b;
-    b.push_back(idLength);
-    b.push_back(colorMapType);
-    b.push_back(imageType);
-    le(b, colorMapFirst);
-    le(b, colorMapLength);
-    b.push_back(colorMapEntryBits);
-    le(b, xOrigin);
-    le(b, yOrigin);
-    le(b, width);
-    le(b, height);
-    b.push_back(pixelDepth);
-    b.push_back(descriptor);
+    Bytes b(targa::kHeaderSize);
+    Serialise(b.data());
     return b;
   }
 };

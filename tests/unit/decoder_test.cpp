@@ -16,11 +16,11 @@ struct Decoded {
   int64_t consumed;
 };
 
+// Through a file, or with `shortReads`, from memory in reads of at most
+// that many bytes.
 Decoded DecodeFile(const Bytes &file, bool pixelByPixel, int32_t boxW = 0, int32_t boxH = 0,
-               bool headerOnly = false, size_t maxBlock = SIZE_MAX, size_t readChunk = 16384) {
-  TempFile f(file);
+                   bool headerOnly = false, size_t maxBlock = SIZE_MAX, size_t shortReads = 0) {
   TTargaDecoder d;
-  d.ReadChunk = readChunk;
   d.PixelByPixel = pixelByPixel;
   d.HeaderOnly = headerOnly;
   d.MaxBlockBytes = maxBlock;
@@ -30,7 +30,14 @@ Decoded DecodeFile(const Bytes &file, bool pixelByPixel, int32_t boxW = 0, int32
     d.PreviewMaxHeight = boxH;
   }
   Decoded r{};
-  r.ok = d.Decode(f.Path());
+  if (shortReads) {
+    TMemorySource memory(file.data(), file.size());
+    TShortReadSource source(memory, static_cast<uint32_t>(file.size()), shortReads);
+    r.ok = d.Decode(source);
+  } else {
+    TempFile f(file);
+    r.ok = d.Decode(f.Path());
+  }
   r.info = d.InfoText;
   r.consumed = d.BytesConsumed();
   if (r.ok && !headerOnly) {
@@ -50,11 +57,11 @@ Decoded DecodeFile(const Bytes &file, bool pixelByPixel, int32_t boxW = 0, int32
 
 TgaHeader Grey(uint16_t w, uint16_t h, bool rle = false, uint8_t descriptor = 0x20) {
   TgaHeader t;
-  t.imageType = rle ? 11 : 3;
-  t.pixelDepth = 8;
-  t.width = w;
-  t.height = h;
-  t.descriptor = descriptor;
+  t.ImageType = rle ? 11 : 3;
+  t.PixelDepth = 8;
+  t.ImageWidth = w;
+  t.ImageHeight = h;
+  t.ImageDescriptor = descriptor;
   return t;
 }
 
@@ -90,10 +97,10 @@ TEST(Decoder, FullDecodeReadsExactlyThePixelData) {
 
 TEST(Decoder, HeaderOnlyReadsHeaderAndIdFieldAndAllocatesNothing) {
   TgaHeader h = Grey(4, 4);
-  h.idLength = 5;
-  h.colorMapType = 1;
-  h.colorMapLength = 2;
-  h.colorMapEntryBits = 16; // not read in this mode
+  h.IdLength = 5;
+  h.ColorMapType = 1;
+  h.ColorMapLen = 2;
+  h.ColorMapEntrySize = 16; // not read in this mode
   TempFile f(Concat({h.Encode(), Bytes(5, 'x'), Bytes(4, 0), Bytes(16, 0)}));
   TTargaDecoder d;
   d.HeaderOnly = true;
@@ -109,7 +116,7 @@ TEST(Decoder, InformationTextOfFailedRuns) {
   EXPECT_EQ(DecodeFile(Bytes(17, 0), false).info, title);
   EXPECT_EQ(DecodeFile(Bytes{}, false).info, title);
   TgaHeader h = Grey(1, 1);
-  h.pixelDepth = 12;
+  h.PixelDepth = 12;
   Decoded r = DecodeFile(h.Encode(), false);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.info, title + "ColorMapType : 0\nSubType : 3\nColorMapLen : 0\nWidth : 1\nHeight : 1\n"
@@ -137,9 +144,119 @@ TEST(Decoder, BlocksLargerThanTheLimitFailTheRun) {
   EXPECT_TRUE(DecodeFile(file, false, 0, 0, true, 1).ok) << "header-only allocates nothing";
   // The largest header: 12.9 GB of pixels, refused before anything is read.
   TgaHeader huge = Grey(65535, 65535);
-  huge.imageType = 2;
-  huge.pixelDepth = 24;
+  huge.ImageType = 2;
+  huge.PixelDepth = 24;
   EXPECT_FALSE(DecodeFile(huge.Encode(), false, 0, 0, false, size_t(1) << 30).ok);
+}
+
+// Every way a run can fail, with its status and its reason; the header
+// module's own check must give the same status as the decoder.
+TEST(Decoder, StatusesNameTheReason) {
+  using targa::TTargaStatus;
+  auto with = [](auto change) {
+    TgaHeader h;
+    h.ImageWidth = h.ImageHeight = 1;
+    change(h);
+    return Concat({h.Encode(), Bytes(64, 0)});
+  };
+  auto mapped = [](TgaHeader &h) {
+    h.ImageType = 1;
+    h.PixelDepth = 8;
+    h.ColorMapType = 1;
+    h.ColorMapLen = 2;
+    h.ColorMapEntrySize = 24;
+  };
+  struct Case {
+    const char *name;
+    Bytes file;
+    bool headerOnly;
+    TTargaStatus status;
+    const char *reason;
+  } cases[] = {
+      {"accepted", with([](TgaHeader &) {}), false, TTargaStatus::Accepted, ""},
+      {"17 bytes", Bytes(17, 0), true, TTargaStatus::TooShort, "not a Targa file: shorter than the 18-byte header"},
+      {"map type 2", with([](TgaHeader &h) { h.ColorMapType = 2; }), true, TTargaStatus::ColorMapType,
+       "not a Targa file: colour-map type 2"},
+      {"depth 12", with([](TgaHeader &h) { h.PixelDepth = 12; }), true, TTargaStatus::PixelDepth,
+       "not a Targa file: pixel depth 12"},
+      {"interleaved", with([](TgaHeader &h) { h.ImageDescriptor = 0x60; }), true, TTargaStatus::Interleaved,
+       "a Targa file the plug-in does not read: interleaved rows (descriptor 96)"},
+      {"type 4", with([](TgaHeader &h) { h.ImageType = 4; }), true, TTargaStatus::ImageType,
+       "not a Targa file: image type 4"},
+      {"type 0", with([](TgaHeader &h) { h.ImageType = 0; }), true, TTargaStatus::NoImageData,
+       "a Targa file the plug-in does not read: no image data"},
+      {"grey 16", with([](TgaHeader &h) { h.ImageType = 11, h.PixelDepth = 16; }), true, TTargaStatus::DepthForType,
+       "a Targa file the plug-in does not read: pixel depth 16 for image type 11"},
+      {"mapped, map type 0", with([&](TgaHeader &h) { mapped(h), h.ColorMapType = 0; }), true,
+       TTargaStatus::ColorMapMissing, "not a Targa file: colour-mapped image without a colour map"},
+      {"257 entries", with([&](TgaHeader &h) { mapped(h), h.ColorMapLen = 257; }), true, TTargaStatus::ColorMapLength,
+       "a Targa file the plug-in does not read: colour-map length 257, the plug-in reads up to 256"},
+      {"first entry 1", with([&](TgaHeader &h) { mapped(h), h.ColorMapFirst = 1; }), true,
+       TTargaStatus::ColorMapFirst, "a Targa file the plug-in does not read: colour-map first entry 1, the plug-in "
+                                    "reads maps from entry 0"},
+      {"map without entries", with([&](TgaHeader &h) { mapped(h), h.ColorMapLen = 0; }), true,
+       TTargaStatus::ColorMapEmpty, "not a Targa file: colour map without entries"},
+      {"16-bit entries, header only", with([&](TgaHeader &h) { mapped(h), h.ColorMapEntrySize = 16; }), true,
+       TTargaStatus::Accepted, ""},
+      {"16-bit entries", with([&](TgaHeader &h) { mapped(h), h.ColorMapEntrySize = 16; }), false,
+       TTargaStatus::ColorMapEntrySize,
+       "a Targa file the plug-in does not read: colour-map entry size 16, the plug-in reads 24"},
+      {"too large", with([](TgaHeader &h) { h.ImageWidth = h.ImageHeight = 65535; }), false, TTargaStatus::TooLarge,
+       "a Targa file the plug-in does not read: picture too large for 65535 x 65535 pixels"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Decoded r = DecodeFile(c.file, false, 0, 0, c.headerOnly, size_t(1) << 30);
+    TTargaDecoder d;
+    d.HeaderOnly = c.headerOnly;
+    d.MaxBlockBytes = size_t(1) << 30;
+    TMemorySource memory(c.file.data(), c.file.size());
+    EXPECT_EQ(d.Decode(memory), c.status == TTargaStatus::Accepted);
+    EXPECT_EQ(d.Status, c.status);
+    EXPECT_EQ(r.ok, c.status == TTargaStatus::Accepted) << "the same through a file";
+    EXPECT_EQ(targa::Reason(d.Status, d.Header), c.reason);
+    if (c.file.size() >= targa::kHeaderSize && c.status != TTargaStatus::TooLarge) {
+      EXPECT_EQ(targa::Check(targa::TTargaHeader::Parse(c.file.data()), !c.headerOnly), c.status);
+    }
+  }
+  TTargaDecoder missing;
+  EXPECT_FALSE(missing.Decode(TempFile::Folder() + "/missing.tga"));
+  EXPECT_EQ(missing.Status, TTargaStatus::CannotOpen);
+  EXPECT_TRUE(targa::IsNotTarga(TTargaStatus::CannotOpen));
+}
+
+// A preview of an uncompressed file reads from it no more than 1/Step of it
+// plus a buffer per delivered row: the rest is passed over. Cut inside such a
+// gap, the file gives what the one-pixel path gives from memory in short reads.
+TEST(Decoder, PreviewReadsLittleMoreThanTheRowsItDelivers) {
+  TgaHeader h;
+  h.ImageWidth = 4096;
+  h.ImageHeight = 64;
+  h.ImageDescriptor = 0; // bottom-up
+  std::mt19937 rng(3);
+  Bytes px(size_t(4096) * 64 * 3);
+  for (uint8_t &b : px)
+    b = static_cast<uint8_t>(rng());
+  const Bytes whole = Concat({h.Encode(), px});
+  for (size_t size : {whole.size(), size_t(18) + 40 * 4096 * 3}) { // row 40 lies between delivered rows 32 and 48
+    const Bytes file(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(size));
+    TempFile f(file);
+    TFileSource source;
+    ASSERT_TRUE(source.Open(f.Path()));
+    TTargaDecoder d;
+    d.Preview = true;
+    d.PreviewMaxWidth = 256;
+    d.PreviewMaxHeight = 4;
+    ASSERT_TRUE(d.Decode(source));
+    ASSERT_EQ(d.Step, 16);
+    EXPECT_LE(source.BytesRead(), size / 16 + static_cast<uint64_t>(d.OutHeight) * TTargaDecoder::StreamBufferSize)
+        << size;
+    uint8_t *pixels = d.TakePixels();
+    Decoded slow = DecodeFile(file, true, 256, 4, false, SIZE_MAX, 5000);
+    EXPECT_EQ(Bytes(pixels, pixels + static_cast<size_t>(d.RowBytes) * d.OutHeight), slow.pixels) << size;
+    EXPECT_EQ(d.BytesConsumed(), slow.consumed) << size;
+    std::free(pixels);
+  }
 }
 
 TEST(Decoder, PreviewStepFields) {
@@ -178,16 +295,16 @@ TEST(Decoder, LargeUncompressedFilesMatchTheOnePixelPath) {
     for (uint8_t descriptor : {0x00, 0x20})
       for (bool cut : {false, true}) {
         TgaHeader h;
-        h.imageType = c.type;
-        h.pixelDepth = c.depth;
-        h.width = c.w;
-        h.height = c.h;
-        h.descriptor = descriptor;
+        h.ImageType = c.type;
+        h.PixelDepth = c.depth;
+        h.ImageWidth = c.w;
+        h.ImageHeight = c.h;
+        h.ImageDescriptor = descriptor;
         Bytes map;
         if (c.type == 1) {
-          h.colorMapType = 1;
-          h.colorMapLength = 256;
-          h.colorMapEntryBits = 24;
+          h.ColorMapType = 1;
+          h.ColorMapLen = 256;
+          h.ColorMapEntrySize = 24;
           map.assign(768, 9);
         }
         Bytes px(size_t(c.w) * c.h * ((c.depth + 1) / 8));
@@ -244,17 +361,17 @@ Generated Generate(std::mt19937 &rng) {
   g.pixelBytes = k.depth == 15 ? 2 : k.depth / 8;
   g.outBytes = k.type == 1 ? 1 : 3;
   TgaHeader h;
-  h.imageType = static_cast<uint8_t>(k.type + (rle ? 8 : 0));
-  h.pixelDepth = k.depth;
-  h.width = static_cast<uint16_t>(g.w);
-  h.height = static_cast<uint16_t>(g.h);
-  h.descriptor = static_cast<uint8_t>((g.bottomUp ? 0 : 0x20) | pick(16));
-  h.idLength = static_cast<uint8_t>(pick(3) == 0 ? pick(256) : 0);
+  h.ImageType = static_cast<uint8_t>(k.type + (rle ? 8 : 0));
+  h.PixelDepth = k.depth;
+  h.ImageWidth = static_cast<uint16_t>(g.w);
+  h.ImageHeight = static_cast<uint16_t>(g.h);
+  h.ImageDescriptor = static_cast<uint8_t>((g.bottomUp ? 0 : 0x20) | pick(16));
+  h.IdLength = static_cast<uint8_t>(pick(3) == 0 ? pick(256) : 0);
   int entries = k.type == 1 ? 1 + pick(256) : (pick(4) == 0 ? 1 + pick(20) : 0);
   if (entries) {
-    h.colorMapType = 1;
-    h.colorMapLength = static_cast<uint16_t>(entries);
-    h.colorMapEntryBits = 24;
+    h.ColorMapType = 1;
+    h.ColorMapLen = static_cast<uint16_t>(entries);
+    h.ColorMapEntrySize = 24;
   }
   // Few distinct values, so that runs appear.
   const int palette = 1 + pick(6);
@@ -289,7 +406,7 @@ Generated Generate(std::mt19937 &rng) {
       }
     }
   }
-  Bytes id(h.idLength);
+  Bytes id(h.IdLength);
   for (uint8_t &b : id)
     b = static_cast<uint8_t>(rng());
   Bytes map(static_cast<size_t>(3 * entries));
@@ -322,8 +439,7 @@ TEST(Decoder, RandomFilesFastPathsMatchTheModelAndTheOnePixelPath) {
     }
     Decoded fast = DecodeFile(g.file, false, boxW, boxH);
     Decoded slow = DecodeFile(g.file, true, boxW, boxH);
-    // Tiny refills split pixels and packets at the buffer's end and turn
-    // long spans into direct reads.
+    // Short reads split pixels and packets at the buffer's end.
     Decoded chunked = DecodeFile(g.file, false, boxW, boxH, false, SIZE_MAX, 1 + rng() % 7);
     ASSERT_EQ(chunked.pixels, fast.pixels) << "case " << n;
     ASSERT_EQ(chunked.consumed, fast.consumed) << "case " << n;

@@ -85,19 +85,19 @@ const std::string kNotAnImage = "\x83"
 
 TgaHeader Header(uint8_t type, uint8_t depth, uint16_t w, uint16_t h, uint8_t descriptor = 0x20) {
   TgaHeader t;
-  t.imageType = type;
-  t.pixelDepth = depth;
-  t.width = w;
-  t.height = h;
-  t.descriptor = descriptor;
+  t.ImageType = type;
+  t.PixelDepth = depth;
+  t.ImageWidth = w;
+  t.ImageHeight = h;
+  t.ImageDescriptor = descriptor;
   return t;
 }
 
 TgaHeader Mapped(uint8_t type, uint16_t w, uint16_t h, uint16_t entries, uint8_t entryBits = 24) {
   TgaHeader t = Header(type, 8, w, h);
-  t.colorMapType = 1;
-  t.colorMapLength = entries;
-  t.colorMapEntryBits = entryBits;
+  t.ColorMapType = 1;
+  t.ColorMapLen = entries;
+  t.ColorMapEntrySize = entryBits;
   return t;
 }
 
@@ -154,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
         KindCase{"id_field_skipped",
                  [] {
                    TgaHeader h = Header(3, 8, 1, 1);
-                   h.idLength = 3;
+                   h.IdLength = 3;
                    return Concat({h.Encode(), Bytes{'a', 'b', 'c'}, Bytes{42}});
                  }(),
                  4, 1, 1, Bytes{42, 42, 42}},
@@ -180,9 +180,9 @@ TEST(Import, TrueColourFileWithoutColourMapHasNoPalette) {
 
 TEST(Import, TrueColourFileCarriesItsColourMap) {
   TgaHeader h = Header(2, 24, 1, 1);
-  h.colorMapType = 1;
-  h.colorMapLength = 16;
-  h.colorMapEntryBits = 24;
+  h.ColorMapType = 1;
+  h.ColorMapLen = 16;
+  h.ColorMapEntrySize = 24;
   Bytes map(48);
   for (size_t i = 0; i < map.size(); ++i)
     map[i] = static_cast<uint8_t>(i);
@@ -197,8 +197,8 @@ TEST(Import, TrueColourFileCarriesItsColourMap) {
 
 TEST(Import, ColourMapWithoutMapTypeIsReadToo) {
   TgaHeader h = Header(2, 24, 1, 1);
-  h.colorMapLength = 4;
-  h.colorMapEntryBits = 24;
+  h.ColorMapLen = 4;
+  h.ColorMapEntrySize = 24;
   Bytes map(12, 0x11);
   Imported r = Import(Concat({h.Encode(), map, Bytes{7, 8, 9}}));
   ASSERT_TRUE(r.ok);
@@ -243,7 +243,7 @@ TEST(Import, BothRowOrdersGiveTheSameBlock) {
 TEST(Import, BottomUpRunLengthAndIndexedFilesAreFlippedToo) {
   // Rows of 2: stored bottom row [5,5], top row [6,7].
   TgaHeader mapped = Mapped(9, 2, 2, 1);
-  mapped.descriptor = 0x00;
+  mapped.ImageDescriptor = 0x00;
   Imported rle = Import(Concat({mapped.Encode(), Bytes{0, 0, 0}, Bytes{0x81, 5, 0x01, 6, 7}}));
   ASSERT_TRUE(rle.ok);
   EXPECT_EQ(rle.pixels, (Bytes{6, 7, 5, 5}));
@@ -320,26 +320,26 @@ TEST(Import, RejectedHeaders) {
     return h;
   };
   std::vector<Case> cases = {
-      {"colour-map type 2", with([](TgaHeader &h) { h.colorMapType = 2; })},
-      {"depth 12", with([](TgaHeader &h) { h.pixelDepth = 12; })},
-      {"depth 7", with([](TgaHeader &h) { h.pixelDepth = 7; })},
-      {"depth 40", with([](TgaHeader &h) { h.pixelDepth = 40; })},
-      {"descriptor 0x40", with([](TgaHeader &h) { h.descriptor = 0x40; })},
-      {"descriptor 0x80", with([](TgaHeader &h) { h.descriptor = 0x80; })},
-      {"true colour of depth 8", with([](TgaHeader &h) { h.pixelDepth = 8; })},
-      {"grey of depth 16", with([](TgaHeader &h) { h.imageType = 3; h.pixelDepth = 16; })},
+      {"colour-map type 2", with([](TgaHeader &h) { h.ColorMapType = 2; })},
+      {"depth 12", with([](TgaHeader &h) { h.PixelDepth = 12; })},
+      {"depth 7", with([](TgaHeader &h) { h.PixelDepth = 7; })},
+      {"depth 40", with([](TgaHeader &h) { h.PixelDepth = 40; })},
+      {"descriptor 0x40", with([](TgaHeader &h) { h.ImageDescriptor = 0x40; })},
+      {"descriptor 0x80", with([](TgaHeader &h) { h.ImageDescriptor = 0x80; })},
+      {"true colour of depth 8", with([](TgaHeader &h) { h.PixelDepth = 8; })},
+      {"grey of depth 16", with([](TgaHeader &h) { h.ImageType = 3; h.PixelDepth = 16; })},
       {"colour-mapped of depth 16", Mapped(1, 1, 1, 2) /* depth changed below */},
-      {"colour-mapped without map type", with([](TgaHeader &h) { h.imageType = 1; h.pixelDepth = 8; })},
-      {"map length 257", with([](TgaHeader &h) { h.colorMapType = 1; h.colorMapLength = 257; h.colorMapEntryBits = 24; })},
-      {"map first index 1", with([](TgaHeader &h) { h.colorMapType = 1; h.colorMapLength = 2; h.colorMapFirst = 1; h.colorMapEntryBits = 24; })},
-      {"map type 1 without entries", with([](TgaHeader &h) { h.colorMapType = 1; })},
+      {"colour-mapped without map type", with([](TgaHeader &h) { h.ImageType = 1; h.PixelDepth = 8; })},
+      {"map length 257", with([](TgaHeader &h) { h.ColorMapType = 1; h.ColorMapLen = 257; h.ColorMapEntrySize = 24; })},
+      {"map first index 1", with([](TgaHeader &h) { h.ColorMapType = 1; h.ColorMapLen = 2; h.ColorMapFirst = 1; h.ColorMapEntrySize = 24; })},
+      {"map type 1 without entries", with([](TgaHeader &h) { h.ColorMapType = 1; })},
   };
-  cases[8].header.pixelDepth = 16;
+  cases[8].header.PixelDepth = 16;
   for (uint8_t type : {0, 4, 5, 6, 7, 8, 12, 13, 17, 255})
-    cases.push_back({"image type", with([type](TgaHeader &h) { h.imageType = type; })});
+    cases.push_back({"image type", with([type](TgaHeader &h) { h.ImageType = type; })});
   for (const Case &c : cases) {
     Bytes file = Concat({c.header.Encode(), Bytes(4096, 0)});
-    EXPECT_FALSE(Valid(file)) << c.name << " " << int(c.header.imageType);
+    EXPECT_FALSE(Valid(file)) << c.name << " " << int(c.header.ImageType);
     EXPECT_FALSE(Import(file).ok) << c.name;
     TempFile f(file);
     EXPECT_EQ(Information(f.c_str()), kNotAnImage) << c.name;
@@ -380,7 +380,7 @@ TEST(Information, TextOfAnAcceptedFile) {
 
 TEST(Information, LinesShowTheStoredValues) {
   TgaHeader h = Mapped(9, 70, 3, 256);
-  h.descriptor = 0x08;
+  h.ImageDescriptor = 0x08;
   TempFile f(h.Encode());
   std::string text = Information(f.c_str());
   EXPECT_NE(text.find("ColorMapType : 1\nSubType : 9\nColorMapLen : 256\nWidth : 70\nHeight : 3\n"

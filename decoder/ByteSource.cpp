@@ -1,0 +1,104 @@
+#include "ByteSource.h"
+
+#include "DecoderPlatform.h"
+
+#include <algorithm>
+#include <cstring>
+
+TFileSource::TFileSource(FILE *stream) { Adopt(stream); }
+
+bool TFileSource::Open(const std::string &path) {
+  Close();
+  Adopt(std::fopen(path.c_str(), "rb"));
+  return IsOpen();
+}
+
+void TFileSource::Adopt(FILE *stream) {
+  Stream.reset(stream);
+  Position = 0;
+  Size = 0;
+  Seekable = false;
+  if (!Stream)
+    return;
+  std::setvbuf(Stream.get(), nullptr, _IONBF, 0);
+  Seekable = decoder_platform::RegularFileSize(Stream.get(), &Size);
+}
+
+void TFileSource::Close() { Stream.reset(); }
+
+size_t TFileSource::Read(uint8_t *dst, size_t count) {
+  if (!Stream || count == 0)
+    return 0;
+  size_t n = 0;
+  if (Seekable) {
+    // A positioned read may come back short before the end: ask again.
+    for (size_t got; n < count; n += got)
+      if ((got = decoder_platform::ReadAt(Stream.get(), Position + n, dst + n, count - n)) == 0)
+        break;
+  } else {
+    n = std::fread(dst, 1, count, Stream.get());
+  }
+  Position += n;
+  Taken += n;
+  return n;
+}
+
+uint64_t TFileSource::Skip(uint64_t count) {
+  if (!Stream)
+    return 0;
+  if (Seekable) {
+    // The gap ends at the size the file had when it was opened.
+    uint64_t gap = std::min(count, Size > Position ? Size - Position : 0);
+    Position += gap;
+    return gap;
+  }
+  uint8_t scratch[8192];
+  uint64_t passed = 0;
+  while (passed < count) {
+    size_t n = Read(scratch, static_cast<size_t>(std::min<uint64_t>(sizeof scratch, count - passed)));
+    if (n == 0)
+      break;
+    passed += n;
+  }
+  return passed;
+}
+
+size_t TMemorySource::Read(uint8_t *dst, size_t count) {
+  size_t n = std::min(count, Size - Position);
+  if (n)
+    std::memcpy(dst, Data + Position, n);
+  Position += n;
+  Taken += n;
+  return n;
+}
+
+uint64_t TMemorySource::Skip(uint64_t count) {
+  size_t n = static_cast<size_t>(std::min<uint64_t>(count, Size - Position));
+  Position += n;
+  return n;
+}
+
+size_t TShortReadSource::NextLength() {
+  State ^= State << 13; // xorshift: any repeatable spread of lengths will do
+  State ^= State >> 17;
+  State ^= State << 5;
+  return 1 + State % Longest;
+}
+
+size_t TShortReadSource::Read(uint8_t *dst, size_t count) {
+  size_t n = Inner.Read(dst, std::min(count, NextLength()));
+  Taken += n;
+  return n;
+}
+
+uint64_t TShortReadSource::Skip(uint64_t count) {
+  uint64_t passed = 0;
+  while (passed < count) {
+    uint64_t piece = std::min<uint64_t>(count - passed, NextLength() * 4096);
+    uint64_t n = Inner.Skip(piece);
+    passed += n;
+    if (n < piece)
+      break;
+  }
+  return passed;
+}

@@ -1,0 +1,95 @@
+// Where the decoder's bytes come from: a file named by a path (what the
+// plug-in's entry points use), a span of memory, or, for tests, another
+// source cut into short reads. The decoder keeps its own buffer; a source
+// only hands bytes over and passes over the ones the decoder does not need.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+class TByteSource {
+public:
+  virtual ~TByteSource() = default;
+
+  // Up to `count` bytes into `dst`. 0 means the end of the data: the
+  // decoder asks no more. Fewer than `count` is not the end.
+  virtual size_t Read(uint8_t *dst, size_t count) = 0;
+
+  // Passes over `count` bytes; answers how many there were (fewer only when
+  // the data ends inside the gap).
+  virtual uint64_t Skip(uint64_t count) = 0;
+
+  // Bytes taken from the data so far: read, or read and dropped where the
+  // source cannot pass over them without reading.
+  uint64_t BytesRead() const { return Taken; }
+
+protected:
+  uint64_t Taken = 0;
+};
+
+// A C stream in binary read mode. A regular file is read at the position
+// the source keeps, so that a gap is passed over with no read at all and the
+// next read seeks to its end (one call for both); pipes, FIFOs and devices
+// are read through.
+class TFileSource : public TByteSource {
+public:
+  TFileSource() = default;
+  // Takes over an open stream (a pipe's end, say); it is closed with the source.
+  explicit TFileSource(FILE *stream);
+
+  // Opens `path` with "rb". The stream is unbuffered: the decoder's buffer is
+  // the only one.
+  bool Open(const std::string &path);
+  void Close();
+  bool IsOpen() const { return Stream != nullptr; }
+
+  size_t Read(uint8_t *dst, size_t count) override;
+  uint64_t Skip(uint64_t count) override;
+
+private:
+  struct Closer {
+    void operator()(FILE *f) const { std::fclose(f); }
+  };
+  void Adopt(FILE *stream);
+
+  std::unique_ptr<FILE, Closer> Stream;
+  bool Seekable = false; // a regular file, of Size bytes when opened, read at Position
+  uint64_t Size = 0;
+  uint64_t Position = 0;
+};
+
+// Bytes already in memory; they must outlive the source.
+class TMemorySource : public TByteSource {
+public:
+  TMemorySource(const uint8_t *data, size_t size) : Data(data), Size(size) {}
+
+  size_t Read(uint8_t *dst, size_t count) override;
+  uint64_t Skip(uint64_t count) override;
+
+private:
+  const uint8_t *Data;
+  size_t Size;
+  size_t Position = 0;
+};
+
+// Another source's bytes in reads of 1 to `longest` bytes, their lengths a
+// repeatable sequence from `seed`, and skips in pieces: the decoder must give
+// the same result however its reads are cut.
+class TShortReadSource : public TByteSource {
+public:
+  TShortReadSource(TByteSource &inner, uint32_t seed, size_t longest)
+      : Inner(inner), State(seed | 1), Longest(longest ? longest : 1) {}
+
+  size_t Read(uint8_t *dst, size_t count) override;
+  uint64_t Skip(uint64_t count) override;
+
+private:
+  size_t NextLength();
+
+  TByteSource &Inner;
+  uint32_t State;
+  size_t Longest;
+};
