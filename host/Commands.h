@@ -25,3 +25,6 @@ void Doing(const std::string &what);
 bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out);
 // The value of --max-pixels; says what is wrong on standard error.
 bool ParseMaxPixels(const char *command, const std::string &text, uint64_t *out);
+// A conversion method's number (Methods.h); says what is wrong on standard
+// error after `who` ("tga-host export").
+bool ParseMethod(const char *who, const std::string &text, int *out);

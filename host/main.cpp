@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "Files.h"
 #include "Input.h"
+#include "Methods.h"
 
 #include <cctype>
 #include <cstdio>
@@ -65,6 +66,17 @@ bool ParseMaxPixels(const char *command, const std::string &text, uint64_t *out)
     return false;
   }
   *out = static_cast<uint64_t>(v);
+  return true;
+}
+
+bool ParseMethod(const char *who, const std::string &text, int *out) {
+  int64_t v = 0;
+  if (!ParseNumber(text, 0, kMethodCount - 1, &v)) {
+    std::fprintf(stderr, "%s: the method must be a number from 0 to %d, not '%s'\n", who,
+                 kMethodCount - 1, text.c_str());
+    return false;
+  }
+  *out = static_cast<int>(v);
   return true;
 }
 
