@@ -20,6 +20,9 @@ int CmdImport(Plugin &plugin, const Args &args);
 // memory runs out: "not enough memory to read 'in.png'".
 void Doing(const std::string &what);
 
+// Whether --help or -h is among the arguments.
+bool WantsHelp(const Args &args);
+
 // A whole number from `min` to `max` in decimal digits, with an optional
 // sign; false for anything else.
 bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out);

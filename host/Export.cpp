@@ -39,8 +39,7 @@ void Usage(FILE *to) {
       "\n"
       "methods and what this host does for them:\n",
       kMethodCount - 1);
-  for (int m = 0; m < kMethodCount; ++m)
-    std::fprintf(to, "  %d  host code %-2d  %s\n", m, kMethods[m].hostCode, kMethods[m].conversion);
+  ListMethods(to);
   std::fprintf(to, "\nexit status: 0 written, 1 cannot read, convert or write, 2 usage, "
                    "130 stopped\n");
 }

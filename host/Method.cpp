@@ -36,8 +36,7 @@ void Usage(FILE *to) {
                "loop; without N the panel is then left without a change.\n\n"
                "methods:\n",
                kMethodCount - 1);
-  for (int k = 0; k < kMethodCount; ++k)
-    std::fprintf(to, "  %d  %s (host code %d)\n", k, kMethods[k].meaning, kMethods[k].hostCode);
+  ListMethods(to);
 }
 
 // Where the plug-in keeps the method, for the message when it could not: the

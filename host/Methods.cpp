@@ -17,3 +17,9 @@ int MethodOfCode(int32_t code) {
       return m;
   return -1;
 }
+
+void ListMethods(FILE *to) {
+  for (int m = 0; m < kMethodCount; ++m)
+    std::fprintf(to, "  %d  %s (host code %d)\n     tga-host: %s\n", m, kMethods[m].meaning,
+                 kMethods[m].hostCode, kMethods[m].conversion);
+}

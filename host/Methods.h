@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 struct Method {
   int32_t hostCode;
@@ -17,3 +18,6 @@ extern const Method kMethods[kMethodCount];
 
 // The number of the method whose host code is `code`, or -1.
 int MethodOfCode(int32_t code);
+
+// For usage texts: each method's number, meaning, host code and what tga-host does.
+void ListMethods(FILE *to);

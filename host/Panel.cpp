@@ -1,5 +1,6 @@
 #include "Panel.h"
 
+#include "Methods.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -44,7 +45,7 @@ HostPanel::HostPanel(const PluginApi &api, bool visible) : api_(api) {
       return tlpwin::Placement(a).top < tlpwin::Placement(b).top;
     });
   }
-  if (items_.size() != 6)
+  if (items_.size() != static_cast<size_t>(kMethodCount))
     error_ = "the plug-in's options panel did not appear in the host window";
 }
 

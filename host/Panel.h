@@ -22,7 +22,7 @@ public:
   HostPanel(const HostPanel &) = delete;
   HostPanel &operator=(const HostPanel &) = delete;
 
-  // Empty when the panel is open with its six items.
+  // Empty when the panel is open with an item for each method.
   const std::string &Error() const { return error_; }
   // The checked item, -1 for none.
   int Checked() const;
@@ -43,7 +43,7 @@ private:
   std::string error_;
 };
 
-// Opens the panel in a hidden window, clicks item `method` (0 to 5) and
+// Opens the panel in a hidden window, clicks the item of `method` and
 // accepts it. The plug-in then reports that method's code until it is
 // unloaded; nothing is stored unless the host calls PLUGOUTCALLBACK
 // afterwards. False with `error` set when the panel did not open.

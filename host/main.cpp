@@ -43,6 +43,13 @@ void Usage(FILE *to) {
 
 void Doing(const std::string &what) { g_doing = what; }
 
+bool WantsHelp(const Args &args) {
+  for (const std::string &a : args)
+    if (a == "--help" || a == "-h")
+      return true;
+  return false;
+}
+
 bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out) {
   const size_t digits = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
   if (text.size() <= digits || text.size() > 18)
