@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -416,7 +417,8 @@ TEST_F(Panel, AParentThatIsGoneGetsNoPanelAndLeaveIsHarmless) {
 // A second copy of the library, loaded and unloaded by the test. Its panels
 // and their class go in PLUGOUTCALLBACK, which hosts call before unloading;
 // without it the library stays loaded while the class stands, and the panels
-// keep working.
+// keep working. A PLUGOUTCALLBACK on another thread cannot destroy them: they
+// are cut loose, and the class keeps the library until they are gone.
 TEST(PanelModule, PanelsGoBeforeUnloadingAndNeverOutliveTheLibrary) {
   std::string copy = TempFile::Folder() + "/TargaCopy.tlp";
   std::filesystem::copy_file(DefaultPluginPath(), copy, std::filesystem::copy_options::overwrite_existing);
@@ -428,8 +430,9 @@ TEST(PanelModule, PanelsGoBeforeUnloadingAndNeverOutliveTheLibrary) {
     return m && dlclose(m) == 0;
 #endif
   };
-  for (bool notified : {true, false}) {
-    SCOPED_TRACE(notified ? "PLUGOUTCALLBACK first" : "no PLUGOUTCALLBACK");
+  enum Mode { kNotified, kNotNotified, kNotifiedOnAnotherThread };
+  for (Mode mode : {kNotified, kNotNotified, kNotifiedOnAnotherThread}) {
+    SCOPED_TRACE(testing::Message() << "mode " << mode);
     Window host = MakeHost(320, 200);
     Plugin plugin;
     std::string error;
@@ -445,17 +448,33 @@ TEST(PanelModule, PanelsGoBeforeUnloadingAndNeverOutliveTheLibrary) {
     EXPECT_TRUE(tlpwin::ClassRegistered("TExportOptionForm", instance));
     // The second panel's release is still queued when the library goes.
     plugin.Api().EXPORT_LeaveOption(1);
-    if (notified)
+    if (mode == kNotified)
       plugin.Api().PLUGOUTCALLBACK();
+    if (mode == kNotifiedOnAnotherThread)
+      std::thread([&] { plugin.Api().PLUGOUTCALLBACK(); }).join();
     plugin.Unload();
-    EXPECT_EQ(loaded(), !notified) << "held by its window class";
-    if (!notified) {
+    EXPECT_EQ(loaded(), mode != kNotified) << "held by its window class";
+    if (mode == kNotifiedOnAnotherThread) {
+      // The objects are gone; their windows answer nothing and call no code of it.
+      EXPECT_EQ(PanelObject(kept), nullptr);
+      PanelWindows p(kept);
+      ASSERT_EQ(p.buttons.size(), 6u);
+      const int before = p.Selected();
+      Click(p.buttons[before == 3 ? 4 : 3]);
+      EXPECT_EQ(p.Selected(), before);
+      PumpOnce();
+      EXPECT_TRUE(Exists(released)) << "its release is not carried out";
+      tlpwin::Destroy(host);
+    }
+    if (mode == kNotNotified) {
       PanelWindows p(kept);
       ASSERT_EQ(p.buttons.size(), 6u);
       Click(p.buttons[3]);
       EXPECT_EQ(p.Selected(), 3);
       PumpOnce();
       EXPECT_FALSE(Exists(released)) << "the queued release is carried out";
+    }
+    if (mode != kNotified) {
       ASSERT_TRUE(plugin.Load(copy, &error)) << error;
       plugin.Api().PLUGOUTCALLBACK();
       plugin.Unload();

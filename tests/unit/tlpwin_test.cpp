@@ -49,6 +49,7 @@ TEST(TlpWin, ClicksGoToTheOwnerAndChildrenGoFirst) {
   EXPECT_EQ(Make(nullptr, nullptr, tlpwin::kChild), nullptr) << "a child needs a parent";
   tlpwin::WindowSpec radio;
   radio.style = tlpwin::kChild | tlpwin::kRadioButton;
+  radio.rect = tlpwin::Rect{0, 0, 20, 10}; // a click lands in its corner
   radio.parent = c;
   radio.id = 7;
   tlpwin::Window button = tlpwin::Create(radio);
