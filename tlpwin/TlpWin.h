@@ -5,9 +5,9 @@
 // a host and the plug-in it loads see the same windows, as both see the same
 // system on Windows).
 //
-// Styles and message numbers have their Windows values. A
-// window belongs to the thread that made it: only that thread destroys it, and
-// the messages posted to it wait for that thread's message loop.
+// Styles and message numbers have their Windows values. A window belongs to
+// the thread that made it: only that thread destroys it, and the messages
+// posted to it wait for that thread's message loop.
 #pragma once
 
 #include <cstdint>
@@ -82,7 +82,7 @@ struct WindowSpec {
   const void *module = nullptr;
   const char *text = "";
   uint32_t style = 0;
-  uint32_t exStyle = 0;
+  uint32_t exStyle = 0; // WS_EX_*; none matters to the stand-in yet
   Rect rect;
   Window parent = nullptr;
   int id = 0;              // what a click on a button reports
@@ -122,7 +122,6 @@ TLPWIN_API void Click(Window button);
 TLPWIN_API bool IsChecked(Window button);
 TLPWIN_API bool Exists(Window window);
 TLPWIN_API Window Parent(Window window);
-// In the order they were made.
 TLPWIN_API std::vector<Window> Children(Window window);
 TLPWIN_API std::string Text(Window window);
 TLPWIN_API uint32_t Style(Window window);
