@@ -83,37 +83,21 @@ TExportOptionForm::~TExportOptionForm() {
 bool TExportOptionForm::MakeWindows() {
   if (!g_classRegistered)
     g_classRegistered = tlpwin::RegisterWindowClass(kClassName, kModule);
-  tlpwin::Rect client;
+  PanelRect client; // at the parent's top-left corner, as large as its client area
   if (!g_classRegistered || !tlpwin::ClientArea(OptionParentWindow, &client))
     return false;
-  tlpwin::WindowSpec spec;
-  spec.className = kClassName;
-  spec.module = kModule;
-  spec.text = kPanelCaption;
-  spec.style = kPanelStyle;
-  spec.rect = PanelRect{0, 0, client.width, client.height};
-  spec.parent = OptionParentWindow;
-  spec.font = font_;
-  spec.handler = this;
-  tlpwin::Window panel = tlpwin::Create(spec);
+  tlpwin::Window panel = tlpwin::Create(
+      {kClassName, kModule, kPanelCaption, kPanelStyle, 0, client, OptionParentWindow, 0, font_, this});
   if (!panel)
     return false;
-  tlpwin::WindowSpec control;
-  control.font = font_;
-  control.text = kConvMethodCaption;
-  control.style = kButtonStyle | tlpwin::kGroupBox;
-  control.rect = TGAConvMethodRG.group;
-  control.parent = panel;
-  control.id = kGroupId;
-  tlpwin::Window group = tlpwin::Create(control);
+  tlpwin::Window group =
+      tlpwin::Create({tlpwin::kButtonClass, nullptr, kConvMethodCaption, kButtonStyle | tlpwin::kGroupBox, 0,
+                      TGAConvMethodRG.group, panel, kGroupId, font_, nullptr});
   bool made = group != nullptr;
   for (int k = 0; k < OptionPanelModel::kItemCount && made; ++k) {
-    control.text = kConvMethodItems[k];
-    control.style = kButtonStyle | tlpwin::kRadioButton | (k == 0 ? tlpwin::kGroup : 0);
-    control.rect = TGAConvMethodRG.Button(k);
-    control.parent = group;
-    control.id = kFirstButtonId + k;
-    buttons_[k] = tlpwin::Create(control);
+    const uint32_t style = kButtonStyle | tlpwin::kRadioButton | (k == 0 ? tlpwin::kGroup : 0);
+    buttons_[k] = tlpwin::Create({tlpwin::kButtonClass, nullptr, kConvMethodItems[k], style, 0,
+                                  TGAConvMethodRG.Button(k), group, kFirstButtonId + k, font_, nullptr});
     made = buttons_[k] != nullptr;
   }
   if (!made) {
