@@ -4,6 +4,7 @@
 #include "Boundary.h"
 #include "Expoptf.h"
 #include "Settings.h"
+#include "TargaVersion.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -11,9 +12,11 @@
 
 namespace {
 
-const uint32_t kVerboseVersion = 0x01000000;
+// The version and the copyright come from the build, which puts the same in
+// the library's version resource.
+const uint32_t kVerboseVersion = TLP_VERSION_VALUE;
 const char kName[] = "Targa";
-const char kCopyright[] = "Copyright (c) 2026 The Targa plug-in authors";
+const char kCopyright[] = TLP_COPYRIGHT;
 // "TOLVA 標準搭載の I/E プラグイン。\n TGA(Targa)ファイルの作成と回覧をサポートする。"
 // in code page 932; 81 bytes.
 const char kDescription[] =

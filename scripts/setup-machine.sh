@@ -11,7 +11,7 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 pkgs=(cmake g++ clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
       libpng-dev libstb-dev pkg-config python3 python3-pil
       wine wine64 wine32:i386 g++-mingw-w64-i686 g++-mingw-w64-x86-64
-      binutils-mingw-w64-i686 qemu-user-static locales fonts-ipafont-gothic
+      binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 qemu-user-static locales fonts-ipafont-gothic
       xvfb x11-apps imagemagick)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

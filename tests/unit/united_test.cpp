@@ -3,6 +3,10 @@
 
 #include <cstring>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace {
 
 struct VerboseCall {
@@ -94,5 +98,70 @@ TEST(Information, EveryExportResolvesByPlainName) {
   EXPECT_EQ(plugin.Symbol("_PLUGINCALLBACK@4"), nullptr);
   EXPECT_EQ(plugin.Symbol("PLUGINCALLBACK@4"), nullptr);
 }
+
+
+#if defined(_WIN32)
+// What Windows shows in the file properties of the plug-in and of tga-host:
+// the version UNITED_Verbose reports (one byte per component), our names.
+TEST(Information, VersionResourcesCarryTheReportedVersion) {
+  g_verbose.clear();
+  Api().UNITED_Verbose(RecordVerbose);
+  ASSERT_EQ(g_verbose.size(), 1u);
+  const uint32_t v = g_verbose[0].version;
+  const DWORD high = (v >> 24) << 16 | (v >> 16 & 0xFF), low = (v >> 8 & 0xFF) << 16 | (v & 0xFF);
+  const std::string dotted = std::to_string(v >> 24) + "." + std::to_string(v >> 16 & 0xFF) + "." +
+                             std::to_string(v >> 8 & 0xFF) + "." + std::to_string(v & 0xFF);
+  std::string dir = DefaultPluginPath();
+  dir.erase(dir.rfind('/'));
+
+  struct Case {
+    const char *file;
+    DWORD type;
+  };
+  std::vector<Case> cases{{"Targa.tlp", VFT_DLL}};
+#if defined(TLP_TEST_HOST_BUILT)
+  cases.push_back({"tga-host.exe", VFT_APP});
+#endif
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string path = dir + "/" + c.file;
+    DWORD unused = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &unused);
+    ASSERT_NE(size, 0u) << "no version resource";
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+    auto query = [&](const std::string &key, UINT *length) -> void * {
+      void *value = nullptr;
+      return VerQueryValueA(info.data(), key.c_str(), &value, length) ? value : nullptr;
+    };
+    UINT length = 0;
+    auto *fixed = static_cast<const VS_FIXEDFILEINFO *>(query("\\", &length));
+    ASSERT_TRUE(fixed && length >= sizeof *fixed);
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
+    EXPECT_EQ(fixed->dwFileType, c.type);
+
+    // The texts are found through the translation the resource names.
+    auto *translation = static_cast<const WORD *>(query("\\VarFileInfo\\Translation", &length));
+    ASSERT_TRUE(translation && length >= 4);
+    char block[32];
+    std::snprintf(block, sizeof block, "\\StringFileInfo\\%04X%04X\\", translation[0], translation[1]);
+    auto text = [&](const char *name) {
+      auto *value = static_cast<const char *>(query(std::string(block) + name, &length));
+      return value ? std::string(value) : std::string("(missing)");
+    };
+    EXPECT_EQ(text("FileVersion"), dotted);
+    EXPECT_EQ(text("ProductVersion"), dotted);
+    EXPECT_EQ(text("OriginalFilename"), c.file);
+    EXPECT_EQ(text("CompanyName"), "Targa plug-in");
+    EXPECT_EQ(text("ProductName"), "Targa plug-in");
+    EXPECT_EQ(text("LegalCopyright"), g_verbose[0].copyright);
+    EXPECT_NE(text("FileDescription"), "(missing)");
+  }
+}
+#endif
 
 } // namespace

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Builds the release packages into build/packages/ and checks each one as a
+# user gets it, unpacked into a fresh folder: the files it holds, the export
+# table of the plug-in in it, and `tga-host about` run on the plug-in beside it
+# (under Wine for the Windows packages), which must answer the same everywhere.
+#
+#   scripts/package.sh [PRESET...]   win32 (the product, a ZIP), win64 (ZIP),
+#                                    linux (a tarball); default: win32 linux
+#
+# Reuses build/<preset>, configured if it is not yet (CI has built it all
+# already). Exits non-zero when a build, a package or a check fails; the last
+# line sums up.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+out=$root/build/packages
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(win32 linux)
+
+fail() { echo "package.sh: $*" >&2; exit 1; }
+
+# What each package holds, below its top folder.
+expected_files() {
+  case $1 in
+  win32 | win64)
+    printf '%s\n' LICENSE Targa.tlp docs/host-guide.md docs/tga-host.md include/TargaPlugin.h tga-host.exe ;;
+  *)
+    printf '%s\n' bin/Targa.tlp bin/tga-host include/TargaPlugin.h lib/libtlpwin.so \
+      share/doc/TargaPlugin/LICENSE share/doc/TargaPlugin/host-guide.md share/doc/TargaPlugin/tga-host.md ;;
+  esac
+}
+
+cache_value() { sed -n "s/^$2:[A-Z]*=//p" "build/$1/CMakeCache.txt"; }
+
+mkdir -p "$out"
+made=()
+for preset in "${presets[@]}"; do
+  build=build/$preset
+  echo "=== $preset"
+  [ -f "$build/CMakeCache.txt" ] || cmake --preset "$preset"
+  # cpack installs from the build folder, which it expects complete.
+  cmake --build --preset "$preset" -j"$(nproc)"
+  cpack --config "$build/CPackConfig.cmake" -B "$out"
+  rm -rf "$out/_CPack_Packages"
+
+  name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+  case $preset in win32 | win64) file=$name.zip windows=1 ;; *) file=$name.tar.gz windows= ;; esac
+  [ -f "$out/$file" ] || fail "$file was not made"
+
+  # Unpacked where nothing of the build can help it.
+  check=$out/check-$preset
+  rm -rf "$check"
+  mkdir -p "$check"
+  (cd "$check" && cmake -E tar xf "$out/$file")
+  top=$check/$name
+  actual=$(cd "$top" && find . \( -type f -o -type l \) | sed 's|^\./||' | LC_ALL=C sort)
+  diff <(expected_files "$preset" | LC_ALL=C sort) <(echo "$actual") ||
+    fail "$file holds other files than expected (< expected, > found)"
+
+  if [ -n "$windows" ]; then
+    plugin=$top/Targa.tlp
+    cmake -DMODE=windows "-DTOOL=$(cache_value "$preset" CMAKE_OBJDUMP)" "-DLIBRARY=$plugin" \
+      "-DEXPECTED=$build/exports.txt" -P tests/check_exports.cmake
+    scripts/wine-run.sh "$top/tga-host.exe" about >"$out/about-$preset.txt" ||
+      fail "tga-host.exe about failed on the unpacked $file"
+  else
+    plugin=$top/bin/Targa.tlp
+    cmake -DMODE=linux -DTOOL=nm "-DLIBRARY=$plugin" "-DEXPECTED=$build/exports.txt" \
+      -P tests/check_exports.cmake
+    # The host and the plug-in find the window library they share in the
+    # package itself, through their $ORIGIN-relative search path.
+    for program in "$top/bin/tga-host" "$plugin"; do
+      deps=$(env -u LD_LIBRARY_PATH ldd "$program")
+      ! grep -q 'not found' <<<"$deps" || fail "$program: $(grep 'not found' <<<"$deps")"
+      found=$(sed -n 's/^\s*libtlpwin\.so => \(\S*\) .*/\1/p' <<<"$deps")
+      [ -n "$found" ] && [ "$(realpath "$found")" = "$(realpath "$top/lib/libtlpwin.so")" ] ||
+        fail "$program finds libtlpwin.so at '$found', not in the package"
+    done
+    env -u LD_LIBRARY_PATH "$top/bin/tga-host" about >"$out/about-$preset.txt" ||
+      fail "tga-host about failed on the unpacked $file"
+  fi
+  grep -qx 'name: Targa' "$out/about-$preset.txt" || fail "tga-host about: $(cat "$out/about-$preset.txt")"
+  if [ ${#made[@]} -gt 0 ]; then
+    diff "$out/about-${presets[0]}.txt" "$out/about-$preset.txt" ||
+      fail "tga-host about answers differently in the $preset and ${presets[0]} packages"
+  fi
+  made+=("$file ($(wc -l <<<"$actual") files)")
+  echo "$out/$file: $(wc -l <<<"$actual") files, exports and tga-host about checked"
+done
+
+list=$(printf '%s, ' "${made[@]}")
+echo "package: ${list%, }; contents, exports and tga-host about checked, the same in each"
