@@ -24,13 +24,15 @@ install(TARGETS Targa
         RUNTIME DESTINATION ${tlp_install_bin}
         LIBRARY DESTINATION ${tlp_install_bin}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} EXCLUDE_FROM_ALL)
-if(TARGET tlpwin)
+# The headless window library is a shared one; on Windows the window
+# operations are linked into each module.
+if(NOT WIN32)
   install(TARGETS tlpwin LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
   set_target_properties(Targa PROPERTIES INSTALL_RPATH "${tlp_install_rpath}")
 endif()
 if(TARGET tga-host)
   install(TARGETS tga-host RUNTIME DESTINATION ${tlp_install_bin})
-  if(TARGET tlpwin)
+  if(NOT WIN32)
     set_target_properties(tga-host PROPERTIES INSTALL_RPATH "${tlp_install_rpath}")
   endif()
   install(FILES ${PROJECT_SOURCE_DIR}/docs/tga-host.md DESTINATION ${tlp_install_doc})

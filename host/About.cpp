@@ -27,7 +27,7 @@ int32_t TLP_CALL KeepVerbose(uint32_t version, const char *name, const char *cop
 } // namespace
 
 int CmdAbout(Plugin &plugin, const Args &args) {
-  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+  if (WantsHelp(args)) {
     std::printf("usage: tga-host about\n\nPrints what the plug-in says about itself.\n");
     return 0;
   }

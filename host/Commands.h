@@ -20,8 +20,14 @@ int CmdImport(Plugin &plugin, const Args &args);
 // memory runs out: "not enough memory to read 'in.png'".
 void Doing(const std::string &what);
 
+// Whether --help or -h is among the arguments.
+bool WantsHelp(const Args &args);
+
 // A whole number from `min` to `max` in decimal digits, with an optional
 // sign; false for anything else.
 bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out);
 // The value of --max-pixels; says what is wrong on standard error.
 bool ParseMaxPixels(const char *command, const std::string &text, uint64_t *out);
+// A conversion method's number (Methods.h); says what is wrong on standard
+// error after `who` ("tga-host export").
+bool ParseMethod(const char *who, const std::string &text, int *out);

@@ -10,6 +10,8 @@
 //   10  the 256 colours of WindowsPalette(), each pixel its nearest colour
 #include "Conversions.h"
 
+#include "Methods.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -262,36 +264,6 @@ std::optional<size_t> PaddedBytesPerRow(int32_t kind, uint32_t width, uint32_t h
   if (height != 0 && row > std::numeric_limits<size_t>::max() / height)
     return std::nullopt;
   return static_cast<size_t>(row);
-}
-
-// ---- Codes -------------------------------------------------------------------
-
-const int32_t kHostCodes[6] = {2, 4, 6, 8, 9, 10};
-
-int MethodOfCode(int32_t code) {
-  for (int m = 0; m < 6; ++m)
-    if (kHostCodes[m] == code)
-      return m;
-  return -1;
-}
-
-const char *ConversionName(int32_t code) {
-  switch (code) {
-  case 2:
-    return "every picture 24-bit";
-  case 4:
-    return "every picture 16-bit";
-  case 6:
-    return "8-bit with the exact palette where possible, else 24-bit";
-  case 8:
-    return "8-bit with the exact palette where possible, else 16-bit";
-  case 9:
-    return "256 colours, median-cut palette, error diffusion";
-  case 10:
-    return "256 colours of the Windows palette, nearest colour";
-  default:
-    return "unknown";
-  }
 }
 
 ConvertStatus Convert(int32_t code, const RgbView &in, ConvertedImage *out) {

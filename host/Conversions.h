@@ -62,14 +62,7 @@ private:
 
 enum class ConvertStatus { Ok, UnknownCode, TooLarge };
 
-// The host conversion codes, in the order of the conversion methods 0 to 5.
-extern const int32_t kHostCodes[6];
-// The method whose code is `code`, or -1.
-int MethodOfCode(int32_t code);
-// What the host does for `code`, in a few words; "unknown" for other codes.
-const char *ConversionName(int32_t code);
-
-// Converts `in` for host code 2, 4, 6, 8, 9 or 10 (see Conversions.cpp).
+// Converts `in` for the host code of a method (Methods.h; see Conversions.cpp).
 // TooLarge when the pixel block would not fit in memory addresses.
 ConvertStatus Convert(int32_t code, const RgbView &in, ConvertedImage *out);
 

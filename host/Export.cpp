@@ -4,7 +4,8 @@
 // EXPORT_WriteToFile writes the result.
 #include "Commands.h"
 #include "Conversions.h"
-#include "ExportPanel.h"
+#include "Methods.h"
+#include "Panel.h"
 #include "Input.h"
 #include "Output.h"
 #if TLP_HOST_PNG
@@ -31,14 +32,14 @@ void Usage(FILE *to) {
       "once the write has succeeded. A progress bar shows on a terminal; Ctrl-C\n"
       "stops the write.\n"
       "\n"
-      "  --method N        use method N (0 to 5) for this export; nothing is stored\n"
+      "  --method N        use method N (0 to %d) for this export; nothing is stored\n"
       "  --keep-partial    keep the rows written before a stop, as OUT.partial.tga\n"
       "  --stop-at-row R   stop before row R (1 = top), as Ctrl-C would\n"
       "  --max-pixels N    refuse pictures of more than N pixels (default 268435456)\n"
       "\n"
-      "methods and what this host does for them:\n");
-  for (int m = 0; m < 6; ++m)
-    std::fprintf(to, "  %d  host code %-2d  %s\n", m, kHostCodes[m], ConversionName(kHostCodes[m]));
+      "methods and what this host does for them:\n",
+      kMethodCount - 1);
+  ListMethods(to);
   std::fprintf(to, "\nexit status: 0 written, 1 cannot read, convert or write, 2 usage, "
                    "130 stopped\n");
 }
@@ -86,12 +87,8 @@ int ParseArgs(const Args &args, Options *o) {
     } else if (a == "--keep-partial") {
       o->keepPartial = true;
     } else if (name == "--method") {
-      if (!ParseNumber(value, 0, 5, &v)) {
-        std::fprintf(stderr, "tga-host export: the method must be a number from 0 to 5, not '%s'\n",
-                     value.c_str());
+      if (!ParseMethod("tga-host export", value, &o->method))
         return 2;
-      }
-      o->method = static_cast<int>(v);
     } else if (name == "--stop-at-row") {
       if (!ParseNumber(value, 1, 65535, &v)) {
         std::fprintf(stderr, "tga-host export: --stop-at-row wants a row from 1 to 65535, not '%s'\n",
@@ -184,11 +181,12 @@ int32_t HostCode(const PluginApi &api, int chosenMethod, std::string *error) {
   int32_t code = -1;
   api.EXPORT_BeforeTransform(&code, 0);
   if (MethodOfCode(code) < 0) {
-    *error = "the plug-in names no conversion: its stored method is outside 0 to 5; "
-             "choose one with --method N, or store one with 'tga-host method N'";
+    *error = "the plug-in names no conversion: its stored method is outside 0 to " +
+             std::to_string(kMethodCount - 1) +
+             "; choose one with --method N, or store one with 'tga-host method N'";
     return -1;
   }
-  if (chosenMethod >= 0 && code != kHostCodes[chosenMethod]) {
+  if (chosenMethod >= 0 && code != kMethods[chosenMethod].hostCode) {
     *error = "the plug-in names host code " + std::to_string(code) + " after method " +
              std::to_string(chosenMethod) + " was chosen on its panel";
     return -1;
@@ -236,7 +234,7 @@ int Run(const PluginApi &api, const Options &o) {
   if (status == 0)
     std::printf("%s: %u x %u, %s (from %s; method %d, host code %d: %s)\n", o.out.c_str(),
                 record.Width, record.Height, Describe(converted).c_str(), picture.from,
-                MethodOfCode(code), code, ConversionName(code));
+                MethodOfCode(code), code, kMethods[MethodOfCode(code)].conversion);
   return status;
 }
 

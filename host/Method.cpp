@@ -2,44 +2,13 @@
 // one on the plug-in's own options panel, in a window of this host, as a user
 // of a host would.
 #include "Commands.h"
-#include "ExportPanel.h"
-#include "Text.h"
+#include "Methods.h"
+#include "Panel.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
-
-#include "HostWindow.h"
 
 namespace {
-
-using namespace hostwin;
-
-// What each method means to the host, and the code the plug-in reports for it.
-const char *const kMeanings[6] = {
-    "full colour",
-    "high colour",
-    "full colour, 256 colours where possible",
-    "high colour, 256 colours where possible",
-    "256 colours, optimised palette",
-    "256 colours of the Windows palette",
-};
-const int32_t kHostCodes[6] = {2, 4, 6, 8, 9, 10};
-
-// Keeps the host's message loop running for a while, so the panel can be seen.
-void Hold(Wnd host, int seconds) {
-  std::printf("holding the panel window at %s for %d s\n", ScreenRect(host).c_str(), seconds);
-  std::fflush(stdout);
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    PumpMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
-// ---- The command -------------------------------------------------------------
 
 // What the plug-in reports through EXPORT_BeforeTransform; -1 when nothing.
 int32_t ReportedCode(const PluginApi &p) {
@@ -49,26 +18,25 @@ int32_t ReportedCode(const PluginApi &p) {
 }
 
 void PrintMethod(const char *label, int32_t code) {
-  const int32_t *at = std::find(std::begin(kHostCodes), std::end(kHostCodes), code);
-  if (at == std::end(kHostCodes)) {
-    std::printf("%s: outside 0 to 5\nhost code: none\n", label);
+  const int method = MethodOfCode(code);
+  if (method < 0) {
+    std::printf("%s: outside 0 to %d\nhost code: none\n", label, kMethodCount - 1);
     return;
   }
-  long method = at - kHostCodes;
-  std::printf("%s: %ld (%s)\nhost code: %d\n", label, method, kMeanings[method], code);
+  std::printf("%s: %d (%s)\nhost code: %d\n", label, method, kMethods[method].meaning, code);
 }
 
 void Usage(FILE *to) {
   std::fprintf(to,
                "usage: tga-host method [N] [--show SECONDS]\n\n"
                "Without N, prints the conversion method the plug-in has stored and the\n"
-               "host code it reports for it. With N (0 to 5), opens the plug-in's options\n"
+               "host code it reports for it. With N (0 to %d), opens the plug-in's options\n"
                "panel in a window of this host, clicks item N, accepts it and stores it.\n"
                "--show keeps the panel on screen for SECONDS first, in the host's message\n"
                "loop; without N the panel is then left without a change.\n\n"
-               "methods:\n");
-  for (int k = 0; k < 6; ++k)
-    std::fprintf(to, "  %d  %s (host code %d)\n", k, kMeanings[k], kHostCodes[k]);
+               "methods:\n",
+               kMethodCount - 1);
+  ListMethods(to);
 }
 
 // Where the plug-in keeps the method, for the message when it could not: the
@@ -100,14 +68,14 @@ bool Stored(const PluginApi &p, int method) {
   if (!ChooseMethodOnPanel(p, method == 0 ? 1 : 0, &error))
     return false;
   p.PLUGINCALLBACK(0);
-  return ReportedCode(p) == kHostCodes[method];
+  return ReportedCode(p) == kMethods[method].hostCode;
 }
 
 } // namespace
 
 int CmdMethod(Plugin &plugin, const Args &args) {
-  int64_t chosen = -1, show = 0;
-  bool haveChoice = false;
+  int chosen = -1;
+  int64_t show = 0;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &a = args[i];
     if (a == "--help" || a == "-h") {
@@ -120,18 +88,16 @@ int CmdMethod(Plugin &plugin, const Args &args) {
         return 2;
       }
       ++i;
-    } else if (!haveChoice) {
-      if (!ParseNumber(a, 0, 5, &chosen)) {
-        std::fprintf(stderr, "tga-host: the method must be a number from 0 to 5, not '%s'\n", a.c_str());
+    } else if (chosen < 0) {
+      if (!ParseMethod("tga-host", a, &chosen))
         return 2;
-      }
-      haveChoice = true;
     } else {
       std::fprintf(stderr, "tga-host: method takes one method number\n");
       Usage(stderr);
       return 2;
     }
   }
+  const bool haveChoice = chosen >= 0;
 
   const PluginApi &p = plugin.Api();
   p.PLUGINCALLBACK(0);
@@ -140,41 +106,28 @@ int CmdMethod(Plugin &plugin, const Args &args) {
     return 0;
   }
 
-  Wnd host = MakeHostWindow(show > 0);
-  if (!host) {
-    std::fprintf(stderr, "tga-host: cannot make a host window\n");
-    return 1;
+  {
+    HostPanel panel(p, show > 0);
+    if (!panel.Error().empty()) {
+      std::fprintf(stderr, "tga-host: %s\n", panel.Error().c_str());
+      return 1;
+    }
+    const int opened = panel.Checked();
+    std::printf("panel opened with: %s\n", opened < 0 ? "none" : panel.Item(opened).c_str());
+    if (haveChoice) {
+      panel.Click(chosen);
+      std::printf("clicked: %s\n", panel.Item(chosen).c_str());
+    }
+    if (show > 0)
+      panel.Hold(static_cast<int>(show));
+    if (!panel.Leave(haveChoice))
+      std::fprintf(stderr, "tga-host: the panel is still there after the message loop ran\n");
   }
-  p.EXPORT_EnterOption(host, host, 0);
-  std::vector<Wnd> buttons = PanelButtons(host);
-  if (buttons.size() != 6) {
-    std::fprintf(stderr, "tga-host: the plug-in's panel did not appear in the host window\n");
-    DestroyHostWindow(host);
-    return 1;
-  }
-  int opened = -1;
-  for (size_t k = 0; k < buttons.size(); ++k)
-    if (Checked(buttons[k]))
-      opened = static_cast<int>(k);
-  std::string openedText = opened < 0 ? "none" : SjisToUtf8(Text(buttons[static_cast<size_t>(opened)]));
-  std::printf("panel opened with: %s\n", openedText.c_str());
-  if (haveChoice) {
-    Click(buttons[static_cast<size_t>(chosen)]);
-    std::printf("clicked: %s\n", SjisToUtf8(Text(buttons[static_cast<size_t>(chosen)])).c_str());
-  }
-  if (show > 0)
-    Hold(host, static_cast<int>(show));
-  std::vector<Wnd> panel = Children(host);
-  p.EXPORT_LeaveOption(haveChoice ? 1 : 0);
-  PumpMessages();
-  if (!panel.empty() && Exists(panel[0]))
-    std::fprintf(stderr, "tga-host: the panel is still there after the message loop ran\n");
-  DestroyHostWindow(host);
-  int32_t code = ReportedCode(p);
+  const int32_t code = ReportedCode(p);
   p.PLUGOUTCALLBACK();
-  if (haveChoice && !Stored(p, static_cast<int>(chosen))) {
-    std::fprintf(stderr, "tga-host: method %d could not be stored in %s\n",
-                 static_cast<int>(chosen), StoreLocation().c_str());
+  if (haveChoice && !Stored(p, chosen)) {
+    std::fprintf(stderr, "tga-host: method %d could not be stored in %s\n", chosen,
+                 StoreLocation().c_str());
     return 1;
   }
   PrintMethod(haveChoice ? "method set" : "method", code);

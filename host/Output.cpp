@@ -87,7 +87,8 @@ std::string OutputFile::Stopped(bool keep) {
   return "the partial file cannot be kept (" + ErrorText(err) + "); " + as;
 }
 
-int WriteWithProgress(const PluginApi &api, const HostImage &record, const WriteRequest &request) {
+int WriteOutput(const WriteRequest &request,
+                const std::function<WriteResult(const std::string &path)> &write) {
   const char *command = request.command;
   // Before the temporary file exists: from here on Ctrl-C ends the command
   // through the cleanup below.
@@ -98,35 +99,15 @@ int WriteWithProgress(const PluginApi &api, const HostImage &record, const Write
     std::fprintf(stderr, "tga-host %s: %s\n", command, error.c_str());
     return 1;
   }
-
-  int32_t written;
-  int writeError;
-  bool stopped;
-  int32_t stoppedAt;
-  {
-    WriteProgress progress(record.Height, request.stopAtRow);
-    errno = 0;
-    written = api.EXPORT_WriteToFile(out.WritePath().c_str(), &record, progress.Callback());
-    // The plug-in reports only 0 or 1; the C library still holds the reason.
-    writeError = errno;
-    progress.Finish(written != 0);
-    stopped = progress.Stopped() || CtrlCStops::Pressed();
-    stoppedAt = progress.Stopped() ? progress.StoppedAt() : progress.Row();
-  }
-
-  if (stopped) {
-    if (stoppedAt > 0)
-      std::fprintf(stderr, "tga-host %s: stopped before row %d of %u", command, stoppedAt,
-                   record.Height);
-    else
-      std::fprintf(stderr, "tga-host %s: stopped before the first row", command);
+  const WriteResult result = write(out.WritePath());
+  if (result.stopped || CtrlCStops::Pressed()) {
     // A write that failed on the way has nothing worth keeping.
-    std::fprintf(stderr, "; %s\n", out.Stopped(request.keepPartial && written).c_str());
+    std::fprintf(stderr, "tga-host %s: stopped%s%s; %s\n", command, result.where.empty() ? "" : " ",
+                 result.where.c_str(), out.Stopped(request.keepPartial && result.written).c_str());
     return kExitStopped;
   }
-  if (!written) {
-    std::fprintf(stderr, "tga-host %s: %s\n", command,
-                 out.CannotWrite(writeError).c_str());
+  if (!result.written) {
+    std::fprintf(stderr, "tga-host %s: %s\n", command, out.CannotWrite(result.error).c_str());
     return 1;
   }
   if (!out.Commit(&error)) {
@@ -134,4 +115,21 @@ int WriteWithProgress(const PluginApi &api, const HostImage &record, const Write
     return 1;
   }
   return 0;
+}
+
+int WriteWithProgress(const PluginApi &api, const HostImage &record, const WriteRequest &request) {
+  return WriteOutput(request, [&](const std::string &path) {
+    WriteProgress progress(record.Height, request.stopAtRow);
+    WriteResult result;
+    errno = 0;
+    result.written = api.EXPORT_WriteToFile(path.c_str(), &record, progress.Callback()) != 0;
+    // The plug-in reports only 0 or 1; the C library still holds the reason.
+    result.error = errno;
+    progress.Finish(result.written);
+    result.stopped = progress.Stopped() || CtrlCStops::Pressed();
+    const int32_t at = progress.Stopped() ? progress.StoppedAt() : progress.Row();
+    result.where = at > 0 ? "before row " + std::to_string(at) + " of " + std::to_string(record.Height)
+                          : "before the first row";
+    return result;
+  });
 }

@@ -9,6 +9,7 @@
 #include "PluginLoader.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -51,9 +52,22 @@ struct WriteRequest {
   int32_t stopAtRow = 0; // > 0: stop before this row, as Ctrl-C would
 };
 
-// Writes `record` to `request.out` with EXPORT_WriteToFile through an
-// OutputFile, with a progress bar; Ctrl-C stops it. Messages go to standard
-// error. Returns the exit status: 0 written, 1 failed, 130 stopped.
+// What a writer made of its write.
+struct WriteResult {
+  bool written = false; // the file holds what was written, stopped or not
+  int error = 0;        // when not written: the errno value, 0 when not known
+  bool stopped = false;
+  std::string where;    // where a stop came ("before row 3 of 10"), if known
+};
+
+// Writes `request.out` through `write`, which is handed the path to write
+// to, in an OutputFile; Ctrl-C stops it. Messages go to standard error.
+// Returns the exit status: 0 written, 1 failed, 130 stopped.
+int WriteOutput(const WriteRequest &request,
+                const std::function<WriteResult(const std::string &path)> &write);
+
+// Writes `record` with EXPORT_WriteToFile through WriteOutput, with a
+// progress bar.
 int WriteWithProgress(const PluginApi &api, const HostImage &record, const WriteRequest &request);
 
 // Exit status of a write stopped by Ctrl-C or --stop-at-row.

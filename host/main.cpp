@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "Files.h"
 #include "Input.h"
+#include "Methods.h"
 
 #include <cctype>
 #include <cstdio>
@@ -42,6 +43,13 @@ void Usage(FILE *to) {
 
 void Doing(const std::string &what) { g_doing = what; }
 
+bool WantsHelp(const Args &args) {
+  for (const std::string &a : args)
+    if (a == "--help" || a == "-h")
+      return true;
+  return false;
+}
+
 bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out) {
   const size_t digits = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
   if (text.size() <= digits || text.size() > 18)
@@ -65,6 +73,17 @@ bool ParseMaxPixels(const char *command, const std::string &text, uint64_t *out)
     return false;
   }
   *out = static_cast<uint64_t>(v);
+  return true;
+}
+
+bool ParseMethod(const char *who, const std::string &text, int *out) {
+  int64_t v = 0;
+  if (!ParseNumber(text, 0, kMethodCount - 1, &v)) {
+    std::fprintf(stderr, "%s: the method must be a number from 0 to %d, not '%s'\n", who,
+                 kMethodCount - 1, text.c_str());
+    return false;
+  }
+  *out = static_cast<int>(v);
   return true;
 }
 

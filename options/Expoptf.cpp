@@ -1,12 +1,15 @@
 #include "Expoptf.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <iterator>
 #include <stdexcept>
 
-const char kPanelCaption[] = "ExportOptionForm";
+namespace {
+
+const char kPanelCaption[] = "ExportOptionForm"; // never visible: there is no caption bar
 // "ＭＳ Ｐゴシック"
 const char kPanelFontFace[] = "\x82l\x82r \x82o\x83S\x83V\x83" "b\x83N";
+const int32_t kShiftJisCharset = 128;
 // "変換方式"
 const char kConvMethodCaption[] = "\x95\xcf\x8a\xb7\x95\xfb\x8e\xae";
 const char *const kConvMethodItems[OptionPanelModel::kItemCount] = {
@@ -27,55 +30,23 @@ const char *const kConvMethodItems[OptionPanelModel::kItemCount] = {
     "F \x8b\xad\x90\xa7\x95\xcf\x8a\xb7",
 };
 
-// --- OptionPanelModel ---
+// The panel's window class is this module's own; any address in the module
+// names the module.
+const char kClassName[] = "TExportOptionForm";
+const void *const kModule = kClassName;
+bool g_classRegistered = false;
 
-int32_t OptionPanelModel::MulDiv(int32_t a, int32_t n, int32_t d) {
-  if (d == 0)
-    return -1;
-  int64_t p = static_cast<int64_t>(a) * n;
-  int64_t dd = d < 0 ? -static_cast<int64_t>(d) : d;
-  int64_t q = ((p < 0 ? -p : p) + dd / 2) / dd;
-  return static_cast<int32_t>((p < 0) != (d < 0) ? -q : q);
-}
+// No caption, no frame, no pop-up style: a plain child of the host's window.
+const uint32_t kPanelStyle = tlpwin::kChild | tlpwin::kVisible | tlpwin::kClipSiblings | tlpwin::kClipChildren;
+static_assert(kPanelStyle == 0x56000000, "the panel's style");
+const uint32_t kButtonStyle = tlpwin::kChild | tlpwin::kVisible;
+// The panel's private message: destroy yourself. The class is the module's
+// own, so a number from the class's private range is safe.
+const uint32_t kReleaseMessage = tlpwin::kFirstPrivateMessage + 0x100;
+const int kGroupId = 1;
+const int kFirstButtonId = 0x100;
 
-int32_t OptionPanelModel::FontHeightAt(int32_t pixelsPerInch) {
-  return MulDiv(kDesignFontHeight, pixelsPerInch, kDesignPixelsPerInch);
-}
-
-void OptionPanelModel::ScaleToTextHeight(int32_t measured) {
-  textHeight = measured > 0 ? measured : kDesignTextHeight;
-  group = kDesignGroup;
-  clientWidth = kDesignClientWidth;
-  clientHeight = kDesignClientHeight;
-  if (textHeight == kDesignTextHeight)
-    return;
-  auto scale = [&](int32_t v) { return MulDiv(v, textHeight, kDesignTextHeight); };
-  group = PanelRect{scale(group.left), scale(group.top), scale(group.width), scale(group.height)};
-  clientWidth = scale(clientWidth);
-  clientHeight = scale(clientHeight);
-}
-
-PanelRect OptionPanelModel::Button(int k) const {
-  // One column: the rows share what is left below the caption line; the
-  // remainder is split above and below them.
-  int32_t room = group.height - textHeight - 5;
-  int32_t rowHeight = room / kItemCount;
-  int32_t top = textHeight + 1 + (room % kItemCount) / 2 + k * rowHeight;
-  return PanelRect{8, top, group.width - 10, rowHeight};
-}
-
-OptionPanelModel::CheckChange OptionPanelModel::Select(int index) {
-  int v = std::min(std::max(index, -1), kItemCount - 1);
-  CheckChange change;
-  if (v == selected)
-    return change;
-  change.uncheck = selected;
-  selected = v;
-  change.check = v;
-  return change;
-}
-
-// --- TExportOptionForm ---
+} // namespace
 
 void *OptionParentWindow = nullptr;
 TPluginApplication Application;
@@ -84,73 +55,123 @@ extern "C" {
 TExportOptionForm *_ExportOptionForm = nullptr;
 }
 
-TExportOptionForm::TExportOptionForm(TPluginApplication &) {
-  font_ = panel_window::CreatePanelFont(
-      OptionPanelModel::FontHeightAt(panel_window::ScreenPixelsPerInch()));
+// --- TExportOptionForm ---
+
+TExportOptionForm::TExportOptionForm(TPluginApplication &owner) : owner_(owner) {
+  owner.Reserve();
+  font_ = tlpwin::MakeFont(OptionPanelModel::FontHeightAt(tlpwin::ScreenPixelsPerInch()),
+                           kShiftJisCharset, kPanelFontFace);
   if (!font_)
     throw std::runtime_error("cannot make the panel's font");
-  TGAConvMethodRG.ScaleToTextHeight(panel_window::TextHeight(font_));
-  if (!panel_window::Create(windows_, this, OptionParentWindow, TGAConvMethodRG, font_)) {
-    panel_window::DeleteFont(font_);
+  TGAConvMethodRG.ScaleToTextHeight(tlpwin::TextHeight(font_));
+  if (!MakeWindows()) {
+    tlpwin::FreeFont(font_);
     throw std::runtime_error("cannot make the panel's window");
   }
+  owner.Insert(this);
 }
 
 TExportOptionForm::~TExportOptionForm() {
-  if (windows_.panel)
-    panel_window::Destroy(windows_.panel);
-  // A window that could not be destroyed may still draw with the font.
-  if (!windows_.panel && font_)
-    panel_window::DeleteFont(font_);
+  owner_.Remove(this);
+  // A window that cannot be destroyed from here may still draw with the font.
+  if (panel_ && !tlpwin::Destroy(panel_))
+    tlpwin::Detach(panel_);
+}
+
+// The panel fills its parent's client area; the group box and its radio
+// buttons sit where the layout puts them.
+bool TExportOptionForm::MakeWindows() {
+  if (!g_classRegistered)
+    g_classRegistered = tlpwin::RegisterWindowClass(kClassName, kModule);
+  PanelRect client; // at the parent's top-left corner, as large as its client area
+  if (!g_classRegistered || !tlpwin::ClientArea(OptionParentWindow, &client))
+    return false;
+  tlpwin::Window panel = tlpwin::Create(
+      {kClassName, kModule, kPanelCaption, kPanelStyle, 0, client, OptionParentWindow, 0, font_, this});
+  if (!panel)
+    return false;
+  tlpwin::Window group =
+      tlpwin::Create({tlpwin::kButtonClass, nullptr, kConvMethodCaption, kButtonStyle | tlpwin::kGroupBox, 0,
+                      TGAConvMethodRG.group, panel, kGroupId, font_, nullptr});
+  bool made = group != nullptr;
+  for (int k = 0; k < OptionPanelModel::kItemCount && made; ++k) {
+    const uint32_t style = kButtonStyle | tlpwin::kRadioButton | (k == 0 ? tlpwin::kGroup : 0);
+    buttons_[k] = tlpwin::Create({tlpwin::kButtonClass, nullptr, kConvMethodItems[k], style, 0,
+                                  TGAConvMethodRG.Button(k), group, kFirstButtonId + k, font_, nullptr});
+    made = buttons_[k] != nullptr;
+  }
+  if (!made) {
+    // Nothing of a half-made panel stays, and its end is not reported.
+    tlpwin::Detach(panel);
+    tlpwin::Destroy(panel);
+    return false;
+  }
+  panel_ = panel;
+  return true;
 }
 
 void TExportOptionForm::SelectItem(int index) { Apply(TGAConvMethodRG.Select(index)); }
 
 void TExportOptionForm::Release() {
-  if (windows_.panel)
-    panel_window::PostRelease(windows_.panel);
-}
-
-void TExportOptionForm::Clicked(int item) { Apply(TGAConvMethodRG.Click(item)); }
-
-void TExportOptionForm::Destroyed() {
-  windows_ = panel_window::Windows();
-  panel_window::DeleteFont(font_);
-  font_ = nullptr;
+  if (panel_)
+    tlpwin::Post(panel_, kReleaseMessage);
 }
 
 void TExportOptionForm::Apply(OptionPanelModel::CheckChange change) {
-  if (!windows_.panel)
+  if (!panel_)
     return;
   if (change.uncheck >= 0)
-    panel_window::SetCheck(windows_.buttons[change.uncheck], false);
+    tlpwin::SetCheck(buttons_[change.uncheck], false);
   if (change.check >= 0)
-    panel_window::SetCheck(windows_.buttons[change.check], true);
+    tlpwin::SetCheck(buttons_[change.check], true);
+}
+
+void TExportOptionForm::Clicked(tlpwin::Window, int id) { Apply(TGAConvMethodRG.Click(id - kFirstButtonId)); }
+
+void TExportOptionForm::Received(tlpwin::Window self, uint32_t message) {
+  if (message == kReleaseMessage)
+    tlpwin::Destroy(self);
+}
+
+void TExportOptionForm::Destroyed(tlpwin::Window) {
+  panel_ = nullptr;
+  std::fill(std::begin(buttons_), std::end(buttons_), nullptr);
+  tlpwin::FreeFont(font_);
+  font_ = nullptr;
 }
 
 // --- TPluginApplication ---
 
-TExportOptionForm *TPluginApplication::CreateForm() {
-  auto form = std::make_unique<TExportOptionForm>(*this);
-  TExportOptionForm *made = form.get();
-  // Only once a panel stands: nothing is left allocated by one that failed.
+void TPluginApplication::Reserve() {
   if (!forms_)
-    forms_ = new std::vector<std::unique_ptr<TExportOptionForm>>;
+    forms_ = new std::vector<TExportOptionForm *>;
   forms_->reserve(forms_->size() + 1);
+}
+
+void TPluginApplication::Remove(TExportOptionForm *form) {
+  forms_->erase(std::remove(forms_->begin(), forms_->end(), form), forms_->end());
+}
+
+TExportOptionForm *TPluginApplication::CreateForm() {
+  TExportOptionForm *made = new TExportOptionForm(*this);
   // Released panels are kept until now so that ExportOptionForm, which is not
   // cleared at the release, never refers to a deleted object.
-  forms_->erase(std::remove_if(forms_->begin(), forms_->end(),
-                               [](const std::unique_ptr<TExportOptionForm> &f) { return !f->HasWindow(); }),
-                forms_->end());
-  forms_->push_back(std::move(form));
+  for (size_t i = forms_->size(); i-- > 0;)
+    if ((*forms_)[i] != made && !(*forms_)[i]->HasWindow())
+      delete (*forms_)[i];
   return made;
 }
 
 void TPluginApplication::Free() {
   ExportOptionForm = nullptr;
+  while (forms_ && !forms_->empty())
+    delete forms_->back();
   delete forms_;
   forms_ = nullptr;
-  panel_window::UnregisterPanelClass();
+  // Called by the host through an export, so the host's own reference keeps
+  // the module loaded while the class lets it go.
+  if (g_classRegistered && tlpwin::UnregisterWindowClass(kClassName, kModule))
+    g_classRegistered = false;
 }
 
 void FreeOptionPanels() { Application.Free(); }

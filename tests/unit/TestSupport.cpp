@@ -59,3 +59,12 @@ Plugin &LoadedPlugin() {
 }
 
 const PluginApi &Api() { return LoadedPlugin().Api(); }
+
+std::optional<int32_t> ReportedCode() {
+  const int32_t kUntouched = -12345;
+  int32_t code = kUntouched;
+  Api().EXPORT_BeforeTransform(&code, 0);
+  if (code == kUntouched)
+    return std::nullopt;
+  return code;
+}

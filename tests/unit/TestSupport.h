@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,3 +65,6 @@ private:
 // The built plug-in, loaded once per test program from next to it.
 Plugin &LoadedPlugin();
 const PluginApi &Api();
+
+// What EXPORT_BeforeTransform writes; none when it leaves the integer alone.
+std::optional<int32_t> ReportedCode();

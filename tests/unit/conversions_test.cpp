@@ -1,6 +1,7 @@
 // The host's colour conversions (tga-host export): kinds, palettes, pixels,
 // padded rows, and their way through the plug-in's export and import.
 #include "Conversions.h"
+#include "Methods.h"
 #include "TestSupport.h"
 
 #include <cstdlib>
@@ -165,7 +166,8 @@ TEST(Conversions, MoreThan256ColoursFallBackByCode) {
 
 TEST(Conversions, EmptyPicturesStayReadable) {
   const RgbView empty{0, 0, nullptr};
-  for (int32_t code : kHostCodes) {
+  for (const Method &m : kMethods) {
+    const int32_t code = m.hostCode;
     ConvertedImage out;
     ASSERT_EQ(Convert(code, empty, &out), ConvertStatus::Ok) << code;
     EXPECT_TRUE(out.pixels.empty());
@@ -368,7 +370,8 @@ TEST(ConversionsThroughPlugin, EachCodeRoundTrips) {
                             return MakeColour(static_cast<uint8_t>(x * 60), 0, static_cast<uint8_t>(y * 100));
                           })};
   for (const Rgb &in : pictures)
-    for (int32_t code : kHostCodes) {
+    for (const Method &m : kMethods) {
+      const int32_t code = m.hostCode;
       SCOPED_TRACE(testing::Message() << in.width << "x" << in.height << " code " << code);
       ConvertedImage out;
       ASSERT_EQ(Convert(code, in.View(), &out), ConvertStatus::Ok);

@@ -40,16 +40,6 @@ Bytes Le32(uint32_t v) {
 }
 Stored Dword(uint32_t v) { return {kDword, Le32(v)}; }
 
-// What EXPORT_BeforeTransform writes; none when it leaves the integer alone.
-std::optional<int32_t> ReportedCode() {
-  const int32_t kUntouched = -12345;
-  int32_t code = kUntouched;
-  Api().EXPORT_BeforeTransform(&code, 0);
-  if (code == kUntouched)
-    return std::nullopt;
-  return code;
-}
-
 // A key exists, for the registry, wherever a key below it does.
 bool KeyExists(const char *path) {
   reg::Key key;

@@ -1,65 +1,16 @@
-// tga-host info: what the plug-in says of each file, and tga-host import:
-// the image it delivers, as a PNG.
+// tga-host import: the image the plug-in delivers, as a PNG.
 #include "Commands.h"
 #include "Conversions.h"
 #include "Input.h"
-#include "Refusal.h"
-#include "Text.h"
 #if TLP_HOST_PNG
 #include "Output.h"
 #include "Png.h"
 #include "Progress.h"
 #endif
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
-
-namespace {
-
-std::string g_info;
-int32_t TLP_CALL KeepInfo(const char *text) {
-  g_info = text;
-  return 0;
-}
-
-bool WantsHelp(const Args &args) {
-  for (const std::string &a : args)
-    if (a == "--help" || a == "-h")
-      return true;
-  return false;
-}
-
-} // namespace
-
-int CmdInfo(Plugin &plugin, const Args &args) {
-  if (WantsHelp(args) || args.empty()) {
-    std::printf("usage: tga-host info FILE...\n\n"
-                "For each file: whether the plug-in reads it, and its information text.\n"
-                "exit status: 0 all files are Targa files, 1 otherwise\n");
-    return args.empty() ? 2 : 0;
-  }
-  const PluginApi &p = plugin.Api();
-  int rc = 0;
-  for (const std::string &file : args) {
-    // The plug-in only says "not a Targa file", which misleads for a file
-    // that is not there, and it would wait for ever on a pipe.
-    const std::string unreadable = Unreadable(file);
-    if (!unreadable.empty()) {
-      std::printf("%s: cannot read: %s\n", file.c_str(), unreadable.c_str());
-      rc = 1;
-      continue;
-    }
-    bool valid = p.IMPORT_ValidFileCheck(file.c_str()) == 1;
-    p.IMPORT_ImageInformation(file.c_str(), KeepInfo);
-    std::printf("%s: %s\n", file.c_str(), valid ? "Targa file" : RefusalReason(file, false).c_str());
-    std::printf("%s%s", SjisToUtf8(g_info).c_str(), g_info.empty() || g_info.back() == '\n' ? "" : "\n");
-    if (!valid)
-      rc = 1;
-  }
-  return rc;
-}
 
 #if TLP_HOST_PNG
 namespace {
@@ -75,33 +26,17 @@ int WriteImported(const HostImage &image, const std::string &out) {
     std::fprintf(stderr, "tga-host import: the plug-in delivered a picture of an unknown kind\n");
     return 1;
   }
-  CtrlCStops ctrlC;
-  OutputFile file(out);
-  std::string error;
-  if (!file.Open(&error)) {
-    std::fprintf(stderr, "tga-host import: %s\n", error.c_str());
-    return 1;
-  }
-  // A row at a time from the record, the palette applied.
-  const RowSource row = [&image](uint32_t y, uint8_t *rgb) {
-    RgbRowFromRecord(image, y, rgb);
-    return !CtrlCStops::Pressed();
-  };
-  int failure = 0;
-  const bool written = WritePng(file.WritePath(), image.Width, image.Height, row, &failure);
-  if (CtrlCStops::Pressed()) {
-    std::fprintf(stderr, "tga-host import: stopped; %s\n", file.Stopped(false).c_str());
-    return kExitStopped;
-  }
-  if (!written) {
-    std::fprintf(stderr, "tga-host import: %s\n", file.CannotWrite(failure).c_str());
-    return 1;
-  }
-  if (!file.Commit(&error)) {
-    std::fprintf(stderr, "tga-host import: %s\n", error.c_str());
-    return 1;
-  }
-  return 0;
+  return WriteOutput({"import", out}, [&image](const std::string &path) {
+    // A row at a time from the record, the palette applied.
+    const RowSource row = [&image](uint32_t y, uint8_t *rgb) {
+      RgbRowFromRecord(image, y, rgb);
+      return !CtrlCStops::Pressed();
+    };
+    WriteResult result;
+    result.written = WritePng(path, image.Width, image.Height, row, &result.error);
+    result.stopped = CtrlCStops::Pressed();
+    return result;
+  });
 }
 
 } // namespace

@@ -1,0 +1,83 @@
+// The window operations on Windows that a host uses and tests read windows
+// back with; apart, so that a module that only owns windows leaves them out.
+#include "TlpWin.h"
+
+#include <windows.h>
+
+namespace tlpwin {
+
+namespace {
+HWND H(Window w) { return static_cast<HWND>(w); }
+} // namespace
+
+void PumpMessages() {
+  MSG m;
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&m);
+    DispatchMessageA(&m);
+  }
+}
+
+void Click(Window button) { SendMessageA(H(button), BM_CLICK, 0, 0); }
+
+bool IsChecked(Window button) { return SendMessageA(H(button), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+bool Exists(Window window) { return IsWindow(H(window)) != FALSE; }
+
+Window Parent(Window window) {
+  HWND parent = GetAncestor(H(window), GA_PARENT);
+  return parent == GetDesktopWindow() ? nullptr : parent;
+}
+
+std::vector<Window> Children(Window window) {
+  std::vector<Window> out;
+  for (HWND c = GetWindow(H(window), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+    out.push_back(c);
+  return out;
+}
+
+std::string Text(Window window) {
+  char buf[256];
+  int n = GetWindowTextA(H(window), buf, sizeof buf);
+  return std::string(buf, static_cast<size_t>(n > 0 ? n : 0));
+}
+
+uint32_t Style(Window window) { return static_cast<uint32_t>(GetWindowLongA(H(window), GWL_STYLE)); }
+
+Rect Placement(Window window) {
+  RECT r;
+  if (!GetWindowRect(H(window), &r))
+    return Rect{};
+  POINT corner{r.left, r.top};
+  MapWindowPoints(HWND_DESKTOP, GetAncestor(H(window), GA_PARENT), &corner, 1);
+  return Rect{corner.x, corner.y, r.right - r.left, r.bottom - r.top};
+}
+
+Handler *HandlerOf(Window window) {
+  return reinterpret_cast<Handler *>(GetWindowLongPtrA(H(window), GWLP_USERDATA));
+}
+
+const void *ClassInstance(Window window) {
+  return reinterpret_cast<const void *>(GetClassLongPtrA(H(window), GCLP_HMODULE));
+}
+
+bool ClassRegistered(const char *name, const void *instance) {
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof wc;
+  return GetClassInfoExA(static_cast<HINSTANCE>(const_cast<void *>(instance)), name, &wc) != FALSE;
+}
+
+FontInfo FontOf(Window window) {
+  FontInfo info;
+  HFONT font = reinterpret_cast<HFONT>(SendMessageA(H(window), WM_GETFONT, 0, 0));
+  LOGFONTA lf;
+  if (!font || !GetObjectA(font, sizeof lf, &lf))
+    return info;
+  info.height = lf.lfHeight;
+  info.charset = lf.lfCharSet;
+  info.face = lf.lfFaceName;
+  info.textHeight = TextHeight(font);
+  return info;
+}
+
+} // namespace tlpwin
