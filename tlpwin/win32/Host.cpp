@@ -8,9 +8,8 @@ namespace tlpwin {
 
 namespace {
 HWND H(Window w) { return static_cast<HWND>(w); }
-} // namespace
 
-namespace {
+// The dialog's keys first; IsDialogMessage dispatches the rest of its messages itself.
 void Dispatch(HWND dialog, MSG *m) {
   if (dialog && IsWindow(dialog) && IsDialogMessageA(dialog, m))
     return;
