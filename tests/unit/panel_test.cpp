@@ -474,14 +474,18 @@ TEST_F(Dialog, HoldsThePanelAboveOkAndCancelAndAnswersTheirClicks) {
 
 #if defined(_WIN32)
 // Keys as a person types them: to the window with the focus, taken by the
-// dialog's loop. D and U are the down and up arrows, T Tab, E Enter, X Esc,
-// and C closes the window.
+// dialog's loop. D and U are the down and up arrows, T Tab, S Shift+Tab,
+// E Enter, X Esc, and C closes the window.
 void Type(const OptionsDialog &d, char key) {
   if (key == 'C') {
     PostMessageA(static_cast<HWND>(d.Window()), WM_CLOSE, 0, 0);
     return;
   }
-  const WPARAM vk = key == 'D' ? VK_DOWN : key == 'U' ? VK_UP : key == 'T' ? VK_TAB : key == 'E' ? VK_RETURN : VK_ESCAPE;
+  BYTE keys[256];
+  GetKeyboardState(keys);
+  keys[VK_SHIFT] = key == 'S' ? 0x80 : 0;
+  SetKeyboardState(keys);
+  const WPARAM vk = key == 'D' ? VK_DOWN : key == 'U' ? VK_UP : key == 'E' ? VK_RETURN : key == 'X' ? VK_ESCAPE : VK_TAB;
   PostMessageA(GetFocus(), WM_KEYDOWN, vk, 1);
 }
 
@@ -506,15 +510,18 @@ TEST_F(Dialog, TabReachesTheCheckedItemAndTheArrowsMoveTheSelection) {
   } steps[] = {{'D', 3, 3},        {'T', kOnOk, 3}, {'T', kOnCancel, 3}, {'T', 3, 3}, // back at the checked item
                {'U', 2, 2},        {'U', 1, 1},     {'U', 0, 0},
                {'U', 5, 5},        {'D', 0, 0}, // round within the group
-               {'T', kOnOk, 0}};
+               {'T', kOnOk, 0},    {'S', 0, 0},     {'S', kOnCancel, 0}, {'T', 0, 0}};
   for (const auto &s : steps) {
     Type(d, s.key);
     tlpwin::PumpMessages(d.Window());
     EXPECT_EQ(Focused(d), s.focus) << "after " << s.key;
     EXPECT_EQ(d.Panel().Checked(), s.checked) << "after " << s.key;
   }
+  Type(d, 'D'); // one more arrow, with Shift let go
+  tlpwin::PumpMessages(d.Window());
   EXPECT_EQ(d.Given(), Answer::kNone);
   EXPECT_EQ(ReportedCode(), 6) << "nothing taken over before OK";
+  EXPECT_EQ(d.Panel().Checked(), 1);
 }
 
 TEST_F(Dialog, EnterIsOkEscAndClosingAreCancel) {
