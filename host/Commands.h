@@ -13,8 +13,14 @@ int CmdAbout(Plugin &plugin, const Args &args);
 int CmdConvert(Plugin &plugin, const Args &args);
 int CmdExport(Plugin &plugin, const Args &args);
 int CmdMethod(Plugin &plugin, const Args &args);
+int CmdOptions(Plugin &plugin, const Args &args);
 int CmdInfo(Plugin &plugin, const Args &args);
 int CmdImport(Plugin &plugin, const Args &args);
+
+// After the panel was accepted: PLUGOUTCALLBACK stores the plug-in's method
+// and, for a `chosen` method (-1 for none), the store must read it back.
+// Prints the method after `label` ("method set"); the command's exit status.
+int SaveMethod(const PluginApi &p, int chosen, const char *label);
 
 // What the running command is doing ("read 'in.png'"), for the message when
 // memory runs out: "not enough memory to read 'in.png'".

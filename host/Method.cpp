@@ -123,13 +123,17 @@ int CmdMethod(Plugin &plugin, const Args &args) {
     if (!panel.Leave(haveChoice))
       std::fprintf(stderr, "tga-host: the panel is still there after the message loop ran\n");
   }
+  return SaveMethod(p, chosen, haveChoice ? "method set" : "method");
+}
+
+int SaveMethod(const PluginApi &p, int chosen, const char *label) {
   const int32_t code = ReportedCode(p);
   p.PLUGOUTCALLBACK();
-  if (haveChoice && !Stored(p, chosen)) {
+  if (chosen >= 0 && !Stored(p, chosen)) {
     std::fprintf(stderr, "tga-host: method %d could not be stored in %s\n", chosen,
                  StoreLocation().c_str());
     return 1;
   }
-  PrintMethod(haveChoice ? "method set" : "method", code);
+  PrintMethod(label, code);
   return 0;
 }

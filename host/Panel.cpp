@@ -29,14 +29,22 @@ tlpwin::Window MakeHostWindow(bool visible) {
 
 HostPanel::HostPanel(const PluginApi &api, bool visible) : api_(api) {
   window_ = MakeHostWindow(visible);
-  if (!window_) {
+  Open(window_, window_);
+}
+
+HostPanel::HostPanel(const PluginApi &api, tlpwin::Window application, tlpwin::Window parent) : api_(api) {
+  Open(application, parent);
+}
+
+void HostPanel::Open(tlpwin::Window application, tlpwin::Window parent) {
+  if (!parent) {
     error_ = "cannot make a window for the plug-in's panel";
     return;
   }
-  api_.EXPORT_EnterOption(window_, window_, 0);
+  api_.EXPORT_EnterOption(application, parent, 0);
   left_ = false;
   // The panel's shape: one child of the host window holding one group box.
-  std::vector<tlpwin::Window> panels = tlpwin::Children(window_);
+  std::vector<tlpwin::Window> panels = tlpwin::Children(parent);
   std::vector<tlpwin::Window> groups = panels.size() == 1 ? tlpwin::Children(panels[0]) : panels;
   if (panels.size() == 1 && groups.size() == 1) {
     panel_ = panels[0];
@@ -80,6 +88,8 @@ void HostPanel::Hold(int seconds) {
 }
 
 bool HostPanel::Leave(bool accept) {
+  if (left_)
+    return !panel_ || !tlpwin::Exists(panel_);
   api_.EXPORT_LeaveOption(accept ? 1 : 0);
   left_ = true;
   tlpwin::PumpMessages(); // the panel's release is posted

@@ -16,8 +16,12 @@ public:
   // Opens the panel in a new window of the host, shown on the screen when
   // `visible`. Error() says what went wrong when it did not open.
   HostPanel(const PluginApi &api, bool visible);
+  // Opens the panel in `parent`, a window that the caller keeps, inside the
+  // host's top-level window `application`.
+  HostPanel(const PluginApi &api, tlpwin::Window application, tlpwin::Window parent);
   // Leaves the panel if that was not done (the plug-in requires it once for
-  // every entry), without taking its selection, and destroys the window.
+  // every entry), without taking its selection, and destroys the window it
+  // made.
   ~HostPanel();
   HostPanel(const HostPanel &) = delete;
   HostPanel &operator=(const HostPanel &) = delete;
@@ -31,13 +35,19 @@ public:
   void Click(int k);
   // Runs the host's message loop for `seconds`, the panel on the screen.
   void Hold(int seconds);
-  // EXPORT_LeaveOption and one turn of the message loop; false when the
-  // panel is still there after it.
+  // EXPORT_LeaveOption, once, and one turn of the message loop; false when
+  // the panel is still there after it.
   bool Leave(bool accept);
 
+  // The item's window, top to bottom.
+  tlpwin::Window ItemWindow(int k) const { return items_[static_cast<size_t>(k)]; }
+
 private:
+  void Open(tlpwin::Window application, tlpwin::Window parent);
+
   const PluginApi &api_;
-  tlpwin::Window window_ = nullptr, panel_ = nullptr;
+  tlpwin::Window window_ = nullptr; // made here, destroyed here
+  tlpwin::Window panel_ = nullptr;
   std::vector<tlpwin::Window> items_; // top to bottom
   bool left_ = true;
   std::string error_;

@@ -28,6 +28,7 @@ const Command kCommands[] = {
     {"convert", CmdConvert, "re-encode a Targa file through import and export"},
     {"export", CmdExport, "a Targa or PNG file converted by method, written as Targa"},
     {"method", CmdMethod, "show the conversion method, or choose one on the panel"},
+    {"options", CmdOptions, "the export options dialog: choose and store a method"},
 };
 
 std::string g_doing = "go on";

@@ -40,6 +40,13 @@ bool g_classRegistered = false;
 const uint32_t kPanelStyle = tlpwin::kChild | tlpwin::kVisible | tlpwin::kClipSiblings | tlpwin::kClipChildren;
 static_assert(kPanelStyle == 0x56000000, "the panel's style");
 const uint32_t kButtonStyle = tlpwin::kChild | tlpwin::kVisible;
+// The keyboard reaches the radio buttons through the panel and the group box,
+// as a dialog's own controls: Tab stops at the group, at its checked item
+// (which alone carries the tab stop) or at the first when none is; the
+// arrows move the selection within it, by automatic radio buttons that
+// report their click as the mouse's does.
+const uint32_t kKeyboardParent = tlpwin::kExControlParent;
+const uint32_t kItemStyle = kButtonStyle | tlpwin::kAutoRadioButton;
 // The panel's private message: destroy yourself. The class is the module's
 // own, so a number from the class's private range is safe.
 const uint32_t kReleaseMessage = tlpwin::kFirstPrivateMessage + 0x100;
@@ -86,16 +93,16 @@ bool TExportOptionForm::MakeWindows() {
   PanelRect client; // at the parent's top-left corner, as large as its client area
   if (!g_classRegistered || !tlpwin::ClientArea(OptionParentWindow, &client))
     return false;
-  tlpwin::Window panel = tlpwin::Create(
-      {kClassName, kModule, kPanelCaption, kPanelStyle, 0, client, OptionParentWindow, 0, font_, this});
+  tlpwin::Window panel = tlpwin::Create({kClassName, kModule, kPanelCaption, kPanelStyle, kKeyboardParent,
+                                         client, OptionParentWindow, 0, font_, this});
   if (!panel)
     return false;
   tlpwin::Window group =
-      tlpwin::Create({tlpwin::kButtonClass, nullptr, kConvMethodCaption, kButtonStyle | tlpwin::kGroupBox, 0,
-                      TGAConvMethodRG.group, panel, kGroupId, font_, nullptr});
+      tlpwin::Create({tlpwin::kButtonClass, nullptr, kConvMethodCaption, kButtonStyle | tlpwin::kGroupBox,
+                      kKeyboardParent, TGAConvMethodRG.group, panel, kGroupId, font_, nullptr});
   bool made = group != nullptr;
   for (int k = 0; k < OptionPanelModel::kItemCount && made; ++k) {
-    const uint32_t style = kButtonStyle | tlpwin::kRadioButton | (k == 0 ? tlpwin::kGroup : 0);
+    const uint32_t style = kItemStyle | (k == 0 ? tlpwin::kGroup | tlpwin::kTabStop : 0);
     buttons_[k] = tlpwin::Create({tlpwin::kButtonClass, nullptr, kConvMethodItems[k], style, 0,
                                   TGAConvMethodRG.Button(k), group, kFirstButtonId + k, font_, nullptr});
     made = buttons_[k] != nullptr;
@@ -120,10 +127,15 @@ void TExportOptionForm::Release() {
 void TExportOptionForm::Apply(OptionPanelModel::CheckChange change) {
   if (!panel_)
     return;
-  if (change.uncheck >= 0)
-    tlpwin::SetCheck(buttons_[change.uncheck], false);
-  if (change.check >= 0)
-    tlpwin::SetCheck(buttons_[change.check], true);
+  if (change.check < 0) {
+    if (change.uncheck >= 0)
+      tlpwin::SetCheck(buttons_[change.uncheck], false);
+    return;
+  }
+  // Every other item is unchecked, as the system checks a radio button in a
+  // group: the first item then gives up the tab stop it starts with.
+  for (int k = 0; k < OptionPanelModel::kItemCount; ++k)
+    tlpwin::SetCheck(buttons_[k], k == change.check);
 }
 
 void TExportOptionForm::Clicked(tlpwin::Window, int id) { Apply(TGAConvMethodRG.Click(id - kFirstButtonId)); }

@@ -12,7 +12,7 @@ pkgs=(cmake g++ clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-de
       libpng-dev libstb-dev pkg-config python3 python3-pil
       wine wine64 wine32:i386 g++-mingw-w64-i686 g++-mingw-w64-x86-64
       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 qemu-user-static locales fonts-ipafont-gothic
-      xvfb x11-apps imagemagick)
+      xvfb x11-apps imagemagick fonts-wine)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "+ dpkg --add-architecture i386"

@@ -39,11 +39,27 @@ constexpr uint32_t kChild = 0x40000000;
 constexpr uint32_t kVisible = 0x10000000;
 constexpr uint32_t kClipSiblings = 0x04000000;
 constexpr uint32_t kClipChildren = 0x02000000;
+constexpr uint32_t kCaption = 0x00C00000;
 constexpr uint32_t kBorder = 0x00800000;
+constexpr uint32_t kSysMenu = 0x00080000;
+// The first control of a group (the keyboard's arrows stay inside a group),
+// and a control that Tab stops at.
 constexpr uint32_t kGroup = 0x00020000;
+constexpr uint32_t kTabStop = 0x00010000;
+constexpr uint32_t kPushButton = 0x0000;
+constexpr uint32_t kDefPushButton = 0x0001;
 constexpr uint32_t kRadioButton = 0x0004;
 constexpr uint32_t kGroupBox = 0x0007;
+constexpr uint32_t kAutoRadioButton = 0x0009;
 constexpr uint32_t kButtonKindMask = 0x000F;
+// Extended styles (WS_EX_*): a window whose children the keyboard reaches
+// as if they were its parent's own controls, and a dialog's frame.
+constexpr uint32_t kExControlParent = 0x00010000;
+constexpr uint32_t kExDialogFrame = 0x00000001;
+
+// The ids of a dialog's OK and Cancel buttons (IDOK, IDCANCEL).
+constexpr int kOkId = 1;
+constexpr int kCancelId = 2;
 
 // The first message number a window class may use for messages of its own
 // (WM_USER).
@@ -56,7 +72,10 @@ inline constexpr char kButtonClass[] = "BUTTON";
 class Handler {
 public:
   // The button `id` inside `self` was clicked. A group box passes its own
-  // buttons' clicks on to its parent.
+  // buttons' clicks on to its parent. As in a dialog, Enter and Esc click
+  // kOkId and kCancelId (see PumpMessages), and closing a top-level window
+  // (its close box, Alt+F4) clicks kCancelId: the window stays until its
+  // owner destroys it.
   virtual void Clicked(Window self, int id) = 0;
   // A private message posted to `self` has come through the message loop.
   virtual void Received(Window self, uint32_t message) = 0;
@@ -82,7 +101,7 @@ struct WindowSpec {
   const void *module = nullptr;
   const char *text = "";
   uint32_t style = 0;
-  uint32_t exStyle = 0; // WS_EX_*; none matters to the stand-in yet
+  uint32_t exStyle = 0; // WS_EX_*; none matters to the stand-in
   Rect rect;
   Window parent = nullptr;
   int id = 0;              // what a click on a button reports
@@ -98,6 +117,8 @@ TLPWIN_API bool Destroy(Window window);
 // to: for a window that cannot be destroyed from here.
 TLPWIN_API void Detach(Window window);
 TLPWIN_API bool Post(Window window, uint32_t message);
+// A radio button that is checked becomes its group's tab stop, and loses it
+// when unchecked, as the system's do.
 TLPWIN_API void SetCheck(Window button, bool checked);
 TLPWIN_API bool ClientArea(Window window, Rect *area);
 
@@ -115,9 +136,27 @@ TLPWIN_API void SetScreenPixelsPerInch(int32_t pixelsPerInch);
 
 // ---- What a host does, and what tests read back --------------------------------
 
-// Dispatches every message waiting for this thread.
-TLPWIN_API void PumpMessages();
-// As the user's click: a button reports it, a radio button does not check itself.
+// Dispatches every message waiting for this thread. With `dialog`, the keys
+// for its windows work as in a dialog: Tab and Shift+Tab move the focus
+// between tab stops (into children of windows with kExControlParent), the
+// arrow keys within a group (checking an automatic radio button), Enter
+// clicks kOkId (or the push button that has the focus), Esc kCancelId.
+TLPWIN_API void PumpMessages(Window dialog = nullptr);
+// Whether a person can see and use windows: never for the stand-in, which
+// has no screen; on Windows, not in a session without a visible desktop
+// (a service's).
+TLPWIN_API bool HasScreen();
+// Gives the keyboard focus to the first tab stop of `dialog`'s windows.
+TLPWIN_API void FocusFirstTabStop(Window dialog);
+// Runs this thread's message loop as PumpMessages(dialog) does, waiting for
+// messages, until `done` turns true or `dialog` is gone. The stand-in, with
+// no person to wait for, dispatches what waits and returns.
+TLPWIN_API void RunDialog(Window dialog, const bool &done);
+// A top-level window of these styles at `client`'s corner, as large as it
+// must be for a client area of `client`'s size (the stand-in draws no frame).
+TLPWIN_API Rect FrameAround(const Rect &client, uint32_t style, uint32_t exStyle);
+// As the user's click: a button reports it; a radio button does not check
+// itself, an automatic one does (and unchecks the others beside it).
 TLPWIN_API void Click(Window button);
 TLPWIN_API bool IsChecked(Window button);
 TLPWIN_API bool Exists(Window window);

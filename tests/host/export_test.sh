@@ -216,7 +216,7 @@ check "import, PNG input: says so" grep -q "not a Targa file: colour-map type 80
 check "info, PNG input: the reason" sh -c "'$host' info '$dir/few.png' | grep -q 'few.png: not a Targa file: colour-map type 80'"
 
 # ---- --help for every command.
-for cmd in about info import convert export method; do
+for cmd in about info import convert export method options; do
   check "$cmd --help: exit 0" [ "$(status "$host" "$cmd" --help)" = 0 ]
   check "$cmd --help: usage" grep -q "^usage: tga-host $cmd" "$dir/out.txt"
 done

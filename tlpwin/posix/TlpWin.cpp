@@ -170,8 +170,13 @@ bool Post(Window window, uint32_t message) {
 }
 
 void SetCheck(Window button, bool checked) {
-  if (WindowData *w = Find(button))
-    w->checked = checked;
+  WindowData *w = Find(button);
+  if (!w)
+    return;
+  w->checked = checked;
+  const uint32_t kind = w->style & kButtonKindMask;
+  if (!w->cls.second && (kind == kRadioButton || kind == kAutoRadioButton))
+    w->style = checked ? w->style | kTabStop : w->style & ~kTabStop;
 }
 
 bool ClientArea(Window window, Rect *area) {
@@ -204,7 +209,7 @@ int32_t ScreenPixelsPerInch() { return S().pixelsPerInch; }
 
 void SetScreenPixelsPerInch(int32_t pixelsPerInch) { S().pixelsPerInch = pixelsPerInch > 0 ? pixelsPerInch : 96; }
 
-void PumpMessages() {
+void PumpMessages(Window) {
   const std::thread::id self = std::this_thread::get_id();
   for (;;) {
     auto it = std::find_if(S().queue.begin(), S().queue.end(), [&](const Posted &m) { return m.thread == self; });
@@ -218,12 +223,27 @@ void PumpMessages() {
   }
 }
 
+// No screen, no keyboard: nothing has the focus and nobody answers.
+bool HasScreen() { return false; }
+void FocusFirstTabStop(Window) {}
+void RunDialog(Window, const bool &) { PumpMessages(); }
+Rect FrameAround(const Rect &client, uint32_t, uint32_t) { return client; }
+
 // The click goes to the nearest window with a handler: a group box passes its
-// buttons' clicks on to its parent.
+// buttons' clicks on to its parent. An automatic radio button checks itself
+// first and unchecks the others beside it.
 void Click(Window button) {
   WindowData *w = Find(button);
   if (!w || w->cls.second || (w->style & kButtonKindMask) == kGroupBox)
     return;
+  if ((w->style & kButtonKindMask) == kAutoRadioButton) {
+    if (WindowData *parent = Find(Handle(w->parent)))
+      for (uintptr_t c : parent->children)
+        if (c != Key(button) && (Find(Handle(c))->style & kButtonKindMask) == kAutoRadioButton)
+          SetCheck(Handle(c), false);
+    SetCheck(button, true);
+    w = Find(button);
+  }
   const int id = w->id;
   for (uintptr_t at = w->parent; WindowData *p = Find(Handle(at)); at = p->parent)
     if (p->handler) {

@@ -8,14 +8,54 @@ namespace tlpwin {
 
 namespace {
 HWND H(Window w) { return static_cast<HWND>(w); }
+
+// The dialog's keys first; IsDialogMessage dispatches the rest of its messages itself.
+void Dispatch(HWND dialog, MSG *m) {
+  if (dialog && IsWindow(dialog) && IsDialogMessageA(dialog, m))
+    return;
+  TranslateMessage(m);
+  DispatchMessageA(m);
+}
 } // namespace
 
-void PumpMessages() {
+void PumpMessages(Window dialog) {
   MSG m;
-  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&m);
-    DispatchMessageA(&m);
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
+    Dispatch(H(dialog), &m);
+}
+
+bool HasScreen() {
+  USEROBJECTFLAGS flags = {};
+  DWORD size = 0;
+  HWINSTA station = GetProcessWindowStation();
+  return station && GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &size) &&
+         (flags.dwFlags & WSF_VISIBLE);
+}
+
+void FocusFirstTabStop(Window dialog) {
+  if (HWND first = GetNextDlgTabItem(H(dialog), nullptr, FALSE))
+    SetFocus(first);
+}
+
+void RunDialog(Window dialog, const bool &done) {
+  HWND d = H(dialog);
+  MSG m;
+  while (!done && IsWindow(d)) {
+    const BOOL got = GetMessageA(&m, nullptr, 0, 0);
+    if (got <= 0) {
+      // WM_QUIT belongs to an outer loop.
+      if (got == 0)
+        PostQuitMessage(static_cast<int>(m.wParam));
+      return;
+    }
+    Dispatch(d, &m);
   }
+}
+
+Rect FrameAround(const Rect &client, uint32_t style, uint32_t exStyle) {
+  RECT r{client.left, client.top, client.left + client.width, client.top + client.height};
+  AdjustWindowRectEx(&r, style, FALSE, exStyle);
+  return Rect{client.left, client.top, r.right - r.left, r.bottom - r.top};
 }
 
 void Click(Window button) { SendMessageA(H(button), BM_CLICK, 0, 0); }

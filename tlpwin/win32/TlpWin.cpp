@@ -11,9 +11,15 @@ namespace tlpwin {
 
 static_assert(kPopup == WS_POPUP && kChild == WS_CHILD && kVisible == WS_VISIBLE &&
                   kClipSiblings == WS_CLIPSIBLINGS && kClipChildren == WS_CLIPCHILDREN &&
-                  kBorder == WS_BORDER && kGroup == WS_GROUP && kRadioButton == BS_RADIOBUTTON &&
-                  kGroupBox == BS_GROUPBOX && kButtonKindMask == BS_TYPEMASK,
+                  kCaption == WS_CAPTION && kBorder == WS_BORDER && kSysMenu == WS_SYSMENU &&
+                  kGroup == WS_GROUP && kTabStop == WS_TABSTOP && kPushButton == BS_PUSHBUTTON &&
+                  kDefPushButton == BS_DEFPUSHBUTTON && kRadioButton == BS_RADIOBUTTON &&
+                  kGroupBox == BS_GROUPBOX && kAutoRadioButton == BS_AUTORADIOBUTTON &&
+                  kButtonKindMask == BS_TYPEMASK,
               "the system's styles");
+static_assert(kExControlParent == WS_EX_CONTROLPARENT && kExDialogFrame == WS_EX_DLGMODALFRAME,
+              "the system's extended styles");
+static_assert(kOkId == IDOK && kCancelId == IDCANCEL, "the system's dialog ids");
 static_assert(kFirstPrivateMessage == WM_USER, "the system's first private message");
 
 namespace {
@@ -53,6 +59,15 @@ LRESULT CALLBACK ClassProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
   case WM_CTLCOLORSTATIC:
   case WM_CTLCOLORBTN:
     return ControlColours(reinterpret_cast<HDC>(w));
+  case WM_CLOSE:
+    // As a dialog takes it: Cancel, and the owner decides.
+    if (GetWindowLongA(h, GWL_STYLE) & WS_CHILD)
+      break;
+    if (Handler *handler = HandlerIn(h)) {
+      handler->Clicked(h, IDCANCEL);
+      return 0;
+    }
+    break;
   case WM_NCDESTROY:
     if (Handler *handler = HandlerIn(h)) {
       SetWindowLongPtrA(h, GWLP_USERDATA, 0);

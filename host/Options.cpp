@@ -1,0 +1,104 @@
+// tga-host options: the export options dialog, as an image application shows
+// it before an export, for a person or answered by script through the same
+// dialog.
+#include "Commands.h"
+#include "Dialog.h"
+#include "Methods.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+const int kCancelled = 3;
+
+void Usage(FILE *to) {
+  std::fprintf(to,
+               "usage: tga-host options [--answer N|cancel]\n\n"
+               "Opens the export options dialog: a window titled \"Targa export options\"\n"
+               "with the plug-in's options panel, opened on the stored method, and OK\n"
+               "and Cancel. OK (or Enter) stores the method checked on the panel;\n"
+               "Cancel, Esc or closing the window stores nothing. Tab and Shift+Tab move\n"
+               "between the panel's methods and the buttons, the arrow keys change the\n"
+               "method.\n\n"
+               "  --answer N       check method N (0 to %d) on the panel and press OK,\n"
+               "                   with no window on the screen\n"
+               "  --answer cancel  press Cancel\n\n"
+               "Without --answer the dialog needs a screen; where there is none (the\n"
+               "Linux build has none) the command says so and exits 2.\n\n"
+               "exit status: 0 a method stored (printed), 1 the dialog could not open or\n"
+               "the method could not be stored, 2 a usage error or no screen,\n"
+               "3 cancelled: nothing stored.\n\n"
+               "methods:\n",
+               kMethodCount - 1);
+  ListMethods(to);
+}
+
+} // namespace
+
+int CmdOptions(Plugin &plugin, const Args &args) {
+  bool answered = false;
+  int answer = -1; // the method, -1 for Cancel
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
+    if (a == "--help" || a == "-h") {
+      Usage(stdout);
+      return 0;
+    }
+    if (a != "--answer" || answered || i + 1 >= args.size()) {
+      std::fprintf(stderr, "tga-host options: %s\n",
+                   a == "--answer" ? (answered ? "one --answer only" : "--answer wants N or cancel")
+                                   : ("unexpected '" + a + "'").c_str());
+      std::fprintf(stderr, "'tga-host options --help' tells more.\n");
+      return 2;
+    }
+    answered = true;
+    if (args[++i] != "cancel" && !ParseMethod("tga-host options", args[i], &answer))
+      return 2;
+  }
+  if (!answered && !tlpwin::HasScreen()) {
+    std::fprintf(stderr, "tga-host options: there is no screen to show the dialog on%s; "
+                         "--answer N or --answer cancel answers it without one\n",
+#if defined(_WIN32)
+                 ""
+#else
+                 " (this build's windows are a headless stand-in)"
+#endif
+    );
+    return 2;
+  }
+
+  const PluginApi &p = plugin.Api();
+  p.PLUGINCALLBACK(0);
+  OptionsDialog dialog(p, !answered);
+  if (!dialog.Error().empty()) {
+    std::fprintf(stderr, "tga-host options: %s\n", dialog.Error().c_str());
+    return 1;
+  }
+  HostPanel &panel = dialog.Panel();
+  const int opened = panel.Checked();
+  std::printf("dialog opened with: %s\n", opened < 0 ? "none" : panel.Item(opened).c_str());
+  if (answered) {
+    // As the user would: a click on the item, then on a button.
+    if (answer >= 0)
+      panel.Click(answer);
+    tlpwin::Click(dialog.Button(answer >= 0 ? tlpwin::kOkId : tlpwin::kCancelId));
+  } else {
+    const tlpwin::Rect r = dialog.Placement();
+    std::printf("waiting for OK or Cancel in the window at %dx%d+%d+%d\n", r.width, r.height, r.left, r.top);
+  }
+  std::fflush(stdout);
+  dialog.Run();
+  const bool ok = dialog.Given() == OptionsDialog::Answer::kOk;
+  const int checked = panel.Checked();
+  const std::string item = checked >= 0 ? panel.Item(checked) : "";
+  if (!dialog.Finish())
+    std::fprintf(stderr, "tga-host: the panel is still there after the message loop ran\n");
+  if (!ok) {
+    std::printf("cancelled: nothing stored\n");
+    return kCancelled;
+  }
+  if (checked >= 0)
+    std::printf("OK with: %s\n", item.c_str());
+  return SaveMethod(p, checked, checked >= 0 ? "method set" : "nothing checked; method kept");
+}
