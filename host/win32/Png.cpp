@@ -180,12 +180,14 @@ int ErrnoOfResult(HRESULT hr) {
   }
 }
 
-// Why WIC could not read the picture, in a few words.
+// Why WIC could not read the picture, in a few words. The file's signature
+// and header chunk have been checked by then, so a decoder that does not
+// recognise the file found the rest damaged.
 std::string ReadFailure(HRESULT hr) {
   switch (hr) {
-  case WINCODEC_ERR_UNKNOWNIMAGEFORMAT:
   case WINCODEC_ERR_COMPONENTNOTFOUND:
-    return "the system's PNG decoder does not read it";
+    return "this system has no PNG decoder";
+  case WINCODEC_ERR_UNKNOWNIMAGEFORMAT:
   case WINCODEC_ERR_BADHEADER:
   case WINCODEC_ERR_BADIMAGE:
   case WINCODEC_ERR_BADSTREAMDATA:

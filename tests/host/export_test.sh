@@ -159,7 +159,7 @@ width=2000 height=1500
   head -c $((width * height * 3)) /dev/zero
 } >"$s/large.tga"
 mkfifo "$s/pipe.tga" || exit 1
-tga_host export --method 0 "$s/large.tga" "$s/pipe.tga" >"$dir/out.txt" 2>"$dir/err.txt" &
+"${host[@]}" export --method 0 "$s/large.tga" "$s/pipe.tga" >"$dir/out.txt" 2>"$dir/err.txt" &
 pid=$!
 exec 3<"$s/pipe.tga"
 head -c 100000 <&3 >/dev/null
