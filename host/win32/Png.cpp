@@ -11,6 +11,7 @@
 #include <wincodec.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <io.h>
@@ -348,12 +349,13 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
     }
     source = converter.get();
   }
-  if (!picture->Allocate(width, height)) {
+  // A row of 16-bit RGBA must fit the decoder's 32-bit sizes.
+  if (uint64_t(width) * 8 > UINT32_MAX || !picture->Allocate(width, height)) {
     *error = cannot + "too large for this computer's memory addresses";
     return false;
   }
   // A row at a time: the decoder's own buffers aside, memory is the picture
-  // and one row. Rows are at most 65535 x 8 bytes.
+  // and one row.
   const UINT stride = channels == 0 ? width * 4 : width * 2 * channels;
   std::vector<uint8_t> line(stride);
   for (uint32_t y = 0; y < height; ++y) {
@@ -376,6 +378,10 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
 
 bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
               int *error) {
+  if (uint64_t(width) * 3 > UINT32_MAX) {
+    *error = EFBIG;
+    return false;
+  }
   File f(std::fopen(path.c_str(), "wb"));
   if (!f) {
     *error = errno;
