@@ -357,10 +357,12 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
   // A row at a time: the decoder's own buffers aside, memory is the picture
   // and one row.
   const UINT stride = channels == 0 ? width * 4 : width * 2 * channels;
-  std::vector<uint8_t> line(stride);
+  // 16-bit words, which the decoder fills as bytes.
+  std::vector<uint16_t> line((stride + 1) / 2);
+  BYTE *bytes = reinterpret_cast<BYTE *>(line.data());
   for (uint32_t y = 0; y < height; ++y) {
     const WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width), 1};
-    hr = source->CopyPixels(&rect, stride, stride, line.data());
+    hr = source->CopyPixels(&rect, stride, stride, bytes);
     if (FAILED(hr)) {
       if (hr == E_OUTOFMEMORY)
         throw std::bad_alloc();
@@ -368,10 +370,9 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
       return false;
     }
     if (channels == 0)
-      Flatten8(line.data(), width, picture->Row(y));
+      Flatten8(bytes, width, picture->Row(y));
     else
-      Flatten16(reinterpret_cast<const uint16_t *>(line.data()), width, channels,
-                picture->Row(y));
+      Flatten16(line.data(), width, channels, picture->Row(y));
   }
   return true;
 }
