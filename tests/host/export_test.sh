@@ -71,12 +71,15 @@ for picture in sample few many alpha grey; do
 done
 
 # ---- 16-bit PNGs: v x 255 / 65535 rounded, alpha flattened onto white in the
-# picture's own values, and a gAMA chunk changes nothing.
-# colour type, depth [--gamma G], samples | the Targa pixels (b, g, r)
+# picture's own values (a tRNS colour as alpha), and a gAMA chunk changes
+# nothing. colour type, depth [--gamma G] [--trns V,...], samples | the Targa
+# pixels (b, g, r)
 for row in "0 16 14400 65535 32896 0|383838ffffff808080000000" "2 16 14400 65535 0 257 514 771|00ff38030201" \
   "6 16 14400 65535 0 32768 1000 2000 3000 0|7fff9cffffff" "4 16 400 65535 32768 0 1000 32768|020202ffffff818181" \
   "4 8 100 255 100 128 100 0|646464b1b1b1ffffff" "2 8 --gamma 100000 10 20 30 200 100 50|1e140a3264c8" \
-  "6 16 --gamma 45455 1000 20000 40000 65535 50000 30000 10000 20000|9c4e04bdd5ed"; do
+  "6 16 --gamma 45455 1000 20000 40000 65535 50000 30000 10000 20000|9c4e04bdd5ed" \
+  "2 16 --trns 1000,2000,3000 1000 2000 3000 400 40000 65535 1000 2000 3001|ffffffff9c020c0804" \
+  "0 8 --trns 7 7 8|ffffff080808"; do
   IFS='|' read -r png want <<<"$row"
   files png "$dir/deep.png" $png
   "$host" export --method 0 "$dir/deep.png" "$dir/deep.tga" >/dev/null
