@@ -31,9 +31,10 @@ std::string TemporaryName(const std::string &path, int attempt) {
   return name + ".tmp";
 }
 
+} // namespace
+
 #if defined(_WIN32)
-// The errno value that matches a Windows error, for messages in one style.
-int ErrnoOf(DWORD error) {
+int ErrnoOf(unsigned long error) {
   switch (error) {
   case ERROR_FILE_NOT_FOUND:
   case ERROR_PATH_NOT_FOUND:
@@ -59,8 +60,6 @@ int ErrnoOf(DWORD error) {
   }
 }
 #endif
-
-} // namespace
 
 #if defined(_WIN32)
 

@@ -42,6 +42,12 @@ void RemoveFile(const std::string &path);
 // called a folder.
 std::string ErrorText(int error);
 
+#if defined(_WIN32)
+// The errno value that matches a Windows error code, for messages in one
+// style.
+int ErrnoOf(unsigned long error);
+#endif
+
 // Under a file-size limit a write fails with an error instead of ending the
 // program (POSIX raises SIGXFSZ).
 void IgnoreFileSizeSignal();

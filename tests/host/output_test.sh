@@ -45,6 +45,7 @@ rows=(
   "native:file-size limit, convert|1|cannot write '@D/out.tga': File too large|old|limited convert @IN @D/out.tga"
   "native:file-size limit, import|1|cannot write '@D/out.png': File too large|old|limited import @IN -o @D/out.png"
   "full:full disk, export|1|cannot write '@D/out.tga': No space left on device|old|export --method 0 @IN @D/out.tga"
+  "full:full disk, import|1|cannot write '@D/out.png': No space left on device|old|import @IN -o @D/out.png"
   "read-only:OUT read-only|1|cannot write '@D/out.tga': Permission denied|old|convert @IN @D/out.tga"
 )
 for row in "${rows[@]}"; do

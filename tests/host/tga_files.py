@@ -17,8 +17,10 @@
       many as REF has colours
   tga_files.py same A B
       A and B (PNG or uncompressed Targa) hold the same pixels
-  tga_files.py png OUT.png TYPE DEPTH SAMPLE...
-      one row of pixels of PNG colour type TYPE (0, 2, 4, 6) at DEPTH bits
+  tga_files.py png OUT.png TYPE DEPTH [--gamma G] [--trns V,...] SAMPLE...
+      one row of pixels of PNG colour type TYPE (0, 2, 4, 6) at DEPTH bits,
+      with a gAMA chunk of G (100000 = 1.0), and a tRNS chunk naming the
+      transparent grey or colour V,..., if given
   tga_files.py header OUT WIDTH HEIGHT
       a Targa header (OUT.tga) or a PNG header with an empty IDAT (OUT.png)
       announcing a picture of that size, and no pixels
@@ -39,13 +41,16 @@ def png_chunk(kind, data):
     return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data) & 0xFFFFFFFF)
 
 
-def write_png(path, width, height, pixels, colour_type=2, depth=8):
-    """pixels: rows of tuples (grey), (r, g, b) or (r, g, b, a)."""
+def write_png(path, width, height, pixels, colour_type=2, depth=8, gamma=None, trns=None):
+    """pixels: rows of tuples (grey), (r, g, b) or (r, g, b, a); trns: the
+    transparent grey or colour."""
     sample = struct.Struct('>B' if depth == 8 else '>H').pack
     raw = b''.join(b'\x00' + b''.join(sample(v) for p in row for v in p) for row in pixels)
     with open(path, 'wb') as f:
         f.write(b'\x89PNG\r\n\x1a\n' +
                 png_chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, depth, colour_type, 0, 0, 0)) +
+                (png_chunk(b'gAMA', struct.pack('>I', gamma)) if gamma is not None else b'') +
+                (png_chunk(b'tRNS', struct.pack('>%dH' % len(trns), *trns)) if trns else b'') +
                 png_chunk(b'IDAT', zlib.compress(raw)) + png_chunk(b'IEND', b''))
 
 
@@ -266,10 +271,16 @@ def main(argv):
     if len(argv) >= 2 and argv[0] == 'make':
         make(argv[1])
     elif len(argv) >= 4 and argv[0] == 'png':
-        colour_type, depth, samples = int(argv[2]), int(argv[3]), [int(v) for v in argv[4:]]
+        colour_type, depth, rest = int(argv[2]), int(argv[3]), argv[4:]
+        opts = {}
+        while rest[:1] in (['--gamma'], ['--trns']):
+            opts[rest[0]], rest = rest[1], rest[2:]
+        gamma = int(opts['--gamma']) if '--gamma' in opts else None
+        trns = [int(v) for v in opts['--trns'].split(',')] if '--trns' in opts else None
+        samples = [int(v) for v in rest]
         n = {0: 1, 2: 3, 4: 2, 6: 4}[colour_type]
         pixels = [tuple(samples[i:i + n]) for i in range(0, len(samples), n)]
-        write_png(argv[1], len(pixels), 1, [pixels], colour_type, depth)
+        write_png(argv[1], len(pixels), 1, [pixels], colour_type, depth, gamma, trns)
     elif len(argv) == 4 and argv[0] == 'header':
         width, height = int(argv[2]), int(argv[3])
         with open(argv[1], 'wb') as f:

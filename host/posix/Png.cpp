@@ -1,4 +1,5 @@
 #include "Png.h"
+#include "PngPixels.h"
 
 #include <png.h>
 
@@ -57,26 +58,18 @@ void WriteData(png_structp png, png_bytep data, size_t length) {
 void FlushData(png_structp) {}
 
 // One row of libpng's output (RGB or RGBA, 8 or 16 bits big-endian) as 8-bit
-// RGB: scaled and flattened onto white in the picture's own values.
+// RGB.
 void Flatten(const uint8_t *in, uint32_t width, int depth, int channels, uint8_t *out) {
   const bool alpha = channels == 4;
   if (depth == 8) {
-    for (uint32_t x = 0; x < width; ++x, in += channels, out += 3) {
-      const unsigned a = alpha ? in[3] : 255;
+    for (uint32_t x = 0; x < width; ++x, in += channels, out += 3)
       for (int c = 0; c < 3; ++c)
-        out[c] = static_cast<uint8_t>((in[c] * a + 255 * (255 - a) + 127) / 255);
-    }
+        out[c] = OnWhite8(in[c], alpha ? in[3] : 255);
     return;
   }
-  // In units of 65535 x 65535, then one rounding down to 8 bits.
-  const uint64_t kOne = 65535ull * 65535;
-  for (uint32_t x = 0; x < width; ++x, in += 2 * channels, out += 3) {
-    const uint64_t a = alpha ? (in[6] << 8 | in[7]) : 65535;
-    for (int c = 0; c < 3; ++c) {
-      const uint64_t v = uint64_t(in[2 * c] << 8 | in[2 * c + 1]) * a + 65535 * (65535 - a);
-      out[c] = static_cast<uint8_t>((v * 255 + kOne / 2) / kOne);
-    }
-  }
+  for (uint32_t x = 0; x < width; ++x, in += 2 * channels, out += 3)
+    for (int c = 0; c < 3; ++c)
+      out[c] = OnWhite16(in[2 * c] << 8 | in[2 * c + 1], alpha ? (in[6] << 8 | in[7]) : 65535);
 }
 
 } // namespace

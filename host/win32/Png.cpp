@@ -1,0 +1,451 @@
+// PNG through the system's imaging component (WIC). The file is read and
+// written through a stream of our own over the C library's FILE, so that a
+// failed write keeps the system's reason, and the picture's size is taken
+// from the file's own header before the decoder has seen any of it.
+#include "Png.h"
+#include "PngPixels.h"
+
+#include "Files.h"
+
+#include <windows.h>
+#include <wincodec.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <io.h>
+#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// COM once per process, ended at exit. Apartment-threaded, as a program that
+// shows windows wants it; WIC's objects work in either kind.
+bool ComReady() {
+  struct Session {
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    ~Session() {
+      if (SUCCEEDED(hr))
+        CoUninitialize();
+    }
+  };
+  static Session session;
+  return SUCCEEDED(session.hr) || session.hr == RPC_E_CHANGED_MODE;
+}
+
+// Releases the interface it holds.
+template <class T> class Com {
+public:
+  Com() = default;
+  Com(const Com &) = delete;
+  Com &operator=(const Com &) = delete;
+  ~Com() {
+    if (p_)
+      p_->Release();
+  }
+  T *operator->() const { return p_; }
+  T *get() const { return p_; }
+  T **put() { return &p_; }
+  void reset() {
+    if (p_)
+      p_->Release();
+    p_ = nullptr;
+  }
+
+private:
+  T *p_ = nullptr;
+};
+
+struct FileCloser {
+  void operator()(FILE *f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// An IStream over a FILE that remembers the errno of the first failed read or
+// write. It lives on its user's stack, so it must outlive every object it is
+// handed to; reference counts are kept only for COM's rules.
+class FileStream final : public IStream {
+public:
+  explicit FileStream(FILE *file) : file_(file) {}
+  int Error() const { return error_; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+    if (!out)
+      return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_ISequentialStream || iid == IID_IStream) {
+      *out = static_cast<IStream *>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+  ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&refs_); }
+
+  HRESULT STDMETHODCALLTYPE Read(void *data, ULONG size, ULONG *read) override {
+    errno = 0;
+    const size_t got = std::fread(data, 1, size, file_);
+    if (read)
+      *read = static_cast<ULONG>(got);
+    // A short count alone tells the end of the file, as a file stream does.
+    return got < size && std::ferror(file_) ? Failed(STG_E_READFAULT) : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Write(const void *data, ULONG size, ULONG *written) override {
+    errno = 0;
+    const size_t put = std::fwrite(data, 1, size, file_);
+    if (written)
+      *written = static_cast<ULONG>(put);
+    if (put == size)
+      return S_OK;
+    return Failed(STG_E_WRITEFAULT);
+  }
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER *to) override {
+    const int whence = origin == STREAM_SEEK_SET ? SEEK_SET
+                       : origin == STREAM_SEEK_CUR ? SEEK_CUR
+                       : origin == STREAM_SEEK_END ? SEEK_END
+                                                   : -1;
+    if (whence < 0)
+      return STG_E_INVALIDFUNCTION;
+    errno = 0;
+    if (_fseeki64(file_, move.QuadPart, whence) != 0)
+      return Failed(STG_E_SEEKERROR);
+    const __int64 at = _ftelli64(file_);
+    if (at < 0)
+      return Failed(STG_E_SEEKERROR);
+    if (to)
+      to->QuadPart = static_cast<ULONGLONG>(at);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *,
+                                   ULARGE_INTEGER *) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Commit(DWORD) override {
+    errno = 0;
+    return std::fflush(file_) == 0 ? S_OK : Failed(STG_E_WRITEFAULT);
+  }
+  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return STG_E_INVALIDFUNCTION;
+  }
+  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return STG_E_INVALIDFUNCTION;
+  }
+  HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD) override {
+    if (!stat)
+      return E_POINTER;
+    std::memset(stat, 0, sizeof *stat);
+    stat->type = STGTY_STREAM;
+    errno = 0;
+    if (std::fflush(file_) != 0)
+      return Failed(STG_E_WRITEFAULT);
+    const __int64 size = _filelengthi64(_fileno(file_));
+    if (size < 0)
+      return Failed(STG_E_ACCESSDENIED);
+    stat->cbSize.QuadPart = static_cast<ULONGLONG>(size);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(IStream **) override { return E_NOTIMPL; }
+
+private:
+  HRESULT Failed(HRESULT hr) {
+    if (error_ == 0)
+      error_ = errno != 0 ? errno : EIO;
+    return error_ == ENOSPC ? STG_E_MEDIUMFULL : hr;
+  }
+
+  FILE *file_;
+  LONG refs_ = 1;
+  int error_ = 0;
+};
+
+// The errno value for a failed WIC or stream call.
+int ErrnoOfResult(HRESULT hr) {
+  if (HRESULT_FACILITY(hr) == FACILITY_WIN32)
+    return ErrnoOf(HRESULT_CODE(hr));
+  switch (hr) {
+  case E_OUTOFMEMORY:
+  case STG_E_INSUFFICIENTMEMORY:
+    return ENOMEM;
+  case STG_E_MEDIUMFULL:
+    return ENOSPC;
+  case STG_E_ACCESSDENIED:
+    return EACCES;
+  default:
+    return EIO;
+  }
+}
+
+// Why WIC could not read the picture, in a few words. The file's signature
+// and header chunk have been checked by then, so a decoder that does not
+// recognise the file found the rest damaged.
+std::string ReadFailure(HRESULT hr) {
+  switch (hr) {
+  case WINCODEC_ERR_COMPONENTNOTFOUND:
+    return "this system has no PNG decoder";
+  case WINCODEC_ERR_UNKNOWNIMAGEFORMAT:
+  case WINCODEC_ERR_BADHEADER:
+  case WINCODEC_ERR_BADIMAGE:
+  case WINCODEC_ERR_BADSTREAMDATA:
+  case WINCODEC_ERR_STREAMREAD:
+  case WINCODEC_ERR_FRAMEMISSING:
+  case E_FAIL:
+    return "the PNG data is damaged or incomplete";
+  case WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT:
+  case WINCODEC_ERR_UNSUPPORTEDOPERATION:
+    return "a kind of PNG the system's decoder does not read";
+  default: {
+    char text[80];
+    std::snprintf(text, sizeof text, "the system's PNG decoder failed (error 0x%08lX)",
+                  static_cast<unsigned long>(hr));
+    return text;
+  }
+  }
+}
+
+uint32_t BigEndian32(const unsigned char *p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+uint32_t Crc32(const unsigned char *p, size_t n) {
+  uint32_t crc = 0xFFFFFFFFu;
+  while (n--) {
+    crc ^= *p++;
+    for (int k = 0; k < 8; ++k)
+      crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+// Width and height from the signature and IHDR chunk at the start of `f`;
+// an empty string, or why the file is no PNG.
+std::string HeaderSize(FILE *f, uint32_t *width, uint32_t *height) {
+  static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  unsigned char h[33];
+  const size_t got = std::fread(h, 1, sizeof h, f);
+  if (got < 8 || std::memcmp(h, kSignature, 8) != 0)
+    return "not a PNG file";
+  if (got < sizeof h)
+    return "the file ends within the PNG header";
+  if (BigEndian32(h + 8) != 13 || std::memcmp(h + 12, "IHDR", 4) != 0)
+    return "the PNG file does not start with its header chunk";
+  if (Crc32(h + 12, 17) != BigEndian32(h + 29))
+    return "the PNG header is damaged (CRC error)";
+  *width = BigEndian32(h + 16);
+  *height = BigEndian32(h + 20);
+  if (*width == 0 || *height == 0 || *width > 0x7FFFFFFFu || *height > 0x7FFFFFFFu)
+    return "the PNG header gives an invalid size";
+  return {};
+}
+
+// The frame's own formats that keep 16 bits a channel, read as they are;
+// every other format goes through a converter to 8-bit BGRA.
+struct Deep {
+  const GUID *format;
+  int channels; // 1 grey, 3 RGB, 4 RGBA
+};
+const Deep kDeep[] = {
+    {&GUID_WICPixelFormat16bppGray, 1},
+    {&GUID_WICPixelFormat48bppRGB, 3},
+    {&GUID_WICPixelFormat64bppRGBA, 4},
+};
+
+// One row of 16-bit little-endian grey, RGB or RGBA as 8-bit RGB.
+void Flatten16(const uint16_t *in, uint32_t width, int channels, uint8_t *out) {
+  for (uint32_t x = 0; x < width; ++x, in += channels, out += 3) {
+    const uint32_t a = channels == 4 ? in[3] : 65535;
+    for (int c = 0; c < 3; ++c)
+      out[c] = OnWhite16(in[channels == 1 ? 0 : c], a);
+  }
+}
+
+// One row of 8-bit BGRA (alpha not premultiplied) as RGB.
+void Flatten8(const uint8_t *in, uint32_t width, uint8_t *out) {
+  for (uint32_t x = 0; x < width; ++x, in += 4, out += 3)
+    for (int c = 0; c < 3; ++c)
+      out[c] = OnWhite8(in[2 - c], in[3]);
+}
+
+} // namespace
+
+bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *picture,
+             std::string *error) {
+  const std::string cannot = "cannot read '" + path + "': ";
+  File f(std::fopen(path.c_str(), "rb"));
+  if (!f) {
+    *error = cannot + ErrorText(errno);
+    return false;
+  }
+  uint32_t width = 0, height = 0;
+  const std::string bad = HeaderSize(f.get(), &width, &height);
+  if (!bad.empty()) {
+    *error = cannot + (std::ferror(f.get()) ? ErrorText(errno != 0 ? errno : EIO) : bad);
+    return false;
+  }
+  // Judged before the decoder sees the file: it may take memory for the
+  // whole picture as soon as it is handed it.
+  if (!accept(width, height, error))
+    return false;
+  std::rewind(f.get());
+  if (!ComReady()) {
+    *error = cannot + "the system's imaging component cannot be started";
+    return false;
+  }
+
+  FileStream stream(f.get());
+  Com<IWICImagingFactory> factory;
+  Com<IWICBitmapDecoder> decoder;
+  Com<IWICBitmapFrameDecode> frame;
+  Com<IWICFormatConverter> converter;
+  UINT frameWidth = 0, frameHeight = 0;
+  WICPixelFormatGUID format = {};
+  HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, reinterpret_cast<void **>(factory.put()));
+  if (FAILED(hr)) {
+    *error = cannot + "the system's imaging component cannot be started";
+    return false;
+  }
+  hr = factory->CreateDecoder(GUID_ContainerFormatPng, nullptr, decoder.put());
+  if (SUCCEEDED(hr))
+    hr = decoder->Initialize(&stream, WICDecodeMetadataCacheOnDemand);
+  if (SUCCEEDED(hr))
+    hr = decoder->GetFrame(0, frame.put());
+  if (SUCCEEDED(hr))
+    hr = frame->GetSize(&frameWidth, &frameHeight);
+  if (SUCCEEDED(hr))
+    hr = frame->GetPixelFormat(&format);
+  if (SUCCEEDED(hr) && (frameWidth != width || frameHeight != height))
+    hr = WINCODEC_ERR_BADHEADER;
+  if (FAILED(hr)) {
+    if (hr == E_OUTOFMEMORY)
+      throw std::bad_alloc();
+    *error = cannot + (stream.Error() != 0 ? ErrorText(stream.Error()) : ReadFailure(hr));
+    return false;
+  }
+
+  int channels = 0;
+  for (const Deep &d : kDeep)
+    if (IsEqualGUID(format, *d.format))
+      channels = d.channels;
+  IWICBitmapSource *source = frame.get();
+  if (channels == 0) {
+    // Palettes, grey of fewer bits and 8-bit colour: 8-bit BGRA holds them
+    // exactly, a transparent colour as alpha.
+    hr = factory->CreateFormatConverter(converter.put());
+    if (SUCCEEDED(hr))
+      hr = converter->Initialize(frame.get(), GUID_WICPixelFormat32bppBGRA,
+                                 WICBitmapDitherTypeNone, nullptr, 0.0,
+                                 WICBitmapPaletteTypeCustom);
+    if (FAILED(hr)) {
+      if (hr == E_OUTOFMEMORY)
+        throw std::bad_alloc();
+      *error = cannot + ReadFailure(hr);
+      return false;
+    }
+    source = converter.get();
+  }
+  // A row of 16-bit RGBA must fit the decoder's 32-bit sizes.
+  if (uint64_t(width) * 8 > UINT32_MAX || !picture->Allocate(width, height)) {
+    *error = cannot + "too large for this computer's memory addresses";
+    return false;
+  }
+  // A row at a time: the decoder's own buffers aside, memory is the picture
+  // and one row.
+  const UINT stride = channels == 0 ? width * 4 : width * 2 * channels;
+  // 16-bit words, which the decoder fills as bytes.
+  std::vector<uint16_t> line((stride + 1) / 2);
+  BYTE *bytes = reinterpret_cast<BYTE *>(line.data());
+  for (uint32_t y = 0; y < height; ++y) {
+    const WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width), 1};
+    hr = source->CopyPixels(&rect, stride, stride, bytes);
+    if (FAILED(hr)) {
+      if (hr == E_OUTOFMEMORY)
+        throw std::bad_alloc();
+      *error = cannot + (stream.Error() != 0 ? ErrorText(stream.Error()) : ReadFailure(hr));
+      return false;
+    }
+    if (channels == 0)
+      Flatten8(bytes, width, picture->Row(y));
+    else
+      Flatten16(line.data(), width, channels, picture->Row(y));
+  }
+  return true;
+}
+
+bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
+              int *error) {
+  if (uint64_t(width) * 3 > UINT32_MAX) {
+    *error = EFBIG;
+    return false;
+  }
+  File f(std::fopen(path.c_str(), "wb"));
+  if (!f) {
+    *error = errno;
+    return false;
+  }
+  if (!ComReady()) {
+    *error = EIO;
+    return false;
+  }
+  FileStream stream(f.get());
+  Com<IWICImagingFactory> factory;
+  Com<IWICBitmapEncoder> encoder;
+  Com<IWICBitmapFrameEncode> frame;
+  Com<IPropertyBag2> options;
+  WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+  HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, reinterpret_cast<void **>(factory.put()));
+  if (SUCCEEDED(hr))
+    hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.put());
+  if (SUCCEEDED(hr))
+    hr = encoder->Initialize(&stream, WICBitmapEncoderNoCache);
+  if (SUCCEEDED(hr))
+    hr = encoder->CreateNewFrame(frame.put(), options.put());
+  if (SUCCEEDED(hr))
+    hr = frame->Initialize(options.get());
+  if (SUCCEEDED(hr))
+    hr = frame->SetSize(width, height);
+  if (SUCCEEDED(hr))
+    hr = frame->SetPixelFormat(&format);
+  const bool bgr = IsEqualGUID(format, GUID_WICPixelFormat24bppBGR);
+  if (SUCCEEDED(hr) && !bgr && !IsEqualGUID(format, GUID_WICPixelFormat24bppRGB))
+    hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+  // Rows go to the encoder one at a time, so memory stays one row.
+  const UINT stride = width * 3;
+  std::vector<uint8_t> line(stride);
+  for (uint32_t y = 0; SUCCEEDED(hr) && y < height; ++y) {
+    if (!row(y, line.data())) {
+      *error = EINTR;
+      return false;
+    }
+    if (bgr)
+      for (size_t i = 0; i < stride; i += 3)
+        std::swap(line[i], line[i + 2]);
+    hr = frame->WritePixels(1, stride, stride, line.data());
+  }
+  if (SUCCEEDED(hr))
+    hr = frame->Commit();
+  if (SUCCEEDED(hr))
+    hr = encoder->Commit();
+  if (FAILED(hr)) {
+    if (hr == E_OUTOFMEMORY)
+      throw std::bad_alloc();
+    *error = stream.Error() != 0 ? stream.Error() : ErrnoOfResult(hr);
+    return false;
+  }
+  // Nothing may use the stream once its file is closed; closed here, so that
+  // a failed flush counts.
+  frame.reset();
+  encoder.reset();
+  errno = 0;
+  if (std::fclose(f.release()) != 0) {
+    *error = errno != 0 ? errno : EIO;
+    return false;
+  }
+  return true;
+}
