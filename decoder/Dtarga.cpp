@@ -9,6 +9,9 @@
 #include <optional>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 const uint8_t ExpandFive[32] = {0,   8,   16,  25,  33,  41,  49,  58,  66,  74,  82,
                                 90,  99,  107, 115, 123, 132, 140, 148, 156, 165, 173,
@@ -45,12 +48,30 @@ inline uint32_t Load32(const uint8_t *p) {
 }
 inline void Store32(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
 
+#if defined(__SSE2__)
+// Sixteen 4-byte pixels at a time in SSE2 registers (every x86 processor a
+// supported Windows runs on has them): measured faster than what the
+// compiler makes of the word loop. The sixteen stored pixels are loaded
+// before their 48 delivered bytes are stored, so that the in-place widening
+// of ReadBands stays safe.
+inline __m128i Load128(const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
+inline void Store128(uint8_t *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
+
+// Four 4-byte pixels to their first three bytes each, in bytes 0 to 11.
+inline __m128i DropFourthBytes(__m128i x) {
+  const __m128i low = _mm_set1_epi64x(0x0000000000FFFFFF), high = _mm_set1_epi64x(0x0000FFFFFF000000);
+  const __m128i lane0 = _mm_set_epi64x(0, -1);
+  __m128i six = _mm_or_si128(_mm_and_si128(x, low), _mm_and_si128(_mm_srli_epi64(x, 8), high));
+  return _mm_or_si128(_mm_and_si128(six, lane0), _mm_srli_si128(_mm_andnot_si128(lane0, six), 2));
+}
+#endif
+
 // Row converters: one stored pixel of In bytes to Out delivered bytes
 // (One), or n pixels in a row (Many). Where a pixel widens to 3 bytes, Many
 // stores 4 and lets the next pixel overwrite the fourth; the last pixel of a
-// span is stored exactly, so nothing is written past the span. The loops are
+// span is stored exactly, so nothing is written past the span. Most loops are
 // plain word operations, which the compiler turns into SSE2 code where the
-// target has it: as fast here as hand-written SSE2, and portable.
+// target has it.
 struct IndexedConv {
   static constexpr int In = 1, Out = 1;
   static constexpr bool Copy = true;
@@ -130,6 +151,15 @@ struct Bgra32Conv {
   // The fourth byte (alpha or attribute) is dropped.
   static void One(const uint8_t *s, uint8_t *d) { std::memcpy(d, s, 3); }
   static void Many(const uint8_t *s, uint8_t *d, int32_t n) {
+#if defined(__SSE2__)
+    for (; n >= 16; n -= 16, s += 64, d += 48) {
+      __m128i a = DropFourthBytes(Load128(s)), b = DropFourthBytes(Load128(s + 16));
+      __m128i c = DropFourthBytes(Load128(s + 32)), e = DropFourthBytes(Load128(s + 48));
+      Store128(d, _mm_or_si128(a, _mm_slli_si128(b, 12)));
+      Store128(d + 16, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+      Store128(d + 32, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(e, 4)));
+    }
+#endif
     if (kWordsLittleEndian) {
       for (; n >= 4; n -= 4, s += 16, d += 12) { // BGRA x4 -> BGR x4 in three words
         uint32_t p0 = Load32(s), p1 = Load32(s + 4), p2 = Load32(s + 8), p3 = Load32(s + 12);
