@@ -17,11 +17,10 @@ void TFileSource::Adopt(FILE *stream) {
   Stream.reset(stream);
   Position = 0;
   Size = 0;
-  Seekable = false;
-  if (!Stream)
-    return;
-  std::setvbuf(Stream.get(), nullptr, _IONBF, 0);
-  Seekable = decoder_platform::RegularFileSize(Stream.get(), &Size);
+  What = Kind::NotAsked;
+  // Unbuffered, so that the stream's position is always Position.
+  if (Stream)
+    std::setvbuf(Stream.get(), nullptr, _IONBF, 0);
 }
 
 void TFileSource::Close() { Stream.reset(); }
@@ -30,7 +29,7 @@ size_t TFileSource::Read(uint8_t *dst, size_t count) {
   if (!Stream || count == 0)
     return 0;
   size_t n = 0;
-  if (Seekable) {
+  if (What == Kind::RegularFile) {
     // A positioned read may come back short before the end: ask again.
     for (size_t got; n < count; n += got)
       if ((got = decoder_platform::ReadAt(Stream.get(), Position + n, dst + n, count - n)) == 0)
@@ -46,8 +45,10 @@ size_t TFileSource::Read(uint8_t *dst, size_t count) {
 uint64_t TFileSource::Skip(uint64_t count) {
   if (!Stream)
     return 0;
-  if (Seekable) {
-    // The gap ends at the size the file had when it was opened.
+  if (What == Kind::NotAsked)
+    What = decoder_platform::RegularFileSize(Stream.get(), &Size) ? Kind::RegularFile : Kind::NotRegular;
+  if (What == Kind::RegularFile) {
+    // The gap ends where the file ends.
     uint64_t gap = std::min(count, Size > Position ? Size - Position : 0);
     Position += gap;
     return gap;

@@ -30,10 +30,10 @@ protected:
   uint64_t Taken = 0;
 };
 
-// A C stream in binary read mode. A regular file is read at the position
-// the source keeps, so that a gap is passed over with no read at all and the
-// next read seeks to its end (one call for both); pipes, FIFOs and devices
-// are read through.
+// A C stream in binary read mode, read front to back until a gap is to be
+// passed over. Then, in a regular file, the source reads at the position it
+// keeps itself: the gap costs no call, and the next read seeks to its end
+// (one call for both). Pipes, FIFOs and devices are read through.
 class TFileSource : public TByteSource {
 public:
   TFileSource() = default;
@@ -56,7 +56,10 @@ private:
   void Adopt(FILE *stream);
 
   std::unique_ptr<FILE, Closer> Stream;
-  bool Seekable = false; // a regular file, of Size bytes when opened, read at Position
+  // Asked at the first gap, so that a run that skips nothing makes no call
+  // for it. A regular file is read at Position from then on; Size is its
+  // size at that moment.
+  enum class Kind : uint8_t { NotAsked, RegularFile, NotRegular } What = Kind::NotAsked;
   uint64_t Size = 0;
   uint64_t Position = 0;
 };

@@ -18,8 +18,11 @@ bool Close(std::FILE *stream, const std::string &path, bool complete) {
   if (held < 0)
     return false;
   HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(held));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info)) {
+  // Only the file's own facts: GetFileInformationByHandle would also ask the
+  // volume for its serial number, a round trip to the mount manager that
+  // under Wine can block for good.
+  FILE_STANDARD_INFO info;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info)) {
     _close(held); // a device, or nothing to learn about it
     return false;
   }
@@ -27,7 +30,7 @@ bool Close(std::FILE *stream, const std::string &path, bool complete) {
   // open the name still refers to it. A symbolic link or junction is a
   // reparse point: a name of the user's, never removed.
   const DWORD attributes = GetFileAttributesA(path.c_str());
-  const bool soleName = info.nNumberOfLinks == 1 && attributes != INVALID_FILE_ATTRIBUTES &&
+  const bool soleName = info.NumberOfLinks == 1 && attributes != INVALID_FILE_ATTRIBUTES &&
                         (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
   if (!soleName)
     _chsize(held, 0);
