@@ -152,8 +152,9 @@ TLPWIN_API void FocusFirstTabStop(Window dialog);
 // messages, until `done` turns true or `dialog` is gone. The stand-in, with
 // no person to wait for, dispatches what waits and returns.
 TLPWIN_API void RunDialog(Window dialog, const bool &done);
-// A top-level window of these styles at `client`'s corner, as large as it
-// must be for a client area of `client`'s size (the stand-in draws no frame).
+// A top-level window of these styles, as large as it must be for a client
+// area of `client`'s size, in the middle of the screen's work area as a
+// dialog opens (the stand-in: at `client`'s corner, with no frame).
 TLPWIN_API Rect FrameAround(const Rect &client, uint32_t style, uint32_t exStyle);
 // As the user's click: a button reports it; a radio button does not check
 // itself, an automatic one does (and unchecks the others beside it).

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace tlpwin {
 
 namespace {
@@ -55,7 +57,12 @@ void RunDialog(Window dialog, const bool &done) {
 Rect FrameAround(const Rect &client, uint32_t style, uint32_t exStyle) {
   RECT r{client.left, client.top, client.left + client.width, client.top + client.height};
   AdjustWindowRectEx(&r, style, FALSE, exStyle);
-  return Rect{client.left, client.top, r.right - r.left, r.bottom - r.top};
+  const int32_t width = r.right - r.left, height = r.bottom - r.top;
+  RECT work;
+  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
+    return Rect{client.left, client.top, width, height};
+  return Rect{work.left + std::max<int32_t>(0, (work.right - work.left - width) / 2),
+              work.top + std::max<int32_t>(0, (work.bottom - work.top - height) / 2), width, height};
 }
 
 void Click(Window button) { SendMessageA(H(button), BM_CLICK, 0, 0); }
