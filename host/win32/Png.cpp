@@ -59,6 +59,14 @@ private:
   T *p_ = nullptr;
 };
 
+// The imaging factory, COM being started once for the process.
+HRESULT MakeFactory(Com<IWICImagingFactory> *factory) {
+  if (!ComReady())
+    return CO_E_NOTINITIALIZED;
+  return CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                          reinterpret_cast<void **>(factory->put()));
+}
+
 struct FileCloser {
   void operator()(FILE *f) const { std::fclose(f); }
 };
@@ -292,25 +300,19 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
   if (!accept(width, height, error))
     return false;
   std::rewind(f.get());
-  if (!ComReady()) {
+  Com<IWICImagingFactory> factory;
+  if (FAILED(MakeFactory(&factory))) {
     *error = cannot + "the system's imaging component cannot be started";
     return false;
   }
 
   FileStream stream(f.get());
-  Com<IWICImagingFactory> factory;
   Com<IWICBitmapDecoder> decoder;
   Com<IWICBitmapFrameDecode> frame;
   Com<IWICFormatConverter> converter;
   UINT frameWidth = 0, frameHeight = 0;
   WICPixelFormatGUID format = {};
-  HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IWICImagingFactory, reinterpret_cast<void **>(factory.put()));
-  if (FAILED(hr)) {
-    *error = cannot + "the system's imaging component cannot be started";
-    return false;
-  }
-  hr = factory->CreateDecoder(GUID_ContainerFormatPng, nullptr, decoder.put());
+  HRESULT hr = factory->CreateDecoder(GUID_ContainerFormatPng, nullptr, decoder.put());
   if (SUCCEEDED(hr))
     hr = decoder->Initialize(&stream, WICDecodeMetadataCacheOnDemand);
   if (SUCCEEDED(hr))
@@ -388,18 +390,13 @@ bool WritePng(const std::string &path, uint32_t width, uint32_t height, const Ro
     *error = errno;
     return false;
   }
-  if (!ComReady()) {
-    *error = EIO;
-    return false;
-  }
   FileStream stream(f.get());
   Com<IWICImagingFactory> factory;
   Com<IWICBitmapEncoder> encoder;
   Com<IWICBitmapFrameEncode> frame;
   Com<IPropertyBag2> options;
   WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-  HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IWICImagingFactory, reinterpret_cast<void **>(factory.put()));
+  HRESULT hr = MakeFactory(&factory);
   if (SUCCEEDED(hr))
     hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.put());
   if (SUCCEEDED(hr))
