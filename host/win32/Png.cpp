@@ -189,10 +189,16 @@ int ErrnoOfResult(HRESULT hr) {
   }
 }
 
-// Why WIC could not read the picture, in a few words. The file's signature
-// and header chunk have been checked by then, so a decoder that does not
-// recognise the file found the rest damaged.
-std::string ReadFailure(HRESULT hr) {
+// Why WIC could not read the picture, in a few words: the file's own error
+// where reading it failed (`streamError`), else what the decoder says. The
+// file's signature and header chunk have been checked by then, so a decoder
+// that does not recognise the file found the rest damaged. Lack of memory
+// goes up as bad_alloc, as everywhere in tga-host.
+std::string ReadFailure(HRESULT hr, int streamError) {
+  if (hr == E_OUTOFMEMORY)
+    throw std::bad_alloc();
+  if (streamError != 0)
+    return ErrorText(streamError);
   switch (hr) {
   case WINCODEC_ERR_COMPONENTNOTFOUND:
     return "this system has no PNG decoder";
@@ -324,9 +330,7 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
   if (SUCCEEDED(hr) && (frameWidth != width || frameHeight != height))
     hr = WINCODEC_ERR_BADHEADER;
   if (FAILED(hr)) {
-    if (hr == E_OUTOFMEMORY)
-      throw std::bad_alloc();
-    *error = cannot + (stream.Error() != 0 ? ErrorText(stream.Error()) : ReadFailure(hr));
+    *error = cannot + ReadFailure(hr, stream.Error());
     return false;
   }
 
@@ -344,9 +348,7 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
                                  WICBitmapDitherTypeNone, nullptr, 0.0,
                                  WICBitmapPaletteTypeCustom);
     if (FAILED(hr)) {
-      if (hr == E_OUTOFMEMORY)
-        throw std::bad_alloc();
-      *error = cannot + ReadFailure(hr);
+      *error = cannot + ReadFailure(hr, 0);
       return false;
     }
     source = converter.get();
@@ -366,9 +368,7 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
     const WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width), 1};
     hr = source->CopyPixels(&rect, stride, stride, bytes);
     if (FAILED(hr)) {
-      if (hr == E_OUTOFMEMORY)
-        throw std::bad_alloc();
-      *error = cannot + (stream.Error() != 0 ? ErrorText(stream.Error()) : ReadFailure(hr));
+      *error = cannot + ReadFailure(hr, stream.Error());
       return false;
     }
     if (channels == 0)
