@@ -22,7 +22,14 @@ host=build/run/bin/tga-host
 out=out
 mkdir -p "$out"
 
-run() { echo "\$ ${*#build/run/bin/}"; "$@"; echo; }
+# Each command is printed as it can be pasted back into a shell here.
+run() {
+  local line
+  printf -v line '%q ' "$@"
+  echo "\$ ${line% }"
+  "$@"
+  echo
+}
 
 run "$host" about
 run "$host" info samples/sample-24-bottom-up.tga samples/sample.png || true
