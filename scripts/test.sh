@@ -2,7 +2,7 @@
 # Installs what is missing, builds every preset and runs every test:
 #   native (GCC), native with AddressSanitizer and UndefinedBehaviorSanitizer,
 #   the Windows builds under Wine (x86-64 and the i686 product), and a
-#   bounded libFuzzer run of the decoder.
+#   bounded libFuzzer run in both word sizes (x86-64 and i386).
 # Ends with one summary line per suite and a total.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
