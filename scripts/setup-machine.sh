@@ -23,7 +23,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 else
   updated=1
 fi
-install() {
+install_missing() {
   need=()
   for p in "$@"; do have "$p" || need+=("$p"); done
   [ ${#need[@]} -gt 0 ] || return 0
@@ -33,7 +33,7 @@ install() {
   updated=1
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 }
-install "${pkgs[@]}"
+install_missing "${pkgs[@]}"
 
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
   echo "+ localedef ja_JP.UTF-8"
@@ -64,7 +64,7 @@ for e in $bf/qemu-i386*; do
   fi
 done
 if [ $native = 0 ]; then
-  install qemu-user-static
+  install_missing qemu-user-static
   if [ -e $bf/register ] && ! ls $bf/qemu-i386* >/dev/null 2>&1; then
     echo "+ register qemu-i386 with binfmt_misc"
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
