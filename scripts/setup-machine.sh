@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# Installs what building and testing need: native toolchain pieces, the MinGW-w64
-# cross compilers, Wine (64-bit and the i386 loader), qemu-user for 32-bit
-# programs, and a Japanese locale and font so Wine runs with code page 932.
+# Installs what building and testing need: native toolchain pieces (with the
+# i386 libraries for the 32-bit fuzzers), the MinGW-w64 cross compilers, Wine
+# (64-bit and the i386 loader), and a Japanese locale and font so Wine runs with
+# code page 932. 32-bit programs run natively where the kernel can run i386
+# code; only where it cannot, qemu-user is installed and registered for them.
 # Idempotent: a second run only checks.
 set -euo pipefail
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
-pkgs=(cmake g++ clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
+pkgs=(cmake g++ clang libclang-rt-14-dev gcc-multilib g++-multilib lib32stdc++-12-dev libgtest-dev googletest libbenchmark-dev
       libpng-dev libstb-dev pkg-config python3 python3-pil
       wine wine64 wine32:i386 g++-mingw-w64-i686 g++-mingw-w64-x86-64
-      binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 qemu-user-static locales fonts-ipafont-gothic
+      binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 locales fonts-ipafont-gothic
       xvfb x11-apps imagemagick fonts-wine)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -21,29 +23,62 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 else
   updated=1
 fi
-for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
-if [ ${#need[@]} -gt 0 ]; then
+install_missing() {
+  need=()
+  for p in "$@"; do have "$p" || need+=("$p"); done
+  [ ${#need[@]} -gt 0 ] || return 0
   echo "+ apt-get install ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
+  [ -n "$updated" ] || apt-get update -qq
+  updated=1
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-fi
+}
+install_missing "${pkgs[@]}"
 
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
   echo "+ localedef ja_JP.UTF-8"
   localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi
 
-# 32-bit ELF programs (Wine's i386 loader) run through qemu where the kernel
-# cannot run them itself.
-if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
-  mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || true
+# 32-bit ELF programs (Wine's i386 loader): does the kernel run them itself?
+# Asked with every qemu-i386 entry of binfmt_misc switched off, as such an
+# entry catches every i386 program. Where it does, the entry this script
+# registered earlier goes; any other entry is put back as it was.
+bf=/proc/sys/fs/binfmt_misc
+if [ ! -e $bf/register ]; then
+  mount -t binfmt_misc binfmt_misc $bf 2>/dev/null || true
 fi
-if [ -e /proc/sys/fs/binfmt_misc/register ] && [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-  if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+switched=()
+for e in $bf/qemu-i386*; do
+  if [ -f "$e" ] && grep -qx enabled "$e"; then echo 0 >"$e" && switched+=("$e"); fi
+done
+native=0
+/lib/ld-linux.so.2 --version >/dev/null 2>&1 && native=1
+for e in $bf/qemu-i386*; do
+  [ -f "$e" ] || continue
+  if [ $native = 1 ] && grep -qx 'interpreter /usr/bin/qemu-i386-static' "$e"; then
+    echo "+ remove the qemu-i386 entry of binfmt_misc: the kernel runs i386 code itself"
+    echo -1 >"$e" || true
+  elif [[ " ${switched[*]} " == *" $e "* ]]; then
+    echo 1 >"$e" || true
+  fi
+done
+if [ $native = 0 ]; then
+  install_missing qemu-user-static
+  if [ -e $bf/register ] && ! ls $bf/qemu-i386* >/dev/null 2>&1; then
     echo "+ register qemu-i386 with binfmt_misc"
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
-      > /proc/sys/fs/binfmt_misc/register || true
+      >$bf/register || true
   fi
+fi
+# CI's log says which way 32-bit programs run.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "32-bit programs: cannot run here (the kernel cannot run i386 code, no qemu-user)"
+elif grep -qx enabled $bf/qemu-i386* 2>/dev/null; then
+  why="the kernel cannot run i386 code"
+  [ $native = 1 ] && why="an entry this script did not register; the kernel could run them itself"
+  echo "32-bit programs: under qemu-user ($why)"
+else
+  echo "32-bit programs: natively (the kernel runs i386 code)"
 fi
 echo "machine ready"
