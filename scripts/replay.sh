@@ -33,9 +33,11 @@ files=$(wc -l <list.txt)
 replay() {
   local side=$1
   shift
-  "$@" list.txt >"$work/$side.txt" 2>"$work/$side.err"
+  # A hang is a failure too: the whole replay takes well under a minute.
+  timeout 1200 "$@" list.txt >"$work/$side.txt" 2>"$work/$side.err"
   local rc=$?
-  [ $rc -eq 0 ] || { tail -n 5 "$work/$side.err"; fail "the $side replay ended with status $rc (see $work/$side.err)"; }
+  [ $rc -eq 0 ] || { tail -n 5 "$work/$side.err"
+    fail "the $side replay ended with status $rc after $(wc -l <"$work/$side.txt") files (see $work/$side.err)"; }
 }
 start=$(date +%s.%N)
 replay linux "$root/build/linux/bin/tlp_replay"
@@ -60,10 +62,10 @@ awk -v work="$work" '
         first = name[i]
     }
     if (bad) {
-      printf "%d files differ, the first %s (outputs in %s)\n", bad, first, work > "/dev/stderr"
+      print bad, first > "/dev/stderr"
       exit 1
     }
-  }' list.txt "$work/linux.txt" "$work/win32.txt" 2>"$work/differs.txt"
-rc=$?
-[ $rc -eq 0 ] || fail "$(cat "$work/differs.txt") of $(thousands "$files") inputs; $times"
+  }' list.txt "$work/linux.txt" "$work/win32.txt" 2>"$work/differs.txt" ||
+  { read -r bad first <"$work/differs.txt"
+    fail "$(thousands "$bad") of $(thousands "$files") inputs differ, the first $first (outputs in $work; $times)"; }
 echo "replay: $(thousands "$files") inputs, Linux and the 32-bit DLL agree ($times)"

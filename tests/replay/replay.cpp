@@ -17,7 +17,40 @@
 #include <fstream>
 #include <string>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <csignal>
+#include <unistd.h>
+#endif
+
 namespace {
+
+// The file being replayed, for the report of a crash: under Wine an
+// unhandled fault would otherwise wait for a debugger.
+std::string current;
+
+#if defined(_WIN32)
+LONG WINAPI OnCrash(EXCEPTION_POINTERS *e) {
+  std::fprintf(stderr, "tlp_replay: exception %08lx on %s\n", e->ExceptionRecord->ExceptionCode, current.c_str());
+  std::fflush(stderr);
+  TerminateProcess(GetCurrentProcess(), 3);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+void CatchCrashes() { SetUnhandledExceptionFilter(OnCrash); }
+#else
+void OnCrash(int signal) {
+  const char head[] = "tlp_replay: signal on ";
+  (void)!write(2, head, sizeof head - 1);
+  (void)!write(2, current.data(), current.size());
+  (void)!write(2, "\n", 1);
+  _exit(128 + signal);
+}
+void CatchCrashes() {
+  for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+    std::signal(s, OnCrash);
+}
+#endif
 
 // A full image whose block would pass this is compared by its previews only:
 // the import of a huge claimed size costs seconds and, in a 32-bit process,
@@ -138,12 +171,14 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "tlp_replay: %s\n", error.c_str());
     return 1;
   }
+  CatchCrashes();
   size_t count = 0;
   for (std::string path; std::getline(list, path);) {
     if (!path.empty() && path.back() == '\r')
       path.pop_back();
     if (path.empty())
       continue;
+    current = path;
     // One line at a time: after a crash the output ends at the file before.
     std::printf("%s\n", Line(plugin.Api(), path).c_str());
     std::fflush(stdout);
