@@ -11,6 +11,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 count=${1:-12000}
 work=$root/build/replay
 mkdir -p "$work"
+cd "$root" || exit 1
 
 fail() { echo "replay: FAILED, $*"; exit 1; }
 thousands() { sed ':a;s/\B[0-9]\{3\}\>/,&/;ta' <<<"$1"; }
@@ -19,7 +20,7 @@ thousands() { sed ':a;s/\B[0-9]\{3\}\>/,&/;ta' <<<"$1"; }
 for preset in linux win32; do
   log=$work/build-$preset.log
   { [ -f "$root/build/$preset/CMakeCache.txt" ] || cmake --preset "$preset"; } >"$log" 2>&1 &&
-    (cd "$root" && cmake --build --preset "$preset" -j"$(nproc)" --target tlp_replay Targa) >>"$log" 2>&1 ||
+    cmake --build --preset "$preset" -j"$(nproc)" --target tlp_replay Targa >>"$log" 2>&1 ||
     { tail -n 20 "$log"; fail "the $preset build (see $log)"; }
 done
 
