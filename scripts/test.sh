@@ -72,6 +72,19 @@ if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   else
     suite win32
   fi
+  # The import exports of the 32-bit DLL against the Linux library, over the
+  # fuzzers' seeds, the kept crashers and 12,000 mutants.
+  echo "=== replay"
+  if bash scripts/replay.sh >"$logs/replay.log" 2>&1; then
+    tail -n 1 "$logs/replay.log"
+    summary+=("$(tail -n 1 "$logs/replay.log")")
+    passed=$((passed + 1))
+  else
+    tail -n 40 "$logs/replay.log"
+    line=$(grep -E '^replay: FAILED' "$logs/replay.log" | tail -n 1)
+    summary+=("${line:-replay: FAILED} (see build/logs/replay.log)")
+    failed=$((failed + 1))
+  fi
   # The release packages, made from the builds above and unpacked as a user
   # gets them: their files, the plug-in's export table, and tga-host about on
   # the plug-in beside it, the same natively and under Wine (32-bit).
