@@ -412,9 +412,11 @@ int32_t TLP_CALL ThrowVerbose(uint32_t, const char *, const char *, const char *
 int32_t TLP_CALL ThrowProgress(int32_t) { throw ++g_thrown; }
 
 // A host callback that throws is called once, and its exception goes back to
-// the host; the export it interrupts leaves no partial file.
+// the host; the export it interrupts leaves no partial file, and an old file
+// as it was.
 TEST(HostCallbacks, AThrowingCallbackIsCalledOnceAndItsExceptionReturnsToTheHost) {
-  TempFile good(Header(2, 24, 1, 1).Encode()), bad(Bytes(5, 0)), out;
+  const Bytes old = {'o', 'l', 'd'};
+  TempFile good(Header(2, 24, 1, 1).Encode()), bad(Bytes(5, 0)), out, existing(old);
   uint8_t pixel[3] = {1, 2, 3};
   HostImage record{4, pixel, 3, 1, 1, nullptr, 0};
   const std::function<void()> calls[] = {
@@ -423,13 +425,15 @@ TEST(HostCallbacks, AThrowingCallbackIsCalledOnceAndItsExceptionReturnsToTheHost
       [&] { Api().IMPORT_SupportedExtensions(ThrowText); },
       [&] { Api().EXPORT_SupportedExtensions(ThrowText); },
       [&] { Api().UNITED_Verbose(ThrowVerbose); },
-      [&] { Api().EXPORT_WriteToFile(out.c_str(), &record, ThrowProgress); }};
+      [&] { Api().EXPORT_WriteToFile(out.c_str(), &record, ThrowProgress); },
+      [&] { Api().EXPORT_WriteToFile(existing.c_str(), &record, ThrowProgress); }};
   for (size_t i = 0; i < std::size(calls); ++i) {
     g_thrown = 0;
     EXPECT_THROW(calls[i](), int) << "call " << i;
     EXPECT_EQ(g_thrown, 1) << "call " << i;
   }
   EXPECT_FALSE(out.Exists()) << "no partial file";
+  EXPECT_EQ(existing.Read(), old);
 }
 #endif
 
