@@ -196,9 +196,7 @@ TEST(EncoderProgress, StopKeepsTheCompleteRowsBeforeIt) {
     }
 }
 
-// ---- Files ----------------------------------------------------------------
-
-// ---- How a file is reached, per platform ------------------------------------
+// ---- Files: how a name reaches a file, per platform -------------------------
 
 #if !defined(_WIN32)
 const bool kWindows = false;

@@ -452,6 +452,7 @@ TEST(Preview, SizesFollowTheStepRule) {
       {1000, 800, 100, 100, 125, 100}, {640, 480, 160, 120, 160, 120}, {300, 10, 100, 100, 150, 5},
       {100, 50, 200, 200, 100, 50},   {16, 16, 100, 100, 16, 16},     {65535, 1, 1, 1, 2, 1},
       {1000, 500, 0, 0, 2, 1},        {1000, 500, -1, -1, 1000, 500}, {0, 0, 1, 1, 0, 0},
+      {96, 64, 32, 32, 48, 32},
   };
   for (const PreviewCase &c : cases) {
     // Raw grey data cut off after the header: the sizes do not depend on it.
