@@ -42,6 +42,7 @@ private:
   const std::string Path;
   std::string Target;    // the file the temporary one replaces
   std::string Temporary; // empty when writing in place
+  unsigned long Carried = 0; // settings of the old file the replace must carry over (Windows)
 };
 
 } // namespace output_file

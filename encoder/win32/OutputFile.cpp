@@ -65,10 +65,17 @@ void Discard(int held, const std::string &name) {
     DeleteFileA(name.c_str());
 }
 
+// The attributes a replaced file keeps. Under Wine the replace carries none
+// over, so the temporary file takes them first.
+const DWORD kCarriedAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 // Puts the complete temporary file in place of `target`, which keeps its
 // attributes and security. Where the file system cannot replace, a plain
 // rename over it.
-bool Replace(const std::string &target, const std::string &temporary) {
+bool Replace(const std::string &target, const std::string &temporary, DWORD attributes) {
+  if (attributes != 0)
+    SetFileAttributesA(temporary.c_str(), attributes);
   if (ReplaceFileA(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                    nullptr, nullptr))
     return true;
@@ -112,6 +119,8 @@ std::FILE *TOutputFile::Open() {
     if (!target.empty() && GetTempFileNameA(folder.c_str(), "tlp", 0, temporary) != 0) {
       Target = target;
       Temporary = temporary;
+      const DWORD attributes = GetFileAttributesA(target.c_str());
+      Carried = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes & kCarriedAttributes;
     }
   }
   CloseHandle(file);
@@ -141,7 +150,7 @@ bool TOutputFile::Close(std::FILE *stream, bool complete) {
   }
   if (held >= 0)
     _close(held);
-  return !replacing || Replace(Target, written);
+  return !replacing || Replace(Target, written, Carried);
 }
 
 } // namespace output_file

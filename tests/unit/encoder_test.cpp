@@ -344,10 +344,10 @@ int WriteReached(Reach reach, const fs::path &dir, const std::function<int(const
 
 // A successful write over an existing file replaces it in full and keeps
 // every name where it pointed: a plain file or a link's target is replaced
-// by a new file (that keeps the old one's permissions and owner, POSIX), any
-// other is written in place; a file the user may not write is refused and
-// stays. A stop by the host replaces the old file with what came before it.
-// No temporary file stays behind.
+// by a new file, which keeps the old one's permissions and owner (POSIX) or
+// attributes (Windows); any other is written in place; a file the user may
+// not write is refused and stays. A stop by the host replaces the old file
+// with what came before it. No temporary file stays behind.
 TEST(EncoderFiles, ExistingFilesAreReplacedInFull) {
   HostPicture picture = MakePicture(4, 2, 3);
   const Bytes whole = picture.File(), stopped = picture.File(1);
@@ -368,6 +368,9 @@ TEST(EncoderFiles, ExistingFilesAreReplacedInFull) {
             if (reach == kExistingFile && geteuid() == 0 && chown(target.c_str(), kNobody, kNobody) == 0)
               chmod(target.c_str(), 0640);
             stat(target.c_str(), &before);
+#else
+            if (reach == kExistingFile)
+              SetFileAttributesA(target.string().c_str(), FILE_ATTRIBUTE_HIDDEN);
 #endif
           });
       if (result == -1)
@@ -382,7 +385,11 @@ TEST(EncoderFiles, ExistingFilesAreReplacedInFull) {
         EXPECT_EQ(Contents(dir / "link.tga"), expected);
         EXPECT_EQ(fs::is_symlink(fs::symlink_status(dir / "link.tga")), reach == kSymbolicLink);
       }
-#if !defined(_WIN32)
+#if defined(_WIN32)
+      const DWORD attributes = GetFileAttributesA(target.string().c_str());
+      EXPECT_EQ(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0,
+                reach == kExistingFile);
+#else
       struct stat after {};
       ASSERT_EQ(stat(target.c_str(), &after), 0);
       EXPECT_EQ(after.st_mode, before.st_mode);
