@@ -65,8 +65,12 @@ std::FILE *TOutputFile::Open() {
   if (fd < 0)
     return errno == ENOENT ? std::fopen(Path.c_str(), "wb") : nullptr;
   struct stat old {}, named {};
+  if (fstat(fd, &old) != 0) {
+    close(fd);
+    return nullptr;
+  }
   char resolved[PATH_MAX];
-  const bool replaceable = fstat(fd, &old) == 0 && S_ISREG(old.st_mode) && old.st_nlink == 1 &&
+  const bool replaceable = S_ISREG(old.st_mode) && old.st_nlink == 1 &&
                            realpath(Path.c_str(), resolved) != nullptr &&
                            stat(resolved, &named) == 0 && SameFile(named, old);
   if (replaceable) {
