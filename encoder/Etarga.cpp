@@ -31,23 +31,26 @@ bool TTargaEncoder::SaveToFile(const std::string &fileName, const HostImage *ima
   if (!CanWrite(*Image))
     return false;
 
-  Stream.reset(std::fopen(fileName.c_str(), "wb"));
+  output_file::TOutputFile out(fileName);
+  Stream.reset(out.Open());
   if (!Stream)
     return false;
   // Every way out before the close, the host's own exception from Progress
-  // included, leaves no partial image behind.
+  // included, leaves no partial image behind and an old file as it was.
   struct Unfinished {
     StreamPtr &stream;
-    const std::string &name;
+    output_file::TOutputFile &out;
     ~Unfinished() {
       if (stream)
-        output_file::Close(stream.release(), name, false);
+        out.Close(stream.release(), false);
     }
-  } unfinished{Stream, fileName};
+  } unfinished{Stream, out};
 
+  // A stop by the host counts as written: what came before it replaces the
+  // old file, as the host asked.
   const bool written = WriteBody();
   // Closed here rather than by the holder, so that a failed flush counts.
-  return output_file::Close(Stream.release(), fileName, written);
+  return out.Close(Stream.release(), written);
 }
 
 bool TTargaEncoder::WriteBody() {

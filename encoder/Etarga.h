@@ -19,16 +19,18 @@ public:
   TTargaEncoder &operator=(const TTargaEncoder &) = delete;
 
   // True when the whole file was written, or the host stopped the write
-  // through `Progress` (the partial file then stays, for the host to judge).
-  // False, with nothing created or truncated, for a record that a Targa file
-  // cannot hold or a file that cannot be opened. False when a write or the
-  // close fails, and then no name holds the incomplete file: a plain file is
-  // removed, a file reached through a link or with other names is emptied.
+  // through `Progress` (the partial file then stands under the name, for the
+  // host to judge). False, with nothing created or changed, for a record that
+  // a Targa file cannot hold or a file that cannot be opened for writing.
+  // False when a write or the close fails, and then no name holds the
+  // incomplete file and an existing file that could be replaced is as it
+  // was (see output_file::TOutputFile for the files written in place).
   bool SaveToFile(const std::string &fileName, const HostImage *image);
 
   // Called before each row with its number, 1 for the top row; a non-zero
   // answer stops the write. Null: no calls. An exception it throws passes
-  // through, the incomplete file discarded as after a failed write.
+  // through, the incomplete file discarded as after a failed write (an old
+  // file stays).
   ProgressCallback Progress = nullptr;
 
   // The largest width, height and colour-map length the 16-bit header

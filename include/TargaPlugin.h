@@ -1,9 +1,13 @@
 /* The plug-in's interface, for host authors.
  *
  * The plug-in is loaded by path ("Targa.tlp") and driven only through the
- * functions below, all exported under their plain names. On Windows every
- * function and every host callback uses the stdcall convention; texts are
- * zero-terminated Shift-JIS (code page 932) byte strings.
+ * functions below, all exported under their plain names; a host looks each
+ * up by name and calls it through the matching PFN_ pointer type below, e.g.
+ *   PFN_EXPORT_WriteToFile write =
+ *       (PFN_EXPORT_WriteToFile)GetProcAddress(module, "EXPORT_WriteToFile");
+ * On Windows every function and every host callback uses the stdcall
+ * convention (TLP_CALL); texts are zero-terminated Shift-JIS (code page 932)
+ * byte strings.
  *
  * docs/host-guide.md gives the calls in order, who owns which block, and
  * where the results differ from the interface's original contract; those
@@ -72,6 +76,17 @@ void TLP_CALL IMPORT_ImageInformation(const char *path, InfoCallback callback);
 /* *image receives null for a file that cannot be read and also when memory
  * runs out. */
 void TLP_CALL IMPORT_CreateImage(const char *path, HostImage **image);
+/* The picture reduced by a power-of-two step: every step-th pixel of every
+ * step-th row, counted from the first pixel the file stores (the bottom-left
+ * one of a bottom-up file), in picture order. Width = ceil(file width / step),
+ * Height = ceil(file height / step). The step is the largest power of two s
+ * for which floor(file width / s) >= boxWidth or floor(file height / s) >=
+ * boxHeight, and 1 where no s holds (a picture smaller than the box on both
+ * sides comes whole). So the preview is at least the box on one side, or the
+ * whole picture, and the host scales it the rest of the way: a 96 x 64 file
+ * in a 32 x 32 box gives 48 x 32 (step 2; step 4 would make both sides
+ * smaller than the box). A box side of 0 counts as 1; a negative one is taken
+ * as unsigned, so far above any picture, which then comes whole. */
 void TLP_CALL IMPORT_CreatePreviewImage(const char *path, int32_t boxWidth,
                                         int32_t boxHeight, HostImage **image);
 void TLP_CALL IMPORT_FreeImage(HostImage *image);
@@ -79,19 +94,83 @@ void TLP_CALL IMPORT_FreeImage(HostImage *image);
 /* Export. */
 void TLP_CALL EXPORT_InterfaceVersion(int32_t *version);
 int32_t TLP_CALL EXPORT_SupportedExtensions(InfoCallback callback);
+/* The options panel, a child window that fills parentWindow. On Linux the
+ * windows are those of libtlpwin, the headless stand-in in the tarball, for
+ * tests only: it shows nothing, and its interface is not shipped. A
+ * parentWindow that is no window there (as on Windows, one that no longer
+ * exists) gets no panel, and the EXPORT_LeaveOption that follows changes
+ * nothing. */
 void TLP_CALL EXPORT_EnterOption(void *applicationWindow, void *parentWindow,
                                  uint32_t ignored);
 void TLP_CALL EXPORT_LeaveOption(int32_t accept);
 void TLP_CALL EXPORT_BeforeTransform(int32_t *conversionCode, uint32_t ignored);
 /* 1 for a written file or one the ProgressCallback stopped; 0 when the file
- * cannot be opened, for a record a Targa file cannot hold (a Kind other than
- * 1, 2, 4; a size or palette above 65535: nothing is created), and when a
- * write fails (no partial image is left under any name). */
+ * cannot be opened for writing, for a record a Targa file cannot hold (a
+ * Kind other than 1, 2, 4; a size or palette above 65535), and when a write
+ * or the close fails (a full disk, a size limit).
+ *
+ * What becomes of the file:
+ * - A new file is created. At 0 it is removed: nothing is created.
+ * - An existing file that this user may not open for writing is refused (0)
+ *   and left as it was, whatever its folder allows.
+ * - An existing regular file with one name, in a folder the user may write,
+ *   is written as a temporary file beside it, which replaces it when the
+ *   write succeeds (keeping its permissions, and its owner where the
+ *   process may set it; on Windows its attributes and security). At 0 the
+ *   old file is left byte for byte as it was. A symbolic link stays a link:
+ *   the file it points to is the one replaced.
+ * - Any other existing file is truncated and written in place: one with
+ *   other hard links, one in a folder the user may not write, one that
+ *   another program holds open so that it cannot be replaced (Windows: open
+ *   without shared deletion), a device or a pipe. At 0 nothing partial
+ *   stays under any name: the file is emptied, and removed too where the
+ *   name is its only one and may be removed; a device is left as it is.
+ * - A stop by the ProgressCallback answers 1: the header, the colour map and
+ *   the rows before the stop stand under the name, replacing the old file,
+ *   since the host asked for the stop and decides what becomes of the file.
+ * - An exception thrown by the ProgressCallback goes back to the host as at
+ *   0: the old file stays as it was (or is emptied, written in place).
+ * The temporary file (".<first bytes of the name>.XXXXXX" on Linux,
+ * "tlpXXXX.tmp" on Windows, in the file's folder) never stays behind, but
+ * where the process dies during the write. */
 int32_t TLP_CALL EXPORT_WriteToFile(const char *path, const HostImage *image,
                                     ProgressCallback progress);
 
+/* Pointer types of the seventeen functions, for GetProcAddress (dlsym on
+ * Linux), in the order above. */
+typedef void(TLP_CALL *PFN_PLUGINCALLBACK)(uint32_t ignored);
+typedef void(TLP_CALL *PFN_PLUGOUTCALLBACK)(void);
+typedef void(TLP_CALL *PFN_UNITED_SupportedInformation)(int32_t *first, int32_t *second);
+typedef int32_t(TLP_CALL *PFN_UNITED_Verbose)(VerboseCallback callback);
+typedef void(TLP_CALL *PFN_IMPORT_InterfaceVersion)(int32_t *version);
+typedef int32_t(TLP_CALL *PFN_IMPORT_SupportedExtensions)(InfoCallback callback);
+typedef int32_t(TLP_CALL *PFN_IMPORT_ValidFileCheck)(const char *path);
+typedef void(TLP_CALL *PFN_IMPORT_ImageInformation)(const char *path, InfoCallback callback);
+typedef void(TLP_CALL *PFN_IMPORT_CreateImage)(const char *path, HostImage **image);
+typedef void(TLP_CALL *PFN_IMPORT_CreatePreviewImage)(const char *path, int32_t boxWidth,
+                                                      int32_t boxHeight, HostImage **image);
+typedef void(TLP_CALL *PFN_IMPORT_FreeImage)(HostImage *image);
+typedef void(TLP_CALL *PFN_EXPORT_InterfaceVersion)(int32_t *version);
+typedef int32_t(TLP_CALL *PFN_EXPORT_SupportedExtensions)(InfoCallback callback);
+typedef void(TLP_CALL *PFN_EXPORT_EnterOption)(void *applicationWindow, void *parentWindow,
+                                               uint32_t ignored);
+typedef void(TLP_CALL *PFN_EXPORT_LeaveOption)(int32_t accept);
+typedef void(TLP_CALL *PFN_EXPORT_BeforeTransform)(int32_t *conversionCode, uint32_t ignored);
+typedef int32_t(TLP_CALL *PFN_EXPORT_WriteToFile)(const char *path, const HostImage *image,
+                                                  ProgressCallback progress);
+
 /* Besides these seventeen functions the library exports one data symbol,
- * "_ExportOptionForm", the options panel last created (look it up by name). */
+ * "_ExportOptionForm": a pointer-sized variable, so that its address is what
+ * GetProcAddress answers,
+ *   void *const *form = (void *const *)GetProcAddress(module, "_ExportOptionForm");
+ * Its value is the plug-in's own object for the options panel it made last,
+ * opaque to the host (no window handle): null when the library is loaded;
+ * set by EXPORT_EnterOption, to null first and then to the new panel once it
+ * stands (so null when no panel could be made); not cleared by
+ * EXPORT_LeaveOption, after which it refers to the released panel, whose
+ * object lives on until a later EXPORT_EnterOption has made a new panel, or
+ * PLUGOUTCALLBACK; set to null by PLUGOUTCALLBACK. Read it only between
+ * those calls, never write it. */
 
 #ifdef __cplusplus
 }

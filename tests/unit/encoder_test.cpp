@@ -6,15 +6,24 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <optional>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <csignal>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // ---- Header and layout ----------------------------------------------------
 
@@ -187,13 +196,211 @@ TEST(EncoderProgress, StopKeepsTheCompleteRowsBeforeIt) {
     }
 }
 
-// ---- Files ----------------------------------------------------------------
+// ---- Files: how a name reaches a file, per platform -------------------------
 
-TEST(EncoderFiles, ExistingFileIsReplacedInFull) {
-  TempFile out(Bytes(5000, 0x55));
-  HostPicture picture = MakePicture(4, 2, 2);
-  ASSERT_EQ(Export(out.Path(), picture), 1);
-  EXPECT_EQ(out.Read(), picture.File());
+#if !defined(_WIN32)
+const bool kWindows = false;
+const uid_t kNobody = 65534;
+
+// Makes writes past `bytes` fail with EFBIG instead of killing the process,
+// for the life of the object.
+class FileSizeLimit {
+public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lim = old_;
+    lim.rlim_cur = bytes;
+    set_ = setrlimit(RLIMIT_FSIZE, &lim) == 0;
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+  bool Set() const { return set_; }
+
+private:
+  rlimit old_{};
+  void (*oldHandler_)(int) = nullptr;
+  bool set_ = false;
+};
+
+// Runs `work` as a user without root's rights: where this process is root
+// (as in CI), in a child that drops to `nobody`. Its answer (0 to 98), or -1
+// when the rights could not be dropped.
+int Unprivileged(const std::function<int()> &work) {
+  if (geteuid() != 0)
+    return work();
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
+        setresuid(kNobody, kNobody, kNobody) != 0)
+      _exit(99);
+    const int answer = work();
+    _exit(answer < 0 || answer > 98 ? 98 : answer);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) == 99)
+    return -1;
+  return WEXITSTATUS(status);
+}
+
+// A folder the unprivileged user may search but not write (root's, or made
+// read-only), holding a file anyone may write.
+void LockFolder(const fs::path &folder, const fs::path &file) {
+  chmod(file.c_str(), 0666);
+  chmod(folder.c_str(), geteuid() == 0 ? 0755 : 0555);
+}
+void UnlockFolder(const fs::path &folder) { chmod(folder.c_str(), 0755); }
+#else
+const bool kWindows = true;
+
+// Holds a file open as another program might, sharing reads and writes but
+// not deletion: it can then be neither replaced nor deleted.
+class HeldOpen {
+public:
+  explicit HeldOpen(const fs::path &path)
+      : handle_(CreateFileA(path.string().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr)) {}
+  ~HeldOpen() {
+    if (handle_ != INVALID_HANDLE_VALUE)
+      CloseHandle(handle_);
+  }
+  bool Held() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+private:
+  HANDLE handle_;
+};
+#endif
+
+// The ways the name of a write can reach a file, as the file cases try them.
+enum Reach {
+  kNewFile,
+  kExistingFile,
+  kHardLink,      // the name written is a second name of the file
+  kSymbolicLink,  // the name written is a link to the file
+  kLockedFolder,  // in a folder the user may not write (POSIX)
+  kHeldOpen,      // held by another program that shares no deletion (Windows)
+  kReadOnlyFile,  // a file the user may not write, in a folder the user may (POSIX)
+};
+const char *const kReachNames[] = {"new file",      "existing file",       "hard link",
+                                   "symbolic link", "folder not writable", "held open",
+                                   "file not writable"};
+
+std::string Contents(const fs::path &path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+size_t Entries(const fs::path &folder) {
+  std::error_code ec;
+  return static_cast<size_t>(std::distance(fs::directory_iterator(folder, ec), fs::directory_iterator()));
+}
+
+// A fresh folder `dir` holding "old" at `target` and, for the links, `link`
+// to it; then `prepare` (if any) runs, and `write` on the name the case
+// writes to, as the user the case asks for, and its answer comes back. -1:
+// the case cannot be made here.
+int WriteReached(Reach reach, const fs::path &dir, const std::function<int(const std::string &)> &write,
+                 const std::function<void()> &prepare = nullptr) {
+  const fs::path target = dir / "target.tga", link = dir / "link.tga";
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  fs::create_directory(dir, ec);
+  if (reach != kNewFile)
+    std::ofstream(target, std::ios::binary) << "old";
+  if (reach == kHardLink)
+    fs::create_hard_link(target, link, ec);
+  if (reach == kSymbolicLink)
+    fs::create_symlink(target, link, ec); // none from MinGW's library or Wine
+  if (ec || ((reach == kLockedFolder || reach == kReadOnlyFile) && kWindows) ||
+      (reach == kHeldOpen && !kWindows))
+    return -1;
+  const std::string name = (reach == kHardLink || reach == kSymbolicLink ? link : target).string();
+#if defined(_WIN32)
+  std::optional<HeldOpen> held;
+  if (reach == kHeldOpen && !held.emplace(target).Held())
+    return -1;
+  if (prepare)
+    prepare();
+  return write(name);
+#else
+  if (reach == kLockedFolder)
+    LockFolder(dir, target);
+  if (reach == kReadOnlyFile) {
+    chmod(target.c_str(), 0444);
+    chmod(dir.c_str(), 0777);
+  }
+  if (prepare)
+    prepare();
+  const int answer =
+      reach == kLockedFolder || reach == kReadOnlyFile ? Unprivileged([&] { return write(name); }) : write(name);
+  UnlockFolder(dir);
+  return answer;
+#endif
+}
+
+// A successful write over an existing file replaces it in full and keeps
+// every name where it pointed: a plain file or a link's target is replaced
+// by a new file, which keeps the old one's permissions and owner (POSIX) or
+// attributes (Windows); any other is written in place; a file the user may
+// not write is refused and stays. A stop by the host replaces the old file
+// with what came before it. No temporary file stays behind.
+TEST(EncoderFiles, ExistingFilesAreReplacedInFull) {
+  HostPicture picture = MakePicture(4, 2, 3);
+  const Bytes whole = picture.File(), stopped = picture.File(1);
+  const fs::path dir = fs::path(TempFile::Folder()) / "existing";
+  for (Reach reach : {kExistingFile, kHardLink, kSymbolicLink, kLockedFolder, kHeldOpen, kReadOnlyFile})
+    for (bool stop : {false, true}) {
+      SCOPED_TRACE(testing::Message() << kReachNames[reach] << (stop ? ", stopped" : ""));
+      const fs::path target = dir / "target.tga";
+#if !defined(_WIN32)
+      struct stat before {};
+#endif
+      ResetProgress(stop ? 2 : 0);
+      const int result = WriteReached(
+          reach, dir, [&](const std::string &name) { return Export(name, picture); },
+          [&] {
+#if !defined(_WIN32)
+            // Someone else's file, which root may give back to its owner.
+            if (reach == kExistingFile && geteuid() == 0 && chown(target.c_str(), kNobody, kNobody) == 0)
+              chmod(target.c_str(), 0640);
+            stat(target.c_str(), &before);
+#else
+            if (reach == kExistingFile)
+              SetFileAttributesA(target.string().c_str(), FILE_ATTRIBUTE_HIDDEN);
+#endif
+          });
+      if (result == -1)
+        continue;
+      const bool refused = reach == kReadOnlyFile;
+      EXPECT_EQ(result, refused ? 0 : 1);
+      const std::string expected(refused ? "old" : std::string((stop ? stopped : whole).begin(),
+                                                              (stop ? stopped : whole).end()));
+      EXPECT_EQ(Contents(target), expected);
+      EXPECT_EQ(Entries(dir), reach == kHardLink || reach == kSymbolicLink ? 2u : 1u) << "a file left";
+      if (reach == kHardLink || reach == kSymbolicLink) {
+        EXPECT_EQ(Contents(dir / "link.tga"), expected);
+        EXPECT_EQ(fs::is_symlink(fs::symlink_status(dir / "link.tga")), reach == kSymbolicLink);
+      }
+#if defined(_WIN32)
+      const DWORD attributes = GetFileAttributesA(target.string().c_str());
+      EXPECT_EQ(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0,
+                reach == kExistingFile);
+#else
+      struct stat after {};
+      ASSERT_EQ(stat(target.c_str(), &after), 0);
+      EXPECT_EQ(after.st_mode, before.st_mode);
+      EXPECT_EQ(after.st_uid, before.st_uid);
+      EXPECT_EQ(after.st_gid, before.st_gid);
+      // In place exactly where no new file could take the name.
+      EXPECT_EQ(after.st_ino == before.st_ino, reach == kHardLink || reach == kLockedFolder || refused);
+#endif
+    }
+  std::error_code ec;
+  fs::remove_all(dir, ec);
 }
 
 // Records a Targa header cannot describe are refused before the file is
@@ -319,35 +526,6 @@ TEST(EncoderClass, RecordCheck) {
 
 // ---- Failed writes ------------------------------------------------------------
 
-#if !defined(_WIN32)
-
-// Makes writes past `bytes` fail with EFBIG instead of killing the process,
-// for the life of the object.
-class FileSizeLimit {
-public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &old_);
-    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit lim = old_;
-    lim.rlim_cur = bytes;
-    set_ = setrlimit(RLIMIT_FSIZE, &lim) == 0;
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, oldHandler_);
-  }
-  bool Set() const { return set_; }
-
-private:
-  rlimit old_{};
-  void (*oldHandler_)(int) = nullptr;
-  bool set_ = false;
-};
-const bool kWindows = false;
-#else
-const bool kWindows = true;
-#endif
-
 // Writes through the plug-in, natively under a 100-byte size limit if asked.
 int32_t ExportFailing(const std::string &path, HostPicture &picture, [[maybe_unused]] bool sizeLimit) {
 #if !defined(_WIN32)
@@ -359,11 +537,14 @@ int32_t ExportFailing(const std::string &path, HostPicture &picture, [[maybe_unu
 }
 
 // A write that fails in the rows, in the colour map or only at the close
-// leaves no partial image under any name, and every name keeps pointing where
-// it pointed: a plain file, new or old, is removed; a file reached through a
-// hard or a symbolic link is emptied. Writes fail natively under a 100-byte
-// size limit, and on both platforms in the 64 KiB file system that the tests'
-// setup mounts when it can (Wine reaches it through drive Z:).
+// leaves no partial image under any name, every name keeps pointing where it
+// pointed, and an existing file that could be replaced (a plain file, a
+// link's target) is as it was. A new file is removed; a file written in place
+// (other names, a folder the user may not write, held by another program) is
+// emptied, and stays where its name cannot go. No temporary file stays.
+// Writes fail natively under a 100-byte size limit, and on both platforms in
+// the 64 KiB file system that the tests' setup mounts when it can (Wine
+// reaches it through drive Z:).
 TEST(EncoderFailures, NoNameKeepsAPartialImage) {
   struct Case {
     const char *name;
@@ -374,7 +555,6 @@ TEST(EncoderFailures, NoNameKeepsAPartialImage) {
                {"fails in a row", 4, 200, 200, 0, false},
                {"fails in the colour map", 1, 1, 1, 30000, false},
                {"fails in 16-bit rows", 2, 300, 200, 0, false}};
-  namespace fs = std::filesystem;
   std::vector<std::pair<fs::path, bool /*size limit*/>> folders;
   if (!kWindows)
     folders.push_back({TempFile::Folder(), true});
@@ -388,29 +568,27 @@ TEST(EncoderFailures, NoNameKeepsAPartialImage) {
                       : "no small file system (TLP_SMALL_FS is not set)");
   for (const auto &[folder, sizeLimit] : folders)
     for (const Case &c : cases)
-      for (int name : {0, 1, 2, 3}) { // new file, existing file, hard link, symbolic link
-        SCOPED_TRACE(testing::Message() << folder << ", " << c.name << ", name " << name);
-        const fs::path target = folder / "target.tga", link = folder / "link.tga";
-        std::error_code ec;
-        if (name > 0)
-          std::ofstream(target, std::ios::binary) << "old";
-        if (name == 2)
-          fs::create_hard_link(target, link, ec);
-        if (name == 3)
-          fs::create_symlink(target, link, ec);
-        if ((ec && kWindows && name == 3) || (c.sizeLimitOnly && !sizeLimit)) {
-          fs::remove(target, ec); // no symbolic links from MinGW's library or Wine
+      for (Reach reach : {kNewFile, kExistingFile, kHardLink, kSymbolicLink, kLockedFolder, kHeldOpen}) {
+        SCOPED_TRACE(testing::Message() << folder << ", " << c.name << ", " << kReachNames[reach]);
+        if (c.sizeLimitOnly && !sizeLimit)
           continue;
-        }
-        ASSERT_FALSE(ec) << ec.message();
+        const fs::path dir = folder / "failing", target = dir / "target.tga", link = dir / "link.tga";
         HostPicture picture = MakePicture(c.kind, c.width, c.height, 1, c.paletteCount);
-        EXPECT_EQ(ExportFailing((name < 2 ? target : link).string(), picture, sizeLimit), 0);
-        EXPECT_EQ(fs::exists(target), name >= 2);
-        EXPECT_EQ(fs::exists(target) ? fs::file_size(target) : 0u, 0u);
-        EXPECT_EQ(fs::equivalent(link, target, ec), name >= 2);
-        EXPECT_EQ(fs::is_symlink(fs::symlink_status(link, ec)), name == 3);
-        fs::remove(link, ec);
-        fs::remove(target, ec);
+        const int result = WriteReached(
+            reach, dir, [&](const std::string &name) { return ExportFailing(name, picture, sizeLimit); });
+        if (result != -1) {
+          EXPECT_EQ(result, 0);
+          const bool kept = reach == kExistingFile || reach == kSymbolicLink;
+          const bool linked = reach == kHardLink || reach == kSymbolicLink;
+          EXPECT_EQ(fs::exists(target), reach != kNewFile);
+          EXPECT_EQ(Contents(target), kept ? "old" : "");
+          EXPECT_EQ(Entries(dir), (reach != kNewFile ? 1u : 0u) + (linked ? 1u : 0u)) << "a file left";
+          std::error_code ec;
+          EXPECT_EQ(fs::equivalent(link, target, ec), linked);
+          EXPECT_EQ(fs::is_symlink(fs::symlink_status(link, ec)), reach == kSymbolicLink);
+        }
+        std::error_code ec;
+        fs::remove_all(dir, ec);
       }
 }
 

@@ -412,9 +412,11 @@ int32_t TLP_CALL ThrowVerbose(uint32_t, const char *, const char *, const char *
 int32_t TLP_CALL ThrowProgress(int32_t) { throw ++g_thrown; }
 
 // A host callback that throws is called once, and its exception goes back to
-// the host; the export it interrupts leaves no partial file.
+// the host; the export it interrupts leaves no partial file, and an old file
+// as it was.
 TEST(HostCallbacks, AThrowingCallbackIsCalledOnceAndItsExceptionReturnsToTheHost) {
-  TempFile good(Header(2, 24, 1, 1).Encode()), bad(Bytes(5, 0)), out;
+  const Bytes old = {'o', 'l', 'd'};
+  TempFile good(Header(2, 24, 1, 1).Encode()), bad(Bytes(5, 0)), out, existing(old);
   uint8_t pixel[3] = {1, 2, 3};
   HostImage record{4, pixel, 3, 1, 1, nullptr, 0};
   const std::function<void()> calls[] = {
@@ -423,13 +425,15 @@ TEST(HostCallbacks, AThrowingCallbackIsCalledOnceAndItsExceptionReturnsToTheHost
       [&] { Api().IMPORT_SupportedExtensions(ThrowText); },
       [&] { Api().EXPORT_SupportedExtensions(ThrowText); },
       [&] { Api().UNITED_Verbose(ThrowVerbose); },
-      [&] { Api().EXPORT_WriteToFile(out.c_str(), &record, ThrowProgress); }};
+      [&] { Api().EXPORT_WriteToFile(out.c_str(), &record, ThrowProgress); },
+      [&] { Api().EXPORT_WriteToFile(existing.c_str(), &record, ThrowProgress); }};
   for (size_t i = 0; i < std::size(calls); ++i) {
     g_thrown = 0;
     EXPECT_THROW(calls[i](), int) << "call " << i;
     EXPECT_EQ(g_thrown, 1) << "call " << i;
   }
   EXPECT_FALSE(out.Exists()) << "no partial file";
+  EXPECT_EQ(existing.Read(), old);
 }
 #endif
 
@@ -448,6 +452,7 @@ TEST(Preview, SizesFollowTheStepRule) {
       {1000, 800, 100, 100, 125, 100}, {640, 480, 160, 120, 160, 120}, {300, 10, 100, 100, 150, 5},
       {100, 50, 200, 200, 100, 50},   {16, 16, 100, 100, 16, 16},     {65535, 1, 1, 1, 2, 1},
       {1000, 500, 0, 0, 2, 1},        {1000, 500, -1, -1, 1000, 500}, {0, 0, 1, 1, 0, 0},
+      {96, 64, 32, 32, 48, 32},
   };
   for (const PreviewCase &c : cases) {
     // Raw grey data cut off after the header: the sizes do not depend on it.

@@ -2,12 +2,34 @@
 #include "TestSupport.h"
 
 #include <cstring>
+#include <type_traits>
 
 #if defined(_WIN32)
 #include <windows.h>
 #endif
 
 namespace {
+
+// The header's pointer types are those of the functions it declares.
+#define TLP_SAME_TYPE(name) static_assert(std::is_same_v<PFN_##name, decltype(&::name)>, #name)
+TLP_SAME_TYPE(PLUGINCALLBACK);
+TLP_SAME_TYPE(PLUGOUTCALLBACK);
+TLP_SAME_TYPE(UNITED_SupportedInformation);
+TLP_SAME_TYPE(UNITED_Verbose);
+TLP_SAME_TYPE(IMPORT_InterfaceVersion);
+TLP_SAME_TYPE(IMPORT_SupportedExtensions);
+TLP_SAME_TYPE(IMPORT_ValidFileCheck);
+TLP_SAME_TYPE(IMPORT_ImageInformation);
+TLP_SAME_TYPE(IMPORT_CreateImage);
+TLP_SAME_TYPE(IMPORT_CreatePreviewImage);
+TLP_SAME_TYPE(IMPORT_FreeImage);
+TLP_SAME_TYPE(EXPORT_InterfaceVersion);
+TLP_SAME_TYPE(EXPORT_SupportedExtensions);
+TLP_SAME_TYPE(EXPORT_EnterOption);
+TLP_SAME_TYPE(EXPORT_LeaveOption);
+TLP_SAME_TYPE(EXPORT_BeforeTransform);
+TLP_SAME_TYPE(EXPORT_WriteToFile);
+#undef TLP_SAME_TYPE
 
 struct VerboseCall {
   uint32_t version;
