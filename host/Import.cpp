@@ -35,7 +35,9 @@ int WriteImported(const HostImage &image, const std::string &out) {
       return !CtrlCStops::Pressed();
     };
     WriteResult result;
-    result.written = WritePng(path, image.Width, image.Height, row, &result.error);
+    result.written = WritePng(path, image.Width, image.Height, row, &result.error,
+                              image.Kind == TLP_KIND_INDEXED8 ? PngFilter::None
+                                                              : PngFilter::Adaptive);
     if (result.written)
       writing.Done();
     result.stopped = CtrlCStops::Pressed();

@@ -195,7 +195,7 @@ std::string PngStream::Scan() {
   uint32_t paletteEntries = 0;
   while (pos < fileSize_) {
     unsigned char head[8];
-    if (fileSize_ - pos < 12)
+    if (fileSize_ - pos < 8)
       return "the file ends within a PNG chunk";
     if (!ReadAt(pos, head, sizeof head))
       return Fail(error_);
@@ -206,9 +206,10 @@ std::string PngStream::Scan() {
     const std::string name = "the PNG chunk '" + std::string(type, 4) + "'";
     if (length > kMaxChunk)
       return name + " claims " + std::to_string(length) + " bytes, more than a chunk may hold";
-    if (length > fileSize_ - pos - 12)
-      return name + " claims " + std::to_string(length) + " bytes; the file holds " +
-             std::to_string(fileSize_ - pos - 12) + " more";
+    const uint64_t rest = fileSize_ - pos - 8; // its data and CRC, if whole
+    if (uint64_t(length) + 4 > rest)
+      return name + " claims " + std::to_string(length) + " bytes, more than the rest of the file (" +
+             std::to_string(rest) + (rest == 1 ? " byte)" : " bytes)");
     const bool critical = head[4] <= 'Z';
     const bool isData = std::memcmp(type, "IDAT", 4) == 0;
     const bool isPalette = std::memcmp(type, "PLTE", 4) == 0;
@@ -231,8 +232,9 @@ std::string PngStream::Scan() {
     if (wanted && !good)
       return name + " is damaged (CRC error)";
     if (palette) {
-      paletteEntries = length / 3;
-      // Exactly the entries the bit depth can index: missing ones black.
+      // Exactly the entries the bit depth can index: missing ones black,
+      // extra ones dropped, as libpng drops them.
+      paletteEntries = std::min(length / 3, 1u << depth_);
       data.resize(3 * (size_t(1) << depth_), '\0');
       Make("PLTE", data);
     } else if (isTransparency && wanted) {

@@ -121,10 +121,9 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
     return false;
   }
   png_set_read_fn(r.png, &stream, ReadData);
-  // The sizes were judged by `accept`, with this program's own limits. The
-  // stream holds no chunk but the picture's own, none of which needs much.
+  // The sizes were judged by `accept`, with this program's own limits, and
+  // the chunks by the scan.
   png_set_user_limits(r.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
-  png_set_chunk_malloc_max(r.png, 1 << 16);
   png_read_info(r.png, r.info);
   const uint32_t width = png_get_image_width(r.png, r.info);
   const uint32_t height = png_get_image_height(r.png, r.info);
@@ -171,7 +170,7 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
 }
 
 bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
-              int *error) {
+              int *error, PngFilter filter) {
   File f(std::fopen(path.c_str(), "wb"));
   if (!f) {
     *error = errno;
@@ -196,6 +195,8 @@ bool WritePng(const std::string &path, uint32_t width, uint32_t height, const Ro
   // times quicker, where level 6 spends most of a large photo's write
   // searching for matches in noise.
   png_set_compression_level(w.png, 4);
+  if (filter == PngFilter::None)
+    png_set_filter(w.png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
   png_set_IHDR(w.png, w.info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(w.png, w.info);

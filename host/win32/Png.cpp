@@ -422,7 +422,7 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
 }
 
 bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
-              int *error) {
+              int *error, PngFilter filter) {
   if (uint64_t(width) * 3 > UINT32_MAX) {
     *error = EFBIG;
     return false;
@@ -445,6 +445,18 @@ bool WritePng(const std::string &path, uint32_t width, uint32_t height, const Ro
     hr = encoder->Initialize(&stream, WICBitmapEncoderNoCache);
   if (SUCCEEDED(hr))
     hr = encoder->CreateNewFrame(frame.put(), options.put());
+  if (SUCCEEDED(hr) && filter == PngFilter::None) {
+    // The encoder's only setting that bears on size and time; its default
+    // filtering stays for every other picture.
+    PROPBAG2 option = {};
+    option.pstrName = const_cast<LPOLESTR>(L"FilterOption");
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_UI1;
+    value.bVal = WICPngFilterNone;
+    // An encoder without the option writes as it would anyway.
+    options->Write(1, &option, &value);
+  }
   if (SUCCEEDED(hr))
     hr = frame->Initialize(options.get());
   if (SUCCEEDED(hr))
