@@ -212,7 +212,7 @@ echo "as it was" >"$e/kept.tga"
 small=unlimited
 [ -n "$native" ] && (ulimit -v 300000 && exec "$host" --help) >/dev/null 2>&1 && small=300000
 for row in "text|0|1e140a3264c8" "indexed|0|030201060504000000000000" \
-  "claim|1|the PNG chunk 'IDAT' claims 2147483647 bytes, more than the rest of the file (3 bytes)" \
+  "claim|1|the PNG chunk 'iTXt' claims 2147483647 bytes, more than the rest of the file (3 bytes)" \
   "toolong|1|the PNG chunk 'IDAT' claims 2147483648 bytes, more than a chunk may hold" \
   "crc-IDAT|1|the PNG chunk 'IDAT' is damaged (CRC error)" "crc-PLTE|1|the PNG chunk 'PLTE' is damaged (CRC error)"; do
   IFS='|' read -r kind want say <<<"$row"

@@ -77,8 +77,9 @@ HOSTILE = {
                                png_chunk(b'iTXt', b'Comment\0\1\0\0\0' + z),
                                png_chunk(b'iCCP', b'icc\0\0' + z),
                                bad_crc(png_chunk(b'tEXt', b'Title\0x'))], None),
-    # 44 bytes, an IDAT claiming 2 GiB - 1 and holding 3.
-    'claim': (None, None, struct.pack('>I', 0x7FFFFFFF) + b'IDATabc'),
+    # 44 bytes, an iTXt claiming 2 GiB - 1 and holding 3 (a reader that
+    # believes it takes 2 GB before it finds out).
+    'claim': (None, None, struct.pack('>I', 0x7FFFFFFF) + b'iTXtabc'),
     'toolong': (None, None, struct.pack('>I', 0x80000000) + b'IDATabc'),
     'indexed': ('indexed', lambda z: [], None),
     'crc-IDAT': ('rgb', lambda z: [], b'IDAT'),
