@@ -164,10 +164,10 @@ void PngStream::Make(const char type[4], const std::string &data) {
   parts_.push_back(part);
 }
 
-// Whether the chunk at `offset`, of `length` data bytes, matches its CRC;
-// its data in `data` when asked. False with `error_` set when the file
-// cannot be read.
-bool PngStream::Checked(uint64_t offset, uint32_t length, uint32_t *crc, std::string *data) {
+// Whether the chunk at `offset`, of `length` data bytes, matches its CRC (in
+// `matches`), and its data in `data` when asked. False with `error_` set when
+// the file cannot be read.
+bool PngStream::Checked(uint64_t offset, uint32_t length, bool *matches, std::string *data) {
   unsigned char block[65536];
   uint32_t running = 0xFFFFFFFFu;
   uint64_t at = offset + 4, left = uint64_t(length) + 4;
@@ -185,7 +185,7 @@ bool PngStream::Checked(uint64_t offset, uint32_t length, uint32_t *crc, std::st
   unsigned char stored[4];
   if (!ReadAt(at, stored, 4))
     return false;
-  *crc = (running ^ 0xFFFFFFFFu) == BigEndian32(stored);
+  *matches = (running ^ 0xFFFFFFFFu) == BigEndian32(stored);
   return true;
 }
 
@@ -226,7 +226,7 @@ std::string PngStream::Scan() {
     if (palette && (length == 0 || length % 3 != 0 || length > 3 * 256))
       return name + " is not a valid palette";
     std::string data;
-    uint32_t good = 0;
+    bool good = false;
     if (wanted && !Checked(pos, length, &good, palette ? &data : nullptr))
       return Fail(error_);
     if (wanted && !good)

@@ -49,7 +49,7 @@ private:
   void Keep(uint64_t offset, uint64_t length);
   void Make(const char type[4], const std::string &data);
   bool ReadAt(uint64_t offset, void *data, size_t size);
-  bool Checked(uint64_t offset, uint32_t length, uint32_t *crc, std::string *data);
+  bool Checked(uint64_t offset, uint32_t length, bool *matches, std::string *data);
 
   FILE *file_;
   uint64_t fileSize_ = 0;

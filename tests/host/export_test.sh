@@ -120,7 +120,7 @@ check "grey sample, method 2: 8-bit" grep -q "8-bit colour-mapped" "$dir/out.txt
 
 # ---- On a terminal each long step is named, with a bar where it can tell
 # how far it is.
-if command -v script >/dev/null; then
+if command -v script >/dev/null && script -qec true /dev/null >/dev/null 2>&1 </dev/null; then
   script -qec "'$host' export --method 4 '$dir/sample.png' '$t/bar.tga' && '$host' import '$t/bar.tga' -o '$t/bar.png'" \
     /dev/null >"$dir/tty.txt" 2>&1 </dev/null
   for step in "reading '$dir/sample.png' [#" "converting: counting colours, median cut... done" \
