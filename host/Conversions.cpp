@@ -266,7 +266,12 @@ std::optional<size_t> PaddedBytesPerRow(int32_t kind, uint32_t width, uint32_t h
   return static_cast<size_t>(row);
 }
 
-ConvertStatus Convert(int32_t code, const RgbView &in, ConvertedImage *out) {
+ConvertStatus Convert(int32_t code, const RgbView &in, ConvertedImage *out,
+                      const ConvertProgress &progress) {
+  const auto step = [&](const char *name) {
+    if (progress)
+      progress(name, 0, 0);
+  };
   if (MethodOfCode(code) < 0)
     return ConvertStatus::UnknownCode;
   // Checked up front for the widest kind a code may make, so that no
@@ -283,16 +288,21 @@ ConvertStatus Convert(int32_t code, const RgbView &in, ConvertedImage *out) {
     break;
   case 6:
   case 8:
+    step("counting colours");
     if (std::optional<std::vector<Colour>> colours = DistinctColours(in, kMaxPalette))
       *out = ToExactIndexed(in, *colours);
     else
       *out = code == 6 ? ToFullColour(in) : ToHighColour(in);
     break;
-  case 9:
-    *out = ToDitheredIndexed(in, MedianCutPalette(in, kMaxPalette));
+  case 9: {
+    // Counting the colours is most of the median cut's time.
+    step("counting colours, median cut");
+    const std::vector<Colour> palette = MedianCutPalette(in, kMaxPalette);
+    *out = ToDitheredIndexed(in, palette, progress);
     break;
+  }
   case 10:
-    *out = ToNearestIndexed(in, WindowsPalette());
+    *out = ToNearestIndexed(in, WindowsPalette(), progress);
     break;
   }
   return ConvertStatus::Ok;
@@ -393,7 +403,8 @@ std::vector<Colour> MedianCutPalette(const RgbView &in, size_t limit) {
   return palette;
 }
 
-ConvertedImage ToDitheredIndexed(const RgbView &in, const std::vector<Colour> &palette) {
+ConvertedImage ToDitheredIndexed(const RgbView &in, const std::vector<Colour> &palette,
+                                 const ConvertProgress &progress) {
   ConvertedImage out = Blank(TLP_KIND_INDEXED8, in.width, in.height);
   out.palette = palette;
   NearestCache nearest(palette);
@@ -423,11 +434,14 @@ ConvertedImage ToDitheredIndexed(const RgbView &in, const std::vector<Colour> &p
       }
     }
     here.swap(below);
+    if (progress)
+      progress("error diffusion", y + 1, in.height);
   }
   return out;
 }
 
-ConvertedImage ToNearestIndexed(const RgbView &in, const std::vector<Colour> &palette) {
+ConvertedImage ToNearestIndexed(const RgbView &in, const std::vector<Colour> &palette,
+                                const ConvertProgress &progress) {
   ConvertedImage out = Blank(TLP_KIND_INDEXED8, in.width, in.height);
   out.palette = palette;
   NearestCache nearest(palette);
@@ -435,6 +449,8 @@ ConvertedImage ToNearestIndexed(const RgbView &in, const std::vector<Colour> &pa
     uint8_t *d = RowOf(out, y);
     for (uint32_t x = 0; x < in.width; ++x)
       d[x] = nearest.Find(ColourAt(in, x, y));
+    if (progress)
+      progress("nearest colours", y + 1, in.height);
   }
   return out;
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -62,9 +63,14 @@ private:
 
 enum class ConvertStatus { Ok, UnknownCode, TooLarge };
 
+// Told each step of a conversion as it goes ("error diffusion", 300 of 6000
+// rows); `total` 0 for a step that cannot tell how far it is.
+using ConvertProgress = std::function<void(const char *step, uint64_t done, uint64_t total)>;
+
 // Converts `in` for the host code of a method (Methods.h; see Conversions.cpp).
 // TooLarge when the pixel block would not fit in memory addresses.
-ConvertStatus Convert(int32_t code, const RgbView &in, ConvertedImage *out);
+ConvertStatus Convert(int32_t code, const RgbView &in, ConvertedImage *out,
+                      const ConvertProgress &progress = nullptr);
 
 // ---- The steps, for the tests ---------------------------------------------
 
@@ -94,8 +100,10 @@ std::vector<Colour> MedianCutPalette(const RgbView &in, size_t limit);
 
 // Kind 1 against `palette`: with Floyd-Steinberg error diffusion, or each
 // pixel simply its nearest colour.
-ConvertedImage ToDitheredIndexed(const RgbView &in, const std::vector<Colour> &palette);
-ConvertedImage ToNearestIndexed(const RgbView &in, const std::vector<Colour> &palette);
+ConvertedImage ToDitheredIndexed(const RgbView &in, const std::vector<Colour> &palette,
+                                 const ConvertProgress &progress = nullptr);
+ConvertedImage ToNearestIndexed(const RgbView &in, const std::vector<Colour> &palette,
+                                const ConvertProgress &progress = nullptr);
 
 // The host's 256-colour Windows palette (see Conversions.cpp for its table).
 const std::vector<Colour> &WindowsPalette();

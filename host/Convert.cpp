@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "Input.h"
 #include "Output.h"
+#include "Progress.h"
 
 #include <cstdio>
 #include <string>
@@ -72,7 +73,15 @@ int CmdConvert(Plugin &plugin, const Args &args) {
   Imported imported(api);
   std::string error;
   Doing("read '" + in + "'");
-  if (ImportTarga(api, in, maxPixels, &imported, &error) != ImportResult::Ok) {
+  ImportResult read;
+  {
+    // The plug-in's import tells nothing until it is done.
+    Phase decoding("decoding '" + in + "'");
+    read = ImportTarga(api, in, maxPixels, &imported, &error);
+    if (read == ImportResult::Ok)
+      decoding.Done();
+  }
+  if (read != ImportResult::Ok) {
     std::fprintf(stderr, "tga-host convert: %s\n", error.c_str());
     return 1;
   }

@@ -8,6 +8,7 @@
 #include "Panel.h"
 #include "Input.h"
 #include "Output.h"
+#include "Progress.h"
 #if TLP_HOST_PNG
 #include "Png.h"
 #endif
@@ -147,14 +148,23 @@ bool ReadInput(const PluginApi &api, const Options &o, Picture *picture, std::st
     const AcceptSize accept = [&](uint32_t width, uint32_t height, std::string *message) {
       return WithinLimits(path, width, height, o.maxPixels, message);
     };
-    return ReadPng(path, accept, &picture->rgb, error);
+    Steps reading("reading '" + path + "'");
+    const bool read = ReadPng(path, accept, &picture->rgb, error,
+                              [&](uint64_t done, uint64_t total) { reading.Report("", done, total); });
+    if (read)
+      reading.Done();
+    return read;
 #else
     *error = "cannot read '" + path + "': this build of tga-host reads no PNG files";
     return false;
 #endif
   }
   Imported imported(api);
-  switch (ImportTarga(api, path, o.maxPixels, &imported, error)) {
+  Phase decoding("decoding '" + path + "'");
+  const ImportResult result = ImportTarga(api, path, o.maxPixels, &imported, error);
+  if (result == ImportResult::Ok)
+    decoding.Done();
+  switch (result) {
   case ImportResult::NotTarga:
     *error = "'" + path + "' is neither a Targa file nor a PNG file";
     return false;
@@ -222,10 +232,15 @@ int Run(const PluginApi &api, const Options &o) {
 
   Doing("convert '" + o.in + "'");
   ConvertedImage converted;
-  if (Convert(code, picture.rgb.View(), &converted) != ConvertStatus::Ok) {
+  Steps converting("converting: ");
+  const ConvertProgress progress = [&](const char *step, uint64_t done, uint64_t total) {
+    converting.Report(step, done, total);
+  };
+  if (Convert(code, picture.rgb.View(), &converted, progress) != ConvertStatus::Ok) {
     std::fprintf(stderr, "tga-host export: '%s' is too large to convert here\n", o.in.c_str());
     return 1;
   }
+  converting.Done();
   picture.rgb = {}; // not needed while writing
   HostImage record = converted.Record();
 

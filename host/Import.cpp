@@ -26,14 +26,20 @@ int WriteImported(const HostImage &image, const std::string &out) {
     std::fprintf(stderr, "tga-host import: the plug-in delivered a picture of an unknown kind\n");
     return 1;
   }
-  return WriteOutput({"import", out}, [&image](const std::string &path) {
+  return WriteOutput({"import", out}, [&image, &out](const std::string &path) {
     // A row at a time from the record, the palette applied.
-    const RowSource row = [&image](uint32_t y, uint8_t *rgb) {
+    Phase writing("writing '" + out + "'", image.Height);
+    const RowSource row = [&image, &writing](uint32_t y, uint8_t *rgb) {
       RgbRowFromRecord(image, y, rgb);
+      writing.Update(y);
       return !CtrlCStops::Pressed();
     };
     WriteResult result;
-    result.written = WritePng(path, image.Width, image.Height, row, &result.error);
+    result.written = WritePng(path, image.Width, image.Height, row, &result.error,
+                              image.Kind == TLP_KIND_INDEXED8 ? PngFilter::None
+                                                              : PngFilter::Adaptive);
+    if (result.written)
+      writing.Done();
     result.stopped = CtrlCStops::Pressed();
     return result;
   });
@@ -87,8 +93,16 @@ int CmdImport(Plugin &plugin, const Args &args) {
   Imported imported(p);
   std::string error;
   Doing("read '" + in + "'");
-  if (ImportTarga(p, in, maxPixels, &imported, &error, static_cast<int32_t>(boxW),
-                  static_cast<int32_t>(boxH)) != ImportResult::Ok) {
+  ImportResult read;
+  {
+    // The plug-in's import tells nothing until it is done.
+    Phase decoding("decoding '" + in + "'");
+    read = ImportTarga(p, in, maxPixels, &imported, &error, static_cast<int32_t>(boxW),
+                       static_cast<int32_t>(boxH));
+    if (read == ImportResult::Ok)
+      decoding.Done();
+  }
+  if (read != ImportResult::Ok) {
     std::fprintf(stderr, "tga-host import: %s\n", error.c_str());
     return 1;
   }

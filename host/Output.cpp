@@ -119,7 +119,7 @@ int WriteOutput(const WriteRequest &request,
 
 int WriteWithProgress(const PluginApi &api, const HostImage &record, const WriteRequest &request) {
   return WriteOutput(request, [&](const std::string &path) {
-    WriteProgress progress(record.Height, request.stopAtRow);
+    WriteProgress progress(record.Height, request.stopAtRow, "writing '" + request.out + "'");
     WriteResult result;
     errno = 0;
     result.written = api.EXPORT_WriteToFile(path.c_str(), &record, progress.Callback()) != 0;

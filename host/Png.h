@@ -12,18 +12,29 @@
 // message set to refuse it.
 using AcceptSize = std::function<bool(uint32_t width, uint32_t height, std::string *error)>;
 
+// Told how far a read has come: `done` of `total` rows (an interlaced
+// picture's passes count each row again).
+using ReadProgress = std::function<void(uint64_t done, uint64_t total)>;
+
 // Reads any PNG as 8-bit RGB in the picture's own values: 16-bit channels
 // scale to 8 bits as v x 255 / 65535, rounded, and alpha is flattened onto
-// white. False with `error` set ("cannot read 'X': ...") when the file is no
-// PNG, cannot be read or is refused by `accept`.
+// white. The chunk list is checked first (PngChunks.h) and the decoder sees
+// only the chunks the picture needs. False with `error` set ("cannot read
+// 'X': ...") when the file is no PNG, is damaged, cannot be read or is
+// refused by `accept`.
 bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *picture,
-             std::string *error);
+             std::string *error, const ReadProgress &progress = nullptr);
 
 // Fills `rgb` with row `y` (width x 3 bytes); false stops the write.
 using RowSource = std::function<bool(uint32_t y, uint8_t *rgb)>;
+
+// How rows are filtered before compression. A picture of few colours
+// (dithered above all) compresses far better unfiltered: half the size of
+// adaptive filtering, in less time.
+enum class PngFilter { Adaptive, None };
 
 // Writes an 8-bit RGB PNG of width x height, a row at a time. False with
 // `error` set to an errno value when the file cannot be written, or to EINTR
 // when `row` stopped it.
 bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
-              int *error);
+              int *error, PngFilter filter = PngFilter::Adaptive);

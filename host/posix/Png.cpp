@@ -1,5 +1,8 @@
 #include "Png.h"
+#include "PngChunks.h"
 #include "PngPixels.h"
+
+#include "Files.h"
 
 #include <png.h>
 
@@ -57,6 +60,17 @@ void WriteData(png_structp png, png_bytep data, size_t length) {
 
 void FlushData(png_structp) {}
 
+// Reads the checked chunks (PngChunks.h) instead of the file.
+void ReadData(png_structp png, png_bytep data, size_t length) {
+  PngStream *stream = static_cast<PngStream *>(png_get_io_ptr(png));
+  if (stream->Read(data, length) == length)
+    return;
+  Failure *failure = static_cast<Failure *>(png_get_error_ptr(png));
+  failure->message =
+      stream->Error() != 0 ? ErrorText(stream->Error()) : "the PNG data is damaged or incomplete";
+  png_longjmp(png, 1);
+}
+
 // One row of libpng's output (RGB or RGBA, 8 or 16 bits big-endian) as 8-bit
 // RGB.
 void Flatten(const uint8_t *in, uint32_t width, int depth, int channels, uint8_t *out) {
@@ -75,10 +89,21 @@ void Flatten(const uint8_t *in, uint32_t width, int depth, int channels, uint8_t
 } // namespace
 
 bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *picture,
-             std::string *error) {
+             std::string *error, const ReadProgress &progress) {
+  const std::string cannot = "cannot read '" + path + "': ";
   File f(std::fopen(path.c_str(), "rb"));
   if (!f) {
-    *error = "cannot read '" + path + "': " + std::strerror(errno);
+    *error = cannot + ErrorText(errno);
+    return false;
+  }
+  PngStream stream(f.get());
+  std::string bad = stream.ReadHeader();
+  if (bad.empty() && !accept(stream.Width(), stream.Height(), error))
+    return false;
+  if (bad.empty())
+    bad = stream.Scan();
+  if (!bad.empty()) {
+    *error = cannot + bad;
     return false;
   }
   Failure failure;
@@ -92,17 +117,16 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
   std::unique_ptr<uint8_t[]> whole;
   std::vector<png_bytep> rows;
   if (setjmp(png_jmpbuf(r.png))) {
-    *error = "cannot read '" + path + "': " + failure.message;
+    *error = cannot + failure.message;
     return false;
   }
-  png_init_io(r.png, f.get());
-  // The sizes are judged by `accept`, with this program's own limits.
+  png_set_read_fn(r.png, &stream, ReadData);
+  // The sizes were judged by `accept`, with this program's own limits, and
+  // the chunks by the scan.
   png_set_user_limits(r.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   png_read_info(r.png, r.info);
   const uint32_t width = png_get_image_width(r.png, r.info);
   const uint32_t height = png_get_image_height(r.png, r.info);
-  if (!accept(width, height, error))
-    return false;
 
   // Palettes become RGB, grey becomes RGB of 8 or 16 bits, a transparent
   // colour becomes alpha. No gamma handling: the values are taken as they are.
@@ -115,14 +139,17 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
   const size_t rowBytes = png_get_rowbytes(r.png, r.info);
   if (!picture->Allocate(width, height) ||
       (passes > 1 && rowBytes > std::numeric_limits<size_t>::max() / height)) {
-    *error = "cannot read '" + path + "': too large for this computer's memory addresses";
+    *error = cannot + "too large for this computer's memory addresses";
     return false;
   }
+  const uint64_t total = uint64_t(passes) * height;
   if (passes == 1) {
     line.resize(rowBytes);
     for (uint32_t y = 0; y < height; ++y) {
       png_read_row(r.png, line.data(), nullptr);
       Flatten(line.data(), width, depth, channels, picture->Row(y));
+      if (progress)
+        progress(y + 1, total);
     }
   } else {
     // Interlaced rows arrive in passes over the whole picture.
@@ -130,7 +157,12 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
     rows.resize(height);
     for (uint32_t y = 0; y < height; ++y)
       rows[y] = whole.get() + rowBytes * y;
-    png_read_image(r.png, rows.data());
+    for (int pass = 0; pass < passes; ++pass)
+      for (uint32_t y = 0; y < height; ++y) {
+        png_read_row(r.png, rows[y], nullptr);
+        if (progress)
+          progress(uint64_t(pass) * height + y + 1, total);
+      }
     for (uint32_t y = 0; y < height; ++y)
       Flatten(rows[y], width, depth, channels, picture->Row(y));
   }
@@ -138,7 +170,7 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
 }
 
 bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
-              int *error) {
+              int *error, PngFilter filter) {
   File f(std::fopen(path.c_str(), "wb"));
   if (!f) {
     *error = errno;
@@ -158,6 +190,13 @@ bool WritePng(const std::string &path, uint32_t width, uint32_t height, const Ro
     return false;
   }
   png_set_write_fn(w.png, nullptr, WriteData, FlushData);
+  // zlib's level 4 with libpng's adaptive filters: within about 1.5 % of the
+  // default level 6 in size, and 1.3 (dithered pictures) to 3.3 (photos)
+  // times quicker, where level 6 spends most of a large photo's write
+  // searching for matches in noise.
+  png_set_compression_level(w.png, 4);
+  if (filter == PngFilter::None)
+    png_set_filter(w.png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
   png_set_IHDR(w.png, w.info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(w.png, w.info);

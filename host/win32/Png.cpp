@@ -1,8 +1,10 @@
-// PNG through the system's imaging component (WIC). The file is read and
-// written through a stream of our own over the C library's FILE, so that a
-// failed write keeps the system's reason, and the picture's size is taken
-// from the file's own header before the decoder has seen any of it.
+// PNG through the system's imaging component (WIC). The decoder reads the
+// checked chunks of PngStream (PngChunks.h), never the file itself, so the
+// picture's size and every chunk are judged before it has seen any of them.
+// The encoder writes through a stream of our own over the C library's FILE,
+// so that a failed write keeps the system's reason.
 #include "Png.h"
+#include "PngChunks.h"
 #include "PngPixels.h"
 
 #include "Files.h"
@@ -172,6 +174,77 @@ private:
   int error_ = 0;
 };
 
+// The decoder's IStream: the checked chunks of a PngStream, read only. Like
+// FileStream it lives on its user's stack.
+class ChunkStream final : public IStream {
+public:
+  explicit ChunkStream(PngStream *png) : png_(png) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+    if (!out)
+      return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_ISequentialStream || iid == IID_IStream) {
+      *out = static_cast<IStream *>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+  ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&refs_); }
+
+  HRESULT STDMETHODCALLTYPE Read(void *data, ULONG size, ULONG *read) override {
+    const size_t got = png_->Read(data, size);
+    if (read)
+      *read = static_cast<ULONG>(got);
+    return got < size && png_->Error() != 0 ? STG_E_READFAULT : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Write(const void *, ULONG, ULONG *) override {
+    return STG_E_ACCESSDENIED;
+  }
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER *to) override {
+    const int64_t base = origin == STREAM_SEEK_SET   ? 0
+                         : origin == STREAM_SEEK_CUR ? static_cast<int64_t>(png_->Position())
+                         : origin == STREAM_SEEK_END ? static_cast<int64_t>(png_->Size())
+                                                     : -1;
+    if (base < 0)
+      return STG_E_INVALIDFUNCTION;
+    const int64_t at = base + move.QuadPart;
+    if (at < 0 || !png_->Seek(static_cast<uint64_t>(at)))
+      return STG_E_SEEKERROR;
+    if (to)
+      to->QuadPart = static_cast<ULONGLONG>(at);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *,
+                                   ULARGE_INTEGER *) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return STG_E_INVALIDFUNCTION;
+  }
+  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return STG_E_INVALIDFUNCTION;
+  }
+  HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD) override {
+    if (!stat)
+      return E_POINTER;
+    std::memset(stat, 0, sizeof *stat);
+    stat->type = STGTY_STREAM;
+    stat->cbSize.QuadPart = png_->Size();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(IStream **) override { return E_NOTIMPL; }
+
+private:
+  PngStream *png_;
+  LONG refs_ = 1;
+};
+
 // The errno value for a failed WIC or stream call.
 int ErrnoOfResult(HRESULT hr) {
   if (HRESULT_FACILITY(hr) == FACILITY_WIN32)
@@ -191,8 +264,8 @@ int ErrnoOfResult(HRESULT hr) {
 
 // Why WIC could not read the picture, in a few words: the file's own error
 // where reading it failed (`streamError`), else what the decoder says. The
-// file's signature and header chunk have been checked by then, so a decoder
-// that does not recognise the file found the rest damaged. Lack of memory
+// file's chunks have been checked by then, so a decoder that does not
+// recognise the file found the picture data damaged. Lack of memory
 // goes up as bad_alloc, as everywhere in tga-host.
 std::string ReadFailure(HRESULT hr, int streamError) {
   if (hr == E_OUTOFMEMORY)
@@ -220,41 +293,6 @@ std::string ReadFailure(HRESULT hr, int streamError) {
     return text;
   }
   }
-}
-
-uint32_t BigEndian32(const unsigned char *p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
-uint32_t Crc32(const unsigned char *p, size_t n) {
-  uint32_t crc = 0xFFFFFFFFu;
-  while (n--) {
-    crc ^= *p++;
-    for (int k = 0; k < 8; ++k)
-      crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1)));
-  }
-  return ~crc;
-}
-
-// Width and height from the signature and IHDR chunk at the start of `f`;
-// an empty string, or why the file is no PNG.
-std::string HeaderSize(FILE *f, uint32_t *width, uint32_t *height) {
-  static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  unsigned char h[33];
-  const size_t got = std::fread(h, 1, sizeof h, f);
-  if (got < 8 || std::memcmp(h, kSignature, 8) != 0)
-    return "not a PNG file";
-  if (got < sizeof h)
-    return "the file ends within the PNG header";
-  if (BigEndian32(h + 8) != 13 || std::memcmp(h + 12, "IHDR", 4) != 0)
-    return "the PNG file does not start with its header chunk";
-  if (Crc32(h + 12, 17) != BigEndian32(h + 29))
-    return "the PNG header is damaged (CRC error)";
-  *width = BigEndian32(h + 16);
-  *height = BigEndian32(h + 20);
-  if (*width == 0 || *height == 0 || *width > 0x7FFFFFFFu || *height > 0x7FFFFFFFu)
-    return "the PNG header gives an invalid size";
-  return {};
 }
 
 // The frame's own formats that keep 16 bits a channel, read as they are;
@@ -288,31 +326,33 @@ void Flatten8(const uint8_t *in, uint32_t width, uint8_t *out) {
 } // namespace
 
 bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *picture,
-             std::string *error) {
+             std::string *error, const ReadProgress &progress) {
   const std::string cannot = "cannot read '" + path + "': ";
   File f(std::fopen(path.c_str(), "rb"));
   if (!f) {
     *error = cannot + ErrorText(errno);
     return false;
   }
-  uint32_t width = 0, height = 0;
-  const std::string bad = HeaderSize(f.get(), &width, &height);
-  if (!bad.empty()) {
-    *error = cannot + (std::ferror(f.get()) ? ErrorText(errno != 0 ? errno : EIO) : bad);
-    return false;
-  }
   // Judged before the decoder sees the file: it may take memory for the
   // whole picture as soon as it is handed it.
-  if (!accept(width, height, error))
+  PngStream png(f.get());
+  std::string bad = png.ReadHeader();
+  if (bad.empty() && !accept(png.Width(), png.Height(), error))
     return false;
-  std::rewind(f.get());
+  if (bad.empty())
+    bad = png.Scan();
+  if (!bad.empty()) {
+    *error = cannot + bad;
+    return false;
+  }
+  const uint32_t width = png.Width(), height = png.Height();
   Com<IWICImagingFactory> factory;
   if (FAILED(MakeFactory(&factory))) {
     *error = cannot + "the system's imaging component cannot be started";
     return false;
   }
 
-  FileStream stream(f.get());
+  ChunkStream stream(&png);
   Com<IWICBitmapDecoder> decoder;
   Com<IWICBitmapFrameDecode> frame;
   Com<IWICFormatConverter> converter;
@@ -330,7 +370,7 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
   if (SUCCEEDED(hr) && (frameWidth != width || frameHeight != height))
     hr = WINCODEC_ERR_BADHEADER;
   if (FAILED(hr)) {
-    *error = cannot + ReadFailure(hr, stream.Error());
+    *error = cannot + ReadFailure(hr, png.Error());
     return false;
   }
 
@@ -368,19 +408,21 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
     const WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width), 1};
     hr = source->CopyPixels(&rect, stride, stride, bytes);
     if (FAILED(hr)) {
-      *error = cannot + ReadFailure(hr, stream.Error());
+      *error = cannot + ReadFailure(hr, png.Error());
       return false;
     }
     if (channels == 0)
       Flatten8(bytes, width, picture->Row(y));
     else
       Flatten16(line.data(), width, channels, picture->Row(y));
+    if (progress)
+      progress(y + 1, height);
   }
   return true;
 }
 
 bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
-              int *error) {
+              int *error, PngFilter filter) {
   if (uint64_t(width) * 3 > UINT32_MAX) {
     *error = EFBIG;
     return false;
@@ -403,6 +445,18 @@ bool WritePng(const std::string &path, uint32_t width, uint32_t height, const Ro
     hr = encoder->Initialize(&stream, WICBitmapEncoderNoCache);
   if (SUCCEEDED(hr))
     hr = encoder->CreateNewFrame(frame.put(), options.put());
+  if (SUCCEEDED(hr) && filter == PngFilter::None) {
+    // The encoder's only setting that bears on size and time; its default
+    // filtering stays for every other picture.
+    PROPBAG2 option = {};
+    option.pstrName = const_cast<LPOLESTR>(L"FilterOption");
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_UI1;
+    value.bVal = WICPngFilterNone;
+    // An encoder without the option writes as it would anyway.
+    options->Write(1, &option, &value);
+  }
   if (SUCCEEDED(hr))
     hr = frame->Initialize(options.get());
   if (SUCCEEDED(hr))

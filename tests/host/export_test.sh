@@ -70,6 +70,10 @@ for picture in sample few many alpha grey; do
   done
 done
 
+# Progress shows on a terminal only (a file gets none, on either system).
+check "standard error a file: no progress" sh -c "'$host' export --method 4 '$dir/sample.png' '$dir/quiet.tga' \
+  2>'$dir/quiet.txt' >/dev/null && '$host' import '$dir/quiet.tga' -o '$dir/quiet.png' 2>>'$dir/quiet.txt' >/dev/null && [ ! -s '$dir/quiet.txt' ]"
+
 # ---- 16-bit PNGs: v x 255 / 65535 rounded, alpha flattened onto white in the
 # picture's own values (a tRNS colour as alpha), and a gAMA chunk changes
 # nothing. colour type, depth [--gamma G] [--trns V,...], samples | the Targa
@@ -113,6 +117,18 @@ check "indexed sample, method 5" [ "$(status "$host" export --method 5 "$samples
 check "indexed sample, method 5: exact" files check "$t/i-5.tga" "$t/i-0.tga" --kind 8 --pixels exact --colours 256
 check "grey sample, method 2" [ "$(status "$host" export --method 2 "$samples/sample-grey-rle.tga" "$t/g-2.tga")" = 0 ]
 check "grey sample, method 2: 8-bit" grep -q "8-bit colour-mapped" "$dir/out.txt"
+
+# ---- On a terminal each long step is named, with a bar where it can tell
+# how far it is.
+if command -v script >/dev/null && script -qec true /dev/null >/dev/null 2>&1 </dev/null; then
+  script -qec "'$host' export --method 4 '$dir/sample.png' '$t/bar.tga' && '$host' import '$t/bar.tga' -o '$t/bar.png'" \
+    /dev/null >"$dir/tty.txt" 2>&1 </dev/null
+  for step in "reading '$dir/sample.png' [#" "converting: counting colours, median cut... done" \
+    "converting: error diffusion [####" "] 100% 64/64 rows" "writing '$t/bar.tga' [#" \
+    "decoding '$t/bar.tga'... done" "writing '$t/bar.png' [#"; do
+    check "on a terminal: $step" grep -qF "$step" "$dir/tty.txt"
+  done
+fi
 
 # ---- The stored method, and --method for one export only.
 check "store method 3" [ "$(status "$host" method 3)" = 0 ]
@@ -187,6 +203,33 @@ check "text file: says so" grep -q "neither a Targa file nor a PNG file" "$dir/e
 check "broken PNG: exit 1" [ "$(status "$host" export "$e/broken.png" "$e/x.tga")" = 1 ]
 check "broken PNG: says so" grep -q "cannot read" "$dir/err.txt"
 check "folder as input: exit 1" [ "$(status "$host" export "$e" "$e/x.tga")" = 1 ]
+# PNG files made to hurt a reader (tga_files.py HOSTILE), read the same way on
+# both systems: text and profiles that would inflate to 1.5 GB are passed over
+# (natively in 300 MB of address space), palette indices past the palette are
+# black, a chunk claiming more than the file or a damaged one is refused and
+# OUT stays as it was. kind | exit | the Targa pixels, or the reason
+echo "as it was" >"$e/kept.tga"
+small=unlimited
+[ -n "$native" ] && (ulimit -v 300000 && exec "$host" --help) >/dev/null 2>&1 && small=300000
+for row in "text|0|1e140a3264c8" "indexed|0|030201060504000000000000" \
+  "claim|1|the PNG chunk 'iTXt' claims 2147483647 bytes, more than the rest of the file (3 bytes)" \
+  "toolong|1|the PNG chunk 'IDAT' claims 2147483648 bytes, more than a chunk may hold" \
+  "crc-IDAT|1|the PNG chunk 'IDAT' is damaged (CRC error)" "crc-PLTE|1|the PNG chunk 'PLTE' is damaged (CRC error)"; do
+  IFS='|' read -r kind want say <<<"$row"
+  files hostile "$e/$kind.png" "$kind"
+  out=$e/kept.tga
+  [ "$want" = 0 ] && out=$e/$kind.tga
+  check "$kind.png: exit $want" [ "$(status sh -c "ulimit -v $small && exec \"\$0\" \"\$@\"" "$host" export --method 0 "$e/$kind.png" "$out")" = "$want" ]
+  if [ "$want" = 0 ]; then
+    check "$kind.png: pixels" [ "$(od -An -tx1 -j18 "$out" | tr -d ' \n')" = "$say" ]
+    rm -f "$out"
+  else
+    check "$kind.png: says so" grep -qF "$kind.png': $say" "$dir/err.txt"
+  fi
+done
+check "hostile PNGs: OUT as it was" [ "$(cat "$e/kept.tga")" = "as it was" ]
+check "hostile PNGs: nothing left behind" [ -z "$(ls "$e" | grep -v '\.png$\|^text.txt$\|^kept.tga$')" ]
+rm -f "$e/kept.tga"
 check "no output made by any of these" [ ! -e "$e/x.tga" ]
 for bad in 6 -1 x 2.5 ''; do
   check "--method '$bad': exit 2" [ "$(status "$host" export --method "$bad" "$dir/few.png" "$e/x.tga")" = 2 ]

@@ -21,6 +21,8 @@
       one row of pixels of PNG colour type TYPE (0, 2, 4, 6) at DEPTH bits,
       with a gAMA chunk of G (100000 = 1.0), and a tRNS chunk naming the
       transparent grey or colour V,..., if given
+  tga_files.py hostile OUT.png KIND
+      a small PNG made to hurt a reader (see HOSTILE)
   tga_files.py header OUT WIDTH HEIGHT
       a Targa header (OUT.tga) or a PNG header with an empty IDAT (OUT.png)
       announcing a picture of that size, and no pixels
@@ -52,6 +54,56 @@ def write_png(path, width, height, pixels, colour_type=2, depth=8, gamma=None, t
                 (png_chunk(b'gAMA', struct.pack('>I', gamma)) if gamma is not None else b'') +
                 (png_chunk(b'tRNS', struct.pack('>%dH' % len(trns), *trns)) if trns else b'') +
                 png_chunk(b'IDAT', zlib.compress(raw)) + png_chunk(b'IEND', b''))
+
+
+def inflating(size):
+    """zlib data that inflates to `size` zero bytes."""
+    c = zlib.compressobj(9)
+    block = bytes(1 << 20)
+    return b''.join(c.compress(block) for _ in range(size >> 20)) + c.flush()
+
+
+def bad_crc(chunk):
+    return chunk[:-1] + bytes([chunk[-1] ^ 0xFF])
+
+
+# Small PNG files made to hurt a reader. Each is a signature, IHDR and the
+# chunks named; 'rgb' pictures hold (10, 20, 30), (200, 100, 50); 'indexed'
+# ones a palette of two entries and the indices 0, 1, 5 and 255.
+HOSTILE = {
+    # zTXt, compressed iTXt and iCCP chunks inflating to 512 MB each, and a
+    # damaged tEXt: none of them is needed, so all are passed over.
+    'text': ('rgb', lambda z: [png_chunk(b'zTXt', b'Comment\0\0' + z),
+                               png_chunk(b'iTXt', b'Comment\0\1\0\0\0' + z),
+                               png_chunk(b'iCCP', b'icc\0\0' + z),
+                               bad_crc(png_chunk(b'tEXt', b'Title\0x'))], None),
+    # 44 bytes, an iTXt claiming 2 GiB - 1 and holding 3 (a reader that
+    # believes it takes 2 GB before it finds out).
+    'claim': (None, None, struct.pack('>I', 0x7FFFFFFF) + b'iTXtabc'),
+    'toolong': (None, None, struct.pack('>I', 0x80000000) + b'IDATabc'),
+    'indexed': ('indexed', lambda z: [], None),
+    'crc-IDAT': ('rgb', lambda z: [], b'IDAT'),
+    'crc-PLTE': ('indexed', lambda z: [], b'PLTE'),
+}
+
+
+def write_hostile(path, kind):
+    picture, extra, tail = HOSTILE[kind]
+    out = b'\x89PNG\r\n\x1a\n'
+    colour_type = 3 if picture == 'indexed' else 2
+    out += png_chunk(b'IHDR', struct.pack('>IIBBBBB', 2 if picture == 'rgb' else 4, 1, 8, colour_type, 0, 0, 0))
+    if picture is None:
+        open(path, 'wb').write(out + tail)
+        return
+    chunks = extra(inflating(512 << 20) if kind == 'text' else b'')
+    if picture == 'indexed':
+        chunks.append(png_chunk(b'PLTE', bytes([1, 2, 3, 4, 5, 6])))
+        raw = bytes([0, 0, 1, 5, 255])
+    else:
+        raw = bytes([0, 10, 20, 30, 200, 100, 50])
+    chunks.append(png_chunk(b'IDAT', zlib.compress(raw)))
+    chunks = [bad_crc(c) if c[4:8] == tail else c for c in chunks]
+    open(path, 'wb').write(out + b''.join(chunks) + png_chunk(b'IEND', b''))
 
 
 def paeth(a, b, c):
@@ -281,6 +333,8 @@ def main(argv):
         n = {0: 1, 2: 3, 4: 2, 6: 4}[colour_type]
         pixels = [tuple(samples[i:i + n]) for i in range(0, len(samples), n)]
         write_png(argv[1], len(pixels), 1, [pixels], colour_type, depth, gamma, trns)
+    elif len(argv) == 3 and argv[0] == 'hostile':
+        write_hostile(argv[1], argv[2])
     elif len(argv) == 4 and argv[0] == 'header':
         width, height = int(argv[2]), int(argv[3])
         with open(argv[1], 'wb') as f:
