@@ -4,9 +4,9 @@
 #include "Commands.h"
 #include "Methods.h"
 #include "Panel.h"
+#include "Registry.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -40,24 +40,15 @@ void Usage(FILE *to) {
 }
 
 // Where the plug-in keeps the method, for the message when it could not: the
-// registry key on Windows, elsewhere the settings store's file (found by the
-// same rule as the store uses).
+// registry key on Windows, elsewhere the settings store's file.
 std::string StoreLocation() {
 #if defined(_WIN32)
   return "the registry key HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga";
 #else
-  const char *xdg = std::getenv("XDG_CONFIG_HOME");
-  const char *home = std::getenv("HOME");
-  std::string config;
-  if (xdg && xdg[0] == '/')
-    config = xdg;
-  else if (home && home[0] == '/')
-    config = std::string(home) + "/.config";
-  else
+  const std::optional<std::string> store = tlp::registry::StorePath();
+  if (!store)
     return "the settings store: neither XDG_CONFIG_HOME nor HOME names a folder for it";
-  while (config.size() > 1 && config.back() == '/')
-    config.pop_back();
-  return "'" + config + "/Tolva/HKEY_CURRENT_USER.reg'";
+  return "'" + *store + "'";
 #endif
 }
 
