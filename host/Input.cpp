@@ -2,6 +2,7 @@
 
 #include "Files.h"
 #include "Refusal.h"
+#include "TargaHeader.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,16 +10,16 @@
 
 namespace {
 
-// Width and height from a Targa header; false when the file is shorter.
-bool TargaSize(const std::string &path, uint32_t *width, uint32_t *height) {
-  unsigned char header[18] = {};
+// The file's Targa header; false when the file is shorter than one.
+bool ReadHeader(const std::string &path, targa::TTargaHeader *header) {
+  uint8_t bytes[targa::kHeaderSize];
   FILE *f = std::fopen(path.c_str(), "rb");
   if (!f)
     return false;
-  const bool whole = std::fread(header, 1, sizeof header, f) == sizeof header;
+  const bool whole = std::fread(bytes, 1, sizeof bytes, f) == sizeof bytes;
   std::fclose(f);
-  *width = header[12] | header[13] << 8;
-  *height = header[14] | header[15] << 8;
+  if (whole)
+    *header = targa::TTargaHeader::Parse(bytes);
   return whole;
 }
 
@@ -81,8 +82,9 @@ ImportResult ImportTarga(const PluginApi &api, const std::string &path, uint64_t
     return ImportResult::NotTarga;
   }
   // A preview is read from the whole file as well.
-  uint32_t width = 0, height = 0;
-  if (TargaSize(path, &width, &height) && !WithinLimits(path, width, height, maxPixels, error))
+  targa::TTargaHeader header;
+  if (ReadHeader(path, &header) &&
+      !WithinLimits(path, header.ImageWidth, header.ImageHeight, maxPixels, error))
     return ImportResult::Failed;
   if (boxWidth > 0)
     api.IMPORT_CreatePreviewImage(path.c_str(), boxWidth, boxHeight, &imported->image);
