@@ -3,6 +3,21 @@
 #include "TargaHeader.h"
 
 #include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Whether a block as large as the picture the plug-in would deliver can be
+// had now: the one thing that tells lack of memory from the other reasons
+// a decode fails for.
+bool RecordFits(const targa::TTargaHeader &header) {
+  const bool mapped = header.BaseType() == targa::kColorMapped;
+  void *block = std::malloc(size_t(header.ImageWidth) * header.ImageHeight * (mapped ? 1 : 3) + 1);
+  std::free(block);
+  return block != nullptr;
+}
+
+} // namespace
 
 std::string RefusalReason(const std::string &path, bool decoding) {
   uint8_t bytes[targa::kHeaderSize];
@@ -14,8 +29,12 @@ std::string RefusalReason(const std::string &path, bool decoding) {
   if (got < sizeof bytes)
     return targa::Reason(targa::TTargaStatus::TooShort, {});
   const targa::TTargaHeader header = targa::TTargaHeader::Parse(bytes);
-  targa::TTargaStatus status = targa::Check(header, decoding);
-  if (status == targa::TTargaStatus::Accepted)
-    status = targa::TTargaStatus::OutOfMemory;
-  return targa::Reason(status, header);
+  const targa::TTargaStatus status = targa::Check(header, decoding);
+  if (status != targa::TTargaStatus::Accepted)
+    return targa::Reason(status, header);
+  // The header passes now; only a decode allocates anything.
+  if (decoding && !RecordFits(header))
+    return targa::Reason(targa::TTargaStatus::OutOfMemory, header);
+  return "its header, read again, passes every check; the file may have changed meanwhile, "
+         "or reading it failed";
 }
