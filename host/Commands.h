@@ -32,8 +32,17 @@ bool WantsHelp(const Args &args);
 // A whole number from `min` to `max` in decimal digits, with an optional
 // sign; false for anything else.
 bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out);
-// The value of --max-pixels; says what is wrong on standard error.
-bool ParseMaxPixels(const char *command, const std::string &text, uint64_t *out);
+// Whether args[*i] is the option `name` ("--name VALUE" or "--name=VALUE");
+// then `*value` is its value, *i is left on the last word it took, and
+// `*missing` tells a value that is not there.
+bool TakeOption(const Args &args, size_t *i, const char *name, std::string *value, bool *missing);
+
+// The options every command that reads a picture takes, the same way:
+// --max-pixels N. 1 when args[*i] is one and was understood, 0 when it is
+// none of them, 2 (the exit status) when it is wrong: that is said on
+// standard error.
+struct ReadLimits;
+int ParseLimit(const char *command, const Args &args, size_t *i, ReadLimits *limits);
 // A conversion method's number (Methods.h); says what is wrong on standard
 // error after `who` ("tga-host export").
 bool ParseMethod(const char *who, const std::string &text, int *out);

@@ -39,7 +39,7 @@ const char *KindName(int32_t kind) {
 
 int CmdConvert(Plugin &plugin, const Args &args) {
   bool keepPartial = false;
-  uint64_t maxPixels = kDefaultMaxPixels;
+  ReadLimits limits;
   std::vector<std::string> paths;
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -48,11 +48,11 @@ int CmdConvert(Plugin &plugin, const Args &args) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (!optionsEnded && a == "--keep-partial") {
-      keepPartial = true;
-    } else if (!optionsEnded && a == "--max-pixels") {
-      if (i + 1 >= args.size() || !ParseMaxPixels("convert", args[++i], &maxPixels))
+    if (const int limit = optionsEnded ? 0 : ParseLimit("convert", args, &i, &limits)) {
+      if (limit == 2)
         return 2;
+    } else if (!optionsEnded && a == "--keep-partial") {
+      keepPartial = true;
     } else if (!optionsEnded && a == "--") {
       optionsEnded = true;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
@@ -72,7 +72,7 @@ int CmdConvert(Plugin &plugin, const Args &args) {
   Imported imported(api);
   std::string error;
   Doing("read '" + in + "'");
-  if (ImportTarga(api, in, maxPixels, &imported, &error) != ImportResult::Ok) {
+  if (ImportTarga(api, in, limits, &imported, &error) != ImportResult::Ok) {
     std::fprintf(stderr, "tga-host convert: %s\n", error.c_str());
     return 1;
   }

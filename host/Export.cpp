@@ -48,7 +48,7 @@ struct Options {
   int method = -1; // none: the stored one
   bool keepPartial = false;
   int32_t stopAtRow = 0;
-  uint64_t maxPixels = kDefaultMaxPixels;
+  ReadLimits limits;
   std::string in, out;
 };
 
@@ -63,14 +63,18 @@ int ParseArgs(const Args &args, Options *o) {
       paths.push_back(a);
       continue;
     }
+    if (const int limit = ParseLimit("export", args, &i, &o->limits)) {
+      if (limit == 2)
+        return 2;
+      continue;
+    }
     std::string name = a, value;
     const size_t eq = a.find('=');
     if (eq != std::string::npos) {
       name = a.substr(0, eq);
       value = a.substr(eq + 1);
     }
-    const bool takesValue =
-        name == "--method" || name == "--stop-at-row" || name == "--max-pixels";
+    const bool takesValue = name == "--method" || name == "--stop-at-row";
     if (takesValue && eq == std::string::npos) {
       if (i + 1 >= args.size()) {
         std::fprintf(stderr, "tga-host export: %s wants a value\n", name.c_str());
@@ -96,9 +100,6 @@ int ParseArgs(const Args &args, Options *o) {
         return 2;
       }
       o->stopAtRow = static_cast<int32_t>(v);
-    } else if (name == "--max-pixels") {
-      if (!ParseMaxPixels("export", value, &o->maxPixels))
-        return 2;
     } else {
       std::fprintf(stderr, "tga-host export: unknown option '%s'\n\n", a.c_str());
       Usage(stderr);
@@ -145,7 +146,7 @@ bool ReadInput(const PluginApi &api, const Options &o, Picture *picture, std::st
 #if TLP_HOST_PNG
     picture->from = "PNG";
     const AcceptSize accept = [&](uint32_t width, uint32_t height, std::string *message) {
-      return WithinLimits(path, width, height, o.maxPixels, message);
+      return WithinLimits(path, width, height, o.limits.maxPixels, message);
     };
     return ReadPng(path, accept, &picture->rgb, error);
 #else
@@ -154,7 +155,7 @@ bool ReadInput(const PluginApi &api, const Options &o, Picture *picture, std::st
 #endif
   }
   Imported imported(api);
-  switch (ImportTarga(api, path, o.maxPixels, &imported, error)) {
+  switch (ImportTarga(api, path, o.limits, &imported, error)) {
   case ImportResult::NotTarga:
     *error = "'" + path + "' is neither a Targa file nor a PNG file";
     return false;

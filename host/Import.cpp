@@ -56,21 +56,26 @@ int CmdImport(Plugin &plugin, const Args &args) {
   }
   std::string in, out;
   int64_t boxW = 0, boxH = 0;
-  uint64_t maxPixels = kDefaultMaxPixels;
+  ReadLimits limits;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "-o" && i + 1 < args.size()) {
-      out = args[++i];
-    } else if (args[i] == "--preview" && i + 1 < args.size()) {
-      const std::string &box = args[++i];
-      const size_t x = box.find_first_of("xX");
-      if (x == std::string::npos || !ParseNumber(box.substr(0, x), 1, INT32_MAX, &boxW) ||
-          !ParseNumber(box.substr(x + 1), 1, INT32_MAX, &boxH)) {
+    std::string value;
+    bool missing = false;
+    if (const int limit = ParseLimit("import", args, &i, &limits)) {
+      if (limit == 2)
+        return 2;
+    } else if (TakeOption(args, &i, "-o", &value, &missing)) {
+      if (missing) {
+        std::fprintf(stderr, "tga-host import: -o wants the output file\n");
+        return 2;
+      }
+      out = value;
+    } else if (TakeOption(args, &i, "--preview", &value, &missing)) {
+      const size_t x = value.find_first_of("xX");
+      if (missing || x == std::string::npos || !ParseNumber(value.substr(0, x), 1, INT32_MAX, &boxW) ||
+          !ParseNumber(value.substr(x + 1), 1, INT32_MAX, &boxH)) {
         std::fprintf(stderr, "tga-host import: --preview wants WxH, e.g. 256x256\n");
         return 2;
       }
-    } else if (args[i] == "--max-pixels" && i + 1 < args.size()) {
-      if (!ParseMaxPixels("import", args[++i], &maxPixels))
-        return 2;
     } else if (in.empty() && args[i][0] != '-') {
       in = args[i];
     } else {
@@ -87,7 +92,7 @@ int CmdImport(Plugin &plugin, const Args &args) {
   Imported imported(p);
   std::string error;
   Doing("read '" + in + "'");
-  if (ImportTarga(p, in, maxPixels, &imported, &error, static_cast<int32_t>(boxW),
+  if (ImportTarga(p, in, limits, &imported, &error, static_cast<int32_t>(boxW),
                   static_cast<int32_t>(boxH)) != ImportResult::Ok) {
     std::fprintf(stderr, "tga-host import: %s\n", error.c_str());
     return 1;
@@ -100,7 +105,7 @@ int CmdImport(Plugin &plugin, const Args &args) {
   return status;
 #else
   (void)plugin;
-  (void)maxPixels;
+  (void)limits;
   std::fprintf(stderr, "tga-host import: this build has no PNG support\n");
   return 1;
 #endif

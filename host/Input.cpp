@@ -69,7 +69,7 @@ bool WithinLimits(const std::string &path, uint32_t width, uint32_t height, uint
   return true;
 }
 
-ImportResult ImportTarga(const PluginApi &api, const std::string &path, uint64_t maxPixels,
+ImportResult ImportTarga(const PluginApi &api, const std::string &path, const ReadLimits &limits,
                          Imported *imported, std::string *error, int32_t boxWidth,
                          int32_t boxHeight) {
   const std::string unreadable = Unreadable(path);
@@ -84,7 +84,7 @@ ImportResult ImportTarga(const PluginApi &api, const std::string &path, uint64_t
   // A preview is read from the whole file as well.
   targa::TTargaHeader header;
   if (ReadHeader(path, &header) &&
-      !WithinLimits(path, header.ImageWidth, header.ImageHeight, maxPixels, error))
+      !WithinLimits(path, header.ImageWidth, header.ImageHeight, limits.maxPixels, error))
     return ImportResult::Failed;
   if (boxWidth > 0)
     api.IMPORT_CreatePreviewImage(path.c_str(), boxWidth, boxHeight, &imported->image);

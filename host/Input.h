@@ -13,6 +13,11 @@ const uint64_t kDefaultMaxPixels = uint64_t(1) << 28;
 // The Targa header keeps each dimension in 16 bits.
 const uint32_t kMaxTargaSide = 65535;
 
+// What an input may make tga-host allocate (options of their own name).
+struct ReadLimits {
+  uint64_t maxPixels = kDefaultMaxPixels;
+};
+
 // Why `path` cannot be read as an input, or empty when it can: it is missing,
 // a folder, not a regular file (a pipe would block for ever) or unreadable.
 std::string Unreadable(const std::string &path);
@@ -26,8 +31,8 @@ enum class ImportResult { Ok, NotTarga, Failed };
 
 // Reads `path` through IMPORT_CreateImage, or IMPORT_CreatePreviewImage when
 // a box is given, into `imported`. The header's size is checked against
-// `maxPixels` before the plug-in decodes anything. On NotTarga and Failed
+// `limits` before the plug-in decodes anything. On NotTarga and Failed
 // `error` says why.
-ImportResult ImportTarga(const PluginApi &api, const std::string &path, uint64_t maxPixels,
+ImportResult ImportTarga(const PluginApi &api, const std::string &path, const ReadLimits &limits,
                          Imported *imported, std::string *error, int32_t boxWidth = 0,
                          int32_t boxHeight = 0);

@@ -65,16 +65,40 @@ bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out
   return true;
 }
 
-bool ParseMaxPixels(const char *command, const std::string &text, uint64_t *out) {
+bool TakeOption(const Args &args, size_t *i, const char *name, std::string *value, bool *missing) {
+  const std::string &a = args[*i];
+  const size_t n = std::strlen(name);
+  *missing = false;
+  if (a.compare(0, n, name) != 0)
+    return false;
+  if (a.size() > n) {
+    if (a[n] != '=')
+      return false;
+    *value = a.substr(n + 1);
+    return true;
+  }
+  if (*i + 1 >= args.size()) {
+    *missing = true;
+    return true;
+  }
+  *value = args[++*i];
+  return true;
+}
+
+int ParseLimit(const char *command, const Args &args, size_t *i, ReadLimits *limits) {
+  std::string value;
+  bool missing = false;
+  if (!TakeOption(args, i, "--max-pixels", &value, &missing))
+    return 0;
   const int64_t most = int64_t(kMaxTargaSide) * kMaxTargaSide;
   int64_t v = 0;
-  if (!ParseNumber(text, 1, most, &v)) {
-    std::fprintf(stderr, "tga-host %s: --max-pixels wants a number from 1 to %lld, not '%s'\n",
-                 command, static_cast<long long>(most), text.c_str());
-    return false;
+  if (missing || !ParseNumber(value, 1, most, &v)) {
+    std::fprintf(stderr, "tga-host %s: --max-pixels wants a number from 1 to %lld%s%s%s\n", command,
+                 static_cast<long long>(most), missing ? "" : ", not '", value.c_str(), missing ? "" : "'");
+    return 2;
   }
-  *out = static_cast<uint64_t>(v);
-  return true;
+  limits->maxPixels = static_cast<uint64_t>(v);
+  return 1;
 }
 
 bool ParseMethod(const char *who, const std::string &text, int *out) {

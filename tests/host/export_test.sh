@@ -212,7 +212,8 @@ for row in "import @/huge.tga -o @/x.png|1|'@/huge.tga' is 30000 x 30000, 900000
   "convert @/huge.tga @/x.tga|1|more than the limit" "export @/big.png @/x.tga|1|more than the limit" \
   "export @/huge.png @/x.tga|1|'@/huge.png' is 100000 x 100000; a Targa file holds at most 65535 x 65535" \
   "export --max-pixels 34 $dir/few.png @/x.tga|1|35 pixels, more than the limit of 34" \
-  "export --max-pixels=35 --method 0 $dir/few.png @/x.tga|0|" "import --max-pixels 0 @/12k.tga -o @/x.png|2|--max-pixels wants" \
+  "export --max-pixels=35 --method 0 $dir/few.png @/x.tga|0|" "import --max-pixels=6143 $dir/sample-0.tga -o @/x.png|1|6144 pixels, more than the limit of 6143" \
+  "import --max-pixels 0 @/12k.tga -o @/x.png|2|--max-pixels wants" \
   "import @/map16.tga -o @/x.png|1|the plug-in could not decode '@/map16.tga'" \
   "memory:export --max-pixels 1000000000 --method 0 @/big.png @/x.tga|1|tga-host export: not enough memory to read '@/big.png'" \
   "memory:import @/12k.tga -o @/x.png|1|the plug-in could not decode '@/12k.tga': not enough memory"; do
