@@ -56,15 +56,13 @@ int CmdConvert(Plugin &plugin, const Args &args) {
     } else if (!optionsEnded && a == "--") {
       optionsEnded = true;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "tga-host convert: unknown option '%s'\n\n%s", a.c_str(), kUsage);
-      return 2;
+      return UsageError("convert", "unknown option '" + a + "'");
     } else {
       paths.push_back(a);
     }
   }
   if (paths.size() != 2) {
-    std::fprintf(stderr, "tga-host convert: needs an input and an output file\n\n%s", kUsage);
-    return 2;
+    return UsageError("convert", "needs an input and an output file");
   }
   const std::string &in = paths[0], &out = paths[1];
 

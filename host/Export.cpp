@@ -76,10 +76,8 @@ int ParseArgs(const Args &args, Options *o) {
     }
     const bool takesValue = name == "--method" || name == "--stop-at-row";
     if (takesValue && eq == std::string::npos) {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "tga-host export: %s wants a value\n", name.c_str());
-        return 2;
-      }
+      if (i + 1 >= args.size())
+        return UsageError("export", name + " wants a value");
       value = args[++i];
     }
     int64_t v = 0;
@@ -91,25 +89,18 @@ int ParseArgs(const Args &args, Options *o) {
     } else if (a == "--keep-partial") {
       o->keepPartial = true;
     } else if (name == "--method") {
-      if (!ParseMethod("tga-host export", value, &o->method))
+      if (!ParseMethod("export", value, &o->method))
         return 2;
     } else if (name == "--stop-at-row") {
-      if (!ParseNumber(value, 1, 65535, &v)) {
-        std::fprintf(stderr, "tga-host export: --stop-at-row wants a row from 1 to 65535, not '%s'\n",
-                     value.c_str());
-        return 2;
-      }
+      if (!ParseNumber(value, 1, 65535, &v))
+        return UsageError("export", "--stop-at-row wants a row from 1 to 65535, not '" + value + "'");
       o->stopAtRow = static_cast<int32_t>(v);
     } else {
-      std::fprintf(stderr, "tga-host export: unknown option '%s'\n\n", a.c_str());
-      Usage(stderr);
-      return 2;
+      return UsageError("export", "unknown option '" + a + "'");
     }
   }
   if (paths.size() != 2) {
-    std::fprintf(stderr, "tga-host export: needs an input and an output file\n\n");
-    Usage(stderr);
-    return 2;
+    return UsageError("export", "needs an input and an output file");
   }
   o->in = paths[0];
   o->out = paths[1];

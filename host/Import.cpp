@@ -64,29 +64,24 @@ int CmdImport(Plugin &plugin, const Args &args) {
       if (limit == 2)
         return 2;
     } else if (TakeOption(args, &i, "-o", &value, &missing)) {
-      if (missing) {
-        std::fprintf(stderr, "tga-host import: -o wants the output file\n");
-        return 2;
-      }
+      if (missing)
+        return UsageError("import", "-o wants the output file");
       out = value;
     } else if (TakeOption(args, &i, "--preview", &value, &missing)) {
       const size_t x = value.find_first_of("xX");
       if (missing || x == std::string::npos || !ParseNumber(value.substr(0, x), 1, INT32_MAX, &boxW) ||
-          !ParseNumber(value.substr(x + 1), 1, INT32_MAX, &boxH)) {
-        std::fprintf(stderr, "tga-host import: --preview wants WxH, e.g. 256x256\n");
-        return 2;
-      }
+          !ParseNumber(value.substr(x + 1), 1, INT32_MAX, &boxH))
+        return UsageError("import", "--preview wants WxH, e.g. 256x256");
     } else if (in.empty() && args[i][0] != '-') {
       in = args[i];
     } else {
-      std::fprintf(stderr, "tga-host import: unexpected argument '%s'\n%s", args[i].c_str(), usage);
-      return 2;
+      return UsageError("import", "unexpected argument '" + args[i] + "'");
     }
   }
-  if (in.empty() || out.empty()) {
-    std::fprintf(stderr, "%s", usage);
-    return 2;
-  }
+  if (in.empty())
+    return UsageError("import", "names no file to read");
+  if (out.empty())
+    return UsageError("import", "needs -o OUT.png, the file to write");
 #if TLP_HOST_PNG
   const PluginApi &p = plugin.Api();
   Imported imported(p);

@@ -19,10 +19,8 @@ int32_t TLP_CALL KeepInfo(const char *text) {
 } // namespace
 
 int CmdInfo(Plugin &plugin, const Args &args) {
-  if (args.empty()) {
-    std::fprintf(stderr, "usage: tga-host info FILE...\n");
-    return 2;
-  }
+  if (args.empty())
+    return UsageError("info", "names no file");
   if (WantsHelp(args)) {
     std::printf("usage: tga-host info FILE...\n\n"
                 "For each file: whether the plug-in reads it, and its information text.\n"

@@ -74,18 +74,14 @@ int CmdMethod(Plugin &plugin, const Args &args) {
       return 0;
     }
     if (a == "--show") {
-      if (i + 1 >= args.size() || !ParseNumber(args[i + 1], 0, 3600, &show)) {
-        std::fprintf(stderr, "tga-host: --show wants a number of seconds (0 to 3600)\n");
-        return 2;
-      }
+      if (i + 1 >= args.size() || !ParseNumber(args[i + 1], 0, 3600, &show))
+        return UsageError("method", "--show wants a number of seconds (0 to 3600)");
       ++i;
     } else if (chosen < 0) {
-      if (!ParseMethod("tga-host", a, &chosen))
+      if (!ParseMethod("method", a, &chosen))
         return 2;
     } else {
-      std::fprintf(stderr, "tga-host: method takes one method number\n");
-      Usage(stderr);
-      return 2;
+      return UsageError("method", "takes one method number");
     }
   }
   const bool haveChoice = chosen >= 0;

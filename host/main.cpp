@@ -44,6 +44,15 @@ void Usage(FILE *to) {
 
 void Doing(const std::string &what) { g_doing = what; }
 
+int UsageError(const char *command, const std::string &line) {
+  // One line, so that the error does not scroll away behind the help.
+  if (command)
+    std::fprintf(stderr, "tga-host %s: %s\nsee 'tga-host %s --help'\n", command, line.c_str(), command);
+  else
+    std::fprintf(stderr, "tga-host: %s\nsee 'tga-host --help'\n", line.c_str());
+  return 2;
+}
+
 bool WantsHelp(const Args &args) {
   for (const std::string &a : args)
     if (a == "--help" || a == "-h")
@@ -93,19 +102,18 @@ int ParseLimit(const char *command, const Args &args, size_t *i, ReadLimits *lim
   const int64_t most = int64_t(kMaxTargaSide) * kMaxTargaSide;
   int64_t v = 0;
   if (missing || !ParseNumber(value, 1, most, &v)) {
-    std::fprintf(stderr, "tga-host %s: --max-pixels wants a number from 1 to %lld%s%s%s\n", command,
-                 static_cast<long long>(most), missing ? "" : ", not '", value.c_str(), missing ? "" : "'");
-    return 2;
+    return UsageError(command, "--max-pixels wants a number from 1 to " + std::to_string(most) +
+                                   (missing ? "" : ", not '" + value + "'"));
   }
   limits->maxPixels = static_cast<uint64_t>(v);
   return 1;
 }
 
-bool ParseMethod(const char *who, const std::string &text, int *out) {
+bool ParseMethod(const char *command, const std::string &text, int *out) {
   int64_t v = 0;
   if (!ParseNumber(text, 0, kMethodCount - 1, &v)) {
-    std::fprintf(stderr, "%s: the method must be a number from 0 to %d, not '%s'\n", who,
-                 kMethodCount - 1, text.c_str());
+    UsageError(command, "the method must be a number from 0 to " + std::to_string(kMethodCount - 1) +
+                            ", not '" + text + "'");
     return false;
   }
   *out = static_cast<int>(v);
@@ -127,19 +135,14 @@ int main(int argc, char **argv) {
     } else
       break;
   }
-  if (i >= argc) {
-    Usage(stderr);
-    return 2;
-  }
+  if (i >= argc)
+    return UsageError(nullptr, "which command?");
   const Command *cmd = nullptr;
   for (const Command &c : kCommands)
     if (std::strcmp(argv[i], c.name) == 0)
       cmd = &c;
-  if (!cmd) {
-    std::fprintf(stderr, "tga-host: unknown command '%s'\n", argv[i]);
-    Usage(stderr);
-    return 2;
-  }
+  if (!cmd)
+    return UsageError(nullptr, std::string("unknown command '") + argv[i] + "'");
   Plugin plugin;
   std::string error;
   if (!plugin.Load(pluginPath, &error)) {

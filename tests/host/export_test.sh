@@ -197,6 +197,14 @@ check "--stop-at-row 0: exit 2" [ "$(status "$host" export --stop-at-row 0 "$dir
 check "one path: exit 2" [ "$(status "$host" export "$dir/few.png")" = 2 ]
 check "unknown option: exit 2" [ "$(status "$host" export --bogus "$dir/few.png" "$e/x.tga")" = 2 ]
 check "usage errors write nothing" [ ! -e "$e/x.tga" ]
+# A usage error is one line, and where the help is: arguments | command.
+for row in "import $dir/few.png|import" "export --bogus a b|export" "convert a|convert" "info|info" \
+  "method 9|method" "options --answer 7|options" "about x|about" "|" "bogus|"; do
+  IFS='|' read -r args cmd <<<"$row"
+  check "usage error '$args': exit 2" [ "$(status "$host" $args)" = 2 ]
+  check "usage error '$args': one line, then the help's name" \
+    sh -c "[ \$(wc -l <'$dir/err.txt') = 2 ] && tail -n1 '$dir/err.txt' | grep -qx \"see 'tga-host${cmd:+ $cmd} --help'\""
+done
 check "unwritable output: exit 1" [ "$(status "$host" export --method 0 "$dir/few.png" "$e/no/such/x.tga")" = 1 ]
 check "unwritable output: says so" grep -q "cannot write" "$dir/err.txt"
 check "unwritable output: nothing made" [ ! -e "$e/no" ]
