@@ -43,7 +43,7 @@ bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out
 bool TakeOption(const Args &args, size_t *i, const char *name, std::string *value, bool *missing);
 
 // The options every command that reads a picture takes, the same way:
-// --max-pixels N. 1 when args[*i] is one and was understood, 0 when it is
+// --max-pixels N and --max-missing BYTES. 1 when args[*i] is one and was understood, 0 when it is
 // none of them, 2 (the exit status) when it is wrong: that is said as a
 // usage error.
 struct ReadLimits;

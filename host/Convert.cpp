@@ -10,7 +10,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: tga-host convert [--keep-partial] [--max-pixels N] IN.tga OUT.tga\n"
+    "usage: tga-host convert [--keep-partial] [--max-pixels N] [--max-missing BYTES] IN.tga OUT.tga\n"
     "\n"
     "Reads IN.tga with the plug-in's import and writes it to OUT.tga with its\n"
     "export: a colour-mapped picture stays 8-bit colour-mapped, any other\n"
@@ -19,6 +19,8 @@ const char kUsage[] =
     "\n"
     "  --keep-partial  keep the rows written before a stop, as OUT.partial.tga\n"
     "  --max-pixels N  refuse pictures of more than N pixels (default 268435456)\n"
+    "  --max-missing BYTES  refuse files that lack more than BYTES of the pixel\n"
+    "                  data their header claims (default 67108864)\n"
     "\n"
     "exit status: 0 written, 1 cannot read or write, 2 usage, 130 stopped\n";
 
@@ -70,10 +72,13 @@ int CmdConvert(Plugin &plugin, const Args &args) {
   Imported imported(api);
   std::string error;
   Doing("read '" + in + "'");
-  if (ImportTarga(api, in, limits, &imported, &error) != ImportResult::Ok) {
+  std::string notice;
+  if (ImportTarga(api, in, limits, &imported, &error, &notice) != ImportResult::Ok) {
     std::fprintf(stderr, "tga-host convert: %s\n", error.c_str());
     return 1;
   }
+  if (!notice.empty())
+    std::fprintf(stderr, "tga-host convert: %s\n", notice.c_str());
   const HostImage &image = *imported.image;
   Doing("write '" + out + "'");
   const int status = WriteWithProgress(api, image, {"convert", out, keepPartial, 0});

@@ -22,7 +22,7 @@ void Usage(FILE *to) {
   std::fprintf(
       to,
       "usage: tga-host export [--method N] [--keep-partial] [--stop-at-row R] [--max-pixels N]\n"
-      "                       IN OUT.tga\n"
+      "                       [--max-missing BYTES] IN OUT.tga\n"
       "\n"
       "Reads IN, a Targa file (through the plug-in's import) or a PNG file (alpha\n"
       "flattened onto white), converts it as the plug-in's conversion method asks\n"
@@ -36,6 +36,8 @@ void Usage(FILE *to) {
       "  --keep-partial    keep the rows written before a stop, as OUT.partial.tga\n"
       "  --stop-at-row R   stop before row R (1 = top), as Ctrl-C would\n"
       "  --max-pixels N    refuse pictures of more than N pixels (default 268435456)\n"
+      "  --max-missing BYTES  refuse Targa files that lack more than BYTES of the\n"
+      "                    pixel data their header claims (default 67108864)\n"
       "\n"
       "methods and what this host does for them:\n",
       kMethodCount - 1);
@@ -112,6 +114,7 @@ int ParseArgs(const Args &args, Options *o) {
 struct Picture {
   RgbPicture rgb;
   const char *from = "";
+  std::string notice; // what the user should know of the picture read
 };
 
 bool IsPng(const std::string &path) {
@@ -146,7 +149,7 @@ bool ReadInput(const PluginApi &api, const Options &o, Picture *picture, std::st
 #endif
   }
   Imported imported(api);
-  switch (ImportTarga(api, path, o.limits, &imported, error)) {
+  switch (ImportTarga(api, path, o.limits, &imported, error, &picture->notice)) {
   case ImportResult::NotTarga:
     *error = "'" + path + "' is neither a Targa file nor a PNG file";
     return false;
@@ -206,6 +209,8 @@ int Run(const PluginApi &api, const Options &o) {
     std::fprintf(stderr, "tga-host export: %s\n", error.c_str());
     return 1;
   }
+  if (!picture.notice.empty())
+    std::fprintf(stderr, "tga-host export: %s\n", picture.notice.c_str());
   const int32_t code = HostCode(api, o.method, &error);
   if (code < 0) {
     std::fprintf(stderr, "tga-host export: %s\n", error.c_str());

@@ -81,6 +81,14 @@ FileKind KindOf(const std::string &path, int *error) {
   return type == FILE_TYPE_DISK ? FileKind::Regular : FileKind::Other;
 }
 
+bool SizeOf(const std::string &path, uint64_t *size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+    return false;
+  *size = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  return true;
+}
+
 std::string FollowLinks(const std::string &path) {
   HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -132,6 +140,14 @@ FileKind KindOf(const std::string &path, int *error) {
   if (S_ISREG(st.st_mode))
     return FileKind::Regular;
   return S_ISDIR(st.st_mode) ? FileKind::Folder : FileKind::Other;
+}
+
+bool SizeOf(const std::string &path, uint64_t *size) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0)
+    return false;
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
 }
 
 std::string FollowLinks(const std::string &path) {

@@ -3,6 +3,7 @@
 // errno values, so that messages use the C library's own words.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 enum class FileKind {
@@ -15,6 +16,9 @@ enum class FileKind {
 
 // What `path` is, links followed; `*error` is set for Missing and Unknown.
 FileKind KindOf(const std::string &path, int *error);
+
+// The size in bytes of the file `path`; false when it cannot be told.
+bool SizeOf(const std::string &path, uint64_t *size);
 
 // Whether this user may write the existing file `path`; `*error` says why not.
 bool Writable(const std::string &path, int *error);

@@ -44,11 +44,14 @@ int WriteImported(const HostImage &image, const std::string &out) {
 
 int CmdImport(Plugin &plugin, const Args &args) {
   const char *usage =
-      "usage: tga-host import FILE -o OUT.png [--preview WxH] [--max-pixels N]\n\n"
+      "usage: tga-host import FILE -o OUT.png [--preview WxH] [--max-pixels N]\n"
+      "                       [--max-missing BYTES]\n\n"
       "Writes the image the plug-in delivers for FILE as a PNG, the palette\n"
       "applied; with --preview, the reduced image it delivers for a preview box.\n"
       "OUT.png is replaced only once the write has succeeded; Ctrl-C stops it.\n"
-      "--max-pixels N refuses files of more than N pixels (default 268435456).\n"
+      "--max-pixels N refuses files of more than N pixels (default 268435456),\n"
+      "--max-missing BYTES files that lack more than BYTES of the pixel data\n"
+      "their header claims (default 67108864); less than that reads as white.\n"
       "exit status: 0 written, 1 cannot read or write, 2 usage, 130 stopped\n";
   if (WantsHelp(args)) {
     std::printf("%s", usage);
@@ -87,11 +90,14 @@ int CmdImport(Plugin &plugin, const Args &args) {
   Imported imported(p);
   std::string error;
   Doing("read '" + in + "'");
-  if (ImportTarga(p, in, limits, &imported, &error, static_cast<int32_t>(boxW),
+  std::string notice;
+  if (ImportTarga(p, in, limits, &imported, &error, &notice, static_cast<int32_t>(boxW),
                   static_cast<int32_t>(boxH)) != ImportResult::Ok) {
     std::fprintf(stderr, "tga-host import: %s\n", error.c_str());
     return 1;
   }
+  if (!notice.empty())
+    std::fprintf(stderr, "tga-host import: %s\n", notice.c_str());
   Doing("write '" + out + "'");
   const int status = WriteImported(*imported.image, out);
   if (status == 0)

@@ -97,6 +97,14 @@ bool TakeOption(const Args &args, size_t *i, const char *name, std::string *valu
 int ParseLimit(const char *command, const Args &args, size_t *i, ReadLimits *limits) {
   std::string value;
   bool missing = false;
+  if (TakeOption(args, i, "--max-missing", &value, &missing)) {
+    int64_t v = 0;
+    if (missing || !ParseNumber(value, 0, INT64_MAX / 2, &v))
+      return UsageError(command, "--max-missing wants a number of bytes" +
+                                     (missing ? std::string() : ", not '" + value + "'"));
+    limits->maxMissing = static_cast<uint64_t>(v);
+    return 1;
+  }
   if (!TakeOption(args, i, "--max-pixels", &value, &missing))
     return 0;
   const int64_t most = int64_t(kMaxTargaSide) * kMaxTargaSide;

@@ -216,6 +216,9 @@ check "folder as output: exit 1" [ "$(status "$host" export --method 0 "$dir/few
 files header "$e/huge.tga" 30000 30000 && files header "$e/huge.png" 100000 100000
 files header "$e/big.png" 30000 30000 && files header "$e/12k.tga" 12000 12000
 printf '\0\1\1\0\0\2\0\20\0\0\0\0\1\0\1\0\10\40\0\0\0\0\0' >"$e/map16.tga" # 16-bit colour map
+# 16 x 16 pixels claimed: 6 bytes of them there, and a run-length file with one packet.
+files header "$e/16k.tga" 16000 16000 && printf '\0\0\2\0\0\0\0\0\0\0\0\0\20\0\20\0\30\40abcdef' >"$e/short.tga"
+printf '\0\0\12\0\0\0\0\0\0\0\0\0\20\0\20\0\30\40\201abc' >"$e/rle.tga"
 for row in "import @/huge.tga -o @/x.png|1|'@/huge.tga' is 30000 x 30000, 900000000 pixels, more than the limit of 268435456" \
   "convert @/huge.tga @/x.tga|1|more than the limit" "export @/big.png @/x.tga|1|more than the limit" \
   "export @/huge.png @/x.tga|1|'@/huge.png' is 100000 x 100000; a Targa file holds at most 65535 x 65535" \
@@ -223,8 +226,12 @@ for row in "import @/huge.tga -o @/x.png|1|'@/huge.tga' is 30000 x 30000, 900000
   "export --max-pixels=35 --method 0 $dir/few.png @/x.tga|0|" "import --max-pixels=6143 $dir/sample-0.tga -o @/x.png|1|6144 pixels, more than the limit of 6143" \
   "import --max-pixels 0 @/12k.tga -o @/x.png|2|--max-pixels wants" \
   "import @/map16.tga -o @/x.png|1|the plug-in could not decode '@/map16.tga'" \
+  "import @/16k.tga -o @/x.png|1|'@/16k.tga' holds 0 of 768,000,000 bytes of pixel data; the 768,000,000 missing" \
+  "convert @/short.tga @/x.tga|0|'@/short.tga' holds 6 of 768 bytes of pixel data; the rest reads as white" \
+  "export --max-missing=700 --method 0 @/short.tga @/x.tga|1|more than the limit of 700 (--max-missing" \
+  "import @/rle.tga -o @/x.png|0|'@/rle.tga' holds at most 384 of 768 bytes of pixel data; the rest" \
   "memory:export --max-pixels 1000000000 --method 0 @/big.png @/x.tga|1|tga-host export: not enough memory to read '@/big.png'" \
-  "memory:import @/12k.tga -o @/x.png|1|the plug-in could not decode '@/12k.tga': not enough memory"; do
+  "memory:import --max-missing 500000000 @/12k.tga -o @/x.png|1|the plug-in could not decode '@/12k.tga': not enough memory"; do
   IFS='|' read -r args want say <<<"${row//@/$e}"
   limit=unlimited
   if [[ $args == memory:* ]]; then
