@@ -117,17 +117,6 @@ struct Picture {
   std::string notice; // what the user should know of the picture read
 };
 
-bool IsPng(const std::string &path) {
-  static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  unsigned char sig[8] = {};
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (!f)
-    return false;
-  const size_t got = std::fread(sig, 1, sizeof sig, f);
-  std::fclose(f);
-  return got == 8 && std::memcmp(sig, kPng, 8) == 0;
-}
-
 bool ReadInput(const PluginApi &api, const Options &o, Picture *picture, std::string *error) {
   const std::string &path = o.in;
   const std::string unreadable = Unreadable(path);

@@ -73,6 +73,17 @@ std::string Unreadable(const std::string &path) {
   return {};
 }
 
+bool IsPng(const std::string &path) {
+  static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  unsigned char sig[8] = {};
+  FILE *f = std::fopen(path.c_str(), "rb");
+  if (!f)
+    return false;
+  const size_t got = std::fread(sig, 1, sizeof sig, f);
+  std::fclose(f);
+  return got == 8 && std::memcmp(sig, kPng, 8) == 0;
+}
+
 std::string Grouped(uint64_t n) {
   std::string digits = std::to_string(n);
   for (size_t at = digits.size(); at > 3; at -= 3)

@@ -31,6 +31,9 @@ std::string Grouped(uint64_t n);
 // a folder, not a regular file (a pipe would block for ever) or unreadable.
 std::string Unreadable(const std::string &path);
 
+// Whether the file starts with the PNG signature.
+bool IsPng(const std::string &path);
+
 // Whether a picture of width x height is within `maxPixels` and what a Targa
 // file can hold; the message naming `path` otherwise.
 bool WithinLimits(const std::string &path, uint32_t width, uint32_t height, uint64_t maxPixels,

@@ -1,5 +1,6 @@
 #include "Refusal.h"
 
+#include "Input.h"
 #include "TargaHeader.h"
 
 #include <cstdio>
@@ -28,6 +29,9 @@ std::string RefusalReason(const std::string &path, bool decoding) {
   std::fclose(f);
   if (got < sizeof bytes)
     return targa::Reason(targa::TTargaStatus::TooShort, {});
+  // Its header bytes would make a nonsense reason ("colour-map type 80").
+  if (IsPng(path))
+    return "not a Targa file: it is a PNG picture; 'tga-host export' makes a Targa file of it";
   const targa::TTargaHeader header = targa::TTargaHeader::Parse(bytes);
   const targa::TTargaStatus status = targa::Check(header, decoding);
   if (status != targa::TTargaStatus::Accepted)

@@ -250,8 +250,12 @@ check "info, missing file: the next file still told" grep -q "sample-0.tga: Targ
 check "import, missing file: exit 1" [ "$(status "$host" import "$e/none.tga" -o "$e/x.png")" = 1 ]
 check "import, missing file: says so" grep -q "cannot read '.*none.tga': " "$dir/err.txt"
 check "import, PNG input: exit 1" [ "$(status "$host" import "$dir/few.png" -o "$e/x.png")" = 1 ]
-check "import, PNG input: says so" grep -q "not a Targa file: colour-map type 80" "$dir/err.txt"
-check "info, PNG input: the reason" sh -c "'$host' info '$dir/few.png' | grep -q 'few.png: not a Targa file: colour-map type 80'"
+png="not a Targa file: it is a PNG picture; 'tga-host export' makes a Targa file of it"
+check "import, PNG input: says so" grep -qF "cannot read '$dir/few.png': $png" "$dir/err.txt"
+check "convert, PNG input: exit 1" [ "$(status "$host" convert "$dir/few.png" "$e/x.tga")" = 1 ]
+check "convert, PNG input: says so" grep -qF "$png" "$dir/err.txt"
+check "info, PNG input: exit 1" [ "$(status "$host" info "$dir/few.png")" = 1 ]
+check "info, PNG input: the reason" grep -qxF "$dir/few.png: $png" "$dir/out.txt"
 
 # ---- --help for every command.
 [ -n "$native" ] && for cmd in about info import convert export method options; do
