@@ -243,6 +243,17 @@ for row in "import @/huge.tga -o @/x.png|1|'@/huge.tga' is 30000 x 30000, 900000
   rm -f "$e/x.tga" "$e/x.png"
 done
 
+# A plug-in that cannot be loaded: the system's words, and on Windows which
+# Windows a plug-in of the other word size is built for.
+check "missing plug-in: exit 1" [ "$(status "$host" --plugin "$e/none.tlp" about)" = 1 ]
+check "missing plug-in: says so" grep -q "^tga-host: cannot load '$e/none.tlp': ." "$dir/err.txt"
+if [ -z "$native" ]; then
+  { printf 'MZ%58s\100\0\0\0PE\0\0\114\1' ''; head -c 300 /dev/zero; } | tr ' ' '\0' >"$e/pe32.tlp"
+  check "32-bit plug-in: exit 1" [ "$(status "$host" --plugin "$e/pe32.tlp" about)" = 1 ]
+  check "32-bit plug-in: says for which Windows" \
+    grep -q "(it is built for 32-bit Windows (x86), and this tga-host is a 64-bit program)" "$dir/err.txt"
+fi
+
 # info and import name a missing file as such, not as "not a Targa file".
 check "info, missing file: exit 1" [ "$(status "$host" info "$e/none.tga" "$dir/sample-0.tga")" = 1 ]
 check "info, missing file: says so" grep -q "none.tga: cannot read: " "$dir/out.txt"
