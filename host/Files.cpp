@@ -63,7 +63,28 @@ int ErrnoOf(unsigned long error) {
 
 #if defined(_WIN32)
 
+namespace {
+
+// Whether the system takes `path` for a device (NUL, CON, AUX, COM1, also
+// "nul.tga" and in a folder): its own rule, from ntdll.
+bool IsDeviceName(const std::string &path) {
+  using IsDosDeviceName = ULONG(WINAPI *)(const wchar_t *);
+  static const auto rule = reinterpret_cast<IsDosDeviceName>(
+      reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlIsDosDeviceName_U")));
+  const int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+  if (!rule || n <= 0)
+    return false;
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], n);
+  return rule(wide.c_str()) != 0;
+}
+
+} // namespace
+
 FileKind KindOf(const std::string &path, int *error) {
+  // A device has no attributes to ask for, and no links to follow.
+  if (IsDeviceName(path))
+    return FileKind::Other;
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     *error = ErrnoOf(GetLastError());

@@ -17,8 +17,14 @@ std::string OutputFile::CannotWrite(int error) const {
 }
 
 bool OutputFile::Open(std::string *error) {
-  target_ = FollowLinks(path_);
   int err = 0;
+  // A device before anything else: it is no file a link could lead to.
+  if (KindOf(path_, &err) == FileKind::Other) {
+    direct_ = true;
+    writePath_ = path_;
+    return true;
+  }
+  target_ = FollowLinks(path_);
   switch (KindOf(target_, &err)) {
   case FileKind::Folder:
     *error = CannotWrite(EISDIR);

@@ -32,7 +32,7 @@ trap '[ -n "$full" ] && umount "$full"' EXIT
 # where @D is the folder of OUT (@D/out.tga, and @D/out.png, which only
 # import may change). "native:" rows need libpng or POSIX, "full:" rows run
 # in the full file system, "read-only:" rows with OUT read-only (which does
-# not stop root natively).
+# not stop root natively), "wine:" rows under Wine only (Windows devices).
 rows=(
   "convert replaces OUT|0|200 x 200|new|convert @IN @D/out.tga"
   "export replaces OUT|0|200 x 200|new|export --method 0 @IN @D/out.tga"
@@ -47,6 +47,9 @@ rows=(
   "full:full disk, export|1|cannot write '@D/out.tga': No space left on device|old|export --method 0 @IN @D/out.tga"
   "full:full disk, import|1|cannot write '@D/out.png': No space left on device|old|import @IN -o @D/out.png"
   "read-only:OUT read-only|1|cannot write '@D/out.tga': Permission denied|old|convert @IN @D/out.tga"
+  "wine:device NUL|0|NUL: 200 x 200|old|convert @IN NUL"
+  "wine:device nul.tga in OUT's folder|0|@D/nul.tga: 200 x 200|old|export --method 0 @IN @D/nul.tga"
+  "wine:device aux.tga|0|aux.tga: 200 x 200|old|convert @IN aux.tga"
 )
 for row in "${rows[@]}"; do
   IFS='|' read -r what want say after args <<<"$row"
@@ -55,6 +58,7 @@ for row in "${rows[@]}"; do
   native:*) [ "$mode" = native ] || continue ;;
   full:*) [ -n "$full" ] || continue; o=$full ;;
   read-only:*) [ "$mode" = wine ] || [ "$(id -u)" != 0 ] || continue ;;
+  wine:*) [ "$mode" = wine ] || continue ;;
   esac
   rm -rf "${o:?}"/* && cp "$dir/old.tga" "$o/out.tga" && cp "$dir/old.tga" "$o/out.png"
   [[ $what == read-only:* ]] && chmod a-w "$o/out.tga"
