@@ -17,18 +17,53 @@
 #include <unistd.h>
 #endif
 
+size_t LastSeparator(const std::string &path) {
+#if defined(_WIN32)
+  // A backslash can be the second byte of a Shift-JIS character.
+  size_t last = std::string::npos;
+  for (const char *p = path.c_str(); *p; p = CharNextA(p))
+    if (*p == '\\' || *p == '/')
+      last = static_cast<size_t>(p - path.c_str());
+  return last;
+#else
+  return path.find_last_of('/');
+#endif
+}
+
 namespace {
 
+// The longest name of one file the file systems take: 255 bytes on POSIX,
+// 255 characters on Windows (a Shift-JIS character is one or two bytes).
+const size_t kMaxNameBytes = 255;
+
+// "OUT.PID.tmp" beside OUT; where OUT's own name leaves no room for the
+// ending, that name is cut short, never the folder (a whole character
+// kept on Windows).
 std::string TemporaryName(const std::string &path, int attempt) {
 #if defined(_WIN32)
   const unsigned long pid = static_cast<unsigned long>(_getpid());
 #else
   const unsigned long pid = static_cast<unsigned long>(getpid());
 #endif
-  std::string name = path + "." + std::to_string(pid);
+  std::string ending = "." + std::to_string(pid);
   if (attempt > 0)
-    name += "-" + std::to_string(attempt);
-  return name + ".tmp";
+    ending += "-" + std::to_string(attempt);
+  ending += ".tmp";
+  const size_t slash = LastSeparator(path);
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;
+  size_t end = path.size();
+  if (end - start + ending.size() > kMaxNameBytes) {
+    end = start + (kMaxNameBytes - ending.size());
+#if defined(_WIN32)
+    // Not inside a double-byte character: end where one starts.
+    size_t at = start;
+    while (at < end)
+      at = static_cast<size_t>(CharNextA(path.c_str() + at) - path.c_str());
+    if (at > end)
+      end = static_cast<size_t>(CharPrevA(path.c_str() + start, path.c_str() + at) - path.c_str());
+#endif
+  }
+  return path.substr(0, end) + ending;
 }
 
 } // namespace

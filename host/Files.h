@@ -17,6 +17,11 @@ enum class FileKind {
 // What `path` is, links followed; `*error` is set for Missing and Unknown.
 FileKind KindOf(const std::string &path, int *error);
 
+// Where the last folder separator of `path` is (npos for none): '/' on
+// POSIX; '/' or '\\' on Windows, read in the system's code page, where a
+// '\\' byte can also be the second byte of a character.
+size_t LastSeparator(const std::string &path);
+
 // The size in bytes of the file `path`; false when it cannot be told.
 bool SizeOf(const std::string &path, uint64_t *size);
 

@@ -80,6 +80,15 @@ for row in "${rows[@]}"; do
   check "$what: nothing else left${left:+ ($left)}" [ -z "$left" ]
 done
 
+# A legal name of 255 bytes: the temporary file's name is cut short to fit,
+# not OUT's.
+o=$dir/o
+long=$(printf 'n%.0s' $(seq 251)).tga
+rm -f "$o"/*
+check "OUT of 255 bytes: exit 0" [ "$(cd "$o" && status "${host[@]}" convert "$dir/in.tga" "$long")" = 0 ]
+check "OUT of 255 bytes: written" cmp -s "$o/$long" "$dir/in.tga"
+check "OUT of 255 bytes: nothing else left" [ "$(ls "$o")" = "$long" ]
+
 # A link keeps pointing where it pointed; the file it names is replaced.
 o=$dir/o
 rm -f "$o"/* && cp "$dir/old.tga" "$o/out.tga" && ln -s out.tga "$o/link.tga"
