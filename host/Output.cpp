@@ -74,7 +74,7 @@ std::string OutputFile::Stopped(bool keep) {
   if (!keep)
     return as;
   // "name.partial.ext" beside the file OUT names, numbered when taken.
-  const size_t slash = target_.find_last_of("/\\");
+  const size_t slash = LastSeparator(target_);
   const size_t base = slash == std::string::npos ? 0 : slash + 1;
   size_t dot = target_.find_last_of('.');
   if (dot == std::string::npos || dot <= base)

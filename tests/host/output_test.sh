@@ -89,6 +89,13 @@ check "OUT of 255 bytes: exit 0" [ "$(cd "$o" && status "${host[@]}" convert "$d
 check "OUT of 255 bytes: written" cmp -s "$o/$long" "$dir/in.tga"
 check "OUT of 255 bytes: nothing else left" [ "$(ls "$o")" = "$long" ]
 
+# A kept partial file of a name whose Shift-JIS form has a second byte 0x5C
+# (the character for "table" is 95 5C) takes ".partial" before the extension.
+rm -f "$o"/*
+check "partial of a 0x5C name: exit 130" [ "$(cd "$o" && status "${host[@]}" export --method 0 \
+  --stop-at-row 3 --keep-partial "$dir/in.tga" 表.tga)" = 130 ]
+check "partial of a 0x5C name: kept as 表.partial.tga" [ "$(ls "$o")" = 表.partial.tga ]
+
 # A link keeps pointing where it pointed; the file it names is replaced.
 o=$dir/o
 rm -f "$o"/* && cp "$dir/old.tga" "$o/out.tga" && ln -s out.tga "$o/link.tga"
