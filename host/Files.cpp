@@ -76,9 +76,12 @@ int ErrnoOf(unsigned long error) {
   case ERROR_INVALID_NAME:
     return ENOENT;
   case ERROR_ACCESS_DENIED:
+    return EACCES;
   case ERROR_SHARING_VIOLATION:
   case ERROR_LOCK_VIOLATION:
-    return EACCES;
+    return kErrorInUse;
+  case ERROR_FILENAME_EXCED_RANGE:
+    return ENAMETOOLONG;
   case ERROR_FILE_EXISTS:
   case ERROR_ALREADY_EXISTS:
     return EEXIST;
@@ -173,6 +176,16 @@ bool ReplaceWith(const std::string &from, const std::string &to, int *error) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
     return true;
   *error = ErrnoOf(GetLastError());
+  if (*error == EACCES) {
+    // The system refuses to replace a file that is open in another program
+    // with the same words as one this user may not replace; a file that
+    // cannot be had for itself alone is open elsewhere.
+    HANDLE h = CreateFileA(to.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE)
+      CloseHandle(h);
+    else if (GetLastError() == ERROR_SHARING_VIOLATION)
+      *error = kErrorInUse;
+  }
   return false;
 }
 
@@ -315,5 +328,7 @@ void RemoveFile(const std::string &path) { std::remove(path.c_str()); }
 std::string ErrorText(int error) {
   if (error == EISDIR)
     return "it is a folder";
+  if (error == kErrorInUse)
+    return "it is in use by another program";
   return std::strerror(error);
 }

@@ -47,8 +47,12 @@ bool RenameToNew(const std::string &from, const std::string &to, int *error);
 // Removes the file `path` names; no error when it is already gone.
 void RemoveFile(const std::string &path);
 
+// Beside the errno values: a file another program keeps open without
+// letting others replace it (Windows' sharing rules).
+const int kErrorInUse = -2;
+
 // The message for an errno value: the system's words, except that a folder is
-// called a folder.
+// called a folder and a file in use is called so.
 std::string ErrorText(int error);
 
 #if defined(_WIN32)

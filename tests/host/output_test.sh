@@ -50,6 +50,7 @@ rows=(
   "wine:device NUL|0|NUL: 200 x 200|old|convert @IN NUL"
   "wine:device nul.tga in OUT's folder|0|@D/nul.tga: 200 x 200|old|export --method 0 @IN @D/nul.tga"
   "wine:device aux.tga|0|aux.tga: 200 x 200|old|convert @IN aux.tga"
+  "wine:path over 260 characters|1|File name too long|old|convert @IN @D/$(printf 'n%.0s' $(seq 251)).tga"
 )
 for row in "${rows[@]}"; do
   IFS='|' read -r what want say after args <<<"$row"
@@ -95,6 +96,19 @@ rm -f "$o"/*
 check "partial of a 0x5C name: exit 130" [ "$(cd "$o" && status "${host[@]}" export --method 0 \
   --stop-at-row 3 --keep-partial "$dir/in.tga" 表.tga)" = 130 ]
 check "partial of a 0x5C name: kept as 表.partial.tga" [ "$(ls "$o")" = 表.partial.tga ]
+
+if [ "$mode" = wine ]; then
+  # OUT open in another program, which lets nobody replace it: cmd's
+  # redirection holds it for three seconds (HOST is the runner, then tga-host).
+  rm -f "$o"/*
+  (cd "$o" && "${host[0]}" cmd /c "ping -n 4 127.0.0.1 >out.tga" >/dev/null 2>&1) &
+  holder=$!
+  for _ in $(seq 40); do [ -e "$o/out.tga" ] && break; sleep 0.25; done
+  check "OUT in use: exit 1" [ "$(status "${host[@]}" convert "$dir/in.tga" "$o/out.tga")" = 1 ]
+  check "OUT in use: says so" grep -qF "cannot write '$o/out.tga': it is in use by another program" "$dir/out.txt"
+  wait "$holder"
+  check "OUT in use: nothing else left" [ "$(ls "$o")" = out.tga ]
+fi
 
 # A link keeps pointing where it pointed; the file it names is replaced.
 o=$dir/o
