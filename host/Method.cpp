@@ -5,6 +5,7 @@
 #include "Methods.h"
 #include "Panel.h"
 #include "Registry.h"
+#include "Settings.h"
 
 #include <cstdio>
 
@@ -52,14 +53,22 @@ std::string StoreLocation() {
 #endif
 }
 
-// Whether the plug-in reads `method` back from its store. The plug-in keeps
-// the value it has when a load fails, so a different method is chosen first.
-bool Stored(const PluginApi &p, int method) {
+// The method the plug-in reads back from its store after `method` was
+// stored; -1 for none. The plug-in keeps the value it has when a load
+// fails, so a different method is chosen first.
+int ReadBack(const PluginApi &p, int method) {
   std::string error;
   if (!ChooseMethodOnPanel(p, method == 0 ? 1 : 0, &error))
-    return false;
+    return -1;
   p.PLUGINCALLBACK(0);
-  return ReportedCode(p) == kMethods[method].hostCode;
+  return MethodOfCode(ReportedCode(p));
+}
+
+// Whether the store lets this user change the setting: then a save of the
+// plug-in's succeeds, as it asks for no more.
+bool StoreWritable() {
+  tlp::registry::Key key;
+  return tlp::registry::OpenKey(kSettingsKey, key.Receive()) == tlp::registry::kSuccess;
 }
 
 } // namespace
@@ -116,10 +125,17 @@ int CmdMethod(Plugin &plugin, const Args &args) {
 int SaveMethod(const PluginApi &p, int chosen, const char *label) {
   const int32_t code = ReportedCode(p);
   p.PLUGOUTCALLBACK();
-  if (chosen >= 0 && !Stored(p, chosen)) {
-    std::fprintf(stderr, "tga-host: method %d could not be stored in %s\n", chosen,
-                 StoreLocation().c_str());
-    return 1;
+  const int back = chosen >= 0 ? ReadBack(p, chosen) : chosen;
+  if (back != chosen) {
+    // Another program may store a method of its own between this save and
+    // the read-back; that is no failure of this one.
+    if (back < 0 || !StoreWritable()) {
+      std::fprintf(stderr, "tga-host: method %d could not be stored in %s\n", chosen,
+                   StoreLocation().c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "tga-host: method %d was stored in %s, then changed by another program: "
+                         "it now holds method %d\n", chosen, StoreLocation().c_str(), back);
   }
   PrintMethod(label, code);
   return 0;

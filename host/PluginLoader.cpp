@@ -89,8 +89,13 @@ void *OpenLibrary(const std::string &path, std::string *error) {
   return reinterpret_cast<void *>(m);
 #else
   void *m = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!m && error)
-    *error = dlerror();
+  if (!m && error) {
+    // The loader's words, which begin with the path itself.
+    std::string words = dlerror();
+    if (words.compare(0, path.size() + 2, path + ": ") == 0)
+      words.erase(0, path.size() + 2);
+    *error = "cannot load '" + path + "': " + words;
+  }
   return m;
 #endif
 }

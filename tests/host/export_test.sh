@@ -139,6 +139,13 @@ for store in "XDG_CONFIG_HOME=$dir/folder-store" "-u XDG_CONFIG_HOME -u HOME"; d
   check "store $store: exit 1" [ "$(status env $store "$host" method 2)" = 1 ]
   check "store $store: says so" grep -q "^tga-host: method 2 could not be stored in ." "$dir/err.txt"
 done
+# Stores at once: each one's own store succeeds, so none fails; one that
+# another changed right after says so.
+for k in $(seq 24); do ("$host" method $((k % 6)) >/dev/null 2>"$dir/race-$k.txt"; echo $? >"$dir/race-$k.rc") & done
+wait
+check "24 stores at once: all exit 0" [ "$(cat "$dir"/race-*.rc | sort -u)" = 0 ]
+check "24 stores at once: none said to fail" \
+  sh -c "! cat '$dir'/race-*.txt | grep -v '^tga-host: method . was stored in .*, then changed by another program: it now holds method .$'"
 
 # ---- A stop at a chosen row: no file, unless asked to keep it.
 s=$dir/stop
