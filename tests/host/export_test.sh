@@ -250,6 +250,12 @@ for row in "import @/huge.tga -o @/x.png|1|'@/huge.tga' is 30000 x 30000, 900000
   rm -f "$e/x.tga" "$e/x.png"
 done
 
+# options without --answer where nothing shows a window (natively the
+# stand-in; under Wine with no display, its headless driver): exit 2.
+if [ -z "${DISPLAY:-}" ]; then
+  check "options, no screen: exit 2" [ "$(status timeout 60 "$host" options)" = 2 ]
+  check "options, no screen: says so" grep -q "there is no screen to show the dialog on" "$dir/err.txt"
+fi
 # A plug-in that cannot be loaded: the system's words, and on Windows which
 # Windows a plug-in of the other word size is built for.
 check "missing plug-in: exit 1" [ "$(status "$host" --plugin "$e/none.tlp" about)" = 1 ]
