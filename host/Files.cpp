@@ -13,6 +13,7 @@
 #else
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -196,7 +197,68 @@ bool RenameToNew(const std::string &from, const std::string &to, int *error) {
   return false;
 }
 
-void IgnoreFileSizeSignal() {}
+namespace {
+
+// Whether this is Wine on Linux, where the program is a Linux process and
+// the kernel answers its system calls (x86 numbers and layouts below).
+bool UnderWineOnLinux() {
+  using HostVersion = void(CDECL *)(const char **sysname, const char **release);
+  static const auto host = reinterpret_cast<HostVersion>(reinterpret_cast<void *>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_host_version")));
+  const char *sysname = nullptr, *release = nullptr;
+  if (host)
+    host(&sysname, &release);
+  return sysname && std::strcmp(sysname, "Linux") == 0;
+}
+
+long LinuxCall(long number, long a, const void *b, long c, long d) {
+  long result = -1;
+#if defined(__x86_64__)
+  register long fourth asm("r10") = d;
+  asm volatile("syscall"
+               : "=a"(result)
+               : "a"(number), "D"(a), "S"(b), "d"(c), "r"(fourth)
+               : "rcx", "r11", "memory");
+#elif defined(__i386__)
+  asm volatile("int $0x80" : "=a"(result) : "a"(number), "b"(a), "c"(b), "d"(c), "S"(d) : "memory");
+#else
+  (void)number, (void)a, (void)b, (void)c, (void)d;
+#endif
+  return result;
+}
+
+const long kSigXfsz = 25, kRlimitFsize = 1;
+#if defined(__x86_64__)
+const long kRtSigaction = 13, kGetRlimit = 97;
+using Word = uint64_t;
+#else
+const long kRtSigaction = 174, kGetRlimit = 191; // ugetrlimit
+using Word = uint32_t;
+#endif
+
+} // namespace
+
+void IgnoreFileSizeSignal() {
+  // Windows has no such signal. Under Wine on Linux a file-size limit
+  // raises SIGXFSZ at the write that crosses it, and Wine leaves it at its
+  // default action, which ends the process in the middle of a write with
+  // the temporary file left behind. The kernel is asked to ignore it, as
+  // the POSIX build does, and the write fails instead.
+  if (!UnderWineOnLinux())
+    return;
+  const Word ignore[5] = {1 /* SIG_IGN */, 0, 0, 0, 0}; // handler, flags, restorer, mask
+  LinuxCall(kRtSigaction, kSigXfsz, ignore, 0, 8);
+}
+
+bool FileSizeLimit(uint64_t *limit) {
+  if (!UnderWineOnLinux())
+    return false;
+  Word values[2] = {};
+  if (LinuxCall(kGetRlimit, kRlimitFsize, values, 0, 0) != 0 || values[0] == Word(-1))
+    return false;
+  *limit = values[0];
+  return true;
+}
 
 #else
 
@@ -280,6 +342,14 @@ bool RenameToNew(const std::string &from, const std::string &to, int *error) {
 }
 
 void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
+
+bool FileSizeLimit(uint64_t *limit) {
+  struct rlimit r;
+  if (getrlimit(RLIMIT_FSIZE, &r) != 0 || r.rlim_cur == RLIM_INFINITY)
+    return false;
+  *limit = static_cast<uint64_t>(r.rlim_cur);
+  return true;
+}
 
 #endif
 

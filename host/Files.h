@@ -62,5 +62,9 @@ int ErrnoOf(unsigned long error);
 #endif
 
 // Under a file-size limit a write fails with an error instead of ending the
-// program (POSIX raises SIGXFSZ).
+// program (POSIX raises SIGXFSZ; so does Linux under Wine).
 void IgnoreFileSizeSignal();
+
+// The file-size limit this process runs under, in bytes; false for none
+// (or none that can be told: Windows itself has none).
+bool FileSizeLimit(uint64_t *limit);
