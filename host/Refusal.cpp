@@ -3,6 +3,7 @@
 #include "Input.h"
 #include "TargaHeader.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,7 +14,10 @@ namespace {
 // a decode fails for.
 bool RecordFits(const targa::TTargaHeader &header) {
   const bool mapped = header.BaseType() == targa::kColorMapped;
-  void *block = std::malloc(size_t(header.ImageWidth) * header.ImageHeight * (mapped ? 1 : 3) + 1);
+  const uint64_t bytes = uint64_t(header.ImageWidth) * header.ImageHeight * (mapped ? 1 : 3) + 1;
+  if (bytes > SIZE_MAX)
+    return false;
+  void *block = std::malloc(static_cast<size_t>(bytes));
   std::free(block);
   return block != nullptr;
 }
