@@ -136,8 +136,9 @@ ImportResult ImportTarga(const PluginApi &api, const std::string &path, const Re
                                 Grouped(data.held) + " of " + Grouped(data.claimed) +
                                 " bytes of pixel data";
       if (missing > limits.maxMissing) {
-        *error = holds + "; the " + Grouped(missing) + " missing, which would read as white, are more " +
-                 "than the limit of " + Grouped(limits.maxMissing) + " (--max-missing=BYTES sets another)";
+        *error = holds + "; the " + Grouped(missing) + " missing, which would read as white, are " +
+                 "more than the limit of " + Grouped(limits.maxMissing) +
+                 " (--max-missing=BYTES sets another)";
         return ImportResult::Failed;
       }
       *notice = holds + "; the rest reads as white";

@@ -142,9 +142,10 @@ int WriteWithProgress(const PluginApi &api, const HostImage &record, const Write
     // Under Wine the kernel's "File too large" reaches the C library as
     // another error, and the plug-in removes what it wrote; the file it
     // writes has a size known in advance.
-    const uint64_t bytes = 18 + (record.Kind == TLP_KIND_INDEXED8 ? 3 * uint64_t(record.PaletteCount) : 0) +
-                           uint64_t(record.Width) * record.Height *
-                               (record.Kind == TLP_KIND_INDEXED8 ? 1 : record.Kind == TLP_KIND_HIGH16 ? 2 : 3);
+    const bool mapped = record.Kind == TLP_KIND_INDEXED8;
+    const uint64_t pixel = mapped ? 1 : record.Kind == TLP_KIND_HIGH16 ? 2 : 3;
+    const uint64_t bytes = 18 + (mapped ? 3 * uint64_t(record.PaletteCount) : 0) +
+                           uint64_t(record.Width) * record.Height * pixel;
     uint64_t limit = 0;
     if (!result.written && result.error != EFBIG && FileSizeLimit(&limit) && bytes > limit)
       result.error = EFBIG;

@@ -23,7 +23,8 @@ std::string SystemWords(DWORD code, const std::string &path) {
                                  nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
   std::string words;
   if (n > 0) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
     words.resize(static_cast<size_t>(size > 0 ? size : 0));
     if (size > 0)
       WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), &words[0], size, nullptr, nullptr);
@@ -48,8 +49,9 @@ std::string BuiltFor(const std::string &path) {
     return {};
   bool read = std::fread(dos, 1, sizeof dos, f) == sizeof dos && dos[0] == 'M' && dos[1] == 'Z';
   const long at = read ? long(dos[60] | dos[61] << 8 | dos[62] << 16 | unsigned(dos[63]) << 24) : 0;
-  read = read && at > 0 && std::fseek(f, at, SEEK_SET) == 0 && std::fread(pe, 1, sizeof pe, f) == sizeof pe &&
-         pe[0] == 'P' && pe[1] == 'E' && pe[2] == 0 && pe[3] == 0;
+  read = read && at > 0 && std::fseek(f, at, SEEK_SET) == 0 &&
+         std::fread(pe, 1, sizeof pe, f) == sizeof pe && pe[0] == 'P' && pe[1] == 'E' && pe[2] == 0 &&
+         pe[3] == 0;
   std::fclose(f);
   if (!read)
     return {};
