@@ -129,7 +129,8 @@ bool ReadInput(const PluginApi &api, const Options &o, Picture *picture, std::st
 #if TLP_HOST_PNG
     picture->from = "PNG";
     const AcceptSize accept = [&](uint32_t width, uint32_t height, std::string *message) {
-      return WithinLimits(path, width, height, o.limits.maxPixels, message);
+      return WithinLimits(path, width, height, o.limits.maxPixels, message) &&
+             PngCanHold(path, width, height, message);
     };
     return ReadPng(path, accept, &picture->rgb, error);
 #else

@@ -109,6 +109,18 @@ bool WithinLimits(const std::string &path, uint32_t width, uint32_t height, uint
   return true;
 }
 
+bool PngCanHold(const std::string &path, uint32_t width, uint32_t height, std::string *error) {
+  uint64_t size = 0;
+  if (!SizeOf(path, &size))
+    return true;
+  const uint64_t rows = uint64_t(height) * (1 + (uint64_t(width) + 7) / 8);
+  if (rows <= (size + 1) * 1032)
+    return true;
+  *error = "'" + path + "' claims " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels, which no PNG file of " + Grouped(size) + " bytes can hold";
+  return false;
+}
+
 ImportResult ImportTarga(const PluginApi &api, const std::string &path, const ReadLimits &limits,
                          Imported *imported, std::string *error, std::string *notice,
                          int32_t boxWidth, int32_t boxHeight) {

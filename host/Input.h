@@ -39,6 +39,11 @@ bool IsPng(const std::string &path);
 bool WithinLimits(const std::string &path, uint32_t width, uint32_t height, uint64_t maxPixels,
                   std::string *error);
 
+// Whether a PNG file of its size can hold width x height pixels at all: its
+// rows, even at 1 bit a pixel, compressed at the most deflate can (1032 to
+// 1), must fit in the file. The message naming `path` otherwise.
+bool PngCanHold(const std::string &path, uint32_t width, uint32_t height, std::string *error);
+
 enum class ImportResult { Ok, NotTarga, Failed };
 
 // Reads `path` through IMPORT_CreateImage, or IMPORT_CreatePreviewImage when

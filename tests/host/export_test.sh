@@ -214,7 +214,8 @@ check "folder as output: exit 1" [ "$(status "$host" export --method 0 "$dir/few
 # little memory, a clear message. arguments | exit | message ("memory:" rows
 # run with 300 MB of address space, which sanitizer builds cannot start in).
 files header "$e/huge.tga" 30000 30000 && files header "$e/huge.png" 100000 100000
-files header "$e/big.png" 30000 30000 && files header "$e/12k.tga" 12000 12000
+files header "$e/big.png" 30000 30000 && files header "$e/12k.tga" 12000 12000 && files header "$e/16k.png" 16000 16000
+head -c 120000 /dev/zero >>"$e/big.png" # large enough to hold its pixels at 1 bit
 printf '\0\1\1\0\0\2\0\20\0\0\0\0\1\0\1\0\10\40\0\0\0\0\0' >"$e/map16.tga" # 16-bit colour map
 # 16 x 16 pixels claimed: 6 bytes of them there, and a run-length file with one packet.
 files header "$e/16k.tga" 16000 16000 && printf '\0\0\2\0\0\0\0\0\0\0\0\0\20\0\20\0\30\40abcdef' >"$e/short.tga"
@@ -222,6 +223,7 @@ printf '\0\0\12\0\0\0\0\0\0\0\0\0\20\0\20\0\30\40\201abc' >"$e/rle.tga"
 for row in "import @/huge.tga -o @/x.png|1|'@/huge.tga' is 30000 x 30000, 900000000 pixels, more than the limit of 268435456" \
   "convert @/huge.tga @/x.tga|1|more than the limit" "export @/big.png @/x.tga|1|more than the limit" \
   "export @/huge.png @/x.tga|1|'@/huge.png' is 100000 x 100000; a Targa file holds at most 65535 x 65535" \
+  "export @/16k.png @/x.tga|1|'@/16k.png' claims 16000 x 16000 pixels, which no PNG file of " \
   "export --max-pixels 34 $dir/few.png @/x.tga|1|35 pixels, more than the limit of 34" \
   "export --max-pixels=35 --method 0 $dir/few.png @/x.tga|0|" "import --max-pixels=6143 $dir/sample-0.tga -o @/x.png|1|6144 pixels, more than the limit of 6143" \
   "import --max-pixels 0 @/12k.tga -o @/x.png|2|--max-pixels wants" \
