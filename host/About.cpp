@@ -31,6 +31,8 @@ int CmdAbout(Plugin &plugin, const Args &args) {
     std::printf("usage: tga-host about\n\nPrints what the plug-in says about itself.\n");
     return 0;
   }
+  if (!args.empty())
+    return UsageError("about", "takes no arguments");
   const PluginApi &p = plugin.Api();
   p.UNITED_Verbose(KeepVerbose);
   std::printf("name: %s\n", g_verbose.name.c_str());

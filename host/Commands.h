@@ -26,14 +26,28 @@ int SaveMethod(const PluginApi &p, int chosen, const char *label);
 // memory runs out: "not enough memory to read 'in.png'".
 void Doing(const std::string &what);
 
+// A usage error of `command` (null: of tga-host itself): the one line that
+// says what is wrong and where the help is, on standard error. Returns the
+// exit status, 2.
+int UsageError(const char *command, const std::string &line);
+
 // Whether --help or -h is among the arguments.
 bool WantsHelp(const Args &args);
 
 // A whole number from `min` to `max` in decimal digits, with an optional
 // sign; false for anything else.
 bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out);
-// The value of --max-pixels; says what is wrong on standard error.
-bool ParseMaxPixels(const char *command, const std::string &text, uint64_t *out);
-// A conversion method's number (Methods.h); says what is wrong on standard
-// error after `who` ("tga-host export").
-bool ParseMethod(const char *who, const std::string &text, int *out);
+// Whether args[*i] is the option `name` ("--name VALUE" or "--name=VALUE");
+// then `*value` is its value, *i is left on the last word it took, and
+// `*missing` tells a value that is not there.
+bool TakeOption(const Args &args, size_t *i, const char *name, std::string *value, bool *missing);
+
+// The options every command that reads a picture takes, the same way:
+// --max-pixels N and --max-missing BYTES. 1 when args[*i] is one and was understood, 0 when it is
+// none of them, 2 (the exit status) when it is wrong: that is said as a
+// usage error.
+struct ReadLimits;
+int ParseLimit(const char *command, const Args &args, size_t *i, ReadLimits *limits);
+// A conversion method's number (Methods.h); false after a usage error of
+// `command`.
+bool ParseMethod(const char *command, const std::string &text, int *out);

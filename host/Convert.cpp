@@ -11,7 +11,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: tga-host convert [--keep-partial] [--max-pixels N] IN.tga OUT.tga\n"
+    "usage: tga-host convert [--keep-partial] [--max-pixels N] [--max-missing BYTES] IN.tga OUT.tga\n"
     "\n"
     "Reads IN.tga with the plug-in's import and writes it to OUT.tga with its\n"
     "export: a colour-mapped picture stays 8-bit colour-mapped, any other\n"
@@ -20,6 +20,8 @@ const char kUsage[] =
     "\n"
     "  --keep-partial  keep the rows written before a stop, as OUT.partial.tga\n"
     "  --max-pixels N  refuse pictures of more than N pixels (default 268435456)\n"
+    "  --max-missing BYTES  refuse files that lack more than BYTES of the pixel\n"
+    "                  data their header claims (default 67108864)\n"
     "\n"
     "exit status: 0 written, 1 cannot read or write, 2 usage, 130 stopped\n";
 
@@ -40,7 +42,7 @@ const char *KindName(int32_t kind) {
 
 int CmdConvert(Plugin &plugin, const Args &args) {
   bool keepPartial = false;
-  uint64_t maxPixels = kDefaultMaxPixels;
+  ReadLimits limits;
   std::vector<std::string> paths;
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -49,23 +51,21 @@ int CmdConvert(Plugin &plugin, const Args &args) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (!optionsEnded && a == "--keep-partial") {
-      keepPartial = true;
-    } else if (!optionsEnded && a == "--max-pixels") {
-      if (i + 1 >= args.size() || !ParseMaxPixels("convert", args[++i], &maxPixels))
+    if (const int limit = optionsEnded ? 0 : ParseLimit("convert", args, &i, &limits)) {
+      if (limit == 2)
         return 2;
+    } else if (!optionsEnded && a == "--keep-partial") {
+      keepPartial = true;
     } else if (!optionsEnded && a == "--") {
       optionsEnded = true;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "tga-host convert: unknown option '%s'\n\n%s", a.c_str(), kUsage);
-      return 2;
+      return UsageError("convert", "unknown option '" + a + "'");
     } else {
       paths.push_back(a);
     }
   }
   if (paths.size() != 2) {
-    std::fprintf(stderr, "tga-host convert: needs an input and an output file\n\n%s", kUsage);
-    return 2;
+    return UsageError("convert", "needs an input and an output file");
   }
   const std::string &in = paths[0], &out = paths[1];
 
@@ -73,11 +73,12 @@ int CmdConvert(Plugin &plugin, const Args &args) {
   Imported imported(api);
   std::string error;
   Doing("read '" + in + "'");
+  std::string notice;
   ImportResult read;
   {
     // The plug-in's import tells nothing until it is done.
     Phase decoding("decoding '" + in + "'");
-    read = ImportTarga(api, in, maxPixels, &imported, &error);
+    read = ImportTarga(api, in, limits, &imported, &error, &notice);
     if (read == ImportResult::Ok)
       decoding.Done();
   }
@@ -85,6 +86,8 @@ int CmdConvert(Plugin &plugin, const Args &args) {
     std::fprintf(stderr, "tga-host convert: %s\n", error.c_str());
     return 1;
   }
+  if (!notice.empty())
+    std::fprintf(stderr, "tga-host convert: %s\n", notice.c_str());
   const HostImage &image = *imported.image;
   Doing("write '" + out + "'");
   const int status = WriteWithProgress(api, image, {"convert", out, keepPartial, 0});

@@ -23,7 +23,7 @@ void Usage(FILE *to) {
   std::fprintf(
       to,
       "usage: tga-host export [--method N] [--keep-partial] [--stop-at-row R] [--max-pixels N]\n"
-      "                       IN OUT.tga\n"
+      "                       [--max-missing BYTES] IN OUT.tga\n"
       "\n"
       "Reads IN, a Targa file (through the plug-in's import) or a PNG file (alpha\n"
       "flattened onto white), converts it as the plug-in's conversion method asks\n"
@@ -37,6 +37,8 @@ void Usage(FILE *to) {
       "  --keep-partial    keep the rows written before a stop, as OUT.partial.tga\n"
       "  --stop-at-row R   stop before row R (1 = top), as Ctrl-C would\n"
       "  --max-pixels N    refuse pictures of more than N pixels (default 268435456)\n"
+      "  --max-missing BYTES  refuse Targa files that lack more than BYTES of the\n"
+      "                    pixel data their header claims (default 67108864)\n"
       "\n"
       "methods and what this host does for them:\n",
       kMethodCount - 1);
@@ -49,7 +51,7 @@ struct Options {
   int method = -1; // none: the stored one
   bool keepPartial = false;
   int32_t stopAtRow = 0;
-  uint64_t maxPixels = kDefaultMaxPixels;
+  ReadLimits limits;
   std::string in, out;
 };
 
@@ -64,19 +66,21 @@ int ParseArgs(const Args &args, Options *o) {
       paths.push_back(a);
       continue;
     }
+    if (const int limit = ParseLimit("export", args, &i, &o->limits)) {
+      if (limit == 2)
+        return 2;
+      continue;
+    }
     std::string name = a, value;
     const size_t eq = a.find('=');
     if (eq != std::string::npos) {
       name = a.substr(0, eq);
       value = a.substr(eq + 1);
     }
-    const bool takesValue =
-        name == "--method" || name == "--stop-at-row" || name == "--max-pixels";
+    const bool takesValue = name == "--method" || name == "--stop-at-row";
     if (takesValue && eq == std::string::npos) {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "tga-host export: %s wants a value\n", name.c_str());
-        return 2;
-      }
+      if (i + 1 >= args.size())
+        return UsageError("export", name + " wants a value");
       value = args[++i];
     }
     int64_t v = 0;
@@ -88,28 +92,18 @@ int ParseArgs(const Args &args, Options *o) {
     } else if (a == "--keep-partial") {
       o->keepPartial = true;
     } else if (name == "--method") {
-      if (!ParseMethod("tga-host export", value, &o->method))
+      if (!ParseMethod("export", value, &o->method))
         return 2;
     } else if (name == "--stop-at-row") {
-      if (!ParseNumber(value, 1, 65535, &v)) {
-        std::fprintf(stderr, "tga-host export: --stop-at-row wants a row from 1 to 65535, not '%s'\n",
-                     value.c_str());
-        return 2;
-      }
+      if (!ParseNumber(value, 1, 65535, &v))
+        return UsageError("export", "--stop-at-row wants a row from 1 to 65535, not '" + value + "'");
       o->stopAtRow = static_cast<int32_t>(v);
-    } else if (name == "--max-pixels") {
-      if (!ParseMaxPixels("export", value, &o->maxPixels))
-        return 2;
     } else {
-      std::fprintf(stderr, "tga-host export: unknown option '%s'\n\n", a.c_str());
-      Usage(stderr);
-      return 2;
+      return UsageError("export", "unknown option '" + a + "'");
     }
   }
   if (paths.size() != 2) {
-    std::fprintf(stderr, "tga-host export: needs an input and an output file\n\n");
-    Usage(stderr);
-    return 2;
+    return UsageError("export", "needs an input and an output file");
   }
   o->in = paths[0];
   o->out = paths[1];
@@ -121,18 +115,8 @@ int ParseArgs(const Args &args, Options *o) {
 struct Picture {
   RgbPicture rgb;
   const char *from = "";
+  std::string notice; // what the user should know of the picture read
 };
-
-bool IsPng(const std::string &path) {
-  static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  unsigned char sig[8] = {};
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (!f)
-    return false;
-  const size_t got = std::fread(sig, 1, sizeof sig, f);
-  std::fclose(f);
-  return got == 8 && std::memcmp(sig, kPng, 8) == 0;
-}
 
 bool ReadInput(const PluginApi &api, const Options &o, Picture *picture, std::string *error) {
   const std::string &path = o.in;
@@ -146,7 +130,8 @@ bool ReadInput(const PluginApi &api, const Options &o, Picture *picture, std::st
 #if TLP_HOST_PNG
     picture->from = "PNG";
     const AcceptSize accept = [&](uint32_t width, uint32_t height, std::string *message) {
-      return WithinLimits(path, width, height, o.maxPixels, message);
+      return WithinLimits(path, width, height, o.limits.maxPixels, message) &&
+             PngCanHold(path, width, height, message);
     };
     Steps reading("reading '" + path + "'");
     const bool read = ReadPng(path, accept, &picture->rgb, error,
@@ -161,7 +146,7 @@ bool ReadInput(const PluginApi &api, const Options &o, Picture *picture, std::st
   }
   Imported imported(api);
   Phase decoding("decoding '" + path + "'");
-  const ImportResult result = ImportTarga(api, path, o.maxPixels, &imported, error);
+  const ImportResult result = ImportTarga(api, path, o.limits, &imported, error, &picture->notice);
   if (result == ImportResult::Ok)
     decoding.Done();
   switch (result) {
@@ -224,6 +209,8 @@ int Run(const PluginApi &api, const Options &o) {
     std::fprintf(stderr, "tga-host export: %s\n", error.c_str());
     return 1;
   }
+  if (!picture.notice.empty())
+    std::fprintf(stderr, "tga-host export: %s\n", picture.notice.c_str());
   const int32_t code = HostCode(api, o.method, &error);
   if (code < 0) {
     std::fprintf(stderr, "tga-host export: %s\n", error.c_str());

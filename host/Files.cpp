@@ -13,22 +13,58 @@
 #else
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+size_t LastSeparator(const std::string &path) {
+#if defined(_WIN32)
+  // A backslash can be the second byte of a Shift-JIS character.
+  size_t last = std::string::npos;
+  for (const char *p = path.c_str(); *p; p = CharNextA(p))
+    if (*p == '\\' || *p == '/')
+      last = static_cast<size_t>(p - path.c_str());
+  return last;
+#else
+  return path.find_last_of('/');
+#endif
+}
+
 namespace {
 
+// The longest name of one file the file systems take: 255 bytes on POSIX,
+// 255 characters on Windows (a Shift-JIS character is one or two bytes).
+const size_t kMaxNameBytes = 255;
+
+// "OUT.PID.tmp" beside OUT; where OUT's own name leaves no room for the
+// ending, that name is cut short, never the folder (a whole character
+// kept on Windows).
 std::string TemporaryName(const std::string &path, int attempt) {
 #if defined(_WIN32)
   const unsigned long pid = static_cast<unsigned long>(_getpid());
 #else
   const unsigned long pid = static_cast<unsigned long>(getpid());
 #endif
-  std::string name = path + "." + std::to_string(pid);
+  std::string ending = "." + std::to_string(pid);
   if (attempt > 0)
-    name += "-" + std::to_string(attempt);
-  return name + ".tmp";
+    ending += "-" + std::to_string(attempt);
+  ending += ".tmp";
+  const size_t slash = LastSeparator(path);
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;
+  size_t end = path.size();
+  if (end - start + ending.size() > kMaxNameBytes) {
+    end = start + (kMaxNameBytes - ending.size());
+#if defined(_WIN32)
+    // Not inside a double-byte character: end where one starts.
+    size_t at = start;
+    while (at < end)
+      at = static_cast<size_t>(CharNextA(path.c_str() + at) - path.c_str());
+    if (at > end)
+      end = static_cast<size_t>(CharPrevA(path.c_str() + start, path.c_str() + at) - path.c_str());
+#endif
+  }
+  return path.substr(0, end) + ending;
 }
 
 } // namespace
@@ -41,9 +77,12 @@ int ErrnoOf(unsigned long error) {
   case ERROR_INVALID_NAME:
     return ENOENT;
   case ERROR_ACCESS_DENIED:
+    return EACCES;
   case ERROR_SHARING_VIOLATION:
   case ERROR_LOCK_VIOLATION:
-    return EACCES;
+    return kErrorInUse;
+  case ERROR_FILENAME_EXCED_RANGE:
+    return ENAMETOOLONG;
   case ERROR_FILE_EXISTS:
   case ERROR_ALREADY_EXISTS:
     return EEXIST;
@@ -63,7 +102,28 @@ int ErrnoOf(unsigned long error) {
 
 #if defined(_WIN32)
 
+namespace {
+
+// Whether the system takes `path` for a device (NUL, CON, AUX, COM1, also
+// "nul.tga" and in a folder): its own rule, from ntdll.
+bool IsDeviceName(const std::string &path) {
+  using IsDosDeviceName = ULONG(WINAPI *)(const wchar_t *);
+  static const auto rule = reinterpret_cast<IsDosDeviceName>(
+      reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlIsDosDeviceName_U")));
+  const int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+  if (!rule || n <= 0)
+    return false;
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], n);
+  return rule(wide.c_str()) != 0;
+}
+
+} // namespace
+
 FileKind KindOf(const std::string &path, int *error) {
+  // A device has no attributes to ask for, and no links to follow.
+  if (IsDeviceName(path))
+    return FileKind::Other;
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     *error = ErrnoOf(GetLastError());
@@ -79,6 +139,14 @@ FileKind KindOf(const std::string &path, int *error) {
   const DWORD type = GetFileType(h);
   CloseHandle(h);
   return type == FILE_TYPE_DISK ? FileKind::Regular : FileKind::Other;
+}
+
+bool SizeOf(const std::string &path, uint64_t *size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+    return false;
+  *size = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  return true;
 }
 
 std::string FollowLinks(const std::string &path) {
@@ -109,6 +177,16 @@ bool ReplaceWith(const std::string &from, const std::string &to, int *error) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
     return true;
   *error = ErrnoOf(GetLastError());
+  if (*error == EACCES) {
+    // The system refuses to replace a file that is open in another program
+    // with the same words as one this user may not replace; a file that
+    // cannot be had for itself alone is open elsewhere.
+    HANDLE h = CreateFileA(to.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE)
+      CloseHandle(h);
+    else if (GetLastError() == ERROR_SHARING_VIOLATION)
+      *error = kErrorInUse;
+  }
   return false;
 }
 
@@ -119,7 +197,68 @@ bool RenameToNew(const std::string &from, const std::string &to, int *error) {
   return false;
 }
 
-void IgnoreFileSizeSignal() {}
+namespace {
+
+// Whether this is Wine on Linux, where the program is a Linux process and
+// the kernel answers its system calls (x86 numbers and layouts below).
+bool UnderWineOnLinux() {
+  using HostVersion = void(CDECL *)(const char **sysname, const char **release);
+  static const auto host = reinterpret_cast<HostVersion>(reinterpret_cast<void *>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_host_version")));
+  const char *sysname = nullptr, *release = nullptr;
+  if (host)
+    host(&sysname, &release);
+  return sysname && std::strcmp(sysname, "Linux") == 0;
+}
+
+long LinuxCall(long number, long a, const void *b, long c, long d) {
+  long result = -1;
+#if defined(__x86_64__)
+  register long fourth asm("r10") = d;
+  asm volatile("syscall"
+               : "=a"(result)
+               : "a"(number), "D"(a), "S"(b), "d"(c), "r"(fourth)
+               : "rcx", "r11", "memory");
+#elif defined(__i386__)
+  asm volatile("int $0x80" : "=a"(result) : "a"(number), "b"(a), "c"(b), "d"(c), "S"(d) : "memory");
+#else
+  (void)number, (void)a, (void)b, (void)c, (void)d;
+#endif
+  return result;
+}
+
+const long kSigXfsz = 25, kRlimitFsize = 1;
+#if defined(__x86_64__)
+const long kRtSigaction = 13, kGetRlimit = 97;
+using Word = uint64_t;
+#else
+const long kRtSigaction = 174, kGetRlimit = 191; // ugetrlimit
+using Word = uint32_t;
+#endif
+
+} // namespace
+
+void IgnoreFileSizeSignal() {
+  // Windows has no such signal. Under Wine on Linux a file-size limit
+  // raises SIGXFSZ at the write that crosses it, and Wine leaves it at its
+  // default action, which ends the process in the middle of a write with
+  // the temporary file left behind. The kernel is asked to ignore it, as
+  // the POSIX build does, and the write fails instead.
+  if (!UnderWineOnLinux())
+    return;
+  const Word ignore[5] = {1 /* SIG_IGN */, 0, 0, 0, 0}; // handler, flags, restorer, mask
+  LinuxCall(kRtSigaction, kSigXfsz, ignore, 0, 8);
+}
+
+bool FileSizeLimit(uint64_t *limit) {
+  if (!UnderWineOnLinux())
+    return false;
+  Word values[2] = {};
+  if (LinuxCall(kGetRlimit, kRlimitFsize, values, 0, 0) != 0 || values[0] == Word(-1))
+    return false;
+  *limit = values[0];
+  return true;
+}
 
 #else
 
@@ -132,6 +271,14 @@ FileKind KindOf(const std::string &path, int *error) {
   if (S_ISREG(st.st_mode))
     return FileKind::Regular;
   return S_ISDIR(st.st_mode) ? FileKind::Folder : FileKind::Other;
+}
+
+bool SizeOf(const std::string &path, uint64_t *size) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0)
+    return false;
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
 }
 
 std::string FollowLinks(const std::string &path) {
@@ -196,6 +343,14 @@ bool RenameToNew(const std::string &from, const std::string &to, int *error) {
 
 void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
+bool FileSizeLimit(uint64_t *limit) {
+  struct rlimit r;
+  if (getrlimit(RLIMIT_FSIZE, &r) != 0 || r.rlim_cur == RLIM_INFINITY)
+    return false;
+  *limit = static_cast<uint64_t>(r.rlim_cur);
+  return true;
+}
+
 #endif
 
 bool MakeTemporaryBeside(const std::string &path, std::string *temporary, int *error) {
@@ -243,5 +398,7 @@ void RemoveFile(const std::string &path) { std::remove(path.c_str()); }
 std::string ErrorText(int error) {
   if (error == EISDIR)
     return "it is a folder";
+  if (error == kErrorInUse)
+    return "it is in use by another program";
   return std::strerror(error);
 }

@@ -3,6 +3,7 @@
 // errno values, so that messages use the C library's own words.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 enum class FileKind {
@@ -15,6 +16,14 @@ enum class FileKind {
 
 // What `path` is, links followed; `*error` is set for Missing and Unknown.
 FileKind KindOf(const std::string &path, int *error);
+
+// Where the last folder separator of `path` is (npos for none): '/' on
+// POSIX; '/' or '\\' on Windows, read in the system's code page, where a
+// '\\' byte can also be the second byte of a character.
+size_t LastSeparator(const std::string &path);
+
+// The size in bytes of the file `path`; false when it cannot be told.
+bool SizeOf(const std::string &path, uint64_t *size);
 
 // Whether this user may write the existing file `path`; `*error` says why not.
 bool Writable(const std::string &path, int *error);
@@ -38,8 +47,12 @@ bool RenameToNew(const std::string &from, const std::string &to, int *error);
 // Removes the file `path` names; no error when it is already gone.
 void RemoveFile(const std::string &path);
 
+// Beside the errno values: a file another program keeps open without
+// letting others replace it (Windows' sharing rules).
+const int kErrorInUse = -2;
+
 // The message for an errno value: the system's words, except that a folder is
-// called a folder.
+// called a folder and a file in use is called so.
 std::string ErrorText(int error);
 
 #if defined(_WIN32)
@@ -49,5 +62,9 @@ int ErrnoOf(unsigned long error);
 #endif
 
 // Under a file-size limit a write fails with an error instead of ending the
-// program (POSIX raises SIGXFSZ).
+// program (POSIX raises SIGXFSZ; so does Linux under Wine).
 void IgnoreFileSizeSignal();
+
+// The file-size limit this process runs under, in bytes; false for none
+// (or none that can be told: Windows itself has none).
+bool FileSizeLimit(uint64_t *limit);

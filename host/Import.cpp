@@ -50,11 +50,14 @@ int WriteImported(const HostImage &image, const std::string &out) {
 
 int CmdImport(Plugin &plugin, const Args &args) {
   const char *usage =
-      "usage: tga-host import FILE -o OUT.png [--preview WxH] [--max-pixels N]\n\n"
+      "usage: tga-host import FILE -o OUT.png [--preview WxH] [--max-pixels N]\n"
+      "                       [--max-missing BYTES]\n\n"
       "Writes the image the plug-in delivers for FILE as a PNG, the palette\n"
       "applied; with --preview, the reduced image it delivers for a preview box.\n"
       "OUT.png is replaced only once the write has succeeded; Ctrl-C stops it.\n"
-      "--max-pixels N refuses files of more than N pixels (default 268435456).\n"
+      "--max-pixels N refuses files of more than N pixels (default 268435456),\n"
+      "--max-missing BYTES files that lack more than BYTES of the pixel data\n"
+      "their header claims (default 67108864); less than that reads as white.\n"
       "exit status: 0 written, 1 cannot read or write, 2 usage, 130 stopped\n";
   if (WantsHelp(args)) {
     std::printf("%s", usage);
@@ -62,42 +65,43 @@ int CmdImport(Plugin &plugin, const Args &args) {
   }
   std::string in, out;
   int64_t boxW = 0, boxH = 0;
-  uint64_t maxPixels = kDefaultMaxPixels;
+  ReadLimits limits;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "-o" && i + 1 < args.size()) {
-      out = args[++i];
-    } else if (args[i] == "--preview" && i + 1 < args.size()) {
-      const std::string &box = args[++i];
-      const size_t x = box.find_first_of("xX");
-      if (x == std::string::npos || !ParseNumber(box.substr(0, x), 1, INT32_MAX, &boxW) ||
-          !ParseNumber(box.substr(x + 1), 1, INT32_MAX, &boxH)) {
-        std::fprintf(stderr, "tga-host import: --preview wants WxH, e.g. 256x256\n");
+    std::string value;
+    bool missing = false;
+    if (const int limit = ParseLimit("import", args, &i, &limits)) {
+      if (limit == 2)
         return 2;
-      }
-    } else if (args[i] == "--max-pixels" && i + 1 < args.size()) {
-      if (!ParseMaxPixels("import", args[++i], &maxPixels))
-        return 2;
+    } else if (TakeOption(args, &i, "-o", &value, &missing)) {
+      if (missing)
+        return UsageError("import", "-o wants the output file");
+      out = value;
+    } else if (TakeOption(args, &i, "--preview", &value, &missing)) {
+      const size_t x = value.find_first_of("xX");
+      if (missing || x == std::string::npos || !ParseNumber(value.substr(0, x), 1, INT32_MAX, &boxW) ||
+          !ParseNumber(value.substr(x + 1), 1, INT32_MAX, &boxH))
+        return UsageError("import", "--preview wants WxH, e.g. 256x256");
     } else if (in.empty() && args[i][0] != '-') {
       in = args[i];
     } else {
-      std::fprintf(stderr, "tga-host import: unexpected argument '%s'\n%s", args[i].c_str(), usage);
-      return 2;
+      return UsageError("import", "unexpected argument '" + args[i] + "'");
     }
   }
-  if (in.empty() || out.empty()) {
-    std::fprintf(stderr, "%s", usage);
-    return 2;
-  }
+  if (in.empty())
+    return UsageError("import", "names no file to read");
+  if (out.empty())
+    return UsageError("import", "needs -o OUT.png, the file to write");
 #if TLP_HOST_PNG
   const PluginApi &p = plugin.Api();
   Imported imported(p);
   std::string error;
   Doing("read '" + in + "'");
+  std::string notice;
   ImportResult read;
   {
     // The plug-in's import tells nothing until it is done.
     Phase decoding("decoding '" + in + "'");
-    read = ImportTarga(p, in, maxPixels, &imported, &error, static_cast<int32_t>(boxW),
+    read = ImportTarga(p, in, limits, &imported, &error, &notice, static_cast<int32_t>(boxW),
                        static_cast<int32_t>(boxH));
     if (read == ImportResult::Ok)
       decoding.Done();
@@ -106,6 +110,8 @@ int CmdImport(Plugin &plugin, const Args &args) {
     std::fprintf(stderr, "tga-host import: %s\n", error.c_str());
     return 1;
   }
+  if (!notice.empty())
+    std::fprintf(stderr, "tga-host import: %s\n", notice.c_str());
   Doing("write '" + out + "'");
   const int status = WriteImported(*imported.image, out);
   if (status == 0)
@@ -114,7 +120,7 @@ int CmdImport(Plugin &plugin, const Args &args) {
   return status;
 #else
   (void)plugin;
-  (void)maxPixels;
+  (void)limits;
   std::fprintf(stderr, "tga-host import: this build has no PNG support\n");
   return 1;
 #endif

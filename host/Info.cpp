@@ -19,11 +19,13 @@ int32_t TLP_CALL KeepInfo(const char *text) {
 } // namespace
 
 int CmdInfo(Plugin &plugin, const Args &args) {
-  if (WantsHelp(args) || args.empty()) {
+  if (args.empty())
+    return UsageError("info", "names no file");
+  if (WantsHelp(args)) {
     std::printf("usage: tga-host info FILE...\n\n"
                 "For each file: whether the plug-in reads it, and its information text.\n"
-                "exit status: 0 all files are Targa files, 1 otherwise\n");
-    return args.empty() ? 2 : 0;
+                "exit status: 0 all files are Targa files, 1 otherwise, 2 usage\n");
+    return 0;
   }
   const PluginApi &p = plugin.Api();
   int rc = 0;

@@ -4,9 +4,10 @@
 #include "Commands.h"
 #include "Methods.h"
 #include "Panel.h"
+#include "Registry.h"
+#include "Settings.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -40,35 +41,34 @@ void Usage(FILE *to) {
 }
 
 // Where the plug-in keeps the method, for the message when it could not: the
-// registry key on Windows, elsewhere the settings store's file (found by the
-// same rule as the store uses).
+// registry key on Windows, elsewhere the settings store's file.
 std::string StoreLocation() {
 #if defined(_WIN32)
   return "the registry key HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga";
 #else
-  const char *xdg = std::getenv("XDG_CONFIG_HOME");
-  const char *home = std::getenv("HOME");
-  std::string config;
-  if (xdg && xdg[0] == '/')
-    config = xdg;
-  else if (home && home[0] == '/')
-    config = std::string(home) + "/.config";
-  else
+  const std::optional<std::string> store = tlp::registry::StorePath();
+  if (!store)
     return "the settings store: neither XDG_CONFIG_HOME nor HOME names a folder for it";
-  while (config.size() > 1 && config.back() == '/')
-    config.pop_back();
-  return "'" + config + "/Tolva/HKEY_CURRENT_USER.reg'";
+  return "'" + *store + "'";
 #endif
 }
 
-// Whether the plug-in reads `method` back from its store. The plug-in keeps
-// the value it has when a load fails, so a different method is chosen first.
-bool Stored(const PluginApi &p, int method) {
+// The method the plug-in reads back from its store after `method` was
+// stored; -1 for none. The plug-in keeps the value it has when a load
+// fails, so a different method is chosen first.
+int ReadBack(const PluginApi &p, int method) {
   std::string error;
   if (!ChooseMethodOnPanel(p, method == 0 ? 1 : 0, &error))
-    return false;
+    return -1;
   p.PLUGINCALLBACK(0);
-  return ReportedCode(p) == kMethods[method].hostCode;
+  return MethodOfCode(ReportedCode(p));
+}
+
+// Whether the store lets this user change the setting: then a save of the
+// plug-in's succeeds, as it asks for no more.
+bool StoreWritable() {
+  tlp::registry::Key key;
+  return tlp::registry::OpenKey(kSettingsKey, key.Receive()) == tlp::registry::kSuccess;
 }
 
 } // namespace
@@ -83,18 +83,14 @@ int CmdMethod(Plugin &plugin, const Args &args) {
       return 0;
     }
     if (a == "--show") {
-      if (i + 1 >= args.size() || !ParseNumber(args[i + 1], 0, 3600, &show)) {
-        std::fprintf(stderr, "tga-host: --show wants a number of seconds (0 to 3600)\n");
-        return 2;
-      }
+      if (i + 1 >= args.size() || !ParseNumber(args[i + 1], 0, 3600, &show))
+        return UsageError("method", "--show wants a number of seconds (0 to 3600)");
       ++i;
     } else if (chosen < 0) {
-      if (!ParseMethod("tga-host", a, &chosen))
+      if (!ParseMethod("method", a, &chosen))
         return 2;
     } else {
-      std::fprintf(stderr, "tga-host: method takes one method number\n");
-      Usage(stderr);
-      return 2;
+      return UsageError("method", "takes one method number");
     }
   }
   const bool haveChoice = chosen >= 0;
@@ -129,10 +125,17 @@ int CmdMethod(Plugin &plugin, const Args &args) {
 int SaveMethod(const PluginApi &p, int chosen, const char *label) {
   const int32_t code = ReportedCode(p);
   p.PLUGOUTCALLBACK();
-  if (chosen >= 0 && !Stored(p, chosen)) {
-    std::fprintf(stderr, "tga-host: method %d could not be stored in %s\n", chosen,
-                 StoreLocation().c_str());
-    return 1;
+  const int back = chosen >= 0 ? ReadBack(p, chosen) : chosen;
+  if (back != chosen) {
+    // Another program may store a method of its own between this save and
+    // the read-back; that is no failure of this one.
+    if (back < 0 || !StoreWritable()) {
+      std::fprintf(stderr, "tga-host: method %d could not be stored in %s\n", chosen,
+                   StoreLocation().c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "tga-host: method %d was stored in %s, then changed by another program: "
+                         "it now holds method %d\n", chosen, StoreLocation().c_str(), back);
   }
   PrintMethod(label, code);
   return 0;

@@ -45,15 +45,12 @@ int CmdOptions(Plugin &plugin, const Args &args) {
       Usage(stdout);
       return 0;
     }
-    if (a != "--answer" || answered || i + 1 >= args.size()) {
-      std::fprintf(stderr, "tga-host options: %s\n",
-                   a == "--answer" ? (answered ? "one --answer only" : "--answer wants N or cancel")
-                                   : ("unexpected '" + a + "'").c_str());
-      std::fprintf(stderr, "'tga-host options --help' tells more.\n");
-      return 2;
-    }
+    if (a != "--answer" || answered || i + 1 >= args.size())
+      return UsageError("options", a != "--answer" ? "unexpected '" + a + "'"
+                                   : answered      ? "one --answer only"
+                                                   : "--answer wants N or cancel");
     answered = true;
-    if (args[++i] != "cancel" && !ParseMethod("tga-host options", args[i], &answer))
+    if (args[++i] != "cancel" && !ParseMethod("options", args[i], &answer))
       return 2;
   }
   if (!answered && !tlpwin::HasScreen()) {

@@ -17,8 +17,14 @@ std::string OutputFile::CannotWrite(int error) const {
 }
 
 bool OutputFile::Open(std::string *error) {
-  target_ = FollowLinks(path_);
   int err = 0;
+  // A device before anything else: it is no file a link could lead to.
+  if (KindOf(path_, &err) == FileKind::Other) {
+    direct_ = true;
+    writePath_ = path_;
+    return true;
+  }
+  target_ = FollowLinks(path_);
   switch (KindOf(target_, &err)) {
   case FileKind::Folder:
     *error = CannotWrite(EISDIR);
@@ -68,7 +74,7 @@ std::string OutputFile::Stopped(bool keep) {
   if (!keep)
     return as;
   // "name.partial.ext" beside the file OUT names, numbered when taken.
-  const size_t slash = target_.find_last_of("/\\");
+  const size_t slash = LastSeparator(target_);
   const size_t base = slash == std::string::npos ? 0 : slash + 1;
   size_t dot = target_.find_last_of('.');
   if (dot == std::string::npos || dot <= base)
@@ -107,7 +113,15 @@ int WriteOutput(const WriteRequest &request,
     return kExitStopped;
   }
   if (!result.written) {
-    std::fprintf(stderr, "tga-host %s: %s\n", command, out.CannotWrite(result.error).c_str());
+    // Under Wine the kernel's "File too large" reaches the program as
+    // another error; a file that failed where it reached the limit failed
+    // for it.
+    uint64_t limit = 0, size = 0;
+    const int error = result.error != EFBIG && FileSizeLimit(&limit) && SizeOf(out.WritePath(), &size) &&
+                              size >= limit
+                          ? EFBIG
+                          : result.error;
+    std::fprintf(stderr, "tga-host %s: %s\n", command, out.CannotWrite(error).c_str());
     return 1;
   }
   if (!out.Commit(&error)) {
@@ -125,6 +139,16 @@ int WriteWithProgress(const PluginApi &api, const HostImage &record, const Write
     result.written = api.EXPORT_WriteToFile(path.c_str(), &record, progress.Callback()) != 0;
     // The plug-in reports only 0 or 1; the C library still holds the reason.
     result.error = errno;
+    // Under Wine the kernel's "File too large" reaches the C library as
+    // another error, and the plug-in removes what it wrote; the file it
+    // writes has a size known in advance.
+    const bool mapped = record.Kind == TLP_KIND_INDEXED8;
+    const uint64_t pixel = mapped ? 1 : record.Kind == TLP_KIND_HIGH16 ? 2 : 3;
+    const uint64_t bytes = 18 + (mapped ? 3 * uint64_t(record.PaletteCount) : 0) +
+                           uint64_t(record.Width) * record.Height * pixel;
+    uint64_t limit = 0;
+    if (!result.written && result.error != EFBIG && FileSizeLimit(&limit) && bytes > limit)
+      result.error = EFBIG;
     progress.Finish(result.written);
     result.stopped = progress.Stopped() || CtrlCStops::Pressed();
     const int32_t at = progress.Stopped() ? progress.StoppedAt() : progress.Row();

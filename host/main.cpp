@@ -44,6 +44,15 @@ void Usage(FILE *to) {
 
 void Doing(const std::string &what) { g_doing = what; }
 
+int UsageError(const char *command, const std::string &line) {
+  // One line, so that the error does not scroll away behind the help.
+  if (command)
+    std::fprintf(stderr, "tga-host %s: %s\nsee 'tga-host %s --help'\n", command, line.c_str(), command);
+  else
+    std::fprintf(stderr, "tga-host: %s\nsee 'tga-host --help'\n", line.c_str());
+  return 2;
+}
+
 bool WantsHelp(const Args &args) {
   for (const std::string &a : args)
     if (a == "--help" || a == "-h")
@@ -65,23 +74,54 @@ bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out
   return true;
 }
 
-bool ParseMaxPixels(const char *command, const std::string &text, uint64_t *out) {
-  const int64_t most = int64_t(kMaxTargaSide) * kMaxTargaSide;
-  int64_t v = 0;
-  if (!ParseNumber(text, 1, most, &v)) {
-    std::fprintf(stderr, "tga-host %s: --max-pixels wants a number from 1 to %lld, not '%s'\n",
-                 command, static_cast<long long>(most), text.c_str());
+bool TakeOption(const Args &args, size_t *i, const char *name, std::string *value, bool *missing) {
+  const std::string &a = args[*i];
+  const size_t n = std::strlen(name);
+  *missing = false;
+  if (a.compare(0, n, name) != 0)
     return false;
+  if (a.size() > n) {
+    if (a[n] != '=')
+      return false;
+    *value = a.substr(n + 1);
+    return true;
   }
-  *out = static_cast<uint64_t>(v);
+  if (*i + 1 >= args.size()) {
+    *missing = true;
+    return true;
+  }
+  *value = args[++*i];
   return true;
 }
 
-bool ParseMethod(const char *who, const std::string &text, int *out) {
+int ParseLimit(const char *command, const Args &args, size_t *i, ReadLimits *limits) {
+  std::string value;
+  bool missing = false;
+  if (TakeOption(args, i, "--max-missing", &value, &missing)) {
+    int64_t v = 0;
+    if (missing || !ParseNumber(value, 0, INT64_MAX / 2, &v))
+      return UsageError(command, "--max-missing wants a number of bytes" +
+                                     (missing ? std::string() : ", not '" + value + "'"));
+    limits->maxMissing = static_cast<uint64_t>(v);
+    return 1;
+  }
+  if (!TakeOption(args, i, "--max-pixels", &value, &missing))
+    return 0;
+  const int64_t most = int64_t(kMaxTargaSide) * kMaxTargaSide;
+  int64_t v = 0;
+  if (missing || !ParseNumber(value, 1, most, &v)) {
+    return UsageError(command, "--max-pixels wants a number from 1 to " + std::to_string(most) +
+                                   (missing ? "" : ", not '" + value + "'"));
+  }
+  limits->maxPixels = static_cast<uint64_t>(v);
+  return 1;
+}
+
+bool ParseMethod(const char *command, const std::string &text, int *out) {
   int64_t v = 0;
   if (!ParseNumber(text, 0, kMethodCount - 1, &v)) {
-    std::fprintf(stderr, "%s: the method must be a number from 0 to %d, not '%s'\n", who,
-                 kMethodCount - 1, text.c_str());
+    UsageError(command, "the method must be a number from 0 to " + std::to_string(kMethodCount - 1) +
+                            ", not '" + text + "'");
     return false;
   }
   *out = static_cast<int>(v);
@@ -103,19 +143,14 @@ int main(int argc, char **argv) {
     } else
       break;
   }
-  if (i >= argc) {
-    Usage(stderr);
-    return 2;
-  }
+  if (i >= argc)
+    return UsageError(nullptr, "which command?");
   const Command *cmd = nullptr;
   for (const Command &c : kCommands)
     if (std::strcmp(argv[i], c.name) == 0)
       cmd = &c;
-  if (!cmd) {
-    std::fprintf(stderr, "tga-host: unknown command '%s'\n", argv[i]);
-    Usage(stderr);
-    return 2;
-  }
+  if (!cmd)
+    return UsageError(nullptr, std::string("unknown command '") + argv[i] + "'");
   Plugin plugin;
   std::string error;
   if (!plugin.Load(pluginPath, &error)) {

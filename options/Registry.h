@@ -5,6 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#if !defined(_WIN32)
+#include <optional>
+#include <string>
+#endif
 
 namespace tlp::registry {
 
@@ -53,6 +57,12 @@ Status SetValue(KeyHandle key, const char *name, uint32_t type, const uint8_t *d
 
 // Closes a key opened by OpenKey or CreateKey.
 Status CloseKey(KeyHandle key);
+
+#if !defined(_WIN32)
+// The file of the store of our own, by the rule every call above uses; none
+// when neither XDG_CONFIG_HOME nor HOME names a folder for it.
+std::optional<std::string> StorePath();
+#endif
 
 // Owns an open key and closes it on every way out.
 class Key {

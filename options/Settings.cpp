@@ -6,8 +6,7 @@ int8_t ConversionMethod = 0;
 
 namespace {
 
-// The plug-in's own key below the current user's hive.
-const char kKeyPath[] = "Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga";
+const char *const kKeyPath = kSettingsKey;
 const char kValueName[] = "TransformMethod";
 
 } // namespace

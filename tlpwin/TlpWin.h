@@ -144,7 +144,8 @@ TLPWIN_API void SetScreenPixelsPerInch(int32_t pixelsPerInch);
 TLPWIN_API void PumpMessages(Window dialog = nullptr);
 // Whether a person can see and use windows: never for the stand-in, which
 // has no screen; on Windows, not in a session without a visible desktop
-// (a service's).
+// (a service's), nor on a desktop that no display shows (Wine's headless
+// driver).
 TLPWIN_API bool HasScreen();
 // Gives the keyboard focus to the first tab stop of `dialog`'s windows.
 TLPWIN_API void FocusFirstTabStop(Window dialog);

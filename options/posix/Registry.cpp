@@ -61,17 +61,6 @@ Status FromErrno(int error) {
 
 Text Widen(const char *s) { return Text(s, s + std::strlen(s)); }
 
-// ${XDG_CONFIG_HOME:-$HOME/.config}/Tolva/HKEY_CURRENT_USER.reg, looked up at
-// each call. Relative folders are ignored, as the XDG base directory rules say.
-std::optional<std::string> StorePath() {
-  const char *xdg = std::getenv("XDG_CONFIG_HOME"), *home = std::getenv("HOME");
-  if (xdg && xdg[0] == '/')
-    return std::string(xdg) + "/Tolva/HKEY_CURRENT_USER.reg";
-  if (home && home[0] == '/')
-    return std::string(home) + "/.config/Tolva/HKEY_CURRENT_USER.reg";
-  return std::nullopt;
-}
-
 bool SameName(View a, View b) {
   auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? c + 32 : c; };
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
@@ -237,6 +226,27 @@ Status ReplaceStore(const std::string &path, const Store &store) {
   }
   return kSuccess;
 }
+
+} // namespace
+
+// ${XDG_CONFIG_HOME:-$HOME/.config}/Tolva/HKEY_CURRENT_USER.reg, looked up at
+// each call. Relative folders are ignored, as the XDG base directory rules say;
+// trailing slashes are dropped, so that messages name the file plainly.
+std::optional<std::string> StorePath() {
+  const char *xdg = std::getenv("XDG_CONFIG_HOME"), *home = std::getenv("HOME");
+  std::string config;
+  if (xdg && xdg[0] == '/')
+    config = xdg;
+  else if (home && home[0] == '/')
+    config = std::string(home) + "/.config";
+  else
+    return std::nullopt;
+  while (!config.empty() && config.back() == '/')
+    config.pop_back();
+  return config + "/Tolva/HKEY_CURRENT_USER.reg";
+}
+
+namespace {
 
 Status Open(const char *subKey, bool create, KeyHandle *key) {
   std::optional<std::string> path = StorePath();

@@ -240,6 +240,14 @@ check "--stop-at-row 0: exit 2" [ "$(status "$host" export --stop-at-row 0 "$dir
 check "one path: exit 2" [ "$(status "$host" export "$dir/few.png")" = 2 ]
 check "unknown option: exit 2" [ "$(status "$host" export --bogus "$dir/few.png" "$e/x.tga")" = 2 ]
 check "usage errors write nothing" [ ! -e "$e/x.tga" ]
+# A usage error is one line, and where the help is: arguments | command.
+for row in "import $dir/few.png|import" "export --bogus a b|export" "convert a|convert" "info|info" \
+  "method 9|method" "options --answer 7|options" "about x|about" "|" "bogus|"; do
+  IFS='|' read -r args cmd <<<"$row"
+  check "usage error '$args': exit 2" [ "$(status "$host" $args)" = 2 ]
+  check "usage error '$args': one line, then the help's name" \
+    sh -c "[ \$(wc -l <'$dir/err.txt') = 2 ] && tail -n1 '$dir/err.txt' | grep -qx \"see 'tga-host${cmd:+ $cmd} --help'\""
+done
 check "unwritable output: exit 1" [ "$(status "$host" export --method 0 "$dir/few.png" "$e/no/such/x.tga")" = 1 ]
 check "unwritable output: says so" grep -q "cannot write" "$dir/err.txt"
 check "unwritable output: nothing made" [ ! -e "$e/no" ]
@@ -249,16 +257,28 @@ check "folder as output: exit 1" [ "$(status "$host" export --method 0 "$dir/few
 # little memory, a clear message. arguments | exit | message ("memory:" rows
 # run with 300 MB of address space, which sanitizer builds cannot start in).
 files header "$e/huge.tga" 30000 30000 && files header "$e/huge.png" 100000 100000
-files header "$e/big.png" 30000 30000 && files header "$e/12k.tga" 12000 12000
+files header "$e/big.png" 30000 30000 && files header "$e/12k.tga" 12000 12000 && files header "$e/16k.png" 16000 16000
+head -c 120000 /dev/zero >>"$e/big.png" # large enough to hold its pixels at 1 bit
 printf '\0\1\1\0\0\2\0\20\0\0\0\0\1\0\1\0\10\40\0\0\0\0\0' >"$e/map16.tga" # 16-bit colour map
+# 16 x 16 pixels claimed: 6 bytes of them there, and a run-length file with one packet.
+files header "$e/16k.tga" 16000 16000 && printf '\0\0\2\0\0\0\0\0\0\0\0\0\20\0\20\0\30\40abcdef' >"$e/short.tga"
+printf '\0\0\12\0\0\0\0\0\0\0\0\0\20\0\20\0\30\40\201abc' >"$e/rle.tga"
 for row in "import @/huge.tga -o @/x.png|1|'@/huge.tga' is 30000 x 30000, 900000000 pixels, more than the limit of 268435456" \
   "convert @/huge.tga @/x.tga|1|more than the limit" "export @/big.png @/x.tga|1|more than the limit" \
   "export @/huge.png @/x.tga|1|'@/huge.png' is 100000 x 100000; a Targa file holds at most 65535 x 65535" \
+  "export @/16k.png @/x.tga|1|'@/16k.png' claims 16000 x 16000 pixels, which no PNG file of " \
   "export --max-pixels 34 $dir/few.png @/x.tga|1|35 pixels, more than the limit of 34" \
-  "export --max-pixels=35 --method 0 $dir/few.png @/x.tga|0|" "import --max-pixels 0 @/12k.tga -o @/x.png|2|--max-pixels wants" \
+  "export --max-pixels=35 --method 0 $dir/few.png @/x.tga|0|" "import --max-pixels=6143 $dir/sample-0.tga -o @/x.png|1|6144 pixels, more than the limit of 6143" \
+  "import --max-pixels 0 @/12k.tga -o @/x.png|2|--max-pixels wants" \
   "import @/map16.tga -o @/x.png|1|the plug-in could not decode '@/map16.tga'" \
+  "import @/16k.tga -o @/x.png|1|'@/16k.tga' holds 0 of 768,000,000 bytes of pixel data; the 768,000,000 missing" \
+  "convert @/short.tga @/x.tga|0|'@/short.tga' holds 6 of 768 bytes of pixel data; the rest reads as white" \
+  "export --max-missing=700 --method 0 @/short.tga @/x.tga|1|more than the limit of 700 (--max-missing" \
+  "import @/rle.tga -o @/x.png|0|'@/rle.tga' holds at most 384 of 768 bytes of pixel data; the rest" \
+  "import --max-missing=0 @/short.tga -o @/x.png|1|more than the limit of 0" \
+  "import --max-missing -1 @/short.tga -o @/x.png|2|--max-missing wants a number of bytes, not '-1'" \
   "memory:export --max-pixels 1000000000 --method 0 @/big.png @/x.tga|1|tga-host export: not enough memory to read '@/big.png'" \
-  "memory:import @/12k.tga -o @/x.png|1|the plug-in could not decode '@/12k.tga': not enough memory"; do
+  "memory:import --max-missing 500000000 @/12k.tga -o @/x.png|1|the plug-in could not decode '@/12k.tga': not enough memory"; do
   IFS='|' read -r args want say <<<"${row//@/$e}"
   limit=unlimited
   if [[ $args == memory:* ]]; then
@@ -270,6 +290,31 @@ for row in "import @/huge.tga -o @/x.png|1|'@/huge.tga' is 30000 x 30000, 900000
   rm -f "$e/x.tga" "$e/x.png"
 done
 
+# Stores at once: each one's own store succeeds, so none fails; one that
+# another changed right after says so.
+for k in $(seq 12); do ("$host" method $((k % 6)) >/dev/null 2>"$dir/race-$k.txt"; echo $? >"$dir/race-$k.rc") & done
+wait
+check "12 stores at once: all exit 0" [ "$(cat "$dir"/race-*.rc | sort -u)" = 0 ]
+check "12 stores at once: none said to fail" \
+  sh -c "! cat '$dir'/race-*.txt | grep -v '^tga-host: method . was stored in .*, then changed by another program: it now holds method .$'"
+
+# options without --answer where nothing shows a window (natively the
+# stand-in; under Wine with no display, its headless driver): exit 2.
+if [ -z "${DISPLAY:-}" ]; then
+  check "options, no screen: exit 2" [ "$(status timeout 60 "$host" options)" = 2 ]
+  check "options, no screen: says so" grep -q "there is no screen to show the dialog on" "$dir/err.txt"
+fi
+# A plug-in that cannot be loaded: the system's words, and on Windows which
+# Windows a plug-in of the other word size is built for.
+check "missing plug-in: exit 1" [ "$(status "$host" --plugin "$e/none.tlp" about)" = 1 ]
+check "missing plug-in: says so" grep -q "^tga-host: cannot load '$e/none.tlp': ." "$dir/err.txt"
+if [ -z "$native" ]; then
+  { printf 'MZ%58s\100\0\0\0PE\0\0\114\1' ''; head -c 300 /dev/zero; } | tr ' ' '\0' >"$e/pe32.tlp"
+  check "32-bit plug-in: exit 1" [ "$(status "$host" --plugin "$e/pe32.tlp" about)" = 1 ]
+  check "32-bit plug-in: says for which Windows" \
+    grep -q "(it is built for 32-bit Windows (x86), and this tga-host is a 64-bit program)" "$dir/err.txt"
+fi
+
 # info and import name a missing file as such, not as "not a Targa file".
 check "info, missing file: exit 1" [ "$(status "$host" info "$e/none.tga" "$dir/sample-0.tga")" = 1 ]
 check "info, missing file: says so" grep -q "none.tga: cannot read: " "$dir/out.txt"
@@ -277,8 +322,12 @@ check "info, missing file: the next file still told" grep -q "sample-0.tga: Targ
 check "import, missing file: exit 1" [ "$(status "$host" import "$e/none.tga" -o "$e/x.png")" = 1 ]
 check "import, missing file: says so" grep -q "cannot read '.*none.tga': " "$dir/err.txt"
 check "import, PNG input: exit 1" [ "$(status "$host" import "$dir/few.png" -o "$e/x.png")" = 1 ]
-check "import, PNG input: says so" grep -q "not a Targa file: colour-map type 80" "$dir/err.txt"
-check "info, PNG input: the reason" sh -c "'$host' info '$dir/few.png' | grep -q 'few.png: not a Targa file: colour-map type 80'"
+png="not a Targa file: it is a PNG picture; 'tga-host export' makes a Targa file of it"
+check "import, PNG input: says so" grep -qF "cannot read '$dir/few.png': $png" "$dir/err.txt"
+check "convert, PNG input: exit 1" [ "$(status "$host" convert "$dir/few.png" "$e/x.tga")" = 1 ]
+check "convert, PNG input: says so" grep -qF "$png" "$dir/err.txt"
+check "info, PNG input: exit 1" [ "$(status "$host" info "$dir/few.png")" = 1 ]
+check "info, PNG input: the reason" grep -qxF "$dir/few.png: $png" "$dir/out.txt"
 
 # ---- --help for every command.
 [ -n "$native" ] && for cmd in about info import convert export method options; do

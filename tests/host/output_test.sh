@@ -30,9 +30,9 @@ trap '[ -n "$full" ] && umount "$full"' EXIT
 
 # what | exit | message | OUT afterwards: old, or new (= IN) | arguments,
 # where @D is the folder of OUT (@D/out.tga, and @D/out.png, which only
-# import may change). "native:" rows need libpng or POSIX, "full:" rows run
+# import may change). "full:" rows run
 # in the full file system, "read-only:" rows with OUT read-only (which does
-# not stop root natively).
+# not stop root natively), "wine:" rows under Wine only (Windows devices).
 rows=(
   "convert replaces OUT|0|200 x 200|new|convert @IN @D/out.tga"
   "export replaces OUT|0|200 x 200|new|export --method 0 @IN @D/out.tga"
@@ -41,20 +41,29 @@ rows=(
   "stopped, partial kept|130|'@D/out.partial.tga' keeps what was written|old|export --method 0 --stop-at-row 5 --keep-partial @IN @D/out.tga"
   "OUT a folder|1|cannot write '@D': it is a folder|old|convert @IN @D"
   "OUT in a missing folder|1|cannot write '@D/no/x.tga': No such file or directory|old|convert @IN @D/no/x.tga"
-  "native:file-size limit, export|1|cannot write '@D/out.tga': File too large|old|limited export --method 0 @IN @D/out.tga"
-  "native:file-size limit, convert|1|cannot write '@D/out.tga': File too large|old|limited convert @IN @D/out.tga"
-  "native:file-size limit, import|1|cannot write '@D/out.png': File too large|old|limited import @IN -o @D/out.png"
+  "file-size limit, export|1|cannot write '@D/out.tga': File too large|old|limited export --method 4 @IN @D/out.tga"
+  "file-size limit, convert|1|cannot write '@D/out.tga': File too large|old|limited convert @IN @D/out.tga"
+  "file-size limit, import|1|cannot write '@D/out.png': File too large|old|limited import @IN -o @D/out.png"
   "full:full disk, export|1|cannot write '@D/out.tga': No space left on device|old|export --method 0 @IN @D/out.tga"
   "full:full disk, import|1|cannot write '@D/out.png': No space left on device|old|import @IN -o @D/out.png"
   "read-only:OUT read-only|1|cannot write '@D/out.tga': Permission denied|old|convert @IN @D/out.tga"
+  "wine:device NUL|0|NUL: 200 x 200|old|convert @IN NUL"
+  "wine:device nul.tga in OUT's folder|0|@D/nul.tga: 200 x 200|old|export --method 0 @IN @D/nul.tga"
+  "wine:device aux.tga|0|aux.tga: 200 x 200|old|convert @IN aux.tga"
+  "wine:path over 260 characters|1|File name too long|old|convert @IN @D/$(printf 'n%.0s' $(seq 251)).tga"
 )
+if [ "$mode" = wine ]; then
+  # The file-size limit is for the program: Wine's server, which a limited
+  # run would otherwise start, runs outside it (and ends a minute after).
+  (source "$(dirname "${host[0]}")/wine-prefix.sh" && $WINESERVER -p 60) </dev/null >/dev/null 2>&1
+fi
 for row in "${rows[@]}"; do
   IFS='|' read -r what want say after args <<<"$row"
   o=$dir/o
   case $what in
-  native:*) [ "$mode" = native ] || continue ;;
   full:*) [ -n "$full" ] || continue; o=$full ;;
   read-only:*) [ "$mode" = wine ] || [ "$(id -u)" != 0 ] || continue ;;
+  wine:*) [ "$mode" = wine ] || continue ;;
   esac
   rm -rf "${o:?}"/* && cp "$dir/old.tga" "$o/out.tga" && cp "$dir/old.tga" "$o/out.png"
   [[ $what == read-only:* ]] && chmod a-w "$o/out.tga"
@@ -75,6 +84,35 @@ for row in "${rows[@]}"; do
   fi
   check "$what: nothing else left${left:+ ($left)}" [ -z "$left" ]
 done
+
+# A legal name of 255 bytes: the temporary file's name is cut short to fit,
+# not OUT's.
+o=$dir/o
+long=$(printf 'n%.0s' $(seq 251)).tga
+rm -f "$o"/*
+check "OUT of 255 bytes: exit 0" [ "$(cd "$o" && status "${host[@]}" convert "$dir/in.tga" "$long")" = 0 ]
+check "OUT of 255 bytes: written" cmp -s "$o/$long" "$dir/in.tga"
+check "OUT of 255 bytes: nothing else left" [ "$(ls "$o")" = "$long" ]
+
+# A kept partial file of a name whose Shift-JIS form has a second byte 0x5C
+# (the character for "table" is 95 5C) takes ".partial" before the extension.
+rm -f "$o"/*
+check "partial of a 0x5C name: exit 130" [ "$(cd "$o" && status "${host[@]}" export --method 0 \
+  --stop-at-row 3 --keep-partial "$dir/in.tga" 表.tga)" = 130 ]
+check "partial of a 0x5C name: kept as 表.partial.tga" [ "$(ls "$o")" = 表.partial.tga ]
+
+if [ "$mode" = wine ]; then
+  # OUT open in another program, which lets nobody replace it: cmd's
+  # redirection holds it for three seconds (HOST is the runner, then tga-host).
+  rm -f "$o"/*
+  (cd "$o" && "${host[0]}" cmd /c "ping -n 4 127.0.0.1 >out.tga" >/dev/null 2>&1) &
+  holder=$!
+  for _ in $(seq 40); do [ -e "$o/out.tga" ] && break; sleep 0.25; done
+  check "OUT in use: exit 1" [ "$(status "${host[@]}" convert "$dir/in.tga" "$o/out.tga")" = 1 ]
+  check "OUT in use: says so" grep -qF "cannot write '$o/out.tga': it is in use by another program" "$dir/out.txt"
+  wait "$holder"
+  check "OUT in use: nothing else left" [ "$(ls "$o")" = out.tga ]
+fi
 
 # A link keeps pointing where it pointed; the file it names is replaced.
 o=$dir/o

@@ -325,7 +325,8 @@ TEST_F(Store, StoreFollowsTheConfigFolderOfTheMoment) {
   const std::string other = TempFile::Folder() + "/other";
   const std::string file = "/Tolva/HKEY_CURRENT_USER.reg";
 
-  setenv("XDG_CONFIG_HOME", (other + "/xdg").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (other + "/xdg//").c_str(), 1);
+  EXPECT_EQ(reg::StorePath(), other + "/xdg" + file); // as messages name it
   EXPECT_EQ(Save(2), reg::kSuccess);
   EXPECT_TRUE(std::filesystem::exists(other + "/xdg" + file));
 
@@ -341,6 +342,7 @@ TEST_F(Store, StoreFollowsTheConfigFolderOfTheMoment) {
   }
   unsetenv("XDG_CONFIG_HOME");
   unsetenv("HOME");
+  EXPECT_EQ(reg::StorePath(), std::nullopt);
   EXPECT_EQ(Load().first, reg::kPathNotFound);
   EXPECT_EQ(Save(2), reg::kPathNotFound);
 

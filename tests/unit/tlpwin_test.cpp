@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -85,6 +90,16 @@ TEST(TlpWin, PostedMessagesWaitForTheLoopOfTheWindowsThread) {
   tlpwin::PumpMessages();
   EXPECT_EQ(log.seen.size(), 2u);
   EXPECT_TRUE(tlpwin::UnregisterWindowClass(kClass, kClass));
+}
+
+// Natively the stand-in has no screen; under Wine without a display neither
+// has its headless driver, whose desktop exists but is shown nowhere.
+TEST(TlpWin, NoScreenWhereNoDisplayShowsTheDesktop) {
+#if defined(_WIN32)
+  if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") || std::getenv("DISPLAY"))
+    GTEST_SKIP() << "a desktop that a display may show";
+#endif
+  EXPECT_FALSE(tlpwin::HasScreen());
 }
 
 } // namespace

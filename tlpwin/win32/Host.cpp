@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 
 namespace tlpwin {
 
@@ -26,12 +27,38 @@ void PumpMessages(Window dialog) {
     Dispatch(H(dialog), &m);
 }
 
+namespace {
+
+// Whether the desktop is drawn by no display at all. Wine's headless
+// driver gives a desktop, windows and a screen size like any other, and
+// shows nothing; the driver of the desktop's display device is named in
+// the device's key, which the desktop window points to.
+bool DrawnByNoDisplay() {
+  const ATOM guid = static_cast<ATOM>(
+      reinterpret_cast<ULONG_PTR>(GetPropA(GetDesktopWindow(), "__wine_display_device_guid")));
+  char name[64] = {};
+  if (!guid || !GlobalGetAtomNameA(guid, name, sizeof name))
+    return false;
+  const std::string key = std::string("System\\CurrentControlSet\\Control\\Video\\{") + name + "}\\0000";
+  HKEY device = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &device) != ERROR_SUCCESS)
+    return false;
+  char driver[64] = {};
+  DWORD type = 0, size = sizeof driver - 1;
+  const bool read = RegQueryValueExA(device, "GraphicsDriver", nullptr, &type,
+                                     reinterpret_cast<BYTE *>(driver), &size) == ERROR_SUCCESS;
+  RegCloseKey(device);
+  return read && type == REG_SZ && lstrcmpiA(driver, "null") == 0;
+}
+
+} // namespace
+
 bool HasScreen() {
   USEROBJECTFLAGS flags = {};
   DWORD size = 0;
   HWINSTA station = GetProcessWindowStation();
   return station && GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &size) &&
-         (flags.dwFlags & WSF_VISIBLE);
+         (flags.dwFlags & WSF_VISIBLE) && !DrawnByNoDisplay();
 }
 
 void FocusFirstTabStop(Window dialog) {
