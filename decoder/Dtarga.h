@@ -13,9 +13,6 @@
 #include <cstdint>
 #include <string>
 
-// Widens a 5-bit channel to 8 bits: entry i is i * 255 / 31, rounded.
-extern const uint8_t ExpandFive[32];
-
 class TTargaDecoder {
 public:
   TTargaDecoder();

@@ -2,6 +2,7 @@
 // mode, limits, and the whole-row fast paths against the one-pixel path and
 // an independent model over many random files.
 #include "Dtarga.h"
+#include "RowConverters.h"
 #include "TestSupport.h"
 
 #include <random>
