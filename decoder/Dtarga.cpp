@@ -32,7 +32,7 @@ std::optional<size_t> BlockSize(uint64_t a, uint64_t b, uint64_t c) {
 
 } // namespace
 
-TTargaDecoder::TTargaDecoder() : BufPos(StreamBuffer), BufEnd(StreamBuffer) {}
+TTargaDecoder::TTargaDecoder() = default;
 
 TTargaDecoder::~TTargaDecoder() {
   std::free(Pixels);
@@ -84,103 +84,16 @@ bool TTargaDecoder::OpenFile() {
   Pixels = nullptr;
   std::free(Palette);
   Palette = nullptr;
-  BufPos = BufEnd = StreamBuffer;
-  Consumed = 0;
-  StreamEnded = false;
   Status = TTargaStatus::Accepted;
-  if (Source)
-    return true;
-  if (!File.Open(FileName))
-    return Fail(TTargaStatus::CannotOpen);
-  Source = &File;
-  return true;
+  if (!Source && File.Open(FileName))
+    Source = &File;
+  Input.Start(Source); // without one, nothing is read
+  return Source ? true : Fail(TTargaStatus::CannotOpen);
 }
 
 void TTargaDecoder::CloseFile() {
   File.Close();
   Source = nullptr;
-}
-
-bool TTargaDecoder::Refill(size_t want) {
-  if (StreamEnded || !Source)
-    return false;
-  Consumed += BufEnd - StreamBuffer;
-  BufPos = BufEnd = StreamBuffer;
-  size_t n = Source->Read(StreamBuffer, std::min<size_t>(std::max<size_t>(want, 1), StreamBufferSize));
-  BufEnd = StreamBuffer + n;
-  if (n == 0) {
-    StreamEnded = true; // at the end, every further byte reads as 255 without asking again
-    return false;
-  }
-  return true;
-}
-
-int32_t TTargaDecoder::ReadBytes(uint8_t *buffer, int32_t count) {
-  int32_t got = 0;
-  while (got < count) {
-    if (BufPos == BufEnd && !Refill())
-      break;
-    int32_t n = static_cast<int32_t>(std::min<ptrdiff_t>(count - got, BufEnd - BufPos));
-    std::memcpy(buffer + got, BufPos, static_cast<size_t>(n));
-    BufPos += n;
-    got += n;
-  }
-  return got;
-}
-
-// `count` bytes into dst; bytes past the end of the data are 255. Long reads
-// go straight from the source into dst.
-void TTargaDecoder::ReadBlock(uint8_t *dst, size_t count) {
-  while (count > 0) {
-    size_t avail = static_cast<size_t>(BufEnd - BufPos);
-    if (avail == 0) {
-      if (count >= StreamBufferSize && !StreamEnded && Source) {
-        Consumed += BufEnd - StreamBuffer;
-        BufPos = BufEnd = StreamBuffer;
-        size_t n = Source->Read(dst, count);
-        if (n == 0)
-          StreamEnded = true;
-        Consumed += static_cast<int64_t>(n);
-        dst += n;
-        count -= n;
-        continue;
-      }
-      if (!Refill()) {
-        std::memset(dst, 0xFF, count);
-        return;
-      }
-      continue;
-    }
-    size_t n = std::min(avail, count);
-    std::memcpy(dst, BufPos, n);
-    BufPos += n;
-    dst += n;
-    count -= n;
-  }
-}
-
-// Passes over `count` bytes. A gap larger than the buffer goes to the
-// source, which seeks over it where it can; a shorter one is read through,
-// with `want` bytes more for what comes after it.
-void TTargaDecoder::DiscardBytes(int64_t count, size_t want) {
-  for (;;) {
-    int64_t n = std::min<int64_t>(count, BufEnd - BufPos);
-    BufPos += n;
-    count -= n;
-    if (count == 0 || StreamEnded || !Source)
-      return;
-    if (count > StreamBufferSize) {
-      Consumed += BufEnd - StreamBuffer;
-      BufPos = BufEnd = StreamBuffer;
-      uint64_t passed = Source->Skip(static_cast<uint64_t>(count));
-      Consumed += static_cast<int64_t>(passed);
-      if (passed < static_cast<uint64_t>(count))
-        StreamEnded = true;
-      return;
-    }
-    if (!Refill(std::min<size_t>(StreamBufferSize, static_cast<size_t>(count) + want)))
-      return;
-  }
 }
 
 void TTargaDecoder::ReadPixelValue() {
@@ -277,7 +190,7 @@ bool TTargaDecoder::SizePixelBlock() {
   return true;
 }
 
-void TTargaDecoder::SkipIdField() { DiscardBytes(Header.IdLength); }
+void TTargaDecoder::SkipIdField() { Input.Discard(Header.IdLength); }
 
 // Header-only runs check the colour map's fields and leave the entries unread.
 bool TTargaDecoder::TakeColorMap() {
@@ -384,7 +297,7 @@ template <class Conv> void TTargaDecoder::ReadBands() {
     const int32_t rows = std::min(band, OutHeight - done);
     uint8_t *first = Pixels + static_cast<size_t>(BottomUp ? OutHeight - done - rows : done) * row;
     uint8_t *tail = first + static_cast<size_t>(rows) * (row - stored);
-    ReadBlock(tail, static_cast<size_t>(rows) * stored);
+    Input.ReadBlock(tail, static_cast<size_t>(rows) * stored);
     if (!Conv::Copy)
       for (int32_t r = 0; r < rows; ++r) {
         const uint8_t *from = tail + static_cast<size_t>(r) * stored;
@@ -417,7 +330,7 @@ bool TTargaDecoder::ReadShrinkingBands() {
     return false; // the row-by-row path needs no buffer
   for (int32_t done = 0; done < OutHeight; done += band) {
     const int32_t rows = std::min(band, OutHeight - done);
-    ReadBlock(buffer.get(), static_cast<size_t>(rows) * stored);
+    Input.ReadBlock(buffer.get(), static_cast<size_t>(rows) * stored);
     for (int32_t r = 0; r < rows; ++r) {
       const int32_t y = BottomUp ? OutHeight - 1 - (done + r) : done + r;
       ManyApart<Bgra32Conv>(buffer.get() + static_cast<size_t>(r) * stored, Pixels + static_cast<size_t>(y) * row,
@@ -515,28 +428,28 @@ template <class Conv> void TTargaDecoder::ConvertPreviewRow() {
   const int64_t tail = (static_cast<int64_t>(FileWidth) - (static_cast<int64_t>(OutWidth) - 1) * Step - 1) * Conv::In;
   const int64_t skippedRows = static_cast<int64_t>(Step - 1) * FileWidth * Conv::In;
   const bool lastRow = PixelsLeft <= OutWidth;
-  const bool farApart = stride - Conv::In > StreamBufferSize;
-  const bool rowAlone = lastRow || tail + skippedRows > StreamBufferSize;
+  const bool farApart = stride - Conv::In > TInputBuffer::Size;
+  const bool rowAlone = lastRow || tail + skippedRows > TInputBuffer::Size;
   uint8_t *d = RowBuffer;
   for (int32_t x = 0; x < OutWidth;) {
     const int64_t need = (static_cast<int64_t>(OutWidth) - x - 1) * stride + Conv::In;
     const size_t want = farApart ? Conv::In
-                        : rowAlone ? static_cast<size_t>(std::min<int64_t>(need, StreamBufferSize))
-                                   : StreamBufferSize;
+                        : rowAlone ? static_cast<size_t>(std::min<int64_t>(need, TInputBuffer::Size))
+                                   : TInputBuffer::Size;
     if (PendingSkip != 0) {
-      DiscardBytes(PendingSkip, want);
+      Input.Discard(PendingSkip, want);
       PendingSkip = 0;
     }
-    const ptrdiff_t avail = BufEnd - BufPos;
+    const ptrdiff_t avail = Input.Available();
     if (avail >= Conv::In) {
       const int32_t k = static_cast<int32_t>(std::min<int64_t>(OutWidth - x, 1 + (avail - Conv::In) / stride));
       for (int32_t i = 0; i < k; ++i, d += Conv::Out)
-        Conv::One(BufPos + i * stride, d);
-      BufPos += (k - 1) * stride + Conv::In;
+        Conv::One(Input.Next() + i * stride, d);
+      Input.Advance((k - 1) * stride + Conv::In);
       x += k;
       PendingSkip = stride - Conv::In;
     } else if (avail == 0) {
-      if (!Refill(want)) {
+      if (!Input.Refill(want)) {
         FillMissing<Conv>(d, OutWidth - x);
         break;
       }
@@ -574,22 +487,23 @@ template <class Conv> void TTargaDecoder::ConvertRowFast() {
         RawLeft -= k;
         d += k * Conv::Out;
         count -= k;
-      } else if (BufEnd - BufPos > 128 * Conv::In) {
+      } else if (Input.Available() > 128 * Conv::In) {
         // The whole packet is in the buffer: take it from there directly.
-        const uint8_t h = *BufPos++;
+        const uint8_t h = *Input.Next();
+        Input.Advance(1);
         const int32_t n = (h & targa::kPacketCountMask) + 1;
         const int32_t k = std::min(n, count);
         if (h & targa::kRunPacketBit) {
-          std::memcpy(RunPixel, BufPos, Conv::In);
-          BufPos += Conv::In;
+          std::memcpy(RunPixel, Input.Next(), Conv::In);
+          Input.Advance(Conv::In);
           uint8_t value[4];
           Conv::One(RunPixel, value);
           FillPixels<Conv>(d, value, k);
           RepeatLeft = n - k;
           RawLeft = 0;
         } else {
-          Conv::Many(BufPos, d, k);
-          BufPos += static_cast<ptrdiff_t>(k) * Conv::In;
+          Conv::Many(Input.Next(), d, k);
+          Input.Advance(static_cast<ptrdiff_t>(k) * Conv::In);
           RawLeft = n - k;
         }
         d += static_cast<ptrdiff_t>(k) * Conv::Out;
@@ -608,17 +522,17 @@ template <class Conv> void TTargaDecoder::ConvertRowFast() {
 // `count` consecutive stored pixels, converted straight from the buffer.
 template <class Conv> void TTargaDecoder::RawPixels(uint8_t *d, int32_t count) {
   if (Conv::Copy) {
-    ReadBlock(d, static_cast<size_t>(count) * Conv::In);
+    Input.ReadBlock(d, static_cast<size_t>(count) * Conv::In);
     return;
   }
   while (count > 0) {
-    ptrdiff_t avail = BufEnd - BufPos;
+    ptrdiff_t avail = Input.Available();
     if (avail < Conv::In) {
-      if (avail == 0 && !Refill()) {
+      if (avail == 0 && !Input.Refill()) {
         FillMissing<Conv>(d, count);
         return;
       }
-      if (BufEnd - BufPos < Conv::In) { // a pixel split by the buffer's end
+      if (Input.Available() < Conv::In) { // a pixel split by the buffer's end
         ReadPixelValue();
         Conv::One(Pixel, d);
         d += Conv::Out;
@@ -627,8 +541,8 @@ template <class Conv> void TTargaDecoder::RawPixels(uint8_t *d, int32_t count) {
       continue;
     }
     int32_t n = static_cast<int32_t>(std::min<ptrdiff_t>(count, avail / Conv::In));
-    Conv::Many(BufPos, d, n);
-    BufPos += static_cast<ptrdiff_t>(n) * Conv::In;
+    Conv::Many(Input.Next(), d, n);
+    Input.Advance(static_cast<ptrdiff_t>(n) * Conv::In);
     d += static_cast<ptrdiff_t>(n) * Conv::Out;
     count -= n;
   }
@@ -663,7 +577,7 @@ void TTargaDecoder::FetchRawPixel(bool skip) {
     return;
   }
   if (PendingSkip != 0) {
-    DiscardBytes(PendingSkip);
+    Input.Discard(PendingSkip);
     PendingSkip = 0;
   }
   ReadPixelValue();
@@ -694,7 +608,7 @@ void TTargaDecoder::FetchPackedPixel(bool skip) {
     RawLeft = h & targa::kPacketCountMask;
   }
   if (skip)
-    DiscardBytes(PixelBytes);
+    Input.Discard(PixelBytes);
   else
     ReadPixelValue();
 }
@@ -711,7 +625,7 @@ void TTargaDecoder::SkipPixels(int64_t count) {
   }
   // Whole runs and raw spans at once; the bytes read are the same.
   while (count > 0) {
-    if (StreamEnded && RepeatLeft == 0 && RawLeft == 0) {
+    if (Input.Ended() && RepeatLeft == 0 && RawLeft == 0) {
       // Past the end every packet header reads as 255: runs of 128 pixels
       // of 255 bytes, however many are passed over.
       std::memset(RunPixel, 0xFF, sizeof RunPixel);
@@ -725,7 +639,7 @@ void TTargaDecoder::SkipPixels(int64_t count) {
       count -= k;
     } else if (RawLeft > 0) {
       int32_t k = static_cast<int32_t>(std::min<int64_t>(RawLeft, count));
-      DiscardBytes(static_cast<int64_t>(k) * PixelBytes);
+      Input.Discard(static_cast<int64_t>(k) * PixelBytes);
       RawLeft -= k;
       count -= k;
     } else {

@@ -250,7 +250,7 @@ TEST(Decoder, PreviewReadsLittleMoreThanTheRowsItDelivers) {
     d.PreviewMaxHeight = 4;
     ASSERT_TRUE(d.Decode(source));
     ASSERT_EQ(d.Step, 16);
-    EXPECT_LE(source.BytesRead(), size / 16 + static_cast<uint64_t>(d.OutHeight) * TTargaDecoder::StreamBufferSize)
+    EXPECT_LE(source.BytesRead(), size / 16 + static_cast<uint64_t>(d.OutHeight) * TInputBuffer::Size)
         << size;
     uint8_t *pixels = d.TakePixels();
     Decoded slow = DecodeFile(file, true, 256, 4, false, SIZE_MAX, 5000);
