@@ -260,26 +260,18 @@ bool TTargaDecoder::ReadImage() {
 bool TTargaDecoder::ReadStoredImage() {
   if (RunLength || Step != 1 || PixelByPixel)
     return false;
-  switch (PixelBits) {
-  case 8:
-    if (Indexed)
-      ReadBands<IndexedConv>();
-    else
-      ReadBands<GreyConv>();
-    break;
-  case 16:
-    ReadBands<High16Conv>();
-    break;
-  case 24:
-    ReadBands<Bgr24Conv>();
-    break;
-  case 32:
-    return ReadShrinkingBands();
-  default:
-    return false;
-  }
-  PixelsLeft = 0;
-  return true;
+  const bool read = WithRowConverter(PixelBits, Indexed, [this](auto conv) {
+    using Conv = decltype(conv);
+    if constexpr (Conv::In > Conv::Out) {
+      return ReadShrinkingBands<Conv>();
+    } else {
+      ReadBands<Conv>();
+      return true;
+    }
+  });
+  if (read)
+    PixelsLeft = 0;
+  return read;
 }
 
 namespace {
@@ -315,13 +307,11 @@ template <class Conv> void TTargaDecoder::ReadBands() {
   }
 }
 
-bool TTargaDecoder::ReadShrinkingBands() {
-  if (RowBytes <= 0 || OutHeight <= 0) {
-    PixelsLeft = 0;
+template <class Conv> bool TTargaDecoder::ReadShrinkingBands() {
+  if (RowBytes <= 0 || OutHeight <= 0)
     return true;
-  }
   const size_t row = static_cast<size_t>(RowBytes);
-  const size_t stored = static_cast<size_t>(OutWidth) * Bgra32Conv::In;
+  const size_t stored = static_cast<size_t>(OutWidth) * Conv::In;
   const int32_t band = static_cast<int32_t>(
       std::min<size_t>(static_cast<size_t>(OutHeight), std::max<size_t>(1, kBandBytes / stored)));
   std::unique_ptr<uint8_t, void (*)(void *)> buffer(
@@ -333,11 +323,10 @@ bool TTargaDecoder::ReadShrinkingBands() {
     Input.ReadBlock(buffer.get(), static_cast<size_t>(rows) * stored);
     for (int32_t r = 0; r < rows; ++r) {
       const int32_t y = BottomUp ? OutHeight - 1 - (done + r) : done + r;
-      ManyApart<Bgra32Conv>(buffer.get() + static_cast<size_t>(r) * stored, Pixels + static_cast<size_t>(y) * row,
-                            OutWidth);
+      ManyApart<Conv>(buffer.get() + static_cast<size_t>(r) * stored, Pixels + static_cast<size_t>(y) * row,
+                      OutWidth);
     }
   }
-  PixelsLeft = 0;
   return true;
 }
 
@@ -363,49 +352,22 @@ void TTargaDecoder::NextBottomUpRow() {
   ++RowsDelivered;
 }
 
-void TTargaDecoder::ConvertRow() {
-  switch (PixelBits) {
-  case 8:
-    if (Indexed)
-      ConvertIndexedRow();
-    else if (Grey)
-      ConvertGreyRow();
-    break;
-  case 16:
-    Convert16Row();
-    break;
-  case 24:
-  case 32:
-    ConvertTrueColorRow();
-    break;
-  }
-}
-
 // At full size whole runs and spans of raw pixels are converted at once; a
 // preview of uncompressed data picks its pixels out of the buffer; a
 // preview of run-length data goes one delivered pixel at a time.
-#define TLP_DISPATCH_ROW(Conv)                                                                     \
-  do {                                                                                             \
-    if (PixelByPixel)                                                                              \
-      ConvertRowByPixel<Conv>();                                                                   \
-    else if (Step == 1)                                                                            \
-      ConvertRowFast<Conv>();                                                                      \
-    else if (!RunLength)                                                                           \
-      ConvertPreviewRow<Conv>();                                                                   \
-    else                                                                                           \
-      ConvertRowByPixel<Conv>();                                                                   \
-  } while (0)
-
-void TTargaDecoder::ConvertIndexedRow() { TLP_DISPATCH_ROW(IndexedConv); }
-void TTargaDecoder::ConvertGreyRow() { TLP_DISPATCH_ROW(GreyConv); }
-void TTargaDecoder::Convert16Row() { TLP_DISPATCH_ROW(High16Conv); }
-void TTargaDecoder::ConvertTrueColorRow() {
-  if (PixelBits == 32)
-    TLP_DISPATCH_ROW(Bgra32Conv);
-  else
-    TLP_DISPATCH_ROW(Bgr24Conv);
+void TTargaDecoder::ConvertRow() {
+  WithRowConverter(PixelBits, Indexed, [this](auto conv) {
+    using Conv = decltype(conv);
+    if (PixelByPixel)
+      ConvertRowByPixel<Conv>();
+    else if (Step == 1)
+      ConvertRowFast<Conv>();
+    else if (!RunLength)
+      ConvertPreviewRow<Conv>();
+    else
+      ConvertRowByPixel<Conv>();
+  });
 }
-#undef TLP_DISPATCH_ROW
 
 template <class Conv> void TTargaDecoder::ConvertRowByPixel() {
   uint8_t *d = RowBuffer;

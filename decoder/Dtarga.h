@@ -93,7 +93,7 @@ private:
   bool ReadImage();
   bool ReadStoredImage();
   template <class Conv> void ReadBands();
-  bool ReadShrinkingBands();
+  template <class Conv> bool ReadShrinkingBands();
   static void SwapRows(uint8_t *a, uint8_t *b, size_t bytes);
   void CloseFile();
 
@@ -106,10 +106,6 @@ private:
 
   // Rows.
   void ConvertRow();
-  void ConvertIndexedRow();
-  void ConvertGreyRow();
-  void Convert16Row();
-  void ConvertTrueColorRow();
   void NextBottomUpRow();
   template <class Conv> void ConvertRowByPixel();
   template <class Conv> void ConvertRowFast();

@@ -1,5 +1,6 @@
 // The row converters of the decoder: one stored pixel, or a span of them, to
-// delivered bytes, for each kind of stored pixel the header lets through.
+// delivered bytes, for each kind of stored pixel the header lets through, and
+// the one place that picks the converter for a file.
 #pragma once
 
 #include <algorithm>
@@ -161,6 +162,20 @@ struct Bgra32Conv {
       One(s, d);
   }
 };
+
+// Calls `convert` with the converter for stored pixels of `pixelBits`, an
+// object of its type. A header that passed its checks leaves four depths:
+// 8-bit pixels that are not palette indices are grey levels, and 24 and 32
+// bits are true colour with and without a fourth byte.
+template <class F> decltype(auto) WithRowConverter(int32_t pixelBits, bool indexed, F &&convert) {
+  if (pixelBits == 8)
+    return indexed ? convert(IndexedConv{}) : convert(GreyConv{});
+  if (pixelBits == 16)
+    return convert(High16Conv{});
+  if (pixelBits == 24)
+    return convert(Bgr24Conv{});
+  return convert(Bgra32Conv{});
+}
 
 // Many() for a source and destination known not to overlap: the compiler
 // may then turn the loops into vector code (SSE2 on x86).
