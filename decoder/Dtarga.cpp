@@ -30,6 +30,10 @@ std::optional<size_t> BlockSize(uint64_t a, uint64_t b, uint64_t c) {
   return static_cast<size_t>(n);
 }
 
+// Uncompressed data at full size is read a band of rows of about this many
+// bytes at a time.
+const size_t kBandBytes = size_t(256) << 10;
+
 } // namespace
 
 TTargaDecoder::TTargaDecoder() = default;
@@ -274,10 +278,6 @@ bool TTargaDecoder::ReadStoredImage() {
   return read;
 }
 
-namespace {
-const size_t kBandBytes = size_t(256) << 10;
-}
-
 template <class Conv> void TTargaDecoder::ReadBands() {
   static_assert(Conv::In <= Conv::Out, "widening in place needs room");
   if (RowBytes <= 0 || OutHeight <= 0)
@@ -431,6 +431,8 @@ template <class Conv> void TTargaDecoder::ConvertRowFast() {
   uint8_t *d = RowBuffer;
   int32_t count = OutWidth;
   if (!RunLength) {
+    // Only 32-bit rows come here uncompressed, when the band path could not
+    // have its buffer.
     RawPixels<Conv>(d, count);
   } else {
     // Packets run on across rows: their state lives in RawLeft and RepeatLeft.
@@ -533,6 +535,9 @@ void TTargaDecoder::NextPixel() {
   }
 }
 
+// No caller sets the skip flag: SkipPixels passes over a raw span with the
+// same addition, once for the whole span. The flag keeps the one-pixel form
+// of the fetch, which the run-length fetch shares.
 void TTargaDecoder::FetchRawPixel(bool skip) {
   if (skip) {
     PendingSkip += PixelBytes; // deferred: merged with every other skip
