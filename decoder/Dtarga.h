@@ -106,6 +106,7 @@ private:
 
   // Rows.
   void ConvertRow();
+  template <class Conv> [[gnu::noinline]] void ConvertRowWith();
   void NextBottomUpRow();
   template <class Conv> void ConvertRowByPixel();
   template <class Conv> void ConvertRowFast();
