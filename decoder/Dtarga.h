@@ -7,14 +7,12 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "InputBuffer.h"
 #include "TargaHeader.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-// Widens a 5-bit channel to 8 bits: entry i is i * 255 / 31, rounded.
-extern const uint8_t ExpandFive[32];
 
 class TTargaDecoder {
 public:
@@ -72,21 +70,13 @@ public:
 
   // Bytes of the data consumed or passed over so far (header included):
   // where reading stopped, whatever the source.
-  int64_t BytesConsumed() const { return Consumed + (BufPos - StreamBuffer); }
-
-  // The buffer: a gap larger than this is passed over by the source (a seek
-  // in a regular file) rather than read.
-  static constexpr int32_t StreamBufferSize = 16384;
+  int64_t BytesConsumed() const { return Input.BytesConsumed(); }
 
 private:
   bool Run();
   bool OpenFile();
-  int32_t ReadBytes(uint8_t *buffer, int32_t count);
-  int32_t ReadByte() {
-    if (BufPos == BufEnd && !Refill())
-      return -1;
-    return *BufPos++;
-  }
+  int32_t ReadBytes(uint8_t *buffer, int32_t count) { return Input.ReadBytes(buffer, count); }
+  int32_t ReadByte() { return Input.ReadByte(); }
   bool Fail(targa::TTargaStatus status);
 
   // ReadHeader's stages, in their order.
@@ -103,17 +93,12 @@ private:
   bool ReadImage();
   bool ReadStoredImage();
   template <class Conv> void ReadBands();
-  bool ReadShrinkingBands();
+  template <class Conv> bool ReadShrinkingBands();
   static void SwapRows(uint8_t *a, uint8_t *b, size_t bytes);
   void CloseFile();
 
-  // Stream buffer.
-  bool Refill(size_t want = StreamBufferSize);
-  void ReadBlock(uint8_t *dst, size_t count);
-  void DiscardBytes(int64_t count, size_t want = StreamBufferSize);
-  void ReadPixelValue();
-
   // Pixel stream, one stored pixel at a time.
+  void ReadPixelValue();
   void NextPixel();
   void FetchRawPixel(bool skip);
   void FetchPackedPixel(bool skip);
@@ -121,10 +106,7 @@ private:
 
   // Rows.
   void ConvertRow();
-  void ConvertIndexedRow();
-  void ConvertGreyRow();
-  void Convert16Row();
-  void ConvertTrueColorRow();
+  template <class Conv> [[gnu::noinline]] void ConvertRowWith();
   void NextBottomUpRow();
   template <class Conv> void ConvertRowByPixel();
   template <class Conv> void ConvertRowFast();
@@ -152,9 +134,5 @@ private:
   uint8_t Pixel[4] = {0, 0, 0, 0};    // the pixel just delivered, bytes in file order
   uint8_t RunPixel[4] = {0, 0, 0, 0}; // the value of the current run packet
 
-  uint8_t *BufPos;
-  uint8_t *BufEnd;
-  int64_t Consumed = 0;          // bytes consumed or passed over before the buffer's contents
-  bool StreamEnded = false;      // the data has no more bytes; stop asking
-  uint8_t StreamBuffer[StreamBufferSize];
+  TInputBuffer Input;            // the run's bytes, from Source
 };

@@ -18,14 +18,10 @@ int32_t OptionPanelModel::FontHeightAt(int32_t pixelsPerInch) {
 void OptionPanelModel::ScaleToTextHeight(int32_t measured) {
   textHeight = measured > 0 ? measured : kDesignTextHeight;
   group = kDesignGroup;
-  clientWidth = kDesignClientWidth;
-  clientHeight = kDesignClientHeight;
   if (textHeight == kDesignTextHeight)
     return;
   auto scale = [&](int32_t v) { return MulDiv(v, textHeight, kDesignTextHeight); };
   group = PanelRect{scale(group.left), scale(group.top), scale(group.width), scale(group.height)};
-  clientWidth = scale(clientWidth);
-  clientHeight = scale(clientHeight);
 }
 
 PanelRect OptionPanelModel::Button(int k) const {

@@ -17,14 +17,11 @@ struct OptionPanelModel {
   static const int32_t kDesignPixelsPerInch = 96;
   static const int32_t kDesignTextHeight = 12;
   static const int32_t kDesignFontHeight = -12; // a 12-pixel character height
-  static const int32_t kDesignClientWidth = 283;
-  static const int32_t kDesignClientHeight = 159;
   static constexpr PanelRect kDesignGroup{8, 16, 241, 129};
 
-  // Layout: the radio group's place in the panel and the panel's client size.
+  // Layout: the radio group's place in the panel. The panel has no size of
+  // its own to scale: it fills its parent's client area.
   PanelRect group = kDesignGroup;
-  int32_t clientWidth = kDesignClientWidth;
-  int32_t clientHeight = kDesignClientHeight;
   // Cell height of the panel's font, which the buttons are placed by.
   int32_t textHeight = kDesignTextHeight;
 
@@ -36,7 +33,7 @@ struct OptionPanelModel {
   // The font height for a screen resolution.
   static int32_t FontHeightAt(int32_t pixelsPerInch);
   // Takes the measured text height of the font: a height other than the
-  // design's scales the group and the client size by textHeight / 12.
+  // design's scales the group by textHeight / 12.
   void ScaleToTextHeight(int32_t measuredTextHeight);
   // Radio button k (0 to 5) inside the group box.
   PanelRect Button(int k) const;

@@ -2,6 +2,7 @@
 // mode, limits, and the whole-row fast paths against the one-pixel path and
 // an independent model over many random files.
 #include "Dtarga.h"
+#include "RowConverters.h"
 #include "TestSupport.h"
 
 #include <random>
@@ -14,6 +15,7 @@ struct Decoded {
   int32_t width, height;
   Bytes pixels, palette;
   int64_t consumed;
+  int32_t step;
 };
 
 // Through a file, or with `shortReads`, from memory in reads of at most
@@ -40,6 +42,7 @@ Decoded DecodeFile(const Bytes &file, bool pixelByPixel, int32_t boxW = 0, int32
   }
   r.info = d.InfoText;
   r.consumed = d.BytesConsumed();
+  r.step = d.Step;
   if (r.ok && !headerOnly) {
     r.width = d.OutWidth;
     r.height = d.OutHeight;
@@ -249,7 +252,7 @@ TEST(Decoder, PreviewReadsLittleMoreThanTheRowsItDelivers) {
     d.PreviewMaxHeight = 4;
     ASSERT_TRUE(d.Decode(source));
     ASSERT_EQ(d.Step, 16);
-    EXPECT_LE(source.BytesRead(), size / 16 + static_cast<uint64_t>(d.OutHeight) * TTargaDecoder::StreamBufferSize)
+    EXPECT_LE(source.BytesRead(), size / 16 + static_cast<uint64_t>(d.OutHeight) * TInputBuffer::Size)
         << size;
     uint8_t *pixels = d.TakePixels();
     Decoded slow = DecodeFile(file, true, 256, 4, false, SIZE_MAX, 5000);
@@ -259,12 +262,33 @@ TEST(Decoder, PreviewReadsLittleMoreThanTheRowsItDelivers) {
   }
 }
 
-TEST(Decoder, PreviewStepFields) {
+// The step and the preview's size for a file and a box, worked out by hand:
+// the largest power of two at which the file, divided and rounded down, still
+// reaches the box in width or in height; the sizes rounded up.
+TEST(Decoder, PreviewStepAndSize) {
   struct Case {
     uint16_t w, h;
-    int32_t boxW, boxH, step, shift, mask;
-  } cases[] = {{1000, 500, 100, 100, 8, 3, 7}, {16, 16, 100, 100, 1, 0, 0}, {65535, 1, 1, 1, 32768, 15, 32767},
-               {1000, 500, 1, 1, 512, 9, 511}};
+    int32_t boxW, boxH, step, shift, mask, outW, outH;
+  } cases[] = {
+      {1000, 800, 100, 100, 8, 3, 7, 125, 100},
+      {640, 480, 160, 120, 4, 2, 3, 160, 120},
+      {300, 10, 100, 100, 2, 1, 1, 150, 5},
+      {10, 1000, 100, 100, 8, 3, 7, 2, 125},   // the height decides
+      {100, 50, 200, 200, 1, 0, 0, 100, 50},   // smaller than the box: not reduced
+      {16, 16, 100, 100, 1, 0, 0, 16, 16},
+      {100, 100, 100, 100, 1, 0, 0, 100, 100}, // as large as the box: halved would be too small
+      {200, 100, 100, 100, 2, 1, 1, 100, 50},
+      {199, 1, 100, 100, 1, 0, 0, 199, 1},     // 199 / 2 rounds down to 99
+      {96, 64, 32, 32, 2, 1, 1, 48, 32},
+      {4096, 4096, 256, 256, 16, 4, 15, 256, 256},
+      {1000, 500, 100, 100, 8, 3, 7, 125, 63},
+      {10, 10, 2, 2, 4, 2, 3, 3, 3},
+      {1000, 500, 1, 1, 512, 9, 511, 2, 1},
+      {65535, 1, 1, 1, 32768, 15, 32767, 2, 1},
+      {8, 8, 0, 0, 8, 3, 7, 1, 1},             // a box of 0 counts as 1
+      {300, 200, -1, -1, 1, 0, 0, 300, 200},   // a negative box is larger than any file
+      {0, 0, 1, 1, 1, 0, 0, 0, 0},
+  };
   for (const Case &c : cases) {
     TempFile f(Grey(c.w, c.h).Encode());
     TTargaDecoder d;
@@ -272,9 +296,12 @@ TEST(Decoder, PreviewStepFields) {
     d.PreviewMaxWidth = c.boxW;
     d.PreviewMaxHeight = c.boxH;
     ASSERT_TRUE(d.Decode(f.Path()));
-    EXPECT_EQ(d.Step, c.step) << c.w << "x" << c.h;
+    SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " in " << c.boxW << "x" << c.boxH);
+    EXPECT_EQ(d.Step, c.step);
     EXPECT_EQ(d.StepShift, c.shift);
     EXPECT_EQ(d.RowMask, c.mask);
+    EXPECT_EQ(d.OutWidth, c.outW);
+    EXPECT_EQ(d.OutHeight, c.outH);
   }
 }
 
@@ -454,11 +481,9 @@ TEST(Decoder, RandomFilesFastPathsMatchTheModelAndTheOnePixelPath) {
       ASSERT_EQ(fast.pixels, g.expectFull) << "case " << n;
       continue;
     }
-    // Output pixel (x, y) is stored pixel (x·step, y·step), in stored order.
-    int step = 1;
-    while (g.w / step >= boxW || g.h / step >= boxH)
-      step *= 2;
-    step = std::max(step / 2, 1);
+    // Output pixel (x, y) is stored pixel (x·step, y·step), in stored order;
+    // PreviewStepAndSize checks the step itself.
+    const int step = fast.step;
     ASSERT_EQ(fast.width, (g.w + step - 1) / step) << "case " << n;
     for (int y = 0; y < fast.height; ++y) {
       int sy = y * step;
