@@ -309,10 +309,19 @@ fi
 check "missing plug-in: exit 1" [ "$(status "$host" --plugin "$e/none.tlp" about)" = 1 ]
 check "missing plug-in: says so" grep -q "^tga-host: cannot load '$e/none.tlp': ." "$dir/err.txt"
 if [ -z "$native" ]; then
-  { printf 'MZ%58s\100\0\0\0PE\0\0\114\1' ''; head -c 300 /dev/zero; } | tr ' ' '\0' >"$e/pe32.tlp"
-  check "32-bit plug-in: exit 1" [ "$(status "$host" --plugin "$e/pe32.tlp" about)" = 1 ]
-  check "32-bit plug-in: says for which Windows" \
-    grep -q "(it is built for 32-bit Windows (x86), and this tga-host is a 64-bit program)" "$dir/err.txt"
+  # A PE header of the other word size than tga-host.exe's own: its machine
+  # field (0x14c x86, 0x8664 x86-64) follows the "PE\0\0" that the word at
+  # offset 60 points to.
+  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  if [ "$(od -An -tx1 -j$((pe + 4)) -N2 "$1" | tr -d ' ')" = 4c01 ]; then
+    other='\144\206' other_name='64-bit Windows (x86-64)' this_name='a 32-bit program'
+  else
+    other='\114\1' other_name='32-bit Windows (x86)' this_name='a 64-bit program'
+  fi
+  { printf "MZ%58s\\100\\0\\0\\0PE\\0\\0$other" ''; head -c 300 /dev/zero; } | tr ' ' '\0' >"$e/other.tlp"
+  check "other word size plug-in: exit 1" [ "$(status "$host" --plugin "$e/other.tlp" about)" = 1 ]
+  check "other word size plug-in: says for which Windows" \
+    grep -qF "(it is built for $other_name, and this tga-host is $this_name)" "$dir/err.txt"
 fi
 
 # info and import name a missing file as such, not as "not a Targa file".
