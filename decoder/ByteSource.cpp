@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 TFileSource::TFileSource(FILE *stream) { Adopt(stream); }
 
@@ -25,9 +26,35 @@ void TFileSource::Adopt(FILE *stream) {
 
 void TFileSource::Close() { Stream.reset(); }
 
+namespace {
+// Reads of up to the size of the decoder's own buffer go straight: that
+// buffer is touched already, and a few fresh pages more cost next to nothing.
+const size_t kShortRead = size_t(16) << 10;
+} // namespace
+
 size_t TFileSource::Read(uint8_t *dst, size_t count) {
   if (!Stream || count == 0)
     return 0;
+  const size_t piece = decoder_platform::ReadBufferBytes();
+  if (piece == 0 || count <= kShortRead)
+    return ReadStream(dst, count);
+  if (!Buffer)
+    Buffer.reset(new (std::nothrow) uint8_t[piece]);
+  if (!Buffer)
+    return ReadStream(dst, count); // slower, but the same bytes
+  size_t n = 0;
+  while (n < count) {
+    size_t ask = std::min(piece, count - n);
+    size_t got = ReadStream(Buffer.get(), ask);
+    std::memcpy(dst + n, Buffer.get(), got);
+    n += got;
+    if (got < ask)
+      break;
+  }
+  return n;
+}
+
+size_t TFileSource::ReadStream(uint8_t *dst, size_t count) {
   size_t n = 0;
   if (What == Kind::RegularFile) {
     // A positioned read may come back short before the end: ask again.

@@ -32,8 +32,10 @@ protected:
 
 // A C stream in binary read mode, read front to back until a gap is to be
 // passed over. Then, in a regular file, the source reads at the position it
-// keeps itself: the gap costs no call, and the next read seeks to its end
-// (one call for both). Pipes, FIFOs and devices are read through.
+// keeps itself (the stream's own is of no account from then on): the gap
+// costs no call, and the next read goes to its end. Pipes, FIFOs and devices
+// are read through. Where the system reads slowly into fresh pages, long
+// reads go through a buffer of the source's own.
 class TFileSource : public TByteSource {
 public:
   TFileSource() = default;
@@ -54,6 +56,7 @@ private:
     void operator()(FILE *f) const { std::fclose(f); }
   };
   void Adopt(FILE *stream);
+  size_t ReadStream(uint8_t *dst, size_t count);
 
   std::unique_ptr<FILE, Closer> Stream;
   // Asked at the first gap, so that a run that skips nothing makes no call
@@ -62,6 +65,8 @@ private:
   enum class Kind : uint8_t { NotAsked, RegularFile, NotRegular } What = Kind::NotAsked;
   uint64_t Size = 0;
   uint64_t Position = 0;
+  // Made at the first long read, where the system wants one.
+  std::unique_ptr<uint8_t[]> Buffer;
 };
 
 // Bytes already in memory; they must outlive the source.

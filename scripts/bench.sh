@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds the benchmark (Release) and prints one table: the plug-in's decode,
+# Builds the benchmark (Release) and prints the tables: the plug-in's decode,
 # preview and encode times against stb_image / stb_image_write and read() of
-# the file, in both regimes (as a host calls it, and warm), with peak memory.
+# the file, in both regimes (as a host calls it, and warm), with peak memory;
+# then the 32-bit Windows DLL's decode and preview times against stb_image
+# built for the same target, and the floor, under Wine (where MinGW-w64 and
+# Wine are installed; TLP_BENCH32_ROUNDS rounds, 7 unless set).
 #   scripts/bench.sh [extra Google Benchmark flags, e.g. --benchmark_repetitions=5]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -19,4 +22,16 @@ flags=(--benchmark_min_time=0.5 --benchmark_repetitions=3 --benchmark_report_agg
 "$bin" "${flags[@]}" --benchmark_format=json --benchmark_out="$out/host.json" --benchmark_out_format=json >/dev/null
 "$bin" --warm "${flags[@]}" --benchmark_format=json --benchmark_out="$out/warm.json" --benchmark_out_format=json >/dev/null
 "$bin" --peak >"$out/peak.txt"
-python3 scripts/bench_table.py "$out/host.json" "$out/warm.json" "$out/peak.txt"
+win=
+if command -v i686-w64-mingw32-g++-posix >/dev/null && [ -x /usr/lib/wine/wine64 ]; then
+  cmake --preset bench-win32 >/dev/null
+  cmake --build --preset bench-win32 -j"$(nproc)" --target tga_bench32 >/dev/null
+  win="$out/win32.tsv"
+  # The driver writes its listing itself (a path relative to the folder it
+  # starts in), so that nothing depends on Wine's output.
+  scripts/wine-run.sh build/bench-win32/bin/tga_bench32.exe --rounds "${TLP_BENCH32_ROUNDS:-7}" --out "$win" \
+    >"$out/win32.log" 2>&1 || { cat "$out/win32.log" >&2; exit 1; }
+else
+  echo "bench.sh: no MinGW-w64 or Wine here: the Windows table is left out" >&2
+fi
+python3 scripts/bench_table.py "$out/host.json" "$out/warm.json" "$out/peak.txt" $win

@@ -1,8 +1,13 @@
 #!/usr/bin/env python3
 """Turns the benchmark's two JSON reports and its peak-memory listing (with
-the bytes a preview reads) into the table the README shows. Times are the
-best (minimum) of the repetitions' means, in milliseconds of wall-clock
-time."""
+the bytes a preview reads) into the tables the README shows, and with the
+32-bit Windows driver's listing a table of those times too. Times are the
+best (minimum) of the repetitions' means (Windows: of the rounds), in
+milliseconds of wall-clock time.
+
+  bench_table.py host.json warm.json peak.txt [windows.tsv]
+  bench_table.py --windows windows.tsv [LIBRARY]   # the Windows table alone
+"""
 import json
 import platform
 import sys
@@ -32,7 +37,39 @@ def peaks(path):
     return out
 
 
-def main(host_json, warm_json, peak_txt):
+def windows_times(path):
+    """(measure, case) -> best ms, from the driver's listing."""
+    out = {}
+    for line in open(path):
+        f = line.rstrip('\n').split('\t')
+        if len(f) == 4:
+            out[(f[0], f[1])] = float(f[2])
+    return out
+
+
+def windows_table(path, library=''):
+    """The 4096 × 4096 times of the 32-bit DLL under Wine; `library` picks
+    one of several plug-ins timed side by side (the driver's label)."""
+    t = windows_times(path)
+    label = ':' + library if library else ''
+    cases = sorted(c for m, c in t if m == 'decode/plugin' + label)
+    print('32-bit Windows DLL under Wine, 4096 × 4096, times in ms (best of the rounds):')
+    print()
+    print('| file | plug-in | stb, from the file | stb, from memory | floor | block touched | file read | '
+          'plug-in ÷ floor | stb (file) ÷ plug-in | preview 256 | preview ÷ full |')
+    print('|---|---|---|---|---|---|---|---|---|---|---|')
+    for c in cases:
+        get = lambda m: t.get((m, c))
+        p, pv = get('decode/plugin' + label), get('preview256/plugin' + label)
+        sf, sm, fl, tc, rd = (get(m) for m in ('decode/stb-file', 'decode/stb-memory', 'floor', 'touch', 'read'))
+        cell = lambda v: '%.2f' % v if v is not None else '-'
+        ratio = lambda a, b: '%.2f' % (a / b) if a and b else '-'
+        print('| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' % (
+            c.rsplit('/', 1)[0], cell(p), cell(sf), cell(sm), cell(fl), cell(tc), cell(rd), ratio(p, fl),
+            ratio(sf, p), cell(pv), ratio(pv, p)))
+
+
+def main(host_json, warm_json, peak_txt, windows_tsv=None):
     host, ctx, _ = times(host_json)
     warm, _, rate = times(warm_json)
     peak = peaks(peak_txt)
@@ -75,7 +112,13 @@ def main(host_json, warm_json, peak_txt):
         p, q = host.get('encode/plugin/24/' + s), host.get('encode/stb/24/' + s)
         if p and q:
             print('| 24-bit %s×%s | %.2f | %.2f | %.2f |' % (s, s, p, q, q / p))
+    if windows_tsv:
+        print()
+        windows_table(windows_tsv)
 
 
 if __name__ == '__main__':
-    main(*sys.argv[1:4])
+    if len(sys.argv) > 2 and sys.argv[1] == '--windows':
+        windows_table(*sys.argv[2:4])
+    else:
+        main(*sys.argv[1:5])

@@ -30,6 +30,10 @@ size_t ReadAt(FILE *stream, uint64_t offset, uint8_t *dst, size_t count) {
   }
 }
 
+// A read into fresh pages costs what the same read into a buffer and a copy
+// cost, or less.
+size_t ReadBufferBytes() { return 0; }
+
 void AdviseLargeBlock(void *block, size_t bytes) {
 #if defined(MADV_HUGEPAGE)
   // Transparent huge pages cover whole aligned 2 MB ranges: advise the

@@ -262,6 +262,41 @@ TEST(Decoder, PreviewReadsLittleMoreThanTheRowsItDelivers) {
   }
 }
 
+// Reads of any length, before and after a gap, to and past the end: a file
+// gives what memory gives (long reads go through the source's own buffer on
+// some systems, in pieces).
+TEST(Decoder, FileSourceGivesWhatMemoryGives) {
+  std::mt19937 rng(11);
+  Bytes file(700 * 1024 + 5);
+  for (uint8_t &b : file)
+    b = static_cast<uint8_t>(rng());
+  TempFile f(file);
+  struct Step {
+    bool skip;
+    size_t count;
+  };
+  const std::vector<std::vector<Step>> cases = {
+      {{false, 600 * 1024}, {false, 200 * 1024}},
+      {{false, 100}, {true, 20000}, {false, 256 * 1024 + 5}, {false, 16 * 1024}, {false, 1 << 20}, {false, 10}},
+      {{true, 1}, {false, 16 * 1024}, {false, 16 * 1024 + 1}, {true, 1 << 20}, {false, 10}},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    TFileSource source;
+    ASSERT_TRUE(source.Open(f.Path()));
+    TMemorySource memory(file.data(), file.size());
+    for (const Step &step : cases[i]) {
+      if (step.skip) {
+        EXPECT_EQ(source.Skip(step.count), memory.Skip(step.count)) << i;
+        continue;
+      }
+      Bytes a(step.count, 1), b(step.count, 1);
+      EXPECT_EQ(source.Read(a.data(), step.count), memory.Read(b.data(), step.count)) << i;
+      EXPECT_EQ(a, b) << i;
+    }
+    EXPECT_EQ(source.BytesRead(), memory.BytesRead()) << i;
+  }
+}
+
 // The step and the preview's size for a file and a box, worked out by hand:
 // the largest power of two at which the file, divided and rounded down, still
 // reaches the box in width or in height; the sizes rounded up.

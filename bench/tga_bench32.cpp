@@ -1,0 +1,246 @@
+// The 32-bit Windows build's decode times, run under Wine by
+// scripts/bench.sh: the plug-in's IMPORT_CreateImage and
+// IMPORT_CreatePreviewImage (256 × 256 box), loaded as a host loads it and
+// called through its exports, against stb_image built into this program with
+// the product's compiler and flags, from the file and from memory, and the
+// floor of any decode into a new block: the block written once from start to
+// end while the file is read through a reused 256 KiB buffer (and each of
+// the two alone). Google Benchmark does not build for this target; the
+// timing loop is this file's own.
+//
+//   tga_bench32 [--rounds N] [--plugin PATH]... [--out FILE]
+//
+// Every call gets a new block from the C heap, as a host's call does. The
+// measurements take turns within each round (the order reversed every other
+// round), so that noise from the rest of the machine falls on all of them
+// alike; each figure is the best of the rounds. With several --plugin
+// libraries (each a copy under its own file name) they are timed side by
+// side in the same rounds. Output lines: measure, case, best ms, median ms.
+#include "BenchInputs.h"
+#include "PluginLoader.h"
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_TGA
+#include <stb_image.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using bench::Bytes;
+using bench::Input;
+
+const size_t kPiece = size_t(256) << 10;
+
+double Now() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER t;
+  QueryPerformanceCounter(&t);
+  return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Keeps the compiler from dropping work whose result is otherwise unused.
+volatile uint8_t g_sink;
+
+Bytes Slurp(const std::string &path) {
+  Bytes b;
+  FILE *f = std::fopen(path.c_str(), "rb");
+  if (!f)
+    return b;
+  uint8_t piece[1 << 16];
+  for (size_t n; (n = std::fread(piece, 1, sizeof piece, f)) > 0;)
+    b.insert(b.end(), piece, piece + n);
+  std::fclose(f);
+  return b;
+}
+
+// The file through a reused buffer of kPiece bytes; with `block`, after each
+// piece the block's matching share is written, so that the block is written
+// once from start to end as the file goes by.
+bool ReadThrough(const Input &in, uint8_t *buffer, uint8_t *block) {
+  HANDLE h = CreateFileA(in.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return false;
+  LARGE_INTEGER size;
+  GetFileSizeEx(h, &size);
+  const uint64_t total = static_cast<uint64_t>(size.QuadPart);
+  uint64_t got = 0;
+  size_t written = 0;
+  for (DWORD n = 0; ReadFile(h, buffer, static_cast<DWORD>(kPiece), &n, nullptr) && n > 0;) {
+    got += n;
+    if (block) {
+      size_t upTo = static_cast<size_t>(in.outputBytes * got / total);
+      std::memset(block + written, buffer[0], upTo - written);
+      written = upTo;
+    }
+  }
+  CloseHandle(h);
+  if (block && written < in.outputBytes)
+    std::memset(block + written, 0x55, in.outputBytes - written);
+  g_sink = buffer[0];
+  return got == total;
+}
+
+struct Measure {
+  std::string name;
+  std::function<bool(const Input &)> run; // false: the call failed
+};
+
+std::string BaseName(const std::string &path) {
+  size_t slash = path.find_last_of("/\\");
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  int rounds = 7;
+  std::vector<std::string> paths;
+  const char *outPath = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
+      rounds = std::max(1, std::atoi(argv[++i]));
+    else if (std::strcmp(argv[i], "--plugin") == 0 && i + 1 < argc)
+      paths.push_back(argv[++i]);
+    else if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc)
+      outPath = argv[++i];
+    else {
+      std::fprintf(stderr, "usage: tga_bench32 [--rounds N] [--plugin PATH]... [--out FILE]\n");
+      return 2;
+    }
+  }
+  if (paths.empty())
+    paths.push_back(DefaultPluginPath());
+  std::vector<std::unique_ptr<Plugin>> plugins;
+  for (const std::string &p : paths) {
+    plugins.push_back(std::make_unique<Plugin>());
+    std::string error;
+    if (!plugins.back()->Load(p, &error)) {
+      std::fprintf(stderr, "tga_bench32: %s\n", error.c_str());
+      return 1;
+    }
+  }
+
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  std::string dir = std::string(temp) + "tlp-bench32-" + std::to_string(GetCurrentProcessId());
+  CreateDirectoryA(dir.c_str(), nullptr);
+  std::vector<Input> inputs;
+  bench::MakeInputs(4096, 4096, "4096", dir, &inputs);
+  std::vector<Bytes> files;
+  for (const Input &in : inputs)
+    files.push_back(Slurp(in.path));
+
+  std::vector<Measure> measures;
+  for (size_t p = 0; p < plugins.size(); ++p) {
+    const PluginApi &api = plugins[p]->Api();
+    std::string label = plugins.size() > 1 ? ":" + BaseName(paths[p]) : "";
+    for (int32_t box : {0, 256})
+      measures.push_back({(box ? "preview256/plugin" : "decode/plugin") + label, [&api, box](const Input &in) {
+                            HostImage *image = nullptr;
+                            if (box)
+                              api.IMPORT_CreatePreviewImage(in.path.c_str(), box, box, &image);
+                            else
+                              api.IMPORT_CreateImage(in.path.c_str(), &image);
+                            if (!image)
+                              return false;
+                            g_sink = static_cast<const uint8_t *>(image->Pixels)[0];
+                            api.IMPORT_FreeImage(image);
+                            std::free(image);
+                            return true;
+                          }});
+  }
+  measures.push_back({"decode/stb-file", [](const Input &in) {
+                        int w, h, n;
+                        stbi_uc *px = stbi_load(in.path.c_str(), &w, &h, &n, 3);
+                        if (!px)
+                          return false;
+                        g_sink = px[0];
+                        stbi_image_free(px);
+                        return true;
+                      }});
+  measures.push_back({"decode/stb-memory", [&](const Input &in) {
+                        const Bytes &b = files[static_cast<size_t>(&in - inputs.data())];
+                        int w, h, n;
+                        stbi_uc *px = stbi_load_from_memory(b.data(), static_cast<int>(b.size()), &w, &h, &n, 3);
+                        if (!px)
+                          return false;
+                        g_sink = px[0];
+                        stbi_image_free(px);
+                        return true;
+                      }});
+  std::vector<uint8_t> buffer(kPiece);
+  measures.push_back({"floor", [&](const Input &in) {
+                        auto *block = static_cast<uint8_t *>(std::malloc(in.outputBytes));
+                        bool ok = block && ReadThrough(in, buffer.data(), block);
+                        if (block)
+                          g_sink = block[in.outputBytes - 1];
+                        std::free(block);
+                        return ok;
+                      }});
+  measures.push_back({"touch", [](const Input &in) {
+                        auto *block = static_cast<uint8_t *>(std::malloc(in.outputBytes));
+                        if (!block)
+                          return false;
+                        std::memset(block, 0x55, in.outputBytes);
+                        g_sink = block[in.outputBytes - 1];
+                        std::free(block);
+                        return true;
+                      }});
+  measures.push_back({"read", [&](const Input &in) { return ReadThrough(in, buffer.data(), nullptr); }});
+
+  // times[measure][input] over the rounds
+  std::vector<std::vector<std::vector<double>>> times(measures.size(), std::vector<std::vector<double>>(inputs.size()));
+  int rc = 0;
+  for (int r = 0; r < rounds && rc == 0; ++r)
+    for (size_t i = 0; i < inputs.size() && rc == 0; ++i)
+      for (size_t k = 0; k < measures.size(); ++k) {
+        size_t m = r % 2 ? measures.size() - 1 - k : k;
+        double t0 = Now();
+        bool ok = measures[m].run(inputs[i]);
+        double t1 = Now();
+        if (!ok) {
+          std::fprintf(stderr, "tga_bench32: %s failed on %s\n", measures[m].name.c_str(), inputs[i].name.c_str());
+          rc = 1;
+          break;
+        }
+        times[m][i].push_back(t1 - t0);
+      }
+
+  FILE *out = outPath ? std::fopen(outPath, "w") : stdout;
+  if (!out) {
+    std::fprintf(stderr, "tga_bench32: cannot write %s\n", outPath);
+    rc = 1;
+  }
+  for (size_t m = 0; out && m < measures.size(); ++m)
+    for (size_t i = 0; i < inputs.size(); ++i) {
+      std::vector<double> t = times[m][i];
+      if (t.empty())
+        continue;
+      std::sort(t.begin(), t.end());
+      std::fprintf(out, "%s\t%s\t%.3f\t%.3f\n", measures[m].name.c_str(), inputs[i].name.c_str(), t.front(),
+                   t[t.size() / 2]);
+    }
+  if (out && out != stdout)
+    std::fclose(out);
+  for (const Input &in : inputs)
+    DeleteFileA(in.path.c_str());
+  RemoveDirectoryA(dir.c_str());
+  return rc;
+}
