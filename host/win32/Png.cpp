@@ -74,14 +74,12 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-// An IStream over a FILE that remembers the errno of the first failed read or
-// write. It lives on its user's stack, so it must outlive every object it is
-// handed to; reference counts are kept only for COM's rules.
-class FileStream final : public IStream {
+// What the IStreams below share: COM's identity and reference counts, and
+// the calls no decoder or encoder of ours makes. Each stream lives on its
+// user's stack, so it must outlive every object it is handed to; reference
+// counts are kept only for COM's rules.
+class StackStream : public IStream {
 public:
-  explicit FileStream(FILE *file) : file_(file) {}
-  int Error() const { return error_; }
-
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
     if (!out)
       return E_POINTER;
@@ -95,6 +93,31 @@ public:
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
   ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&refs_); }
+  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *,
+                                   ULARGE_INTEGER *) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return STG_E_INVALIDFUNCTION;
+  }
+  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return STG_E_INVALIDFUNCTION;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(IStream **) override { return E_NOTIMPL; }
+
+private:
+  LONG refs_ = 1;
+};
+
+// An IStream over a FILE that remembers the errno of the first failed read or
+// write.
+class FileStream final : public StackStream {
+public:
+  explicit FileStream(FILE *file) : file_(file) {}
+  int Error() const { return error_; }
+
 
   HRESULT STDMETHODCALLTYPE Read(void *data, ULONG size, ULONG *read) override {
     errno = 0;
@@ -130,21 +153,9 @@ public:
       to->QuadPart = static_cast<ULONGLONG>(at);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *,
-                                   ULARGE_INTEGER *) override {
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE Commit(DWORD) override {
     errno = 0;
     return std::fflush(file_) == 0 ? S_OK : Failed(STG_E_WRITEFAULT);
-  }
-  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
-  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
   }
   HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD) override {
     if (!stat)
@@ -160,7 +171,6 @@ public:
     stat->cbSize.QuadPart = static_cast<ULONGLONG>(size);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Clone(IStream **) override { return E_NOTIMPL; }
 
 private:
   HRESULT Failed(HRESULT hr) {
@@ -170,29 +180,14 @@ private:
   }
 
   FILE *file_;
-  LONG refs_ = 1;
   int error_ = 0;
 };
 
-// The decoder's IStream: the checked chunks of a PngStream, read only. Like
-// FileStream it lives on its user's stack.
-class ChunkStream final : public IStream {
+// The decoder's IStream: the checked chunks of a PngStream, read only.
+class ChunkStream final : public StackStream {
 public:
   explicit ChunkStream(PngStream *png) : png_(png) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
-    if (!out)
-      return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_ISequentialStream || iid == IID_IStream) {
-      *out = static_cast<IStream *>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&refs_); }
 
   HRESULT STDMETHODCALLTYPE Read(void *data, ULONG size, ULONG *read) override {
     const size_t got = png_->Read(data, size);
@@ -217,19 +212,7 @@ public:
       to->QuadPart = static_cast<ULONGLONG>(at);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *,
-                                   ULARGE_INTEGER *) override {
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
-  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
   HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD) override {
     if (!stat)
       return E_POINTER;
@@ -238,11 +221,9 @@ public:
     stat->cbSize.QuadPart = png_->Size();
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Clone(IStream **) override { return E_NOTIMPL; }
 
 private:
   PngStream *png_;
-  LONG refs_ = 1;
 };
 
 // The errno value for a failed WIC or stream call.
