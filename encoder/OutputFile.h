@@ -42,7 +42,9 @@ private:
   const std::string Path;
   std::string Target;    // the file the temporary one replaces
   std::string Temporary; // empty when writing in place
-  unsigned long Carried = 0; // settings of the old file the replace must carry over (Windows)
+  // Settings of the old file that the replace must carry over (only Windows
+  // has such settings).
+  [[maybe_unused]] unsigned long Carried = 0;
 };
 
 } // namespace output_file
