@@ -8,8 +8,8 @@ import struct
 import sys
 import zlib
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'host'))
-from tga_files import pack_header  # noqa: E402  (the header's layout lives there)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests'))
+from tga_layout import pack_header, pack_rle  # noqa: E402
 
 W, H = 96, 64
 
@@ -40,25 +40,6 @@ def header(image_type, depth, descriptor, cmap_len=0):
                        map_bits=24 if cmap_len else 0, width=W, height=H, depth=depth, descriptor=descriptor)
 
 
-def rle(values):
-    out = bytearray()
-    i = 0
-    while i < len(values):
-        run = 1
-        while i + run < len(values) and run < 128 and values[i + run] == values[i]:
-            run += 1
-        if run > 1:
-            out += bytes([0x80 | (run - 1)]) + values[i]
-            i += run
-            continue
-        j = i + 1
-        while j < len(values) and j - i < 128 and (j + 1 >= len(values) or values[j + 1] != values[j]):
-            j += 1
-        out += bytes([j - i - 1]) + b''.join(values[i:j])
-        i = j
-    return bytes(out)
-
-
 def stored(rows, bottom_up):
     return list(reversed(rows)) if bottom_up else rows
 
@@ -70,18 +51,18 @@ def main(folder):
     files = {}
     rows = [[bgr(c) for c in r] for r in img]
     files['sample-24-bottom-up.tga'] = header(2, 24, 0x00) + b''.join(b''.join(r) for r in stored(rows, True))
-    files['sample-24-rle.tga'] = header(10, 24, 0x20) + rle([p for r in rows for p in r])
+    files['sample-24-rle.tga'] = header(10, 24, 0x20) + pack_rle([p for r in rows for p in r])
     rows32 = [[bgr(c) + b'\xff' for c in r] for r in img]
     files['sample-32.tga'] = header(2, 32, 0x28) + b''.join(b''.join(r) for r in rows32)
     rows16 = [[struct.pack('<H', ((c[0] >> 3) << 10) | ((c[1] >> 3) << 5) | (c[2] >> 3)) for c in r] for r in img]
     files['sample-16.tga'] = header(2, 16, 0x00) + b''.join(b''.join(r) for r in stored(rows16, True))
     grey = [[bytes([(c[0] * 77 + c[1] * 150 + c[2] * 29) >> 8]) for c in r] for r in img]
-    files['sample-grey-rle.tga'] = header(11, 8, 0x20) + rle([p for r in grey for p in r])
+    files['sample-grey-rle.tga'] = header(11, 8, 0x20) + pack_rle([p for r in grey for p in r])
     # Indexed: each channel quantised to 6 levels (216 colours).
     level = lambda v: min(5, (v * 6) // 256)
     palette = b''.join(bytes((b * 51, g * 51, r * 51)) for r in range(6) for g in range(6) for b in range(6))
     idx = [[bytes([level(c[0]) * 36 + level(c[1]) * 6 + level(c[2])]) for c in r] for r in img]
-    files['sample-8-indexed-rle.tga'] = header(9, 8, 0x00, 216) + palette + rle([p for r in stored(idx, True) for p in r])
+    files['sample-8-indexed-rle.tga'] = header(9, 8, 0x00, 216) + palette + pack_rle([p for r in stored(idx, True) for p in r])
     for name, data in files.items():
         with open(os.path.join(folder, name), 'wb') as f:
             f.write(data)

@@ -6,30 +6,13 @@ three mode bytes the fuzz targets read from the end of an input (FuzzInput.h).""
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'host'))
-from tga_files import pack_header  # noqa: E402  (the header's layout lives there)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'))
+from tga_layout import pack_header, pack_rle  # noqa: E402
 
 
 def header(image_type, depth, w, h, descriptor=0x20, cmap_type=0, cmap_len=0, cmap_bits=0, id_len=0):
     return pack_header(id_len=id_len, map_type=cmap_type, image_type=image_type, map_len=cmap_len,
                        map_bits=cmap_bits, width=w, height=h, depth=depth, descriptor=descriptor)
-
-
-def rle(pixels, size):
-    out = bytearray()
-    i = 0
-    while i < len(pixels):
-        run = 1
-        while i + run < len(pixels) and run < 128 and pixels[i + run] == pixels[i]:
-            run += 1
-        if run > 1:
-            out += bytes([0x80 | (run - 1)]) + pixels[i]
-            i += run
-        else:
-            n = min(3, len(pixels) - i)
-            out += bytes([n - 1]) + b''.join(pixels[i:i + n])
-            i += n
-    return bytes(out)
 
 
 def main(folder):
@@ -49,7 +32,8 @@ def main(folder):
                     cmap = bytes((i * 7) & 0xFF for i in range(3 * cmap_len))
                 t = image_type + (8 if compressed else 0)
                 ident = b'seed' if descriptor == 0 else b''
-                data = rle(pixels, size) if compressed else b''.join(pixels)
+                # Raw packets of at most three pixels: packets end inside rows.
+                data = pack_rle(pixels, raw_max=3) if compressed else b''.join(pixels)
                 body = header(t, depth, w, h, descriptor, cmap_type, cmap_len, cmap_bits, len(ident))
                 body += ident + cmap + data
                 # Mode, box width, box height: full and preview decodes; for the

@@ -27,9 +27,13 @@
       a Targa header (OUT.tga) or a PNG header with an empty IDAT (OUT.png)
       announcing a picture of that size, and no pixels
 Only the standard library: PNG through zlib, Targa by hand."""
+import os
 import struct
 import sys
 import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'))
+from tga_layout import pack_header, unpack_header  # noqa: E402
 
 
 def fail(message):
@@ -158,26 +162,6 @@ def read_png(path):
 
 
 # ---- Targa -------------------------------------------------------------------
-
-# The 18-byte header: the one place the Python helpers spell out its layout
-# (make_seeds.py and make-samples.py import it from here).
-HEADER = struct.Struct('<BBBHHBHHHHBB')
-HEADER_FIELDS = ('id_len', 'map_type', 'image_type', 'map_first', 'map_len', 'map_bits',
-                 'x_origin', 'y_origin', 'width', 'height', 'depth', 'descriptor')
-
-
-def pack_header(**fields):
-    """The 18 header bytes; fields not given are 0."""
-    unknown = set(fields) - set(HEADER_FIELDS)
-    if unknown:
-        raise TypeError('no header field ' + ', '.join(sorted(unknown)))
-    return HEADER.pack(*(fields.get(name, 0) for name in HEADER_FIELDS))
-
-
-def unpack_header(data):
-    """The header fields of the first 18 bytes of data, by name."""
-    return dict(zip(HEADER_FIELDS, HEADER.unpack(data[:HEADER.size])))
-
 
 def widen5(v):
     return (v * 255 + 15) // 31
@@ -343,7 +327,7 @@ def main(argv):
                         png_chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0)) +
                         png_chunk(b'IDAT', zlib.compress(b'')) + png_chunk(b'IEND', b''))
             else:
-                f.write(struct.pack('<3B2HB4H2B', 0, 0, 2, 0, 0, 0, 0, 0, width, height, 24, 0x20))
+                f.write(pack_header(image_type=2, width=width, height=height, depth=24, descriptor=0x20))
     elif len(argv) == 3 and argv[0] == 'same':
         a, b = read_any(argv[1]), read_any(argv[2])
         if a != b:

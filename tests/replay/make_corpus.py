@@ -16,9 +16,9 @@ import sys
 
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, '..', 'fuzz'))
-sys.path.insert(0, os.path.join(here, '..', 'host'))
+sys.path.insert(0, os.path.join(here, '..'))
 import make_seeds  # noqa: E402
-from tga_files import HEADER_FIELDS, pack_header, unpack_header  # noqa: E402
+from tga_layout import HEADER_FIELDS, pack_header, unpack_header  # noqa: E402
 
 MODE_BYTES = 3  # the fuzz targets' own trailer on every seed
 

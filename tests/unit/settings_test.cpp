@@ -2,7 +2,7 @@
 // reported by EXPORT_BeforeTransform. The method lives inside the loaded
 // plug-in, so it is seen only through EXPORT_BeforeTransform and the store.
 // The store is the registry on Windows and a .reg text file elsewhere (its
-// own tests are in store_test.cpp); each test prepares it directly.
+// own tests are in standins/store_test.cpp); each test prepares it directly.
 #include "TestSupport.h"
 
 #include "Registry.h"

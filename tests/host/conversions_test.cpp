@@ -263,6 +263,7 @@ TEST(Conversions, ErrorDiffusionKeepsTheMeanColour) {
 TEST(Conversions, WindowsPaletteTable) {
   const std::vector<Colour> &p = WindowsPalette();
   ASSERT_EQ(p.size(), 256u);
+  // The system's twenty static colours, ten at each end.
   const Colour first[10] = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080,
                             0x800080, 0x008080, 0xC0C0C0, 0xC0DCC0, 0xA6CAF0};
   const Colour last[10] = {0xFFFBF0, 0xA0A0A4, 0x808080, 0xFF0000, 0x00FF00,
@@ -271,18 +272,28 @@ TEST(Conversions, WindowsPaletteTable) {
     EXPECT_EQ(p[i], first[i]) << i;
     EXPECT_EQ(p[246 + i], last[i]) << i;
   }
-  for (int r = 0; r < 6; ++r)
-    for (int g = 0; g < 6; ++g)
-      for (int b = 0; b < 6; ++b)
-        EXPECT_EQ(p[10 + 36 * r + 6 * g + b],
-                  MakeColour(static_cast<uint8_t>(51 * r), static_cast<uint8_t>(51 * g),
-                             static_cast<uint8_t>(51 * b)));
-  const uint8_t greys[20] = {12,  24,  36,  49,  61,  73,  85,  97,  109, 121,
-                             134, 146, 158, 170, 182, 194, 206, 219, 231, 243};
-  for (int k = 0; k < 20; ++k)
-    EXPECT_EQ(p[226 + k], MakeColour(greys[k], greys[k], greys[k])) << k;
+  // Entries 10-225: the cube, every channel a multiple of 51, at 10 + 36 r + 6 g + b.
+  for (int i = 10; i < 226; ++i) {
+    const Colour c = p[i];
+    EXPECT_TRUE(Red(c) % 51 == 0 && Green(c) % 51 == 0 && Blue(c) % 51 == 0) << i;
+    EXPECT_EQ(10 + 36 * (Red(c) / 51) + 6 * (Green(c) / 51) + Blue(c) / 51, i) << i;
+  }
+  // Entries 226-245: greys rising in even steps from black to white (the
+  // nearest level to 255 k / 21), none of them a cube level.
+  for (int k = 1; k <= 20; ++k) {
+    const Colour c = p[225 + k];
+    EXPECT_TRUE(Red(c) == Green(c) && Green(c) == Blue(c)) << k;
+    EXPECT_LE(std::abs(21 * Red(c) - 255 * k), 10) << k;
+    EXPECT_NE(Red(c) % 51, 0) << k;
+  }
   // Only black, white and the six full primaries and secondaries repeat.
-  EXPECT_EQ(std::set<Colour>(p.begin(), p.end()).size(), 248u);
+  std::set<Colour> seen, repeated;
+  for (Colour c : p)
+    if (!seen.insert(c).second)
+      repeated.insert(c);
+  EXPECT_EQ(repeated, (std::set<Colour>{0x000000, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF,
+                                        0xFFFFFF}));
+  EXPECT_EQ(seen.size(), 248u);
 }
 
 TEST(Conversions, WindowsPaletteNearestColour) {
