@@ -34,6 +34,10 @@ std::optional<size_t> BlockSize(uint64_t a, uint64_t b, uint64_t c) {
 // bytes at a time.
 const size_t kBandBytes = size_t(256) << 10;
 
+// The bytes PacketsInPlace needs in the buffer for one more packet: its
+// header, 128 stored pixels, and the 15 a 16-byte copy may read past them.
+template <class Conv> constexpr ptrdiff_t kPacketsInPlaceMargin = 1 + 128 * Conv::In + 15;
+
 } // namespace
 
 TTargaDecoder::TTargaDecoder() = default;
@@ -455,27 +459,10 @@ template <class Conv> void TTargaDecoder::ConvertRowFast() {
         RawLeft -= k;
         d += k * Conv::Out;
         count -= k;
-      } else if (Input.Available() > 128 * Conv::In) {
-        // The whole packet is in the buffer: take it from there directly.
-        const uint8_t h = *Input.Next();
-        Input.Advance(1);
-        const int32_t n = (h & targa::kPacketCountMask) + 1;
-        const int32_t k = std::min(n, count);
-        if (h & targa::kRunPacketBit) {
-          std::memcpy(RunPixel, Input.Next(), Conv::In);
-          Input.Advance(Conv::In);
-          uint8_t value[4];
-          Conv::One(RunPixel, value);
-          FillPixels<Conv>(d, value, k);
-          RepeatLeft = n - k;
-          RawLeft = 0;
-        } else {
-          Conv::Many(Input.Next(), d, k);
-          Input.Advance(static_cast<ptrdiff_t>(k) * Conv::In);
-          RawLeft = n - k;
-        }
-        d += static_cast<ptrdiff_t>(k) * Conv::Out;
-        count -= k;
+      } else if (Input.Available() >= kPacketsInPlaceMargin<Conv>) {
+        const int32_t left = PacketsInPlace<Conv>(d, count);
+        d += static_cast<ptrdiff_t>(count - left) * Conv::Out;
+        count = left;
       } else {
         FetchPackedPixel(false); // a packet header and its first value
         Conv::One(Pixel, d);
@@ -485,6 +472,50 @@ template <class Conv> void TTargaDecoder::ConvertRowFast() {
     }
   }
   PixelsLeft -= OutWidth;
+}
+
+// Whole packets taken where they lie in the buffer, while a longest packet
+// and the 16 bytes a copy may read past it are there: the position, the
+// row and the count stay in registers (a store through the row could alias
+// the members). Returns how many of the row's `count` pixels are still to
+// come; a packet that runs past the row leaves its remainder in RawLeft or
+// RepeatLeft.
+template <class Conv> int32_t TTargaDecoder::PacketsInPlace(uint8_t *d, int32_t count) {
+  const uint8_t *const start = Input.Next();
+  const uint8_t *p = start;
+  const uint8_t *const last = start + (Input.Available() - kPacketsInPlaceMargin<Conv>);
+  while (count > 0 && p <= last) {
+    const uint8_t h = *p++;
+    const int32_t n = (h & targa::kPacketCountMask) + 1;
+    const int32_t k = std::min(n, count);
+    const size_t room = static_cast<size_t>(count) * Conv::Out;
+    if (h & targa::kRunPacketBit) {
+      uint8_t value[4];
+      Conv::One(p, value);
+      if (Conv::Out == 3)
+        FillThree(d, value, k, room);
+      else
+        FillPixels<Conv>(d, value, k);
+      if (n > k) {
+        std::memcpy(RunPixel, p, Conv::In);
+        RepeatLeft = n - k;
+        RawLeft = 0;
+      }
+      p += Conv::In;
+    } else {
+      if (Conv::Copy)
+        CopyWithSlack(d, p, static_cast<size_t>(k) * Conv::In, room);
+      else
+        Conv::Many(p, d, k);
+      p += static_cast<ptrdiff_t>(k) * Conv::In;
+      if (n > k)
+        RawLeft = n - k;
+    }
+    d += static_cast<ptrdiff_t>(k) * Conv::Out;
+    count -= k;
+  }
+  Input.Advance(p - start);
+  return count;
 }
 
 // `count` consecutive stored pixels, converted straight from the buffer.

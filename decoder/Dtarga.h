@@ -112,6 +112,7 @@ private:
   template <class Conv> void ConvertRowFast();
   template <class Conv> void ConvertPreviewRow();
   template <class Conv> void RawPixels(uint8_t *dst, int32_t count);
+  template <class Conv> int32_t PacketsInPlace(uint8_t *dst, int32_t count);
 
   TFileSource File;              // the named file of a run by path
   TByteSource *Source = nullptr; // where this run's bytes come from

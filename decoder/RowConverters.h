@@ -203,6 +203,54 @@ template <class Conv> void FillPixels(uint8_t *d, const uint8_t *value, int32_t 
   }
 }
 
+// `count` copies of a 3-byte pixel at d, in fixed-size stores of a repeating
+// pattern rather than calls of the library's copy (slow for short runs in the
+// 32-bit build). Up to `room` bytes from d may be written (at least the
+// 3 × count filled): bytes past the last copy are left for the pixels after it
+// to overwrite. Near the end of the room the copies are exact.
+inline void FillThree(uint8_t *d, const uint8_t *value, int32_t count, size_t room) {
+  const uint64_t v = value[0] | static_cast<uint64_t>(value[1]) << 8 | static_cast<uint64_t>(value[2]) << 16;
+  const uint64_t w0 = v | v << 24 | v << 48;             // bytes 0-7: the pattern from a pixel's first byte
+  const uint64_t w1 = v >> 16 | v << 8 | v << 32 | v << 56; // bytes 8-15: from a pixel's third byte
+  size_t at = 0;
+  const size_t bytes = static_cast<size_t>(count) * 3;
+  if (bytes >= 48) { // 48 bytes: sixteen pixels in three 16-byte stores
+    uint8_t pattern[64];
+    for (size_t j = 0; j < 64 - 15; j += 15) {
+      std::memcpy(pattern + j, &w0, 8);
+      std::memcpy(pattern + j + 8, &w1, 8);
+    }
+    for (; at + 48 <= bytes; at += 48)
+      std::memcpy(d + at, pattern, 48);
+    if (at == bytes)
+      return;
+  }
+  // The rest, five pixels per 16-byte store.
+  const size_t stores = (bytes - at + 14) / 15;
+  if (room - at >= stores * 15 + 1) {
+    for (size_t j = 0; j < stores; ++j, at += 15) {
+      std::memcpy(d + at, &w0, 8);
+      std::memcpy(d + at + 8, &w1, 8);
+    }
+    return;
+  }
+  for (; at < bytes; at += 3)
+    std::memcpy(d + at, value, 3);
+}
+
+// `bytes` bytes from s to d in 16-byte copies, where `room` bytes from d may
+// be written and s has the bytes up to the next multiple of 16; bytes past
+// the copy are left for what comes after it to overwrite.
+inline void CopyWithSlack(uint8_t *d, const uint8_t *s, size_t bytes, size_t room) {
+  const size_t rounded = (bytes + 15) & ~size_t(15);
+  if (room < rounded) {
+    std::memcpy(d, s, bytes);
+    return;
+  }
+  for (size_t at = 0; at < rounded; at += 16)
+    std::memcpy(d + at, s + at, 16);
+}
+
 // What a pixel reads as when the data has ended.
 template <class Conv> void FillMissing(uint8_t *d, int32_t count) {
   const uint8_t missing[4] = {0xFF, 0xFF, 0xFF, 0xFF};
