@@ -6,7 +6,7 @@
 # in tests/fuzz/crashers/ (named i386-... when the 32-bit build found it) so
 # that every later test run replays it.
 #
-#   scripts/fuzz.sh                 the CI run: FUZZ_SECONDS (default 120) in all
+#   scripts/fuzz.sh                 FUZZ_SECONDS (default 120) in all; CI gives it 150
 #   scripts/fuzz.sh --long [TIME]   a long run, TIME in seconds or with a unit
 #                                   (30m, 8h; default 8h): the corpora in
 #                                   build/fuzz/corpus-* and build/fuzz32/corpus-*
@@ -62,7 +62,11 @@ for r in "${runs[@]}"; do
   corpus=build/$b/corpus-$t
   mkdir -p "$corpus"
   python3 tests/fuzz/make_seeds.py "$corpus" >/dev/null
-  "build/$b/bin/${t}_fuzzer" "$corpus" tests/fuzz/crashers -max_total_time="$seconds" -max_len=65536 \
+  # Where both word sizes share the cores, the i386 build, the product's
+  # word size and the slower one, gets the larger share of them.
+  nice=0
+  [ "$b" = fuzz ] && [ ${#builds[@]} -gt 1 ] && nice=6
+  nice -n "$nice" "build/$b/bin/${t}_fuzzer" "$corpus" tests/fuzz/crashers -max_total_time="$seconds" -max_len=65536 \
     -rss_limit_mb=2048 -timeout=20 -artifact_prefix=tests/fuzz/crashers/"$(prefix "$b" "$t")" -print_final_stats=1 \
     "${extra[@]}" >"build/$b/$t.log" 2>&1 &
   pids+=($!)

@@ -7,7 +7,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-FUZZ_SECONDS=${FUZZ_SECONDS:-120}
+FUZZ_SECONDS=${FUZZ_SECONDS:-150}
 logs=$root/build/logs
 summary=()
 passed=0
