@@ -7,13 +7,14 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
+source scripts/apt.sh
 missing=()
 for p in cmake g++ libpng-dev pkg-config; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "+ apt-get install ${missing[*]}"
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt_install "${missing[@]}" || { echo "run.sh: cannot build without ${missing[*]}" >&2; exit 1; }
 fi
 
 cmake -S . -B build/run -DCMAKE_BUILD_TYPE=Release -DTLP_TESTS=OFF >/dev/null

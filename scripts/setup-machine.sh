@@ -7,31 +7,27 @@
 # Idempotent: a second run only checks.
 set -euo pipefail
 
-need=()
+source "$(dirname "${BASH_SOURCE[0]}")/apt.sh"
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 pkgs=(cmake g++ clang libclang-rt-14-dev gcc-multilib g++-multilib lib32stdc++-12-dev libgtest-dev googletest libbenchmark-dev
       libpng-dev libstb-dev pkg-config python3 python3-pil
       wine wine64 wine32:i386 g++-mingw-w64-i686 g++-mingw-w64-x86-64
       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 locales fonts-ipafont-gothic
-      xvfb x11-apps imagemagick fonts-wine)
+      xvfb x11-apps imagemagick fonts-wine acl attr gcovr)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "+ dpkg --add-architecture i386"
   dpkg --add-architecture i386
-  updated=
-else
-  updated=1
+  # The new architecture's lists are needed before any install.
+  apt_update
 fi
 install_missing() {
-  need=()
+  local need=() p
   for p in "$@"; do have "$p" || need+=("$p"); done
   [ ${#need[@]} -gt 0 ] || return 0
   echo "+ apt-get install ${need[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  [ -n "$updated" ] || apt-get update -qq
-  updated=1
-  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  apt_install "${need[@]}"
 }
 install_missing "${pkgs[@]}"
 
