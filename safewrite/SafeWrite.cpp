@@ -225,9 +225,11 @@ bool TSafeWrite::Commit() {
 }
 
 bool TSafeWrite::InPlaceFromSibling() {
-  uint64_t size = 0;
-  if (int e = Call("Position", [&] { return sys::Position(Beside->file, &size); }))
+  // The new file holds exactly what was written.
+  sys::Facts written;
+  if (int e = Call("Inspect", [&] { return sys::Inspect(Beside->file, &written); }))
     return Fail(e);
+  const uint64_t size = written.size;
   if (!KeepCopy())
     return false;
   Way_ = Way::kInPlace;

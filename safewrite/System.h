@@ -53,7 +53,8 @@ bool RenameCarries();
 // with every fact of `old` carried; fails where one cannot be.
 int MakeSibling(const std::string &path, const File &old, Sibling *sibling);
 // Puts the complete sibling in place of `old`, only while the name still
-// holds `old` (else kNameChanged, everything left as found).
+// holds `old` (else kNameChanged, everything left as found). On any failure
+// the sibling stays open, to be read or dropped.
 int Replace(Sibling *sibling, const File &old);
 // Closes the sibling and removes any name it got.
 void DropSibling(Sibling *sibling);
