@@ -46,8 +46,10 @@ enum class Way {
 };
 const char *WayName(Way way);
 
-// Beside the errno values of Error(): the name no longer holds the file
-// opened at the start, so nothing was put in its place.
+// Beside the errno values of Error(): another program holds the file and
+// lets nobody else write it (Windows' sharing rules); the name no longer
+// holds the file opened at the start, so nothing was put in its place.
+const int kInUse = -2;
 const int kNameChanged = -3;
 
 struct Kept;

@@ -27,9 +27,10 @@ int ErrnoOf(DWORD error) {
   case ERROR_PATH_NOT_FOUND:
     return ENOENT;
   case ERROR_ACCESS_DENIED:
+    return EACCES;
   case ERROR_SHARING_VIOLATION:
   case ERROR_LOCK_VIOLATION:
-    return EACCES;
+    return kInUse;
   case ERROR_FILE_EXISTS:
   case ERROR_ALREADY_EXISTS:
     return EEXIST;
