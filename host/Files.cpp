@@ -68,36 +68,6 @@ std::string TemporaryName(const std::string &path, int attempt) {
 
 } // namespace
 
-#if defined(_WIN32)
-int ErrnoOf(unsigned long error) {
-  switch (error) {
-  case ERROR_FILE_NOT_FOUND:
-  case ERROR_PATH_NOT_FOUND:
-  case ERROR_INVALID_NAME:
-    return ENOENT;
-  case ERROR_ACCESS_DENIED:
-    return EACCES;
-  case ERROR_SHARING_VIOLATION:
-  case ERROR_LOCK_VIOLATION:
-    return kErrorInUse;
-  case ERROR_FILENAME_EXCED_RANGE:
-    return ENAMETOOLONG;
-  case ERROR_FILE_EXISTS:
-  case ERROR_ALREADY_EXISTS:
-    return EEXIST;
-  case ERROR_DISK_FULL:
-  case ERROR_HANDLE_DISK_FULL:
-    return ENOSPC;
-  case ERROR_WRITE_PROTECT:
-    return EROFS;
-  case ERROR_NOT_ENOUGH_MEMORY:
-  case ERROR_OUTOFMEMORY:
-    return ENOMEM;
-  default:
-    return EIO;
-  }
-}
-#endif
 
 #if defined(_WIN32)
 
@@ -148,30 +118,6 @@ bool SizeOf(const std::string &path, uint64_t *size) {
   return true;
 }
 
-std::string FollowLinks(const std::string &path) {
-  HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE)
-    return path;
-  char final[2 * MAX_PATH];
-  const DWORD n = GetFinalPathNameByHandleA(h, final, sizeof final, FILE_NAME_NORMALIZED);
-  CloseHandle(h);
-  if (n == 0 || n >= sizeof final)
-    return path;
-  std::string target(final, n);
-  if (target.compare(0, 8, "\\\\?\\UNC\\") == 0)
-    target = "\\\\" + target.substr(8);
-  else if (target.compare(0, 4, "\\\\?\\") == 0)
-    target = target.substr(4);
-  // The name as given where it names the file itself: no link on the way.
-  char full[2 * MAX_PATH];
-  const DWORD m = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-  if (m > 0 && m < sizeof full && lstrcmpiA(full, target.c_str()) == 0)
-    return path;
-  return target;
-}
-
-
 bool RenameToNew(const std::string &from, const std::string &to, int *error) {
   if (MoveFileExA(from.c_str(), to.c_str(), 0))
     return true;
@@ -202,28 +148,6 @@ bool SizeOf(const std::string &path, uint64_t *size) {
   *size = static_cast<uint64_t>(st.st_size);
   return true;
 }
-
-std::string FollowLinks(const std::string &path) {
-  std::string at = path;
-  // As many links as the system itself follows before it gives up.
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st;
-    if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-      return at;
-    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
-    const ssize_t n = readlink(at.c_str(), &target[0], target.size());
-    if (n <= 0 || static_cast<size_t>(n) >= target.size())
-      return at;
-    target.resize(static_cast<size_t>(n));
-    const size_t slash = at.find_last_of('/');
-    if (target[0] == '/' || slash == std::string::npos)
-      at = target;
-    else
-      at = at.substr(0, slash + 1) + target;
-  }
-  return at;
-}
-
 
 bool RenameToNew(const std::string &from, const std::string &to, int *error) {
   // A hard link fails when the name is taken, with no window for a race.

@@ -30,9 +30,7 @@ bool SizeOf(const std::string &path, uint64_t *size);
 // Whether this user may write the existing file `path`; `*error` says why not.
 bool Writable(const std::string &path, int *error);
 
-// The file that `path` finally names once symbolic links are followed, which
-// need not exist yet; `path` itself where there are no links.
-std::string FollowLinks(const std::string &path);
+using safe_write::FollowLinks;
 
 // A name of its own beside `path` (same folder, so that a kept partial file
 // is renamed within it) for a new file, which a writer then creates: the
@@ -56,11 +54,9 @@ const int kErrorNameChanged = safe_write::kNameChanged;
 // called a folder and a file in use is called so.
 std::string ErrorText(int error);
 
-#if defined(_WIN32)
 // The errno value that matches a Windows error code, for messages in one
 // style.
-int ErrnoOf(unsigned long error);
-#endif
+using safe_write::ErrnoOf;
 
 // Under a file-size limit a write fails with an error instead of ending the
 // program (POSIX raises SIGXFSZ). Windows has no such signal; under Wine a

@@ -107,6 +107,14 @@ private:
   std::unique_ptr<Kept> Copy;            // the old bytes (kInPlace)
 };
 
+// The file `path` finally names once symbolic links are followed, which need
+// not exist yet; `path` itself where no link is on the way.
+std::string FollowLinks(const std::string &path);
+
+// The errno value (or kInUse) of a system error code: Windows' codes are
+// mapped, errno values stay as they are.
+int ErrnoOf(unsigned long code);
+
 // Writes `bytes` as the whole file `path` through TSafeWrite: 0, or the errno
 // value of the failure.
 int WriteWhole(const std::string &path, const std::vector<uint8_t> &bytes, bool ownerOnly = false);

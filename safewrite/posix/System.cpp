@@ -25,26 +25,6 @@ bool SameFile(const struct stat &a, const struct stat &b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The file `path` finally names once symbolic links are followed, which
-// need not exist; `path` itself where there are no links. Built from what
-// readlink says, so no length limit of the system's applies to it.
-std::string FollowLinks(const std::string &path) {
-  std::string at = path;
-  for (int hops = 0; hops < 40; ++hops) { // as many as the system follows
-    struct stat st;
-    if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-      return at;
-    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
-    const ssize_t n = readlink(at.c_str(), &target[0], target.size());
-    if (n <= 0 || static_cast<size_t>(n) >= target.size())
-      return at;
-    target.resize(static_cast<size_t>(n));
-    const size_t slash = at.find_last_of('/');
-    at = target[0] == '/' || slash == std::string::npos ? target : at.substr(0, slash + 1) + target;
-  }
-  return at;
-}
-
 // `path` as its folder and its name in that folder.
 void Split(const std::string &path, std::string *folder, std::string *name) {
   const size_t slash = path.find_last_of('/');
@@ -340,5 +320,27 @@ void Close(File *file) {
 }
 
 } // namespace sys
+
+// Built from what readlink says, so no length limit of the system's
+// applies to it.
+std::string FollowLinks(const std::string &path) {
+  std::string at = path;
+  for (int hops = 0; hops < 40; ++hops) { // as many as the system follows
+    struct stat st;
+    if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+      return at;
+    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    const ssize_t n = readlink(at.c_str(), &target[0], target.size());
+    if (n <= 0 || static_cast<size_t>(n) >= target.size())
+      return at;
+    target.resize(static_cast<size_t>(n));
+    const size_t slash = at.find_last_of('/');
+    at = target[0] == '/' || slash == std::string::npos ? target : at.substr(0, slash + 1) + target;
+  }
+  return at;
+}
+
+int ErrnoOf(unsigned long code) { return static_cast<int>(code); }
+
 } // namespace TLP_SAFE_WRITE_BUILD
 } // namespace safe_write

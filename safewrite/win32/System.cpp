@@ -21,10 +21,14 @@ const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 HANDLE H(const File &file) { return reinterpret_cast<HANDLE>(file.handle); }
 intptr_t Held(HANDLE handle) { return reinterpret_cast<intptr_t>(handle); }
 
-int ErrnoOf(DWORD error) {
-  switch (error) {
+} // namespace
+} // namespace sys
+
+int ErrnoOf(unsigned long code) {
+  switch (code) {
   case ERROR_FILE_NOT_FOUND:
   case ERROR_PATH_NOT_FOUND:
+  case ERROR_INVALID_NAME:
     return ENOENT;
   case ERROR_ACCESS_DENIED:
     return EACCES;
@@ -48,6 +52,9 @@ int ErrnoOf(DWORD error) {
     return EIO;
   }
 }
+
+namespace sys {
+namespace {
 
 int LastError() { return ErrnoOf(GetLastError()); }
 
@@ -335,5 +342,24 @@ void Close(File *file) {
 }
 
 } // namespace sys
+
+std::string FollowLinks(const std::string &path) {
+  const HANDLE h = CreateFileA(path.c_str(), 0, sys::kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return path;
+  std::string target;
+  const bool named = sys::FinalName(h, &target);
+  CloseHandle(h);
+  if (!named)
+    return path;
+  // The name as given where it names the file itself: no link on the way.
+  char full[2 * MAX_PATH];
+  const DWORD m = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  if (m > 0 && m < sizeof full && lstrcmpiA(full, target.c_str()) == 0)
+    return path;
+  return target;
+}
+
 } // namespace TLP_SAFE_WRITE_BUILD
 } // namespace safe_write
