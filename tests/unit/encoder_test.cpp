@@ -11,6 +11,7 @@
 #include <iterator>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -489,6 +490,35 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
           break;
       }
   std::error_code ec;
+  fs::remove_all(dir, ec);
+}
+
+// Two threads exporting to one name over an existing file: each answer is
+// honest (the file holds a complete picture) and nothing stays beside it.
+TEST(EncoderFiles, TwoThreadsOneName) {
+  HostPicture picture = MakePicture(4, 64, 64);
+  const Bytes whole = picture.File();
+  const fs::path dir = fs::path(TempFile::Folder()) / "threads";
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  fs::create_directories(dir);
+  const std::string out = (dir / "out.tga").string();
+  std::ofstream(out, std::ios::binary) << "old";
+  int answers[2][50] = {};
+  auto writer = [&](int t) {
+    for (int &a : answers[t])
+      a = Export(out, picture, nullptr);
+  };
+  std::thread other(writer, 1);
+  writer(0);
+  other.join();
+  int written = 0;
+  for (auto &thread : answers)
+    for (int a : thread)
+      written += a;
+  EXPECT_GT(written, 0);
+  EXPECT_EQ(Contents(out), std::string(whole.begin(), whole.end()));
+  EXPECT_EQ(Entries(dir), 1u) << "a file left";
   fs::remove_all(dir, ec);
 }
 
