@@ -53,21 +53,6 @@ int CopyFile(const sys::File &from, const sys::File &to, uint64_t size) {
 
 } // namespace
 
-const char *WayName(Way way) {
-  switch (way) {
-  case Way::kNew:
-    return "new file";
-  case Way::kDirect:
-    return "device";
-  case Way::kRename:
-    return "rename";
-  case Way::kInPlace:
-    return "in place";
-  default:
-    return "not open";
-  }
-}
-
 TSafeWrite::TSafeWrite(std::string path, uint64_t bytes)
     : Path(std::move(path)), Bytes(bytes), Target(std::make_unique<sys::File>()) {}
 
@@ -124,6 +109,7 @@ std::FILE *TSafeWrite::Open() {
     }
     Way_ = Way::kInPlace;
   }
+  seams::Took(Way_);
   std::FILE *stream = seams::Injected("Stream") ? nullptr : sys::Stream(*writeTo);
   if (!stream) {
     Fail(LastError());
@@ -298,6 +284,7 @@ int g_error = EIO;
 const char *g_failed = "";
 bool g_renameAsWindows = false;
 uint64_t g_inMemory = 0;
+Way g_took = Way::kNone;
 } // namespace
 
 void FailAt(long failAt, int error) {
@@ -305,6 +292,7 @@ void FailAt(long failAt, int error) {
   g_error = error;
   g_calls = 0;
   g_failed = "";
+  g_took = Way::kNone;
 }
 long Calls() { return g_calls; }
 const char *Failed() { return g_failed; }
@@ -312,6 +300,8 @@ void RenameAsWindows(bool on) { g_renameAsWindows = on; }
 bool RenameAsWindows() { return g_renameAsWindows; }
 void KeepInMemoryUpTo(uint64_t bytes) { g_inMemory = bytes; }
 uint64_t KeepInMemoryUpTo() { return g_inMemory; }
+void Took(Way way) { g_took = way; }
+Way Took() { return g_took; }
 
 bool Injected(const char *call) {
   if (++g_calls != g_failAt)

@@ -44,7 +44,6 @@ enum class Way {
   kRename,  // beside the file, renamed over it
   kInPlace, // through its name, behind a kept copy
 };
-const char *WayName(Way way);
 
 // Beside the errno values of Error(): another program holds the file and
 // lets nobody else write it (Windows' sharing rules); the name no longer

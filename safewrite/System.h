@@ -90,7 +90,11 @@ void KeepInMemoryUpTo(uint64_t bytes);
 bool Injected(const char *call);
 bool RenameAsWindows();
 uint64_t KeepInMemoryUpTo();
+// The way the last Open chose (kNone until one did).
+void Took(Way way);
+Way Took();
 #else
+inline void Took(Way) {}
 inline bool Injected(const char *) { return false; }
 inline bool RenameAsWindows() { return false; }
 inline uint64_t KeepInMemoryUpTo() { return 0; }

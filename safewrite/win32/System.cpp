@@ -76,16 +76,21 @@ size_t LastSeparator(const std::string &path) {
 
 // The full name of the file open as `file`, links followed: under Wine a
 // Unix link looks like a plain file, and only the handle tells its target.
-// Sized by what the call says it needs.
+// The name is taken as long as the call says it wrote, in a buffer grown to
+// the size it says it needs.
 bool FinalName(HANDLE file, std::string *name) {
-  const DWORD need = GetFinalPathNameByHandleA(file, nullptr, 0, FILE_NAME_NORMALIZED);
-  if (need == 0)
-    return false;
-  std::string buffer(need, '\0');
-  const DWORD n = GetFinalPathNameByHandleA(file, &buffer[0], need, FILE_NAME_NORMALIZED);
-  if (n == 0 || n >= need)
-    return false;
-  buffer.resize(n);
+  std::string buffer(2 * MAX_PATH, '\0');
+  for (int attempt = 0;; ++attempt) {
+    const DWORD n = GetFinalPathNameByHandleA(file, &buffer[0], static_cast<DWORD>(buffer.size()),
+                                              FILE_NAME_NORMALIZED);
+    if (n == 0 || (n >= buffer.size() && attempt > 0))
+      return false;
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      break;
+    }
+    buffer.assign(size_t(n) + 1, '\0');
+  }
   if (buffer.compare(0, 8, "\\\\?\\UNC\\") == 0)
     buffer = "\\\\" + buffer.substr(8);
   else if (buffer.compare(0, 4, "\\\\?\\") == 0)

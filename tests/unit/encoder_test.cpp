@@ -374,6 +374,33 @@ struct OldFacts {
   }
 };
 
+using safe_write::Way;
+
+// The way the sequence writes each kind of file: replaced by a rename where
+// every fact can be carried (never under Wine, but for the path Windows
+// itself takes), otherwise in place.
+Way ExpectedWay(Reach reach, bool renameAsWindows) {
+  static const bool wine = [] {
+#if defined(_WIN32)
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+  }();
+  switch (reach) {
+  case kNewFile:
+    return Way::kNew;
+  case kReadOnlyFile:
+    return Way::kNone;
+  case kExistingFile:
+  case kSymbolicLink:
+  case kHeldOpen:
+    return wine && !renameAsWindows ? Way::kInPlace : Way::kRename;
+  default:
+    return Way::kInPlace;
+  }
+}
+
 int32_t TLP_CALL ThrowAtRow2(int32_t row) {
   if (row == 2)
     throw std::runtime_error("the host's own");
@@ -434,8 +461,9 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
                 result = 4;
               }
               const bool injected = *safe_write::seams::Failed() != 0;
+              const int way = static_cast<int>(safe_write::seams::Took());
               safe_write::seams::FailAt(0, 0);
-              return result | (injected ? 0 : 2);
+              return result | (injected ? 0 : 2) | way << 3;
             },
             [&] {
 #if !defined(_WIN32)
@@ -456,6 +484,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
         const bool refused = row.reach == kReadOnlyFile;
         if (clean) {
           EXPECT_EQ(written, !refused && !thrown);
+          EXPECT_EQ(static_cast<Way>(answer >> 3), ExpectedWay(row.reach, row.renameAsWindows));
         }
         EXPECT_FALSE(written && thrown);
         const OldFacts after = OldFacts::Of(target);
