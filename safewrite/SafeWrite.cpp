@@ -185,7 +185,7 @@ bool TSafeWrite::PutBack() {
 bool TSafeWrite::Commit() {
   switch (Way_) {
   case Way::kRename: {
-    const int e = Call("Replace", [&] { return sys::Replace(Beside.get(), *Target); });
+    const int e = Call("Replace", [&] { return seams::ReplaceRefused() ? EBUSY : sys::Replace(Beside.get(), *Target); });
     if (e == 0)
       return true;
     // Someone else's file under the name now: left as found.
@@ -285,6 +285,7 @@ const char *g_failed = "";
 bool g_renameAsWindows = false;
 uint64_t g_inMemory = 0;
 Way g_took = Way::kNone;
+bool g_refused = false;
 } // namespace
 
 void FailAt(long failAt, int error) {
@@ -294,12 +295,13 @@ void FailAt(long failAt, int error) {
   g_failed = "";
   g_took = Way::kNone;
 }
-long Calls() { return g_calls; }
 const char *Failed() { return g_failed; }
 void RenameAsWindows(bool on) { g_renameAsWindows = on; }
 bool RenameAsWindows() { return g_renameAsWindows; }
 void KeepInMemoryUpTo(uint64_t bytes) { g_inMemory = bytes; }
 uint64_t KeepInMemoryUpTo() { return g_inMemory; }
+void RefuseReplace(bool on) { g_refused = on; }
+bool ReplaceRefused() { return g_refused; }
 void Took(Way way) { g_took = way; }
 Way Took() { return g_took; }
 

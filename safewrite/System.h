@@ -80,7 +80,6 @@ namespace seams {
 // Every call of the sequence to a primitive counts; the one numbered
 // `failAt` (from 1) fails with `error`. 0: none fails.
 void FailAt(long failAt, int error);
-long Calls();
 // Which primitive the last injected failure hit, for messages.
 const char *Failed();
 // Under Wine, take the rename path that Windows itself takes.
@@ -90,10 +89,14 @@ void KeepInMemoryUpTo(uint64_t bytes);
 bool Injected(const char *call);
 bool RenameAsWindows();
 uint64_t KeepInMemoryUpTo();
+// Every replace refused, as for a mount point: the new bytes go in place.
+void RefuseReplace(bool on);
+bool ReplaceRefused();
 // The way the last Open chose (kNone until one did).
 void Took(Way way);
 Way Took();
 #else
+inline bool ReplaceRefused() { return false; }
 inline void Took(Way) {}
 inline bool Injected(const char *) { return false; }
 inline bool RenameAsWindows() { return false; }

@@ -421,6 +421,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
     Reach reach;
     bool scratch = false;         // the old bytes kept in a file, not in memory
     bool renameAsWindows = false; // under Wine: the path Windows itself takes
+    bool replaceRefused = false;  // written beside, then in place (a mount point)
   };
   std::vector<Row> rows;
   for (Reach reach : {kNewFile, kExistingFile, kHardLink, kSymbolicLink, kLockedFolder, kHeldOpen, kReadOnlyFile})
@@ -429,6 +430,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
   rows.push_back({kHardLink, true});
   if (kWindows)
     rows.push_back({kExistingFile, false, true});
+  rows.push_back({kExistingFile, false, kWindows, true});
   enum End { kWhole, kStop, kThrow };
   std::vector<End> ends = {kWhole, kStop};
 #if !(defined(_WIN32) && !defined(_WIN64)) // no exception crosses 32-bit Windows frames here
@@ -439,6 +441,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
       for (long failAt = 1;; ++failAt) {
         SCOPED_TRACE(testing::Message() << kReachNames[row.reach] << (row.scratch ? ", copy in a file" : "")
                                         << (row.renameAsWindows ? ", as Windows" : "")
+                                        << (row.replaceRefused ? ", replace refused" : "")
                                         << (end == kStop ? ", stopped" : end == kThrow ? ", thrown" : "")
                                         << ", call " << failAt << " fails");
         const fs::path target = dir / "target.tga", link = dir / "link.tga";
@@ -450,6 +453,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
               safe_write::seams::FailAt(failAt, ENOSPC);
               safe_write::seams::KeepInMemoryUpTo(row.scratch ? 1 : 0);
               safe_write::seams::RenameAsWindows(row.renameAsWindows);
+              safe_write::seams::RefuseReplace(row.replaceRefused);
               TTargaEncoder encoder;
               HostImage record = picture.Record();
               ResetProgress(end == kStop ? 2 : 0);
@@ -463,6 +467,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
               const bool injected = *safe_write::seams::Failed() != 0;
               const int way = static_cast<int>(safe_write::seams::Took());
               safe_write::seams::FailAt(0, 0);
+              safe_write::seams::RefuseReplace(false);
               return result | (injected ? 0 : 2) | way << 3;
             },
             [&] {
@@ -510,7 +515,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
           EXPECT_EQ(after.st.st_gid, before.st.st_gid);
           EXPECT_EQ(after.attribute, before.attribute);
           // In place exactly where no new file can take the name.
-          if (!written || row.reach == kHardLink || row.reach == kLockedFolder) {
+          if (!written || row.reach == kHardLink || row.reach == kLockedFolder || row.replaceRefused) {
             EXPECT_EQ(after.st.st_ino, before.st.st_ino);
           }
 #endif
