@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
@@ -192,7 +193,26 @@ int MakeSibling(const std::string &path, const File &old, Sibling *sibling) {
   return CarryAttributes(Fd(old), fd);
 }
 
-int Replace(Sibling *sibling, const File &old) {
+namespace {
+
+// Holds the folder's lock for one replace: writers of ours that replace in
+// the same folder at once take turns, so that an exchange, its check and a
+// swap back are never interleaved with another's.
+class FolderLock {
+public:
+  explicit FolderLock(int dir) : dir_(dir) {
+    while (flock(dir_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~FolderLock() { flock(dir_, LOCK_UN); }
+  FolderLock(const FolderLock &) = delete;
+  FolderLock &operator=(const FolderLock &) = delete;
+
+private:
+  int dir_;
+};
+
+int ReplaceLocked(Sibling *sibling, const File &old) {
   const int dir = Fd(sibling->folder), fd = Fd(sibling->file);
   for (int attempt = 0; sibling->temporary.empty(); ++attempt) {
     const std::string name = TemporaryName(sibling->target);
@@ -206,14 +226,13 @@ int Replace(Sibling *sibling, const File &old) {
   if (fstat(Fd(old), &was) != 0 || fstat(fd, &ours) != 0)
     return errno;
   const char *temporary = sibling->temporary.c_str(), *target = sibling->target.c_str();
-  // Exchanged, then checked: the old file must come out of the name and
-  // ours go in; anything else is swapped back and left as found.
+  // Exchanged, then checked: what came out of the name must be the file
+  // opened at the start; anything else is swapped back, left as found. (Only
+  // that side: the name holds ours the moment the exchange is done, and
+  // whatever another writer does after it is that writer's to answer for.)
   if (syscall(SYS_renameat2, dir, temporary, dir, target, 2 /* RENAME_EXCHANGE */) == 0) {
-    struct stat out {}, in {};
-    const bool right = fstatat(dir, temporary, &out, AT_SYMLINK_NOFOLLOW) == 0 &&
-                       fstatat(dir, target, &in, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(out, was) &&
-                       SameFile(in, ours);
-    if (!right) {
+    struct stat out {};
+    if (fstatat(dir, temporary, &out, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(out, was)) {
       syscall(SYS_renameat2, dir, temporary, dir, target, 2);
       return kNameChanged;
     }
@@ -232,6 +251,13 @@ int Replace(Sibling *sibling, const File &old) {
     return errno;
   sibling->temporary.clear();
   return 0;
+}
+
+} // namespace
+
+int Replace(Sibling *sibling, const File &old) {
+  FolderLock lock(Fd(sibling->folder));
+  return ReplaceLocked(sibling, old);
 }
 
 void DropSibling(Sibling *sibling) {
