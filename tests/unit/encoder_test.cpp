@@ -4,6 +4,7 @@
 #include "ExportSupport.h"
 #include "System.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -768,6 +769,8 @@ TEST(EncoderFailures, RealSystemCases) {
   const fs::path dir = fs::path(TempFile::Folder()) / "system";
   auto file = [](const fs::path &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; };
   std::function<void()> duringWrite; // run by the ProgressCallback at row 2
+  std::string deep;                  // the long path's file
+  bool asNobody = false;             // written as an unprivileged user
   static std::function<void()> *pending = nullptr;
   pending = &duringWrite;
   struct Case {
@@ -845,6 +848,46 @@ TEST(EncoderFailures, RealSystemCases) {
          EXPECT_EQ(Contents(dir / "source.tga"), whole);
          EXPECT_EQ(Entries(dir), 2u);
        }},
+      {"a path within 8 bytes of PATH_MAX",
+       [&](std::string *skip) {
+         const size_t longest = PATH_MAX - 8 - 1; // bytes, the terminating NUL apart
+         std::string path = fs::absolute(dir).string();
+         while (path.size() + 1 + 200 < longest)
+           path += "/" + std::string(200, 'd');
+         std::error_code made;
+         fs::create_directories(path, made);
+         path += "/" + std::string(longest - path.size() - 1, 'f');
+         if (!fs::is_directory(fs::path(path).parent_path()))
+           return *skip = "the folders cannot be made", std::string();
+         file(path, "old");
+         deep = path;
+         return path;
+       },
+       1,
+       [&] {
+         EXPECT_EQ(Contents(deep), whole);
+         EXPECT_EQ(Entries(fs::path(deep).parent_path()), 1u);
+       }},
+      {"another user's file in a sticky folder, written as nobody",
+       [&](std::string *skip) {
+         if (geteuid() != 0)
+           return *skip = "needs root to make another user's file", std::string();
+         fs::create_directories(dir / "sticky");
+         chmod((dir / "sticky").c_str(), 01777);
+         file(dir / "sticky/out.tga", "old");
+         chmod((dir / "sticky/out.tga").c_str(), 0666);
+         asNobody = true;
+         return (dir / "sticky/out.tga").string();
+       },
+       1,
+       [&] {
+         EXPECT_EQ(Contents(dir / "sticky/out.tga"), whole);
+         struct stat st {};
+         stat((dir / "sticky/out.tga").c_str(), &st);
+         EXPECT_EQ(st.st_uid, 0u) << "still root's";
+         EXPECT_EQ(st.st_mode & 07777, 0666u);
+         EXPECT_EQ(Entries(dir / "sticky"), 1u);
+       }},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -852,6 +895,7 @@ TEST(EncoderFailures, RealSystemCases) {
     fs::remove_all(dir, ec);
     fs::create_directories(dir);
     duringWrite = nullptr;
+    asNobody = false;
     std::string skip;
     const std::string path = c.make(&skip);
     if (path.empty()) {
@@ -861,13 +905,14 @@ TEST(EncoderFailures, RealSystemCases) {
     std::optional<FileSizeLimit> limit;
     if (c.sizeLimit && !limit.emplace(100).Set())
       continue;
-    EXPECT_EQ(Export(path, picture,
-                     [](int32_t row) TLP_CALL -> int32_t {
-                       if (row == 2 && *pending)
-                         (*pending)();
-                       return 0;
-                     }),
-              c.answer);
+    auto write = [&] {
+      return Export(path, picture, [](int32_t row) TLP_CALL -> int32_t {
+        if (row == 2 && *pending)
+          (*pending)();
+        return 0;
+      });
+    };
+    EXPECT_EQ(asNobody ? Unprivileged(write) : write(), c.answer);
     limit.reset();
     c.check();
     umount2((dir / "m").c_str(), MNT_DETACH);
