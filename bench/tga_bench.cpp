@@ -11,6 +11,7 @@
 // each in a child process of its own, and the bytes a 256 × 256 preview
 // reads from the file, counted by the decoder's file source.
 #include "BenchInputs.h"
+#include "ExportCases.h"
 #include "Dtarga.h"
 #include "PluginLoader.h"
 
@@ -229,6 +230,32 @@ void PrintPeaks(const char *self) {
 
 } // namespace
 
+// The export over an existing file on every path, beside the floor
+// (bench/ExportCases.h); the file is set up with the timer paused.
+void RegisterExports() {
+  static std::vector<bench::ExportRecord> records;
+  records.push_back(bench::MakeExportRecord(TLP_KIND_FULL24));
+  records.push_back(bench::MakeExportRecord(TLP_KIND_INDEXED8));
+  static std::vector<bench::ExportCase> cases;
+  for (const bench::ExportRecord &r : records) {
+    auto more = bench::ExportCases(
+        g_plugin.Api(), r, g_dir,
+        [](const std::string &from, const std::string &to) { return link(from.c_str(), to.c_str()) == 0; },
+        [](const std::string &path) { unlink(path.c_str()); });
+    cases.insert(cases.end(), more.begin(), more.end());
+  }
+  for (const bench::ExportCase &c : cases)
+    benchmark::RegisterBenchmark(c.name.c_str(), [&c](benchmark::State &state) {
+      for (auto _ : state) {
+        state.PauseTiming();
+        const bool ready = c.prepare();
+        state.ResumeTiming();
+        if (!ready || !c.run())
+          state.SkipWithError("export failed");
+      }
+    })->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 int main(int argc, char **argv) {
   bool warm = false, peak = false;
   std::vector<char *> rest{argv[0]};
@@ -274,6 +301,7 @@ int main(int argc, char **argv) {
       benchmark::RegisterBenchmark(("encode/plugin/24/" + s).c_str(), PluginEncode, size, size)->Unit(benchmark::kMillisecond);
       benchmark::RegisterBenchmark(("encode/stb/24/" + s).c_str(), StbEncode, size, size)->Unit(benchmark::kMillisecond);
     }
+    RegisterExports();
     int n = static_cast<int>(rest.size());
     benchmark::Initialize(&n, rest.data());
     benchmark::RunSpecifiedBenchmarks();

@@ -17,6 +17,7 @@
 // libraries (each a copy under its own file name) they are timed side by
 // side in the same rounds. Output lines: measure, case, best ms, median ms.
 #include "BenchInputs.h"
+#include "ExportCases.h"
 #include "PluginLoader.h"
 
 #define STB_IMAGE_IMPLEMENTATION
@@ -105,6 +106,42 @@ std::string BaseName(const std::string &path) {
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   size_t dot = name.rfind('.');
   return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+// The export over an existing file on every path the DLL takes under Wine,
+// beside the floor (bench/ExportCases.h), taking turns within each round;
+// lines as the decode measures print them, the case being the record.
+void TimeExports(const PluginApi &api, const std::string &dir, int rounds, FILE *out) {
+  const bench::ExportRecord records[] = {bench::MakeExportRecord(TLP_KIND_FULL24),
+                                         bench::MakeExportRecord(TLP_KIND_INDEXED8)};
+  std::vector<bench::ExportCase> cases;
+  for (const bench::ExportRecord &r : records) {
+    auto more = bench::ExportCases(api, r, dir, nullptr, [](const std::string &path) { DeleteFileA(path.c_str()); });
+    cases.insert(cases.end(), more.begin(), more.end());
+  }
+  std::vector<std::vector<double>> times(cases.size());
+  for (int round = 0; round < rounds; ++round)
+    for (size_t k = 0; k < cases.size(); ++k) {
+      const size_t c = round % 2 ? cases.size() - 1 - k : k;
+      if (!cases[c].prepare())
+        continue;
+      const double t0 = Now();
+      const bool ok = cases[c].run();
+      const double t1 = Now();
+      if (ok)
+        times[c].push_back(t1 - t0);
+    }
+  for (size_t c = 0; c < cases.size(); ++c) {
+    std::vector<double> &t = times[c];
+    if (t.empty()) {
+      std::fprintf(stderr, "tga_bench32: %s failed\n", cases[c].name.c_str());
+      continue;
+    }
+    std::sort(t.begin(), t.end());
+    std::fprintf(out, "%s\t4096\t%.3f\t%.3f\n", cases[c].name.c_str(), t.front(), t[t.size() / 2]);
+  }
+  DeleteFileA((dir + "/export-kind4.tga").c_str());
+  DeleteFileA((dir + "/export-kind1.tga").c_str());
 }
 
 } // namespace
@@ -237,6 +274,8 @@ int main(int argc, char **argv) {
       std::fprintf(out, "%s\t%s\t%.3f\t%.3f\n", measures[m].name.c_str(), inputs[i].name.c_str(), t.front(),
                    t[t.size() / 2]);
     }
+  if (out)
+    TimeExports(plugins.front()->Api(), dir, rounds, out);
   if (out && out != stdout)
     std::fclose(out);
   for (const Input &in : inputs)

@@ -1,5 +1,5 @@
 #include "Etarga.h"
-#include "OutputFile.h"
+#include "SafeWrite.h"
 #include "TargaHeader.h"
 
 namespace {
@@ -24,6 +24,12 @@ bool TTargaEncoder::CanWrite(const HostImage &image) {
   return image.Width <= kMaxDimension && image.Height <= kMaxDimension;
 }
 
+uint64_t TTargaEncoder::FileBytes(const HostImage &image) {
+  const uint64_t pixel = image.Kind == TLP_KIND_INDEXED8 ? 1 : image.Kind == TLP_KIND_HIGH16 ? 2 : 3;
+  const uint64_t map = image.Kind == TLP_KIND_INDEXED8 ? 3 * uint64_t(image.PaletteCount) : 0;
+  return targa::kHeaderSize + map + uint64_t(image.Width) * image.Height * pixel;
+}
+
 bool TTargaEncoder::SaveToFile(const std::string &fileName, const HostImage *image) {
   Image = image;
   // Checked before opening: a record the header cannot describe must not
@@ -31,15 +37,15 @@ bool TTargaEncoder::SaveToFile(const std::string &fileName, const HostImage *ima
   if (!CanWrite(*Image))
     return false;
 
-  output_file::TOutputFile out(fileName);
+  safe_write::TSafeWrite out(fileName, FileBytes(*Image));
   Stream.reset(out.Open());
   if (!Stream)
     return false;
   // Every way out before the close, the host's own exception from Progress
-  // included, leaves no partial image behind and an old file as it was.
+  // included, leaves an old file as it was and no new one.
   struct Unfinished {
     StreamPtr &stream;
-    output_file::TOutputFile &out;
+    safe_write::TSafeWrite &out;
     ~Unfinished() {
       if (stream)
         out.Close(stream.release(), false);

@@ -22,15 +22,13 @@ public:
   // through `Progress` (the partial file then stands under the name, for the
   // host to judge). False, with nothing created or changed, for a record that
   // a Targa file cannot hold or a file that cannot be opened for writing.
-  // False when a write or the close fails, and then no name holds the
-  // incomplete file and an existing file that could be replaced is as it
-  // was (see output_file::TOutputFile for the files written in place).
+  // False when a write or the close fails, and then an existing file is as
+  // it was and a new one is gone (safe_write::TSafeWrite).
   bool SaveToFile(const std::string &fileName, const HostImage *image);
 
   // Called before each row with its number, 1 for the top row; a non-zero
   // answer stops the write. Null: no calls. An exception it throws passes
-  // through, the incomplete file discarded as after a failed write (an old
-  // file stays).
+  // through, the incomplete file undone as after a failed write.
   ProgressCallback Progress = nullptr;
 
   // The largest width, height and colour-map length the 16-bit header
@@ -38,6 +36,8 @@ public:
   static constexpr uint32_t kMaxDimension = 0xFFFF;
   // Whether the record is one this encoder can write faithfully.
   static bool CanWrite(const HostImage &image);
+  // The size of the file written for a record CanWrite takes.
+  static uint64_t FileBytes(const HostImage &image);
 
 private:
   struct StreamCloser {

@@ -13,7 +13,6 @@
 #else
 #include <csignal>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -69,36 +68,6 @@ std::string TemporaryName(const std::string &path, int attempt) {
 
 } // namespace
 
-#if defined(_WIN32)
-int ErrnoOf(unsigned long error) {
-  switch (error) {
-  case ERROR_FILE_NOT_FOUND:
-  case ERROR_PATH_NOT_FOUND:
-  case ERROR_INVALID_NAME:
-    return ENOENT;
-  case ERROR_ACCESS_DENIED:
-    return EACCES;
-  case ERROR_SHARING_VIOLATION:
-  case ERROR_LOCK_VIOLATION:
-    return kErrorInUse;
-  case ERROR_FILENAME_EXCED_RANGE:
-    return ENAMETOOLONG;
-  case ERROR_FILE_EXISTS:
-  case ERROR_ALREADY_EXISTS:
-    return EEXIST;
-  case ERROR_DISK_FULL:
-  case ERROR_HANDLE_DISK_FULL:
-    return ENOSPC;
-  case ERROR_WRITE_PROTECT:
-    return EROFS;
-  case ERROR_NOT_ENOUGH_MEMORY:
-  case ERROR_OUTOFMEMORY:
-    return ENOMEM;
-  default:
-    return EIO;
-  }
-}
-#endif
 
 #if defined(_WIN32)
 
@@ -149,47 +118,6 @@ bool SizeOf(const std::string &path, uint64_t *size) {
   return true;
 }
 
-std::string FollowLinks(const std::string &path) {
-  HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE)
-    return path;
-  char final[2 * MAX_PATH];
-  const DWORD n = GetFinalPathNameByHandleA(h, final, sizeof final, FILE_NAME_NORMALIZED);
-  CloseHandle(h);
-  if (n == 0 || n >= sizeof final)
-    return path;
-  std::string target(final, n);
-  if (target.compare(0, 8, "\\\\?\\UNC\\") == 0)
-    target = "\\\\" + target.substr(8);
-  else if (target.compare(0, 4, "\\\\?\\") == 0)
-    target = target.substr(4);
-  // The name as given where it names the file itself: no link on the way.
-  char full[2 * MAX_PATH];
-  const DWORD m = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-  if (m > 0 && m < sizeof full && lstrcmpiA(full, target.c_str()) == 0)
-    return path;
-  return target;
-}
-
-
-bool ReplaceWith(const std::string &from, const std::string &to, int *error) {
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
-    return true;
-  *error = ErrnoOf(GetLastError());
-  if (*error == EACCES) {
-    // The system refuses to replace a file that is open in another program
-    // with the same words as one this user may not replace; a file that
-    // cannot be had for itself alone is open elsewhere.
-    HANDLE h = CreateFileA(to.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h != INVALID_HANDLE_VALUE)
-      CloseHandle(h);
-    else if (GetLastError() == ERROR_SHARING_VIOLATION)
-      *error = kErrorInUse;
-  }
-  return false;
-}
-
 bool RenameToNew(const std::string &from, const std::string &to, int *error) {
   if (MoveFileExA(from.c_str(), to.c_str(), 0))
     return true;
@@ -197,68 +125,8 @@ bool RenameToNew(const std::string &from, const std::string &to, int *error) {
   return false;
 }
 
-namespace {
-
-// Whether this is Wine on Linux, where the program is a Linux process and
-// the kernel answers its system calls (x86 numbers and layouts below).
-bool UnderWineOnLinux() {
-  using HostVersion = void(CDECL *)(const char **sysname, const char **release);
-  static const auto host = reinterpret_cast<HostVersion>(reinterpret_cast<void *>(
-      GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_host_version")));
-  const char *sysname = nullptr, *release = nullptr;
-  if (host)
-    host(&sysname, &release);
-  return sysname && std::strcmp(sysname, "Linux") == 0;
-}
-
-long LinuxCall(long number, long a, const void *b, long c, long d) {
-  long result = -1;
-#if defined(__x86_64__)
-  register long fourth asm("r10") = d;
-  asm volatile("syscall"
-               : "=a"(result)
-               : "a"(number), "D"(a), "S"(b), "d"(c), "r"(fourth)
-               : "rcx", "r11", "memory");
-#elif defined(__i386__)
-  asm volatile("int $0x80" : "=a"(result) : "a"(number), "b"(a), "c"(b), "d"(c), "S"(d) : "memory");
-#else
-  (void)number, (void)a, (void)b, (void)c, (void)d;
-#endif
-  return result;
-}
-
-const long kSigXfsz = 25, kRlimitFsize = 1;
-#if defined(__x86_64__)
-const long kRtSigaction = 13, kGetRlimit = 97;
-using Word = uint64_t;
-#else
-const long kRtSigaction = 174, kGetRlimit = 191; // ugetrlimit
-using Word = uint32_t;
-#endif
-
-} // namespace
-
-void IgnoreFileSizeSignal() {
-  // Windows has no such signal. Under Wine on Linux a file-size limit
-  // raises SIGXFSZ at the write that crosses it, and Wine leaves it at its
-  // default action, which ends the process in the middle of a write with
-  // the temporary file left behind. The kernel is asked to ignore it, as
-  // the POSIX build does, and the write fails instead.
-  if (!UnderWineOnLinux())
-    return;
-  const Word ignore[5] = {1 /* SIG_IGN */, 0, 0, 0, 0}; // handler, flags, restorer, mask
-  LinuxCall(kRtSigaction, kSigXfsz, ignore, 0, 8);
-}
-
-bool FileSizeLimit(uint64_t *limit) {
-  if (!UnderWineOnLinux())
-    return false;
-  Word values[2] = {};
-  if (LinuxCall(kGetRlimit, kRlimitFsize, values, 0, 0) != 0 || values[0] == Word(-1))
-    return false;
-  *limit = values[0];
-  return true;
-}
+// Windows has no file-size signal.
+void IgnoreFileSizeSignal() {}
 
 #else
 
@@ -279,44 +147,6 @@ bool SizeOf(const std::string &path, uint64_t *size) {
     return false;
   *size = static_cast<uint64_t>(st.st_size);
   return true;
-}
-
-std::string FollowLinks(const std::string &path) {
-  std::string at = path;
-  // As many links as the system itself follows before it gives up.
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st;
-    if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-      return at;
-    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
-    const ssize_t n = readlink(at.c_str(), &target[0], target.size());
-    if (n <= 0 || static_cast<size_t>(n) >= target.size())
-      return at;
-    target.resize(static_cast<size_t>(n));
-    const size_t slash = at.find_last_of('/');
-    if (target[0] == '/' || slash == std::string::npos)
-      at = target;
-    else
-      at = at.substr(0, slash + 1) + target;
-  }
-  return at;
-}
-
-
-bool ReplaceWith(const std::string &from, const std::string &to, int *error) {
-  // The new file takes over the permissions and, where allowed, the owner of
-  // the one it replaces.
-  struct stat st;
-  if (stat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    if (chown(from.c_str(), st.st_uid, st.st_gid) != 0) {
-      // Not the owner: the file stays ours, as a new file would.
-    }
-    chmod(from.c_str(), st.st_mode & 07777);
-  }
-  if (std::rename(from.c_str(), to.c_str()) == 0)
-    return true;
-  *error = errno;
-  return false;
 }
 
 bool RenameToNew(const std::string &from, const std::string &to, int *error) {
@@ -343,20 +173,12 @@ bool RenameToNew(const std::string &from, const std::string &to, int *error) {
 
 void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
-bool FileSizeLimit(uint64_t *limit) {
-  struct rlimit r;
-  if (getrlimit(RLIMIT_FSIZE, &r) != 0 || r.rlim_cur == RLIM_INFINITY)
-    return false;
-  *limit = static_cast<uint64_t>(r.rlim_cur);
-  return true;
-}
-
 #endif
 
 bool MakeTemporaryBeside(const std::string &path, std::string *temporary, int *error) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = TemporaryName(path, attempt);
-    // Only a name nobody uses; with the mode a new file gets (see ReplaceWith).
+    // Only a name nobody uses.
 #if defined(_WIN32)
     const int fd = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
                          _S_IREAD | _S_IWRITE);
@@ -369,6 +191,9 @@ bool MakeTemporaryBeside(const std::string &path, std::string *temporary, int *e
 #else
       close(fd);
 #endif
+      // Free again: the writer creates it as a new file, so no temporary
+      // file of its own is made.
+      RemoveFile(name);
       *temporary = name;
       return true;
     }
@@ -400,5 +225,7 @@ std::string ErrorText(int error) {
     return "it is a folder";
   if (error == kErrorInUse)
     return "it is in use by another program";
+  if (error == kErrorNameChanged)
+    return "another file took its name meanwhile";
   return std::strerror(error);
 }

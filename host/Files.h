@@ -3,6 +3,8 @@
 // errno values, so that messages use the C library's own words.
 #pragma once
 
+#include "SafeWrite.h"
+
 #include <cstdint>
 #include <string>
 
@@ -28,18 +30,13 @@ bool SizeOf(const std::string &path, uint64_t *size);
 // Whether this user may write the existing file `path`; `*error` says why not.
 bool Writable(const std::string &path, int *error);
 
-// The file that `path` finally names once symbolic links are followed, which
-// need not exist yet; `path` itself where there are no links.
-std::string FollowLinks(const std::string &path);
+using safe_write::FollowLinks;
 
-// Makes a new empty file with a name of its own beside `path` (same folder,
-// so that a rename is atomic), with the permissions a new file gets. False
-// with `*error` set when none can be made.
+// A name of its own beside `path` (same folder, so that a kept partial file
+// is renamed within it) for a new file, which a writer then creates: the
+// name is proven free by creating it, and freed again. False with `*error`
+// set when the folder takes no file.
 bool MakeTemporaryBeside(const std::string &path, std::string *temporary, int *error);
-
-// Renames `from` to `to`, replacing the file `to` names; `from` takes over
-// its permissions and, where allowed, its owner (POSIX).
-bool ReplaceWith(const std::string &from, const std::string &to, int *error);
 
 // Renames `from` to `to` only when `to` does not exist.
 bool RenameToNew(const std::string &from, const std::string &to, int *error);
@@ -48,23 +45,21 @@ bool RenameToNew(const std::string &from, const std::string &to, int *error);
 void RemoveFile(const std::string &path);
 
 // Beside the errno values: a file another program keeps open without
-// letting others replace it (Windows' sharing rules).
-const int kErrorInUse = -2;
+// letting others write it (Windows' sharing rules), and a name that holds
+// another file than the one opened at the start.
+const int kErrorInUse = safe_write::kInUse;
+const int kErrorNameChanged = safe_write::kNameChanged;
 
 // The message for an errno value: the system's words, except that a folder is
 // called a folder and a file in use is called so.
 std::string ErrorText(int error);
 
-#if defined(_WIN32)
 // The errno value that matches a Windows error code, for messages in one
 // style.
-int ErrnoOf(unsigned long error);
-#endif
+using safe_write::ErrnoOf;
 
 // Under a file-size limit a write fails with an error instead of ending the
-// program (POSIX raises SIGXFSZ; so does Linux under Wine).
+// program (POSIX raises SIGXFSZ). Windows has no such signal; under Wine a
+// limit set with `ulimit -f` ends the program as it ends any other, and OUT
+// stays whole because the new file is written under its temporary name.
 void IgnoreFileSizeSignal();
-
-// The file-size limit this process runs under, in bytes; false for none
-// (or none that can be told: Windows itself has none).
-bool FileSizeLimit(uint64_t *limit);

@@ -2,6 +2,7 @@
 
 #include "Files.h"
 #include "Progress.h"
+#include "SafeWrite.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -58,11 +59,13 @@ bool OutputFile::Open(std::string *error) {
 bool OutputFile::Commit(std::string *error) {
   if (direct_)
     return true;
-  int err = 0;
-  if (!ReplaceWith(temporary_, target_, &err)) {
+  // The same sequence as the plug-in's own export: OUT keeps its links and
+  // every fact, and stays as it was when this fails.
+  if (const int err = safe_write::PutInPlace(temporary_, path_)) {
     *error = CannotWrite(err);
     return false;
   }
+  RemoveFile(temporary_);
   temporary_.clear();
   return true;
 }
@@ -113,15 +116,7 @@ int WriteOutput(const WriteRequest &request,
     return kExitStopped;
   }
   if (!result.written) {
-    // Under Wine the kernel's "File too large" reaches the program as
-    // another error; a file that failed where it reached the limit failed
-    // for it.
-    uint64_t limit = 0, size = 0;
-    const int error = result.error != EFBIG && FileSizeLimit(&limit) && SizeOf(out.WritePath(), &size) &&
-                              size >= limit
-                          ? EFBIG
-                          : result.error;
-    std::fprintf(stderr, "tga-host %s: %s\n", command, out.CannotWrite(error).c_str());
+    std::fprintf(stderr, "tga-host %s: %s\n", command, out.CannotWrite(result.error).c_str());
     return 1;
   }
   if (!out.Commit(&error)) {
@@ -139,16 +134,6 @@ int WriteWithProgress(const PluginApi &api, const HostImage &record, const Write
     result.written = api.EXPORT_WriteToFile(path.c_str(), &record, progress.Callback()) != 0;
     // The plug-in reports only 0 or 1; the C library still holds the reason.
     result.error = errno;
-    // Under Wine the kernel's "File too large" reaches the C library as
-    // another error, and the plug-in removes what it wrote; the file it
-    // writes has a size known in advance.
-    const bool mapped = record.Kind == TLP_KIND_INDEXED8;
-    const uint64_t pixel = mapped ? 1 : record.Kind == TLP_KIND_HIGH16 ? 2 : 3;
-    const uint64_t bytes = 18 + (mapped ? 3 * uint64_t(record.PaletteCount) : 0) +
-                           uint64_t(record.Width) * record.Height * pixel;
-    uint64_t limit = 0;
-    if (!result.written && result.error != EFBIG && FileSizeLimit(&limit) && bytes > limit)
-      result.error = EFBIG;
     progress.Finish(result.written);
     result.stopped = progress.Stopped() || CtrlCStops::Pressed();
     const int32_t at = progress.Stopped() ? progress.StoppedAt() : progress.Row();

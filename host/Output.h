@@ -1,9 +1,10 @@
 // Writing an output file so that a user never loses the file that was there:
-// the writer fills a temporary file beside OUT, which replaces OUT only once
-// the write succeeded. A stop, a failure or Ctrl-C leave OUT exactly as it
-// was, and the temporary file goes. A symbolic link keeps pointing where it
-// pointed: the file it names is replaced. A pipe or device is written
-// directly and never removed.
+// the writer fills a new file under a temporary name beside OUT, which takes
+// OUT's place through the shared safe-write sequence only once the write
+// succeeded. A stop, a failure or Ctrl-C leave OUT exactly as it was, and the
+// temporary file goes. A symbolic link keeps pointing where it pointed: the
+// file it names is written. A pipe or device is written directly and never
+// removed.
 #pragma once
 
 #include "PluginLoader.h"
@@ -27,7 +28,8 @@ public:
   // Where the writer writes: the temporary file, or OUT itself.
   const std::string &WritePath() const { return writePath_; }
 
-  // Puts the written file in place of OUT. False with `error` set.
+  // Puts what was written in place of OUT (safe_write::PutInPlace). False
+  // with `error` set, OUT as it was.
   bool Commit(std::string *error);
   // After a stop: keeps what was written beside OUT under a name of its own
   // ("out.partial.tga") when `keep` asks, and says where things stand.

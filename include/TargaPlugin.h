@@ -106,33 +106,43 @@ void TLP_CALL EXPORT_LeaveOption(int32_t accept);
 void TLP_CALL EXPORT_BeforeTransform(int32_t *conversionCode, uint32_t ignored);
 /* 1 for a written file or one the ProgressCallback stopped; 0 when the file
  * cannot be opened for writing, for a record a Targa file cannot hold (a
- * Kind other than 1, 2, 4; a size or palette above 65535), and when a write
- * or the close fails (a full disk, a size limit).
+ * Kind other than 1, 2, 4; a size or palette above 65535), when a write or
+ * the close fails (a full disk, no free inode, a size limit whose signal is
+ * ignored), and when no copy of an old file can be kept anywhere.
  *
- * What becomes of the file:
- * - A new file is created. At 0 it is removed: nothing is created.
- * - An existing file that this user may not open for writing is refused (0)
- *   and left as it was, whatever its folder allows.
- * - An existing regular file with one name, in a folder the user may write,
- *   is written as a temporary file beside it, which replaces it when the
- *   write succeeds (keeping its permissions, and its owner where the
- *   process may set it; on Windows its attributes and security). At 0 the
- *   old file is left byte for byte as it was. A symbolic link stays a link:
- *   the file it points to is the one replaced.
- * - Any other existing file is truncated and written in place: one with
- *   other hard links, one in a folder the user may not write, one that
- *   another program holds open so that it cannot be replaced (Windows: open
- *   without shared deletion), a device or a pipe. At 0 nothing partial
- *   stays under any name: the file is emptied, and removed too where the
- *   name is its only one and may be removed; a device is left as it is.
+ * At 0 an existing file is byte for byte as it was, under its name, with its
+ * links, owner, group, mode, ACLs and extended attributes (Windows: its
+ * attributes and security); a new file is removed, also at a dangling link's
+ * target; nothing of the call's making stays in any folder. How:
+ * - An existing file this user may not open for writing is refused.
+ * - A regular file with one name whose every fact a new file can carry
+ *   (POSIX: owner and group settable by this process, mode, ACLs and every
+ *   extended attribute copied; Windows: what ReplaceFileA carries) is
+ *   written as a new file beside it, which no name holds until it is
+ *   complete where the system allows (Linux: O_TMPFILE; Windows: a delete
+ *   disposition cleared just before the replace), and renamed over it. The
+ *   rename overwrites only the file opened at the start, in the folder
+ *   opened at the start; if the name holds another file by then, 0 and that
+ *   file is left as found. A process killed mid-write leaves the old file.
+ * - Any other regular file (more names, facts that cannot be carried, a
+ *   folder that takes no new file, a file that can be written but not
+ *   replaced) and, under Wine, every existing file (Wine cannot carry Unix
+ *   modes, ACLs or attributes through a rename) is written in place through
+ *   the name given, so links are followed and every fact stays, behind a
+ *   copy of its old bytes: in memory up to the size of the new file or
+ *   64 MiB, else in a temporary file beside it or in the system's temporary
+ *   folder. On a failure the old size and bytes are put back. A process
+ *   killed mid-write leaves the partial file, as a plain write would.
+ * - A device or pipe is written as it is. On Linux a pipe with no reader
+ *   answers 0 at once; under Wine it opens at once and the write waits for
+ *   a reader, as a Windows named pipe would.
  * - A stop by the ProgressCallback answers 1: the header, the colour map and
- *   the rows before the stop stand under the name, replacing the old file,
+ *   the rows before the stop stand under the name, in place of the old file,
  *   since the host asked for the stop and decides what becomes of the file.
- * - An exception thrown by the ProgressCallback goes back to the host as at
- *   0: the old file stays as it was (or is emptied, written in place).
- * The temporary file (".<first bytes of the name>.XXXXXX" on Linux,
- * "tlpXXXX.tmp" on Windows, in the file's folder) never stays behind, but
- * where the process dies during the write. */
+ * - An exception thrown by the ProgressCallback undoes the write as at 0 and
+ *   goes back to the host, where the host and the plug-in share an exception
+ *   mechanism: never across the 32-bit DLL to a MinGW-built host, where it
+ *   ends the process (terminate). Answer non-zero to stop instead. */
 int32_t TLP_CALL EXPORT_WriteToFile(const char *path, const HostImage *image,
                                     ProgressCallback progress);
 

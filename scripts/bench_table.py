@@ -69,6 +69,21 @@ def windows_table(path, library=''):
             ratio(sf, p), cell(pv), ratio(pv, p)))
 
 
+def export_table(title, best):
+    """The export over an existing file on each path, beside the floor:
+    `best` maps (record, path) to the best ms."""
+    print(title)
+    print()
+    print('| record | path | ms | ÷ floor over an existing file | ÷ floor, new file |')
+    print('|---|---|---|---|---|')
+    for kind in ('kind4', 'kind1'):
+        over, new = best.get((kind, 'floor-over-existing')), best.get((kind, 'floor-new'))
+        for (k, path), ms in sorted(best.items()):
+            if k == kind:
+                print('| %s | %s | %.2f | %s | %s |' % (k, path, ms, '%.2f' % (ms / over) if over else '-',
+                                                     '%.2f' % (ms / new) if new else '-'))
+
+
 def main(host_json, warm_json, peak_txt, windows_tsv=None):
     host, ctx, _ = times(host_json)
     warm, _, rate = times(warm_json)
@@ -112,9 +127,18 @@ def main(host_json, warm_json, peak_txt, windows_tsv=None):
         p, q = host.get('encode/plugin/24/' + s), host.get('encode/stb/24/' + s)
         if p and q:
             print('| 24-bit %s×%s | %.2f | %.2f | %.2f |' % (s, s, p, q, q / p))
+    exports = {tuple(n.split('/')[1:3]): v for n, v in host.items() if n.startswith('export/')}
+    if exports:
+        print()
+        export_table('Export of 4096 × 4096 over an existing file (Linux), times in ms:', exports)
     if windows_tsv:
         print()
         windows_table(windows_tsv)
+        exports = {tuple(m.split('/')[1:3]): v for (m, c), v in windows_times(windows_tsv).items()
+                   if m.startswith('export/')}
+        if exports:
+            print()
+            export_table('Export of 4096 × 4096 over an existing file (32-bit DLL under Wine), times in ms:', exports)
 
 
 if __name__ == '__main__':

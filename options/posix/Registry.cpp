@@ -6,9 +6,10 @@
 // and failures come back as the registry's codes. A save changes only its own
 // value's data, or adds its line and its key's section: every other byte
 // stays, in the file's encoding (8-bit, or UTF-16LE with a byte-order mark as
-// the registry editor exports) and with its line ends. The new store is
-// written beside the old one and renamed over it, so it is whole either way.
+// the registry editor exports) and with its line ends. The save goes through
+// the shared safe-write sequence, so a failed one leaves the old store.
 #include "Registry.h"
+#include "SafeWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -50,7 +51,6 @@ struct Store {
   bool utf16 = false;
   Text text;
   Text eol = u"\n";   // the store's own line end, for the lines we add
-  mode_t mode = 0600; // a new store is private to the user
 };
 
 Status FromErrno(int error) {
@@ -158,7 +158,6 @@ Status LoadStore(const std::string &path, Store *store) {
   std::string bytes(static_cast<size_t>(st.st_size), '\0');
   if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
     return kIoFailed;
-  store->mode = st.st_mode & 07777;
   store->utf16 = bytes.compare(0, 2, "\xFF\xFE") == 0;
   if (store->utf16 && bytes.size() % 2)
     return kBadDb;
@@ -173,7 +172,7 @@ Status LoadStore(const std::string &path, Store *store) {
   return store->text.empty() || Trim(first) == kHeader ? kSuccess : kBadDb;
 }
 
-// Temporary stores left by saves killed before their rename go; one younger
+// Temporary stores that earlier versions left when killed before their rename go; one younger
 // than a minute may belong to a save still at work, so it stays.
 void RemoveStaleTemporaries(const std::string &folder) {
   const std::string prefix = kTemporaryPrefix;
@@ -189,8 +188,8 @@ void RemoveStaleTemporaries(const std::string &folder) {
   }
 }
 
-// Puts the new store in place in one step: a crash, a full disk or any other
-// failure leaves the old store (or none) as it was.
+// Saves the new store through the shared safe-write sequence: a crash, a
+// full disk or any other failure leaves the old store (or none) as it was.
 Status ReplaceStore(const std::string &path, const Store &store) {
   const std::string folder = path.substr(0, path.find_last_of('/'));
   std::error_code made;
@@ -198,33 +197,16 @@ Status ReplaceStore(const std::string &path, const Store &store) {
   if (made || (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST))
     return FromErrno(made ? made.value() : errno);
   RemoveStaleTemporaries(folder);
-  std::string bytes = store.utf16 ? "\xFF\xFE" : "", temporary = folder + "/" + kTemporaryPrefix + "XXXXXX";
+  std::vector<uint8_t> bytes;
+  if (store.utf16)
+    bytes = {0xFF, 0xFE};
   for (char16_t c : store.text) {
-    bytes += static_cast<char>(c & 0xFF);
+    bytes.push_back(static_cast<uint8_t>(c & 0xFF));
     if (store.utf16)
-      bytes += static_cast<char>(c >> 8);
+      bytes.push_back(static_cast<uint8_t>(c >> 8));
   }
-  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0)
-    return FromErrno(errno);
-  FILE *file = fdopen(fd, "wb");
-  const bool written = file && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
-                       std::fflush(file) == 0 && fchmod(fd, store.mode) == 0 && fsync(fd) == 0;
-  int error = written ? 0 : errno;
-  if ((file ? std::fclose(file) : close(fd)) != 0 && !error)
-    error = errno;
-  if (!error && rename(temporary.c_str(), path.c_str()) != 0)
-    error = errno;
-  if (error) {
-    unlink(temporary.c_str());
-    return FromErrno(error);
-  }
-  // Make the rename itself durable; the store is whole either way.
-  if (const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
-  return kSuccess;
+  const int error = safe_write::WriteWhole(path, bytes, /*ownerOnly=*/true);
+  return error == 0 ? kSuccess : FromErrno(error == safe_write::kNameChanged ? EIO : error);
 }
 
 } // namespace

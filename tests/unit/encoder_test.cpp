@@ -2,22 +2,28 @@
 // stdcall callback is exercised too), and the encoder class where simpler.
 #include "Etarga.h"
 #include "ExportSupport.h"
+#include "System.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <stdexcept>
+#include <thread>
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <csignal>
 #include <grp.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -342,64 +348,215 @@ int WriteReached(Reach reach, const fs::path &dir, const std::function<int(const
 #endif
 }
 
-// A successful write over an existing file replaces it in full and keeps
-// every name where it pointed: a plain file or a link's target is replaced
-// by a new file, which keeps the old one's permissions and owner (POSIX) or
-// attributes (Windows); any other is written in place; a file the user may
-// not write is refused and stays. A stop by the host replaces the old file
-// with what came before it. No temporary file stays behind.
-TEST(EncoderFiles, ExistingFilesAreReplacedInFull) {
+// Where the old file's facts stand: its content and, on POSIX, its inode
+// (replaced or not), owner, group, mode and a user attribute; on Windows its
+// hidden attribute.
+struct OldFacts {
+  std::string content;
+#if !defined(_WIN32)
+  struct stat st {};
+  std::string attribute;
+#else
+  bool hidden = false;
+#endif
+  static OldFacts Of(const fs::path &file) {
+    OldFacts f;
+    f.content = Contents(file);
+#if !defined(_WIN32)
+    stat(file.c_str(), &f.st);
+    char value[64] = {};
+    if (getxattr(file.c_str(), "user.tlp", value, sizeof value - 1) > 0)
+      f.attribute = value;
+#else
+    const DWORD attributes = GetFileAttributesA(file.string().c_str());
+    f.hidden = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+#endif
+    return f;
+  }
+};
+
+using safe_write::Way;
+
+// The way the sequence writes each kind of file: replaced by a rename where
+// every fact can be carried (never under Wine, but for the path Windows
+// itself takes), otherwise in place.
+Way ExpectedWay(Reach reach, bool renameAsWindows) {
+  static const bool wine = [] {
+#if defined(_WIN32)
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+  }();
+  switch (reach) {
+  case kNewFile:
+    return Way::kNew;
+  case kReadOnlyFile:
+    return Way::kNone;
+  case kExistingFile:
+  case kSymbolicLink:
+  case kHeldOpen:
+    return wine && !renameAsWindows ? Way::kInPlace : Way::kRename;
+  default:
+    return Way::kInPlace;
+  }
+}
+
+int32_t TLP_CALL ThrowAtRow2(int32_t row) {
+  if (row == 2)
+    throw std::runtime_error("the host's own");
+  return 0;
+}
+
+// Every call the safe-write sequence makes to the system fails in turn, on
+// every way a file is written, with and without a stop by the host, and with
+// an exception from the ProgressCallback where one can pass: the answer is
+// honest (1: the new bytes under the name; 0: the old file byte for byte,
+// with its facts), every name still points where it pointed and nothing else
+// stays in the folder. The last run of each row injects nothing: it writes.
+TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
   HostPicture picture = MakePicture(4, 2, 3);
   const Bytes whole = picture.File(), stopped = picture.File(1);
   const fs::path dir = fs::path(TempFile::Folder()) / "existing";
-  for (Reach reach : {kExistingFile, kHardLink, kSymbolicLink, kLockedFolder, kHeldOpen, kReadOnlyFile})
-    for (bool stop : {false, true}) {
-      SCOPED_TRACE(testing::Message() << kReachNames[reach] << (stop ? ", stopped" : ""));
-      const fs::path target = dir / "target.tga";
-#if !defined(_WIN32)
-      struct stat before {};
+  struct Row {
+    Reach reach;
+    bool scratch = false;         // the old bytes kept in a file, not in memory
+    bool renameAsWindows = false; // under Wine: the path Windows itself takes
+    bool replaceRefused = false;  // written beside, then in place (a mount point)
+  };
+  std::vector<Row> rows;
+  for (Reach reach : {kNewFile, kExistingFile, kHardLink, kSymbolicLink, kLockedFolder, kHeldOpen, kReadOnlyFile})
+    rows.push_back({reach});
+  rows.push_back({kExistingFile, true});
+  rows.push_back({kHardLink, true});
+  if (kWindows)
+    rows.push_back({kExistingFile, false, true});
+  rows.push_back({kExistingFile, false, kWindows, true});
+  enum End { kWhole, kStop, kThrow };
+  std::vector<End> ends = {kWhole, kStop};
+#if !(defined(_WIN32) && !defined(_WIN64)) // no exception crosses 32-bit Windows frames here
+  ends.push_back(kThrow);
 #endif
-      ResetProgress(stop ? 2 : 0);
-      const int result = WriteReached(
-          reach, dir, [&](const std::string &name) { return Export(name, picture); },
-          [&] {
+  for (const Row &row : rows)
+    for (End end : ends)
+      for (long failAt = 1;; ++failAt) {
+        SCOPED_TRACE(testing::Message() << kReachNames[row.reach] << (row.scratch ? ", copy in a file" : "")
+                                        << (row.renameAsWindows ? ", as Windows" : "")
+                                        << (row.replaceRefused ? ", replace refused" : "")
+                                        << (end == kStop ? ", stopped" : end == kThrow ? ", thrown" : "")
+                                        << ", call " << failAt << " fails");
+        const fs::path target = dir / "target.tga", link = dir / "link.tga";
+        OldFacts before;
+        size_t entries = 0;
+        const int answer = WriteReached(
+            row.reach, dir,
+            [&](const std::string &name) {
+              safe_write::seams::FailAt(failAt, ENOSPC);
+              safe_write::seams::KeepInMemoryUpTo(row.scratch ? 1 : 0);
+              safe_write::seams::RenameAsWindows(row.renameAsWindows);
+              safe_write::seams::RefuseReplace(row.replaceRefused);
+              TTargaEncoder encoder;
+              HostImage record = picture.Record();
+              ResetProgress(end == kStop ? 2 : 0);
+              encoder.Progress = end == kThrow ? ThrowAtRow2 : RecordProgress;
+              int result = 0;
+              try {
+                result = encoder.SaveToFile(name, &record) ? 1 : 0;
+              } catch (const std::runtime_error &) {
+                result = 4;
+              }
+              const bool injected = *safe_write::seams::Failed() != 0;
+              const int way = static_cast<int>(safe_write::seams::Took());
+              safe_write::seams::FailAt(0, 0);
+              safe_write::seams::RefuseReplace(false);
+              return result | (injected ? 0 : 2) | way << 3;
+            },
+            [&] {
+              // Longer than the new file, whose end must then cut it.
+              if (row.reach != kNewFile)
+                std::ofstream(target, std::ios::binary) << std::string(100, 'o');
 #if !defined(_WIN32)
-            // Someone else's file, which root may give back to its owner.
-            if (reach == kExistingFile && geteuid() == 0 && chown(target.c_str(), kNobody, kNobody) == 0)
-              chmod(target.c_str(), 0640);
-            stat(target.c_str(), &before);
+              // Someone else's file, which root may give back to its owner.
+              if (row.reach == kExistingFile && geteuid() == 0 && chown(target.c_str(), kNobody, kNobody) == 0)
+                chmod(target.c_str(), 0640);
+              setxattr(target.c_str(), "user.tlp", "kept", 4, 0); // where the file system keeps them
 #else
-            if (reach == kExistingFile)
-              SetFileAttributesA(target.string().c_str(), FILE_ATTRIBUTE_HIDDEN);
+              if (row.reach == kExistingFile)
+                SetFileAttributesA(target.string().c_str(), FILE_ATTRIBUTE_HIDDEN);
 #endif
-          });
-      if (result == -1)
-        continue;
-      const bool refused = reach == kReadOnlyFile;
-      EXPECT_EQ(result, refused ? 0 : 1);
-      const std::string expected(refused ? "old" : std::string((stop ? stopped : whole).begin(),
-                                                              (stop ? stopped : whole).end()));
-      EXPECT_EQ(Contents(target), expected);
-      EXPECT_EQ(Entries(dir), reach == kHardLink || reach == kSymbolicLink ? 2u : 1u) << "a file left";
-      if (reach == kHardLink || reach == kSymbolicLink) {
-        EXPECT_EQ(Contents(dir / "link.tga"), expected);
-        EXPECT_EQ(fs::is_symlink(fs::symlink_status(dir / "link.tga")), reach == kSymbolicLink);
-      }
+              before = OldFacts::Of(target);
+              entries = Entries(dir);
+            });
+        if (answer == -1)
+          break;
+        const bool clean = (answer & 2) != 0, thrown = (answer & 4) != 0, written = (answer & 1) != 0;
+        const bool refused = row.reach == kReadOnlyFile;
+        if (clean) {
+          EXPECT_EQ(written, !refused && !thrown);
+          EXPECT_EQ(static_cast<Way>(answer >> 3), ExpectedWay(row.reach, row.renameAsWindows));
+        }
+        EXPECT_FALSE(written && thrown);
+        const OldFacts after = OldFacts::Of(target);
+        const Bytes &expected = end == kStop ? stopped : whole;
+        if (written) {
+          EXPECT_EQ(after.content, std::string(expected.begin(), expected.end()));
+          EXPECT_EQ(Entries(dir), row.reach == kNewFile ? 1u : entries) << "a file left";
+        } else {
+          EXPECT_EQ(fs::exists(target), row.reach != kNewFile);
+          EXPECT_EQ(after.content, before.content);
+          EXPECT_EQ(Entries(dir), entries) << "a file left";
+        }
+        if (row.reach == kHardLink || row.reach == kSymbolicLink) {
+          EXPECT_EQ(Contents(link), after.content);
+          EXPECT_EQ(fs::is_symlink(fs::symlink_status(link)), row.reach == kSymbolicLink);
+        }
+        if (row.reach != kNewFile) {
 #if defined(_WIN32)
-      const DWORD attributes = GetFileAttributesA(target.string().c_str());
-      EXPECT_EQ(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0,
-                reach == kExistingFile);
+          EXPECT_EQ(after.hidden, before.hidden);
 #else
-      struct stat after {};
-      ASSERT_EQ(stat(target.c_str(), &after), 0);
-      EXPECT_EQ(after.st_mode, before.st_mode);
-      EXPECT_EQ(after.st_uid, before.st_uid);
-      EXPECT_EQ(after.st_gid, before.st_gid);
-      // In place exactly where no new file could take the name.
-      EXPECT_EQ(after.st_ino == before.st_ino, reach == kHardLink || reach == kLockedFolder || refused);
+          EXPECT_EQ(after.st.st_mode, before.st.st_mode);
+          EXPECT_EQ(after.st.st_uid, before.st.st_uid);
+          EXPECT_EQ(after.st.st_gid, before.st.st_gid);
+          EXPECT_EQ(after.attribute, before.attribute);
+          // In place exactly where no new file can take the name.
+          if (!written || row.reach == kHardLink || row.reach == kLockedFolder || row.replaceRefused) {
+            EXPECT_EQ(after.st.st_ino, before.st.st_ino);
+          }
 #endif
-    }
+        }
+        if (clean)
+          break;
+      }
   std::error_code ec;
+  fs::remove_all(dir, ec);
+}
+
+// Two threads exporting to one name over an existing file: each answer is
+// honest (the file holds a complete picture) and nothing stays beside it.
+TEST(EncoderFiles, TwoThreadsOneName) {
+  HostPicture picture = MakePicture(4, 64, 64);
+  const Bytes whole = picture.File();
+  const fs::path dir = fs::path(TempFile::Folder()) / "threads";
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  fs::create_directories(dir);
+  const std::string out = (dir / "out.tga").string();
+  std::ofstream(out, std::ios::binary) << "old";
+  int answers[2][50] = {};
+  auto writer = [&](int t) {
+    for (int &a : answers[t])
+      a = Export(out, picture, nullptr);
+  };
+  std::thread other(writer, 1);
+  writer(0);
+  other.join();
+  int written = 0;
+  for (auto &thread : answers)
+    for (int a : thread)
+      written += a;
+  EXPECT_GT(written, 0);
+  EXPECT_EQ(Contents(out), std::string(whole.begin(), whole.end()));
+  EXPECT_EQ(Entries(dir), 1u) << "a file left";
   fs::remove_all(dir, ec);
 }
 
@@ -537,15 +694,13 @@ int32_t ExportFailing(const std::string &path, HostPicture &picture, [[maybe_unu
 }
 
 // A write that fails in the rows, in the colour map or only at the close
-// leaves no partial image under any name, every name keeps pointing where it
-// pointed, and an existing file that could be replaced (a plain file, a
-// link's target) is as it was. A new file is removed; a file written in place
-// (other names, a folder the user may not write, held by another program) is
-// emptied, and stays where its name cannot go. No temporary file stays.
+// leaves every existing file as it was, however it was written (replaced,
+// or in place behind a copy), every name pointing where it pointed; a new
+// file is removed. No temporary file stays.
 // Writes fail natively under a 100-byte size limit, and on both platforms in
 // the 64 KiB file system that the tests' setup mounts when it can (Wine
 // reaches it through drive Z:).
-TEST(EncoderFailures, NoNameKeepsAPartialImage) {
+TEST(EncoderFailures, OldFilesStayWhole) {
   struct Case {
     const char *name;
     int32_t kind;
@@ -578,10 +733,9 @@ TEST(EncoderFailures, NoNameKeepsAPartialImage) {
             reach, dir, [&](const std::string &name) { return ExportFailing(name, picture, sizeLimit); });
         if (result != -1) {
           EXPECT_EQ(result, 0);
-          const bool kept = reach == kExistingFile || reach == kSymbolicLink;
           const bool linked = reach == kHardLink || reach == kSymbolicLink;
           EXPECT_EQ(fs::exists(target), reach != kNewFile);
-          EXPECT_EQ(Contents(target), kept ? "old" : "");
+          EXPECT_EQ(Contents(target), reach != kNewFile ? "old" : "");
           EXPECT_EQ(Entries(dir), (reach != kNewFile ? 1u : 0u) + (linked ? 1u : 0u)) << "a file left";
           std::error_code ec;
           EXPECT_EQ(fs::equivalent(link, target, ec), linked);
@@ -608,17 +762,167 @@ TEST(EncoderFailures, WithinTheLimitIsWritten) {
   EXPECT_EQ(out.Read(), picture.File());
 }
 
-// A device that refuses writes: the failure is reported, the device stays.
-TEST(EncoderFailures, FullDeviceIsReportedAndKept) {
-  struct stat before;
-  if (stat("/dev/full", &before) != 0 || !S_ISCHR(before.st_mode))
-    GTEST_SKIP() << "no /dev/full here";
-  HostPicture picture = MakePicture(4, 64, 64);
-  EXPECT_EQ(Export("/dev/full", picture, nullptr), 0);
-  struct stat after;
-  ASSERT_EQ(stat("/dev/full", &after), 0) << "/dev/full is gone";
-  EXPECT_TRUE(S_ISCHR(after.st_mode));
-  EXPECT_EQ(after.st_rdev, before.st_rdev);
+// What failure injection cannot show, on the real system: each case makes
+// its files in `dir` and names the file to write (empty: skipped, with the
+// reason in `*skip`), then checks the answer and what it finds.
+TEST(EncoderFailures, RealSystemCases) {
+  HostPicture picture = MakePicture(4, 200, 200);
+  const Bytes picked = picture.File();
+  const std::string whole(picked.begin(), picked.end());
+  const fs::path dir = fs::path(TempFile::Folder()) / "system";
+  auto file = [](const fs::path &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; };
+  std::function<void()> duringWrite; // run by the ProgressCallback at row 2
+  std::string deep;                  // the long path's file
+  bool asNobody = false;             // written as an unprivileged user
+  static std::function<void()> *pending = nullptr;
+  pending = &duringWrite;
+  struct Case {
+    const char *name;
+    std::function<std::string(std::string *skip)> make;
+    int32_t answer;
+    std::function<void()> check;
+    bool sizeLimit = false;
+  };
+  const Case cases[] = {
+      {"a device that refuses writes",
+       [&](std::string *skip) {
+         struct stat st;
+         if (stat("/dev/full", &st) != 0 || !S_ISCHR(st.st_mode))
+           return *skip = "no /dev/full here", std::string();
+         return std::string("/dev/full");
+       },
+       0, [&] { EXPECT_TRUE(fs::is_character_file("/dev/full")); }},
+      {"a pipe with no reader, answered at once",
+       [&](std::string *) {
+         mkfifo((dir / "pipe").c_str(), 0600);
+         return (dir / "pipe").string();
+       },
+       0, [&] { EXPECT_TRUE(fs::is_fifo(dir / "pipe")); }},
+      {"a dangling link, the write failing",
+       [&](std::string *) {
+         fs::create_symlink("missing.tga", dir / "link.tga");
+         return (dir / "link.tga").string();
+       },
+       0,
+       [&] {
+         EXPECT_FALSE(fs::exists(dir / "missing.tga")) << "an empty file at the link's target";
+         EXPECT_TRUE(fs::is_symlink(dir / "link.tga"));
+       },
+       true},
+      {"the folder swapped for a link to another mid-write",
+       [&](std::string *) {
+         fs::create_directories(dir / "a");
+         fs::create_directories(dir / "other");
+         file(dir / "a/out.tga", "old");
+         file(dir / "other/out.tga", "other's");
+         duringWrite = [&] {
+           fs::rename(dir / "a", dir / "a.moved");
+           fs::create_directory_symlink("other", dir / "a");
+         };
+         return (dir / "a/out.tga").string();
+       },
+       1,
+       [&] {
+         EXPECT_EQ(Contents(dir / "a.moved/out.tga"), whole) << "the folder opened at the start";
+         EXPECT_EQ(Contents(dir / "other/out.tga"), "other's");
+         EXPECT_EQ(Entries(dir / "other"), 1u);
+         EXPECT_EQ(Entries(dir / "a.moved"), 1u);
+       }},
+      {"no free inode: written in place",
+       [&](std::string *skip) {
+         fs::create_directories(dir / "m");
+         if (mount("tlp", (dir / "m").c_str(), "tmpfs", 0, "nr_inodes=2,size=1m") != 0)
+           return *skip = "no tmpfs mount here (needs root)", std::string();
+         file(dir / "m/out.tga", "old");
+         return (dir / "m/out.tga").string();
+       },
+       1, [&] { EXPECT_EQ(Contents(dir / "m/out.tga"), whole); }},
+      {"a bind-mounted file, which no rename replaces",
+       [&](std::string *skip) {
+         file(dir / "source.tga", "old");
+         file(dir / "out.tga", "the mount point");
+         if (mount((dir / "source.tga").c_str(), (dir / "out.tga").c_str(), nullptr, MS_BIND, nullptr) != 0)
+           return *skip = "no bind mount here (needs root)", std::string();
+         return (dir / "out.tga").string();
+       },
+       1,
+       [&] {
+         EXPECT_EQ(Contents(dir / "out.tga"), whole);
+         EXPECT_EQ(Contents(dir / "source.tga"), whole);
+         EXPECT_EQ(Entries(dir), 2u);
+       }},
+      {"a path within 8 bytes of PATH_MAX",
+       [&](std::string *skip) {
+         const size_t longest = PATH_MAX - 8 - 1; // bytes, the terminating NUL apart
+         std::string path = fs::absolute(dir).string();
+         while (path.size() + 1 + 200 < longest)
+           path += "/" + std::string(200, 'd');
+         std::error_code made;
+         fs::create_directories(path, made);
+         path += "/" + std::string(longest - path.size() - 1, 'f');
+         if (!fs::is_directory(fs::path(path).parent_path()))
+           return *skip = "the folders cannot be made", std::string();
+         file(path, "old");
+         deep = path;
+         return path;
+       },
+       1,
+       [&] {
+         EXPECT_EQ(Contents(deep), whole);
+         EXPECT_EQ(Entries(fs::path(deep).parent_path()), 1u);
+       }},
+      {"another user's file in a sticky folder, written as nobody",
+       [&](std::string *skip) {
+         if (geteuid() != 0)
+           return *skip = "needs root to make another user's file", std::string();
+         fs::create_directories(dir / "sticky");
+         chmod((dir / "sticky").c_str(), 01777);
+         file(dir / "sticky/out.tga", "old");
+         chmod((dir / "sticky/out.tga").c_str(), 0666);
+         asNobody = true;
+         return (dir / "sticky/out.tga").string();
+       },
+       1,
+       [&] {
+         EXPECT_EQ(Contents(dir / "sticky/out.tga"), whole);
+         struct stat st {};
+         stat((dir / "sticky/out.tga").c_str(), &st);
+         EXPECT_EQ(st.st_uid, 0u) << "still root's";
+         EXPECT_EQ(st.st_mode & 07777, 0666u);
+         EXPECT_EQ(Entries(dir / "sticky"), 1u);
+       }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    fs::create_directories(dir);
+    duringWrite = nullptr;
+    asNobody = false;
+    std::string skip;
+    const std::string path = c.make(&skip);
+    if (path.empty()) {
+      std::printf("note: %s: skipped: %s\n", c.name, skip.c_str());
+      continue;
+    }
+    std::optional<FileSizeLimit> limit;
+    if (c.sizeLimit && !limit.emplace(100).Set())
+      continue;
+    auto write = [&] {
+      return Export(path, picture, [](int32_t row) TLP_CALL -> int32_t {
+        if (row == 2 && *pending)
+          (*pending)();
+        return 0;
+      });
+    };
+    EXPECT_EQ(asNobody ? Unprivileged(write) : write(), c.answer);
+    limit.reset();
+    c.check();
+    umount2((dir / "m").c_str(), MNT_DETACH);
+    umount2((dir / "out.tga").c_str(), MNT_DETACH);
+  }
+  std::error_code ec;
+  fs::remove_all(dir, ec);
 }
 
 #endif

@@ -87,7 +87,8 @@ protected:
 };
 
 // Whenever nothing could be stored the save says so, and the store (or its
-// absence) stays as it was, with nothing left beside it.
+// absence) stays as it was, with nothing left beside it. A store the user may
+// write in a folder the user may not is saved in place.
 TEST_F(Store, RefusedOrForeignStoreIsNeitherReadNorWritten) {
   const std::string stored = kHeader + kSection + "\"TransformMethod\"=dword:00000003\n";
   const std::string utf16 = std::string("\xFF\xFEW\0i\0n\0", 8);
@@ -102,7 +103,7 @@ TEST_F(Store, RefusedOrForeignStoreIsNeitherReadNorWritten) {
       {"read-only store", stored, 0444, 0700, 0700, {reg::kAccessDenied, {}}, reg::kAccessDenied},
       {"store without the read bit", stored, 0200, 0700, 0700, {reg::kAccessDenied, {}}, reg::kAccessDenied},
       {"no owner's bits", stored, 0066, 0700, 0700, {reg::kAccessDenied, {}}, reg::kAccessDenied},
-      {"read-only folder", stored, 0600, 0500, 0700, {reg::kSuccess, 3}, reg::kAccessDenied},
+      {"read-only folder (saved in place)", stored, 0600, 0500, 0700, {reg::kSuccess, 3}, reg::kSuccess},
       {"no store, read-only config folder", {}, 0, 0, 0500, {reg::kFileNotFound, {}}, reg::kAccessDenied},
       {"not a .reg file", "TransformMethod=3\n", 0600, 0700, 0700, {reg::kBadDb, {}}, reg::kBadDb},
       {"older .reg format", "REGEDIT4\n\n" + kSection + "\"TransformMethod\"=dword:00000003\n", 0600, 0700,
@@ -127,7 +128,10 @@ TEST_F(Store, RefusedOrForeignStoreIsNeitherReadNorWritten) {
     chmod(ConfigHome().c_str(), 0700);
     chmod(StoreFolder().c_str(), 0700);
     chmod(StorePath().c_str(), 0600);
-    EXPECT_EQ(ReadText(StorePath()), c.content);
+    std::optional<std::string> expected = c.content;
+    if (c.save == reg::kSuccess)
+      expected->replace(expected->find("00000003"), 8, "00000005");
+    EXPECT_EQ(ReadText(StorePath()), expected);
     EXPECT_EQ(FolderEntries(StoreFolder()), entries);
     ClearStore();
   }
