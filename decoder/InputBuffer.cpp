@@ -18,7 +18,7 @@ bool TInputBuffer::Refill(size_t want) {
   size_t n = Source->Read(Data, std::min<size_t>(std::max<size_t>(want, 1), Size));
   End = Data + n;
   if (n == 0) {
-    StreamEnded = true; // at the end, every further byte reads as 255 without asking again
+    StreamEnded = true; // at the end, every further byte is missing, without asking again
     return false;
   }
   return true;
@@ -53,7 +53,7 @@ void TInputBuffer::ReadBlock(uint8_t *dst, size_t count) {
         continue;
       }
       if (!Refill()) {
-        std::memset(dst, 0xFF, count);
+        std::memset(dst, MissingByte, count);
         return;
       }
       continue;

@@ -14,6 +14,9 @@ public:
   // A gap larger than this is passed over by the source (a seek in a regular
   // file) rather than read.
   static constexpr int32_t Size = 16384;
+  // What every byte past the end of the data reads as, on every path: a
+  // pixel byte, a colour-map byte or a packet header (a run of 128).
+  static constexpr uint8_t MissingByte = 0xFF;
 
   TInputBuffer() = default;
   TInputBuffer(const TInputBuffer &) = delete;
@@ -23,15 +26,15 @@ public:
   // read finds the end.
   void Start(TByteSource *source);
 
-  // The next byte as 0 to 255, or -1 at the end of the data.
-  int32_t ReadByte() {
+  // The next byte; MissingByte at the end of the data.
+  uint8_t ReadByte() {
     if (Pos == End && !Refill())
-      return -1;
+      return MissingByte;
     return *Pos++;
   }
   // Up to `count` bytes into `buffer`; how many there were.
   int32_t ReadBytes(uint8_t *buffer, int32_t count);
-  // `count` bytes into dst; bytes past the end of the data are 255. Long
+  // `count` bytes into dst; bytes past the end of the data are MissingByte. Long
   // reads go straight from the source into dst.
   void ReadBlock(uint8_t *dst, size_t count);
   // Passes over `count` bytes. A gap larger than the buffer goes to the
