@@ -254,6 +254,8 @@ bool TTargaDecoder::ReadImage() {
   SourceColumn = 0;
   PendingSkip = 0;
   PixelsLeft = static_cast<int64_t>(OutWidth) * OutHeight;
+  if (RunLength)
+    Input.ReadWhole(); // every packet up to the last delivered pixel is read
   if (ReadStoredImage())
     return true;
   for (int32_t i = 0; i < OutHeight; ++i) {
@@ -454,13 +456,13 @@ template <class Conv> void TTargaDecoder::ConvertPackedPreviewRow() {
   uint8_t *d = RowBuffer;
   for (int32_t x = 0; x + 1 < OutWidth; ++x, d += Conv::Out) {
     TakePackedPixel<Conv>(d);
-    SkipPacked(Step - 1);
+    SkipPacked<Conv>(Step - 1);
   }
   if (OutWidth > 0)
     TakePackedPixel<Conv>(d);
   PixelsLeft -= OutWidth;
   if (PixelsLeft > 0)
-    SkipPacked(tail + skippedRows);
+    SkipPacked<Conv>(tail + skippedRows);
 }
 
 // The next stored pixel of run-length data into d: from the current run,
@@ -501,8 +503,8 @@ template <class Conv> void TTargaDecoder::TakePackedPixel(uint8_t *d) {
 // position and the count in registers; a packet cut by the buffer's end, or
 // the one the count ends in, has its header taken singly. The bytes consumed
 // are those of the one-pixel path.
-void TTargaDecoder::SkipPacked(int64_t count) {
-  const int32_t in = PixelBytes;
+template <class Conv> void TTargaDecoder::SkipPacked(int64_t count) {
+  const int32_t in = Conv::In;
   for (;;) {
     if (RepeatLeft > 0) {
       const int32_t k = static_cast<int32_t>(std::min<int64_t>(RepeatLeft, count));
@@ -528,10 +530,13 @@ void TTargaDecoder::SkipPacked(int64_t count) {
     const uint8_t *const start = Input.Next();
     const uint8_t *const end = start + Input.Available();
     const uint8_t *p = start;
+    // The walk is a chain of dependent loads: each header says where the
+    // next one is. The pixel size is a constant here, so that a raw packet
+    // costs the load and two additions, and a run nothing that waits for it.
     while (p < end) {
       const uint32_t h = *p;
       const int32_t n = static_cast<int32_t>(h & targa::kPacketCountMask) + 1;
-      const ptrdiff_t bytes = 1 + ((h & targa::kRunPacketBit) ? in : n * in);
+      const ptrdiff_t bytes = 1 + ((h & targa::kRunPacketBit) ? Conv::In : n * Conv::In);
       if (n >= count || bytes > end - p)
         break;
       p += bytes;

@@ -103,7 +103,7 @@ private:
   void FetchRawPixel(bool skip);
   void FetchPackedPixel(bool skip);
   void SkipPixels(int64_t count);
-  void SkipPacked(int64_t count);
+  template <class Conv> void SkipPacked(int64_t count);
   template <class Conv> void TakePackedPixel(uint8_t *d);
 
   // Rows.
