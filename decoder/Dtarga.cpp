@@ -611,9 +611,17 @@ template <class Conv> int32_t TTargaDecoder::PacketsInPlace(uint8_t *d, int32_t 
     const int32_t k = std::min(n, count);
     const size_t room = static_cast<size_t>(count) * Conv::Out;
     if (h & targa::kRunPacketBit) {
-      uint8_t value[4];
+      uint8_t value[4] = {0, 0, 0, 0};
       Conv::One(p, value);
-      if (Conv::Out == 3)
+      if (Conv::Out == 3 && k <= 8 && room > static_cast<size_t>(k) * 3) {
+        // Short runs, most runs of a photograph: a 4-byte store per pixel,
+        // the next one overwriting the spare byte (no 64-bit patterns, which
+        // cost the 32-bit build register pairs).
+        uint32_t v;
+        std::memcpy(&v, value, 4);
+        for (int32_t i = 0; i < k; ++i)
+          std::memcpy(d + 3 * i, &v, 4);
+      } else if (Conv::Out == 3)
         FillThree(d, value, k, room);
       else
         FillPixels<Conv>(d, value, k);
