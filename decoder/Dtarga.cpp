@@ -616,9 +616,11 @@ template <class Conv> int32_t TTargaDecoder::PacketsInPlace(uint8_t *d, int32_t 
       if (Conv::Out == 3 && k <= 8 && room > static_cast<size_t>(k) * 3) {
         // Short runs, most runs of a photograph: a 4-byte store per pixel,
         // the next one overwriting the spare byte (no 64-bit patterns, which
-        // cost the 32-bit build register pairs).
+        // cost the 32-bit build register pairs). A stored pixel that is
+        // delivered as it is loads from the buffer, which holds a byte after
+        // it: a word load from the three bytes just stored would wait for them.
         uint32_t v;
-        std::memcpy(&v, value, 4);
+        std::memcpy(&v, Conv::Copy ? p : value, 4);
         for (int32_t i = 0; i < k; ++i)
           std::memcpy(d + 3 * i, &v, 4);
       } else if (Conv::Out == 3)
