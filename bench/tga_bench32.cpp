@@ -5,8 +5,11 @@
 // the product's compiler and flags, from the file and from memory, and the
 // floor of any decode into a new block: the block written once from start to
 // end while the file is read through a reused 256 KiB buffer (and each of
-// the two alone). Google Benchmark does not build for this target; the
-// timing loop is this file's own.
+// the two alone); and the floor of a preview of an uncompressed file: the
+// stored bytes of its delivered rows, one positioned read per row (the
+// fewest calls that read no more than those rows), beside the same spans
+// read a band of rows per call. Google Benchmark does not build for this
+// target; the timing loop is this file's own.
 //
 //   tga_bench32 [--rounds N] [--plugin PATH]... [--out FILE]
 //
@@ -96,9 +99,62 @@ bool ReadThrough(const Input &in, uint8_t *buffer, uint8_t *block) {
   return got == total;
 }
 
+// The rows a preview in a `box` × `box` box delivers from an uncompressed
+// file, as stored: the first at `first`, one every `stride` bytes, `span`
+// bytes each (from the first delivered pixel to the last). False for
+// run-length files, whose preview must walk every packet.
+struct PreviewRows {
+  uint64_t first = 0, stride = 0;
+  uint32_t span = 0, rows = 0;
+};
+bool PreviewRowsOf(const Bytes &file, int32_t box, PreviewRows *out) {
+  if (file.size() < targa::kHeaderSize)
+    return false;
+  const targa::TTargaHeader h = targa::TTargaHeader::Parse(file.data());
+  if (h.RunLength())
+    return false;
+  const uint32_t w = h.ImageWidth, ht = h.ImageHeight, px = static_cast<uint32_t>(h.PixelBytes());
+  uint32_t step = 1;
+  while (w / step >= static_cast<uint32_t>(box) || ht / step >= static_cast<uint32_t>(box))
+    step *= 2;
+  step = std::max<uint32_t>(1, step / 2);
+  const uint32_t outW = (w + step - 1) / step;
+  out->first = targa::kHeaderSize + h.IdLength + uint64_t(h.ColorMapLen) * 3;
+  out->stride = uint64_t(step) * w * px;
+  out->span = ((outW - 1) * step + 1) * px;
+  out->rows = (ht + step - 1) / step;
+  return true;
+}
+
+// The preview's rows, `perCall` of them per read (the gaps between them
+// read too when more than one); the file is opened and closed as the
+// plug-in opens and closes it.
+bool ReadRows(const Input &in, const PreviewRows &rows, uint32_t perCall, std::vector<uint8_t> &buffer) {
+  HANDLE h = CreateFileA(in.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return false;
+  bool ok = true;
+  for (uint32_t r = 0; r < rows.rows && ok; r += perCall) {
+    const uint32_t n = std::min(perCall, rows.rows - r);
+    const size_t bytes = static_cast<size_t>((n - 1) * rows.stride + rows.span);
+    if (buffer.size() < bytes)
+      buffer.resize(bytes);
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(rows.first + r * rows.stride);
+    DWORD got = 0;
+    ok = SetFilePointerEx(h, at, nullptr, FILE_BEGIN) &&
+         ReadFile(h, buffer.data(), static_cast<DWORD>(bytes), &got, nullptr) && got == bytes;
+  }
+  CloseHandle(h);
+  g_sink = buffer[0];
+  return ok;
+}
+
 struct Measure {
   std::string name;
   std::function<bool(const Input &)> run; // false: the call failed
+  std::function<bool(const Input &)> applies = nullptr; // not timed where false
 };
 
 std::string BaseName(const std::string &path) {
@@ -241,6 +297,18 @@ int main(int argc, char **argv) {
                         return true;
                       }});
   measures.push_back({"read", [&](const Input &in) { return ReadThrough(in, buffer.data(), nullptr); }});
+  std::vector<uint8_t> rowBuffer;
+  for (uint32_t perCall : {1u, 16u})
+    measures.push_back({perCall == 1 ? "preview-rows/one-per-read" : "preview-rows/16-per-read",
+                        [&, perCall](const Input &in) {
+                          PreviewRows rows;
+                          PreviewRowsOf(files[static_cast<size_t>(&in - inputs.data())], 256, &rows);
+                          return ReadRows(in, rows, perCall, rowBuffer);
+                        },
+                        [&](const Input &in) {
+                          PreviewRows rows;
+                          return PreviewRowsOf(files[static_cast<size_t>(&in - inputs.data())], 256, &rows);
+                        }});
 
   // times[measure][input] over the rounds
   std::vector<std::vector<std::vector<double>>> times(measures.size(), std::vector<std::vector<double>>(inputs.size()));
@@ -249,6 +317,8 @@ int main(int argc, char **argv) {
     for (size_t i = 0; i < inputs.size() && rc == 0; ++i)
       for (size_t k = 0; k < measures.size(); ++k) {
         size_t m = r % 2 ? measures.size() - 1 - k : k;
+        if (measures[m].applies && !measures[m].applies(inputs[i]))
+          continue;
         double t0 = Now();
         bool ok = measures[m].run(inputs[i]);
         double t1 = Now();

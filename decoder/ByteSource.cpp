@@ -1,6 +1,7 @@
 #include "ByteSource.h"
 
 #include "DecoderPlatform.h"
+#include "InputBuffer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,17 +27,13 @@ void TFileSource::Adopt(FILE *stream) {
 
 void TFileSource::Close() { Stream.reset(); }
 
-namespace {
-// Reads of up to the size of the decoder's own buffer go straight: that
-// buffer is touched already, and a few fresh pages more cost next to nothing.
-const size_t kShortRead = size_t(16) << 10;
-} // namespace
-
 size_t TFileSource::Read(uint8_t *dst, size_t count) {
   if (!Stream || count == 0)
     return 0;
   const size_t piece = decoder_platform::ReadBufferBytes();
-  if (piece == 0 || count <= kShortRead)
+  // Reads of up to the size of the decoder's own buffers go straight: they
+  // are touched already, and a few fresh pages more cost next to nothing.
+  if (piece == 0 || count <= static_cast<size_t>(TInputBuffer::StreamSize))
     return ReadStream(dst, count);
   if (!Buffer)
     Buffer.reset(new (std::nothrow) uint8_t[piece]);

@@ -76,7 +76,7 @@ private:
   bool Run();
   bool OpenFile();
   int32_t ReadBytes(uint8_t *buffer, int32_t count) { return Input.ReadBytes(buffer, count); }
-  int32_t ReadByte() { return Input.ReadByte(); }
+  uint8_t ReadByte() { return Input.ReadByte(); }
   bool Fail(targa::TTargaStatus status);
 
   // ReadHeader's stages, in their order.
@@ -103,6 +103,8 @@ private:
   void FetchRawPixel(bool skip);
   void FetchPackedPixel(bool skip);
   void SkipPixels(int64_t count);
+  template <class Conv> void SkipPacked(int64_t count);
+  template <class Conv> void TakePackedPixel(uint8_t *d);
 
   // Rows.
   void ConvertRow();
@@ -111,6 +113,7 @@ private:
   template <class Conv> void ConvertRowByPixel();
   template <class Conv> void ConvertRowFast();
   template <class Conv> void ConvertPreviewRow();
+  template <class Conv> void ConvertPackedPreviewRow();
   template <class Conv> void RawPixels(uint8_t *dst, int32_t count);
   template <class Conv> int32_t PacketsInPlace(uint8_t *dst, int32_t count);
 

@@ -2,23 +2,40 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 void TInputBuffer::Start(TByteSource *source) {
   Source = source;
-  Pos = End = Data;
+  Base = Pos = End = Data;
+  Capacity = Size;
   Consumed = 0;
   StreamEnded = source == nullptr;
+}
+
+void TInputBuffer::ReadWhole() {
+  if (Base != Data)
+    return;
+  if (!Whole)
+    Whole.reset(new (std::nothrow) uint8_t[StreamSize]);
+  if (!Whole)
+    return; // the smaller buffer reads the same bytes
+  const size_t held = static_cast<size_t>(End - Pos);
+  Consumed += Pos - Data;
+  std::memcpy(Whole.get(), Pos, held);
+  Base = Pos = Whole.get();
+  End = Pos + held;
+  Capacity = StreamSize;
 }
 
 bool TInputBuffer::Refill(size_t want) {
   if (StreamEnded)
     return false;
-  Consumed += End - Data;
-  Pos = End = Data;
-  size_t n = Source->Read(Data, std::min<size_t>(std::max<size_t>(want, 1), Size));
-  End = Data + n;
+  Consumed += End - Base;
+  Pos = End = Base;
+  size_t n = Source->Read(Base, std::min<size_t>(std::max<size_t>(want, 1), Capacity));
+  End = Base + n;
   if (n == 0) {
-    StreamEnded = true; // at the end, every further byte reads as 255 without asking again
+    StreamEnded = true; // at the end, every further byte is missing, without asking again
     return false;
   }
   return true;
@@ -42,8 +59,8 @@ void TInputBuffer::ReadBlock(uint8_t *dst, size_t count) {
     size_t avail = static_cast<size_t>(End - Pos);
     if (avail == 0) {
       if (count >= Size && !StreamEnded) {
-        Consumed += End - Data;
-        Pos = End = Data;
+        Consumed += End - Base;
+        Pos = End = Base;
         size_t n = Source->Read(dst, count);
         if (n == 0)
           StreamEnded = true;
@@ -53,7 +70,7 @@ void TInputBuffer::ReadBlock(uint8_t *dst, size_t count) {
         continue;
       }
       if (!Refill()) {
-        std::memset(dst, 0xFF, count);
+        std::memset(dst, MissingByte, count);
         return;
       }
       continue;
@@ -74,15 +91,15 @@ void TInputBuffer::Discard(int64_t count, size_t want) {
     if (count == 0 || StreamEnded)
       return;
     if (count > Size) {
-      Consumed += End - Data;
-      Pos = End = Data;
+      Consumed += End - Base;
+      Pos = End = Base;
       uint64_t passed = Source->Skip(static_cast<uint64_t>(count));
       Consumed += static_cast<int64_t>(passed);
       if (passed < static_cast<uint64_t>(count))
         StreamEnded = true;
       return;
     }
-    if (!Refill(std::min<size_t>(Size, static_cast<size_t>(count) + want)))
+    if (!Refill(static_cast<size_t>(count) + std::min(want, Capacity)))
       return;
   }
 }

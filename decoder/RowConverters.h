@@ -251,13 +251,5 @@ inline void CopyWithSlack(uint8_t *d, const uint8_t *s, size_t bytes, size_t roo
     std::memcpy(d + at, s + at, 16);
 }
 
-// What a pixel reads as when the data has ended.
-template <class Conv> void FillMissing(uint8_t *d, int32_t count) {
-  const uint8_t missing[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-  uint8_t value[4];
-  Conv::One(missing, value);
-  FillPixels<Conv>(d, value, count);
-}
-
 } // namespace
 } // namespace row_converters

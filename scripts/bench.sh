@@ -3,8 +3,10 @@
 # preview and encode times against stb_image / stb_image_write and read() of
 # the file, in both regimes (as a host calls it, and warm), with peak memory;
 # then the 32-bit Windows DLL's decode and preview times against stb_image
-# built for the same target, and the floor, under Wine (where MinGW-w64 and
-# Wine are installed; TLP_BENCH32_ROUNDS rounds, 7 unless set).
+# built for the same target, the floor, and the reads of a raw preview's rows,
+# under Wine (where MinGW-w64 and Wine are installed; TLP_BENCH32_ROUNDS
+# rounds, 7 unless set). Both tables give each preview against the full
+# decode and against reading the file.
 #   scripts/bench.sh [extra Google Benchmark flags, e.g. --benchmark_repetitions=5]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -56,17 +56,20 @@ def windows_table(path, library=''):
     print('32-bit Windows DLL under Wine, 4096 × 4096, times in ms (best of the rounds):')
     print()
     print('| file | plug-in | stb, from the file | stb, from memory | floor | block touched | file read | '
-          'plug-in ÷ floor | stb (file) ÷ plug-in | preview 256 | preview ÷ full |')
-    print('|---|---|---|---|---|---|---|---|---|---|---|')
+          'plug-in ÷ floor | stb (file) ÷ plug-in | preview 256 | preview ÷ full | preview ÷ file read | '
+          'preview rows, a read each | preview rows, 16 per read | preview ÷ rows read |')
+    print('|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|')
     for c in cases:
         get = lambda m: t.get((m, c))
         p, pv = get('decode/plugin' + label), get('preview256/plugin' + label)
         sf, sm, fl, tc, rd = (get(m) for m in ('decode/stb-file', 'decode/stb-memory', 'floor', 'touch', 'read'))
+        r1, r16 = get('preview-rows/one-per-read'), get('preview-rows/16-per-read')
         cell = lambda v: '%.2f' % v if v is not None else '-'
         ratio = lambda a, b: '%.2f' % (a / b) if a and b else '-'
-        print('| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' % (
+        print('| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' % (
             c.rsplit('/', 1)[0], cell(p), cell(sf), cell(sm), cell(fl), cell(tc), cell(rd), ratio(p, fl),
-            ratio(sf, p), cell(pv), ratio(pv, p)))
+            ratio(sf, p), cell(pv), ratio(pv, p), ratio(pv, rd), cell(r1), cell(r16),
+            ratio(pv, min(r for r in (r1, r16) if r) if r1 or r16 else None)))
 
 
 def export_table(title, best):
@@ -100,9 +103,9 @@ def main(host_json, warm_json, peak_txt, windows_tsv=None):
         print()
         print('| file | plug-in, host | stb, host | new block touched | plug-in ÷ touch (host) | plug-in, warm | '
               'host ÷ warm | MB/s of output (warm) | stb, warm | stb ÷ plug-in (warm) | read() | '
-              'plug-in ÷ read() (warm) | preview 256, warm | preview ÷ full (warm) | preview reads, % of file | '
-              'peak ÷ output |')
-        print('|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|')
+              'plug-in ÷ read() (warm) | preview 256, warm | preview ÷ full (warm) | preview ÷ read() | '
+              'preview reads, % of file | peak ÷ output |')
+        print('|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|')
         for c in cases:
             ph, sh = host.get('decode/plugin/' + c), host.get('decode/stb/' + c)
             pw, sw = warm.get('decode/plugin/' + c), warm.get('decode/stb/' + c)
@@ -116,10 +119,10 @@ def main(host_json, warm_json, peak_txt, windows_tsv=None):
             # Files of a few KiB are read whole by the first read.
             read = '%.1f' % (100.0 * pk[4] / pk[3]) if pk and pk[3] >= 1024 else '-'
             mbs = rate.get('decode/plugin/' + c)
-            print('| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' % (
+            print('| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |' % (
                 c.rsplit('/', 1)[0], cell(ph), cell(sh), cell(tc), ratio(ph, tc), cell(pw), ratio(ph, pw),
                 '%.0f' % (mbs / 1e6) if mbs else '-', cell(sw), ratio(sw, pw),
-                cell(rd), ratio(pw, rd), cell(pv), ratio(pv, pw), read, pr))
+                cell(rd), ratio(pw, rd), cell(pv), ratio(pv, pw), ratio(pv, rd), read, pr))
     print()
     print('| encode, ms | plug-in, host | stb, host | stb ÷ plug-in |')
     print('|---|---|---|---|')
