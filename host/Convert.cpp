@@ -3,7 +3,6 @@
 #include "Commands.h"
 #include "Input.h"
 #include "Output.h"
-#include "Progress.h"
 
 #include <cstdio>
 #include <string>
@@ -71,23 +70,9 @@ int CmdConvert(Plugin &plugin, const Args &args) {
 
   const PluginApi &api = plugin.Api();
   Imported imported(api);
-  std::string error;
   Doing("read '" + in + "'");
-  std::string notice;
-  ImportResult read;
-  {
-    // The plug-in's import tells nothing until it is done.
-    Phase decoding("decoding '" + in + "'");
-    read = ImportTarga(api, in, limits, &imported, &error, &notice);
-    if (read == ImportResult::Ok)
-      decoding.Done();
-  }
-  if (read != ImportResult::Ok) {
-    std::fprintf(stderr, "tga-host convert: %s\n", error.c_str());
+  if (!ReadTarga("convert", api, in, limits, &imported))
     return 1;
-  }
-  if (!notice.empty())
-    std::fprintf(stderr, "tga-host convert: %s\n", notice.c_str());
   const HostImage &image = *imported.image;
   Doing("write '" + out + "'");
   const int status = WriteWithProgress(api, image, {"convert", out, keepPartial, 0});

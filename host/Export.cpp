@@ -120,18 +120,18 @@ struct Picture {
 
 bool ReadInput(const PluginApi &api, const Options &o, Picture *picture, std::string *error) {
   const std::string &path = o.in;
-  const std::string unreadable = Unreadable(path);
-  if (!unreadable.empty()) {
-    *error = "cannot read '" + path + "': " + unreadable;
+  const InputFile input = Examine(path);
+  if (!input.unreadable.empty()) {
+    *error = "cannot read '" + path + "': " + input.unreadable;
     return false;
   }
   // A PNG signature is definite; the Targa header has no signature at all.
-  if (IsPng(path)) {
+  if (input.IsPng()) {
 #if TLP_HOST_PNG
     picture->from = "PNG";
     const AcceptSize accept = [&](uint32_t width, uint32_t height, std::string *message) {
       return WithinLimits(path, width, height, o.limits.maxPixels, message) &&
-             PngCanHold(path, width, height, message);
+             PngCanHold(input, width, height, message);
     };
     Steps reading("reading '" + path + "'");
     const bool read = ReadPng(path, accept, &picture->rgb, error,
@@ -145,10 +145,7 @@ bool ReadInput(const PluginApi &api, const Options &o, Picture *picture, std::st
 #endif
   }
   Imported imported(api);
-  Phase decoding("decoding '" + path + "'");
-  const ImportResult result = ImportTarga(api, path, o.limits, &imported, error, &picture->notice);
-  if (result == ImportResult::Ok)
-    decoding.Done();
+  const ImportResult result = ImportTarga(api, input, o.limits, &imported, error, &picture->notice);
   switch (result) {
   case ImportResult::NotTarga:
     *error = "'" + path + "' is neither a Targa file nor a PNG file";

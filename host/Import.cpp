@@ -94,24 +94,10 @@ int CmdImport(Plugin &plugin, const Args &args) {
 #if TLP_HOST_PNG
   const PluginApi &p = plugin.Api();
   Imported imported(p);
-  std::string error;
   Doing("read '" + in + "'");
-  std::string notice;
-  ImportResult read;
-  {
-    // The plug-in's import tells nothing until it is done.
-    Phase decoding("decoding '" + in + "'");
-    read = ImportTarga(p, in, limits, &imported, &error, &notice, static_cast<int32_t>(boxW),
-                       static_cast<int32_t>(boxH));
-    if (read == ImportResult::Ok)
-      decoding.Done();
-  }
-  if (read != ImportResult::Ok) {
-    std::fprintf(stderr, "tga-host import: %s\n", error.c_str());
+  if (!ReadTarga("import", p, in, limits, &imported, static_cast<int32_t>(boxW),
+                 static_cast<int32_t>(boxH)))
     return 1;
-  }
-  if (!notice.empty())
-    std::fprintf(stderr, "tga-host import: %s\n", notice.c_str());
   Doing("write '" + out + "'");
   const int status = WriteImported(*imported.image, out);
   if (status == 0)

@@ -19,6 +19,11 @@ void ReleaseCtrlC();
 bool SeekFile(FILE *f, uint64_t to);
 int64_t FileSize(FILE *f);
 
+// How many more bytes this process can have now, as far as the system
+// tells: its address space and, on Windows, what can still be committed.
+// UINT64_MAX where it sets no limit.
+uint64_t MemoryAvailable();
+
 // Where the plug-in keeps its conversion method, for the message when it
 // could not store it.
 std::string StoreLocation();

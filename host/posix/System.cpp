@@ -3,7 +3,10 @@
 #include "Registry.h"
 
 #include <csignal>
+#include <cstdint>
+#include <fstream>
 #include <optional>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -35,6 +38,17 @@ int64_t FileSize(FILE *f) {
   if (fseeko(f, 0, SEEK_END) != 0)
     return -1;
   return ftello(f);
+}
+
+uint64_t MemoryAvailable() {
+  struct rlimit r;
+  if (getrlimit(RLIMIT_AS, &r) != 0 || r.rlim_cur == RLIM_INFINITY)
+    return UINT64_MAX;
+  // What the process already has counts against the limit.
+  uint64_t pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  const uint64_t used = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  return r.rlim_cur > used ? r.rlim_cur - used : 0;
 }
 
 std::string StoreLocation() {

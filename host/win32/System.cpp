@@ -35,6 +35,15 @@ int64_t FileSize(FILE *f) {
   return _ftelli64(f);
 }
 
+uint64_t MemoryAvailable() {
+  MEMORYSTATUSEX status;
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status))
+    return UINT64_MAX;
+  return status.ullAvailVirtual < status.ullAvailPageFile ? status.ullAvailVirtual
+                                                          : status.ullAvailPageFile;
+}
+
 std::string StoreLocation() {
   return std::string("the registry key HKEY_CURRENT_USER\\") + kSettingsKey;
 }
