@@ -29,15 +29,13 @@ int WriteImported(const HostImage &image, const std::string &out) {
   return WriteOutput({"import", out}, [&image, &out](const std::string &path) {
     // A row at a time from the record, the palette applied.
     Phase writing("writing '" + out + "'", image.Height);
-    const RowSource row = [&image, &writing](uint32_t y, uint8_t *rgb) {
+    const RowSource row = [&image](uint32_t y, uint8_t *rgb) {
       RgbRowFromRecord(image, y, rgb);
-      writing.Update(y);
       return !CtrlCStops::Pressed();
     };
     WriteResult result;
     result.written = WritePng(path, image.Width, image.Height, row, &result.error,
-                              image.Kind == TLP_KIND_INDEXED8 ? PngFilter::None
-                                                              : PngFilter::Adaptive);
+                              [&writing](uint32_t y) { writing.Update(y); });
     if (result.written)
       writing.Done();
     result.stopped = CtrlCStops::Pressed();

@@ -8,6 +8,8 @@
 // compressed forms could inflate to far more than the file.
 #pragma once
 
+#include "Png.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -63,3 +65,35 @@ private:
   uint64_t partStart_ = 0;
   int error_ = 0;
 };
+
+// Where an encoder's bytes go: the file, or a count of them.
+class PngSink {
+public:
+  virtual ~PngSink() = default;
+  // False with Error() set to an errno value.
+  virtual bool Write(const void *data, size_t size) = 0;
+  virtual bool Seek(uint64_t to) = 0;
+  uint64_t Position() const { return position_; }
+  uint64_t Size() const { return size_; }
+  int Error() const { return error_; }
+
+protected:
+  uint64_t position_ = 0, size_ = 0;
+  int error_ = 0;
+};
+
+// How rows are filtered before compression. A picture of few colours
+// (dithered above all) compresses far better unfiltered, a photo or a smooth
+// ramp filtered: WritePng tries both.
+enum class PngFilter { Adaptive, None };
+
+// What each system does with its own PNG decoder and encoder; the file
+// itself is opened, checked and closed by the shared code (Png.cpp).
+// Decodes the scanned stream into `picture`; false with `error` set to the
+// reason.
+bool DecodePng(PngStream &stream, RgbPicture *picture, std::string *error,
+               const ReadProgress &progress);
+// Encodes rows of 8-bit RGB into `sink`; false with `error` set to an errno
+// value (EINTR: `row` stopped it).
+bool EncodePng(PngSink &sink, uint32_t width, uint32_t height, const RowSource &row,
+               PngFilter filter, int *error);
