@@ -18,67 +18,20 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-class FileSink final : public PngSink {
-public:
-  explicit FileSink(FILE *file) : file_(file) {}
-  bool Write(const void *data, size_t size) override {
-    errno = 0;
-    if (std::fwrite(data, 1, size, file_) != size)
-      return Failed();
-    Moved(position_ + size);
-    return true;
-  }
-  bool Seek(uint64_t to) override {
-    errno = 0;
-    if (!SeekFile(file_, to))
-      return Failed();
-    Moved(to);
-    return true;
-  }
-
-private:
-  bool Failed() {
-    if (error_ == 0)
-      error_ = errno != 0 ? errno : EIO;
-    return false;
-  }
-  void Moved(uint64_t to) {
-    position_ = to;
-    size_ = std::max(size_, to);
-  }
-  FILE *file_;
-};
-
-// Counts what an encoder would write.
-class CountingSink final : public PngSink {
-public:
-  bool Write(const void *, size_t size) override { return Seek(position_ + size); }
-  bool Seek(uint64_t to) override {
-    position_ = to;
-    size_ = std::max(size_, to);
-    return true;
-  }
-};
-
 // The rows the filters are tried on: all of a small picture, else bands of
 // neighbouring rows spread over it, as the filters work on pairs of rows.
 const uint32_t kBandRows = 32, kBands = 8;
 
-uint32_t TrialRows(uint32_t height) { return std::min(height, kBandRows * kBands); }
-
-uint32_t PictureRow(uint32_t i, uint32_t height) {
-  if (height <= kBandRows * kBands)
-    return i;
-  const uint32_t band = i / kBandRows;
-  return static_cast<uint32_t>(uint64_t(height - kBandRows) * band / (kBands - 1)) + i % kBandRows;
-}
-
 // The filter that makes the smaller file of the trial rows; adaptive on a tie.
 bool ChooseFilter(uint32_t width, uint32_t height, const RowSource &row, PngFilter *filter,
                   int *error) {
-  const uint32_t rows = TrialRows(height);
-  const RowSource trial = [&](uint32_t i, uint8_t *rgb) { return row(PictureRow(i, height), rgb); };
-  CountingSink adaptive, none;
+  const bool whole = height <= kBandRows * kBands;
+  const uint32_t rows = whole ? height : kBandRows * kBands;
+  const RowSource trial = [&](uint32_t i, uint8_t *rgb) {
+    const uint64_t start = uint64_t(height - kBandRows) * (i / kBandRows) / (kBands - 1);
+    return row(whole ? i : static_cast<uint32_t>(start) + i % kBandRows, rgb);
+  };
+  PngSink adaptive(nullptr), none(nullptr);
   if (!EncodePng(adaptive, width, rows, trial, PngFilter::Adaptive, error) ||
       !EncodePng(none, width, rows, trial, PngFilter::None, error))
     return false;
@@ -87,6 +40,30 @@ bool ChooseFilter(uint32_t width, uint32_t height, const RowSource &row, PngFilt
 }
 
 } // namespace
+
+bool PngSink::Write(const void *data, size_t size) {
+  errno = 0;
+  if (file_ && std::fwrite(data, 1, size, file_) != size)
+    return Failed();
+  position_ += size;
+  size_ = std::max(size_, position_);
+  return true;
+}
+
+bool PngSink::Seek(uint64_t to) {
+  errno = 0;
+  if (file_ && !SeekFile(file_, to))
+    return Failed();
+  position_ = to;
+  size_ = std::max(size_, to);
+  return true;
+}
+
+bool PngSink::Failed() {
+  if (error_ == 0)
+    error_ = errno != 0 ? errno : EIO;
+  return false;
+}
 
 bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *picture,
              std::string *error, const ReadProgress &progress) {
@@ -120,7 +97,7 @@ bool WritePng(const std::string &path, uint32_t width, uint32_t height, const Ro
   PngFilter filter = PngFilter::Adaptive;
   if (!ChooseFilter(width, height, row, &filter, error))
     return false;
-  FileSink sink(f.get());
+  PngSink sink(f.get());
   const RowSource told = [&](uint32_t y, uint8_t *rgb) {
     if (!row(y, rgb))
       return false;

@@ -66,18 +66,21 @@ private:
   int error_ = 0;
 };
 
-// Where an encoder's bytes go: the file, or a count of them.
+// Where an encoder's bytes go: a file, or nowhere (null) when only their
+// count is wanted.
 class PngSink {
 public:
-  virtual ~PngSink() = default;
+  explicit PngSink(FILE *file) : file_(file) {}
   // False with Error() set to an errno value.
-  virtual bool Write(const void *data, size_t size) = 0;
-  virtual bool Seek(uint64_t to) = 0;
+  bool Write(const void *data, size_t size);
+  bool Seek(uint64_t to);
   uint64_t Position() const { return position_; }
   uint64_t Size() const { return size_; }
   int Error() const { return error_; }
 
-protected:
+private:
+  bool Failed();
+  FILE *file_;
   uint64_t position_ = 0, size_ = 0;
   int error_ = 0;
 };

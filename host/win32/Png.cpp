@@ -67,10 +67,11 @@ HRESULT MakeFactory(Com<IWICImagingFactory> *factory) {
                           reinterpret_cast<void **>(factory->put()));
 }
 
-// What the IStreams below share: COM's identity and reference counts, and
-// the calls no decoder or encoder of ours makes. Each stream lives on its
-// user's stack, so it must outlive every object it is handed to; reference
-// counts are kept only for COM's rules.
+// What the IStreams below share: COM's identity and reference counts,
+// seeking over a stream of a known size, and the calls no decoder or encoder
+// of ours makes. Each stream lives on its user's stack, so it must outlive
+// every object it is handed to; reference counts are kept only for COM's
+// rules.
 class StackStream : public IStream {
 public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
@@ -99,6 +100,36 @@ public:
     return STG_E_INVALIDFUNCTION;
   }
   HRESULT STDMETHODCALLTYPE Clone(IStream **) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER *to) override {
+    const int64_t base = origin == STREAM_SEEK_SET   ? 0
+                         : origin == STREAM_SEEK_CUR ? static_cast<int64_t>(Position())
+                         : origin == STREAM_SEEK_END ? static_cast<int64_t>(Size())
+                                                     : -1;
+    if (base < 0)
+      return STG_E_INVALIDFUNCTION;
+    const int64_t at = base + move.QuadPart;
+    if (at < 0 || !MoveTo(static_cast<uint64_t>(at)))
+      return SeekFailed();
+    if (to)
+      to->QuadPart = static_cast<ULONGLONG>(at);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD) override {
+    if (!stat)
+      return E_POINTER;
+    std::memset(stat, 0, sizeof *stat);
+    stat->type = STGTY_STREAM;
+    stat->cbSize.QuadPart = Size();
+    return S_OK;
+  }
+
+protected:
+  // Where the stream stands, how long it is, and moving in it.
+  virtual uint64_t Position() const = 0;
+  virtual uint64_t Size() const = 0;
+  virtual bool MoveTo(uint64_t at) = 0;
+  virtual HRESULT SeekFailed() const { return STG_E_SEEKERROR; }
 
 private:
   LONG refs_ = 1;
@@ -116,31 +147,12 @@ public:
       *written = put ? size : 0;
     return put ? S_OK : Failed(STG_E_WRITEFAULT);
   }
-  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER *to) override {
-    const int64_t base = origin == STREAM_SEEK_SET   ? 0
-                         : origin == STREAM_SEEK_CUR ? static_cast<int64_t>(sink_->Position())
-                         : origin == STREAM_SEEK_END ? static_cast<int64_t>(sink_->Size())
-                                                     : -1;
-    if (base < 0)
-      return STG_E_INVALIDFUNCTION;
-    const int64_t at = base + move.QuadPart;
-    if (at < 0 || !sink_->Seek(static_cast<uint64_t>(at)))
-      return Failed(STG_E_SEEKERROR);
-    if (to)
-      to->QuadPart = static_cast<ULONGLONG>(at);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD) override {
-    if (!stat)
-      return E_POINTER;
-    std::memset(stat, 0, sizeof *stat);
-    stat->type = STGTY_STREAM;
-    stat->cbSize.QuadPart = sink_->Size();
-    return S_OK;
-  }
 
 private:
+  uint64_t Position() const override { return sink_->Position(); }
+  uint64_t Size() const override { return sink_->Size(); }
+  bool MoveTo(uint64_t at) override { return sink_->Seek(at); }
+  HRESULT SeekFailed() const override { return Failed(STG_E_SEEKERROR); }
   HRESULT Failed(HRESULT hr) const { return sink_->Error() == ENOSPC ? STG_E_MEDIUMFULL : hr; }
 
   PngSink *sink_;
@@ -151,7 +163,6 @@ class ChunkStream final : public StackStream {
 public:
   explicit ChunkStream(PngStream *png) : png_(png) {}
 
-
   HRESULT STDMETHODCALLTYPE Read(void *data, ULONG size, ULONG *read) override {
     const size_t got = png_->Read(data, size);
     if (read)
@@ -161,31 +172,11 @@ public:
   HRESULT STDMETHODCALLTYPE Write(const void *, ULONG, ULONG *) override {
     return STG_E_ACCESSDENIED;
   }
-  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER *to) override {
-    const int64_t base = origin == STREAM_SEEK_SET   ? 0
-                         : origin == STREAM_SEEK_CUR ? static_cast<int64_t>(png_->Position())
-                         : origin == STREAM_SEEK_END ? static_cast<int64_t>(png_->Size())
-                                                     : -1;
-    if (base < 0)
-      return STG_E_INVALIDFUNCTION;
-    const int64_t at = base + move.QuadPart;
-    if (at < 0 || !png_->Seek(static_cast<uint64_t>(at)))
-      return STG_E_SEEKERROR;
-    if (to)
-      to->QuadPart = static_cast<ULONGLONG>(at);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD) override {
-    if (!stat)
-      return E_POINTER;
-    std::memset(stat, 0, sizeof *stat);
-    stat->type = STGTY_STREAM;
-    stat->cbSize.QuadPart = png_->Size();
-    return S_OK;
-  }
 
 private:
+  uint64_t Position() const override { return png_->Position(); }
+  uint64_t Size() const override { return png_->Size(); }
+  bool MoveTo(uint64_t at) override { return png_->Seek(at); }
   PngStream *png_;
 };
 
