@@ -45,19 +45,12 @@ InputFile Examine(const std::string &path) {
   InputFile input;
   input.path = path;
   int error = 0;
-  switch (KindOf(path, &error)) {
-  case FileKind::Missing:
-  case FileKind::Unknown:
-    input.unreadable = ErrorText(error);
+  const FileKind kind = KindOf(path, &error);
+  if (kind != FileKind::Regular) {
+    input.unreadable = kind == FileKind::Other    ? "it is not a regular file"
+                       : kind == FileKind::Folder ? ErrorText(EISDIR)
+                                                  : ErrorText(error);
     return input;
-  case FileKind::Folder:
-    input.unreadable = ErrorText(EISDIR);
-    return input;
-  case FileKind::Other:
-    input.unreadable = "it is not a regular file";
-    return input;
-  case FileKind::Regular:
-    break;
   }
   FILE *f = std::fopen(path.c_str(), "rb");
   if (!f) {
