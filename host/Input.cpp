@@ -115,8 +115,13 @@ std::string RefusalReason(const InputFile &input, bool decoding) {
   const targa::TTargaStatus status = targa::Check(header, decoding);
   if (status != targa::TTargaStatus::Accepted)
     return targa::Reason(status, header);
+  // The plug-in's check reads nothing but the header, which passes: it did
+  // not get the bytes tga-host read.
+  if (!decoding)
+    return targa::Reason(targa::TTargaStatus::CannotOpen, header) +
+           " by the plug-in, though its header passes every check";
   const uint64_t needed = RecordBytes(header), room = MemoryAvailable();
-  if (decoding && needed > room)
+  if (needed > room)
     return targa::Reason(targa::TTargaStatus::OutOfMemory, header) + " (" + Grouped(needed) +
            " bytes; this process can have " + Grouped(room) + " more)";
   return "its header passes every check; the file may have changed meanwhile, or reading it failed";

@@ -57,8 +57,9 @@ bool PngCanHold(const InputFile &input, uint32_t width, uint32_t height, std::st
 // Why the plug-in refuses a file, in a short phrase, from what is known of
 // it and the checks the plug-in makes ("not a Targa file: image type 4");
 // `decoding` adds those of a full decode (the colour map's entry size). Where
-// the header passes them, a decode that was refused names lack of memory
-// only where the system says the picture cannot fit.
+// the header passes them, a check that was refused says the plug-in could not
+// open the file, and a decode names lack of memory only where the system
+// says the picture cannot fit.
 std::string RefusalReason(const InputFile &input, bool decoding);
 
 enum class ImportResult { Ok, NotTarga, Failed };
