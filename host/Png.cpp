@@ -20,7 +20,7 @@ using File = std::unique_ptr<FILE, FileCloser>;
 
 // The rows the filters are tried on: all of a small picture, else bands of
 // neighbouring rows spread over it, as the filters work on pairs of rows.
-const uint32_t kBandRows = 32, kBands = 8;
+const uint32_t kBandRows = 16, kBands = 8;
 
 // The filter that makes the smaller file of the trial rows; adaptive on a tie.
 bool ChooseFilter(uint32_t width, uint32_t height, const RowSource &row, PngFilter *filter,
