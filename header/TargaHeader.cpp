@@ -114,7 +114,6 @@ TTargaStatus Check(const TTargaHeader &h, bool fullDecode) {
 
 bool IsNotTarga(TTargaStatus s) {
   switch (s) {
-  case TTargaStatus::CannotOpen:
   case TTargaStatus::TooShort:
   case TTargaStatus::ColorMapType:
   case TTargaStatus::PixelDepth:
@@ -202,8 +201,11 @@ std::string Reason(TTargaStatus s, const TTargaHeader &h) {
   default:
     break;
   }
+  // Neither says anything of what the file holds.
+  if (s == TTargaStatus::CannotOpen)
+    return "the file " + what;
   if (s == TTargaStatus::OutOfMemory)
-    return what; // nothing wrong with the file
+    return what;
   return (IsNotTarga(s) ? "not a Targa file: " : "a Targa file the plug-in does not read: ") + what;
 }
 

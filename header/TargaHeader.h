@@ -85,8 +85,9 @@ enum class TTargaStatus : uint8_t {
   OutOfMemory,       // a block could not be allocated
 };
 
-// Either the file breaks the format, or it is a Targa file this plug-in
-// does not read (legal, but not supported, or beyond the memory at hand).
+// Whether the file breaks the format. Otherwise it is a Targa file this
+// plug-in does not read (legal, but not supported, or beyond the memory at
+// hand), or one it could not open, which tells nothing of the file.
 bool IsNotTarga(TTargaStatus status);
 
 // A short phrase for the status ("colour-map entry size").
@@ -94,7 +95,7 @@ const char *ToString(TTargaStatus status);
 
 // The reason with its values, for messages: "not a Targa file: colour-map
 // type 2", "a Targa file the plug-in does not read: colour-map entry size
-// 16, the plug-in reads 24". Empty for Accepted.
+// 16, the plug-in reads 24", "the file cannot be opened". Empty for Accepted.
 std::string Reason(TTargaStatus status, const TTargaHeader &header);
 
 // The checks of a header, in the decoder's order. Header-only runs stop

@@ -1,6 +1,7 @@
 // The commands of tga-host. Each drives the plug-in only through its exports.
 #pragma once
 
+#include "Input.h"
 #include "PluginLoader.h"
 
 #include <cstdint>
@@ -46,8 +47,21 @@ bool TakeOption(const Args &args, size_t *i, const char *name, std::string *valu
 // --max-pixels N and --max-missing BYTES. 1 when args[*i] is one and was understood, 0 when it is
 // none of them, 2 (the exit status) when it is wrong: that is said as a
 // usage error.
-struct ReadLimits;
 int ParseLimit(const char *command, const Args &args, size_t *i, ReadLimits *limits);
+// What convert and export take: IN and OUT, the read limits and
+// --keep-partial; export also --method N and --stop-at-row R.
+struct WriteOptions {
+  int method = -1; // none: the stored one
+  bool keepPartial = false;
+  int32_t stopAtRow = 0;
+  ReadLimits limits;
+  std::string in, out;
+};
+// 0 when `args` were understood, -1 after `help` was asked for and shown,
+// else the exit status to leave with (a usage error of `command`).
+int ParseWriteArgs(const char *command, const Args &args, bool exporting, void (*help)(),
+                   WriteOptions *o);
+
 // A conversion method's number (Methods.h); false after a usage error of
 // `command`.
 bool ParseMethod(const char *command, const std::string &text, int *out);

@@ -511,6 +511,19 @@ bool KnownKind(int32_t kind) {
   return kind == TLP_KIND_INDEXED8 || kind == TLP_KIND_HIGH16 || kind == TLP_KIND_FULL24;
 }
 
+const char *KindName(int32_t kind) {
+  switch (kind) {
+  case TLP_KIND_INDEXED8:
+    return "8-bit colour-mapped";
+  case TLP_KIND_HIGH16:
+    return "16-bit true colour";
+  case TLP_KIND_FULL24:
+    return "24-bit true colour";
+  default:
+    return "unknown kind";
+  }
+}
+
 bool RgbPicture::Allocate(uint32_t w, uint32_t h) {
   if (uint64_t(w) * h > std::numeric_limits<size_t>::max() / 3)
     return false;

@@ -120,3 +120,6 @@ bool RgbFromRecord(const HostImage &image, RgbPicture *picture);
 // Row `y` of a record of kind 1, 2 or 4 as Width packed RGB pixels.
 void RgbRowFromRecord(const HostImage &image, uint32_t y, uint8_t *rgb);
 bool KnownKind(int32_t kind);
+// "8-bit colour-mapped", "16-bit true colour", "24-bit true colour" or
+// "unknown kind".
+const char *KindName(int32_t kind);

@@ -1,9 +1,9 @@
 // tga-host convert: imports a Targa file through the plug-in and exports it
 // again, with a progress bar and Ctrl-C to stop the write.
 #include "Commands.h"
+#include "Conversions.h"
 #include "Input.h"
 #include "Output.h"
-#include "Progress.h"
 
 #include <cstdio>
 #include <string>
@@ -25,72 +25,23 @@ const char kUsage[] =
     "\n"
     "exit status: 0 written, 1 cannot read or write, 2 usage, 130 stopped\n";
 
-const char *KindName(int32_t kind) {
-  switch (kind) {
-  case TLP_KIND_INDEXED8:
-    return "8-bit colour-mapped";
-  case TLP_KIND_HIGH16:
-    return "16-bit true colour";
-  case TLP_KIND_FULL24:
-    return "24-bit true colour";
-  default:
-    return "unknown kind";
-  }
-}
-
 } // namespace
 
 int CmdConvert(Plugin &plugin, const Args &args) {
-  bool keepPartial = false;
-  ReadLimits limits;
-  std::vector<std::string> paths;
-  bool optionsEnded = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string &a = args[i];
-    if (!optionsEnded && (a == "--help" || a == "-h")) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (const int limit = optionsEnded ? 0 : ParseLimit("convert", args, &i, &limits)) {
-      if (limit == 2)
-        return 2;
-    } else if (!optionsEnded && a == "--keep-partial") {
-      keepPartial = true;
-    } else if (!optionsEnded && a == "--") {
-      optionsEnded = true;
-    } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-      return UsageError("convert", "unknown option '" + a + "'");
-    } else {
-      paths.push_back(a);
-    }
-  }
-  if (paths.size() != 2) {
-    return UsageError("convert", "needs an input and an output file");
-  }
-  const std::string &in = paths[0], &out = paths[1];
+  WriteOptions o;
+  const int parsed = ParseWriteArgs("convert", args, false, [] { std::fputs(kUsage, stdout); }, &o);
+  if (parsed != 0)
+    return parsed < 0 ? 0 : parsed;
+  const std::string &in = o.in, &out = o.out;
 
   const PluginApi &api = plugin.Api();
   Imported imported(api);
-  std::string error;
   Doing("read '" + in + "'");
-  std::string notice;
-  ImportResult read;
-  {
-    // The plug-in's import tells nothing until it is done.
-    Phase decoding("decoding '" + in + "'");
-    read = ImportTarga(api, in, limits, &imported, &error, &notice);
-    if (read == ImportResult::Ok)
-      decoding.Done();
-  }
-  if (read != ImportResult::Ok) {
-    std::fprintf(stderr, "tga-host convert: %s\n", error.c_str());
+  if (!ReadTarga("convert", api, in, o.limits, &imported))
     return 1;
-  }
-  if (!notice.empty())
-    std::fprintf(stderr, "tga-host convert: %s\n", notice.c_str());
   const HostImage &image = *imported.image;
   Doing("write '" + out + "'");
-  const int status = WriteWithProgress(api, image, {"convert", out, keepPartial, 0});
+  const int status = WriteWithProgress(api, image, {"convert", out, o.keepPartial, 0});
   if (status == 0)
     std::printf("%s: %u x %u, %s\n", out.c_str(), image.Width, image.Height, KindName(image.Kind));
   return status;

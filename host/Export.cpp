@@ -47,69 +47,6 @@ void Usage(FILE *to) {
                    "130 stopped\n");
 }
 
-struct Options {
-  int method = -1; // none: the stored one
-  bool keepPartial = false;
-  int32_t stopAtRow = 0;
-  ReadLimits limits;
-  std::string in, out;
-};
-
-// 0 when `args` were understood, else the exit status to leave with.
-int ParseArgs(const Args &args, Options *o) {
-  std::vector<std::string> paths;
-  bool optionsEnded = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string &a = args[i];
-    const bool option = !optionsEnded && a.size() > 1 && a[0] == '-';
-    if (!option) {
-      paths.push_back(a);
-      continue;
-    }
-    if (const int limit = ParseLimit("export", args, &i, &o->limits)) {
-      if (limit == 2)
-        return 2;
-      continue;
-    }
-    std::string name = a, value;
-    const size_t eq = a.find('=');
-    if (eq != std::string::npos) {
-      name = a.substr(0, eq);
-      value = a.substr(eq + 1);
-    }
-    const bool takesValue = name == "--method" || name == "--stop-at-row";
-    if (takesValue && eq == std::string::npos) {
-      if (i + 1 >= args.size())
-        return UsageError("export", name + " wants a value");
-      value = args[++i];
-    }
-    int64_t v = 0;
-    if (a == "--help" || a == "-h") {
-      Usage(stdout);
-      return -1;
-    } else if (a == "--") {
-      optionsEnded = true;
-    } else if (a == "--keep-partial") {
-      o->keepPartial = true;
-    } else if (name == "--method") {
-      if (!ParseMethod("export", value, &o->method))
-        return 2;
-    } else if (name == "--stop-at-row") {
-      if (!ParseNumber(value, 1, 65535, &v))
-        return UsageError("export", "--stop-at-row wants a row from 1 to 65535, not '" + value + "'");
-      o->stopAtRow = static_cast<int32_t>(v);
-    } else {
-      return UsageError("export", "unknown option '" + a + "'");
-    }
-  }
-  if (paths.size() != 2) {
-    return UsageError("export", "needs an input and an output file");
-  }
-  o->in = paths[0];
-  o->out = paths[1];
-  return 0;
-}
-
 // ---- Reading the input ---------------------------------------------------------
 
 struct Picture {
@@ -118,20 +55,20 @@ struct Picture {
   std::string notice; // what the user should know of the picture read
 };
 
-bool ReadInput(const PluginApi &api, const Options &o, Picture *picture, std::string *error) {
+bool ReadInput(const PluginApi &api, const WriteOptions &o, Picture *picture, std::string *error) {
   const std::string &path = o.in;
-  const std::string unreadable = Unreadable(path);
-  if (!unreadable.empty()) {
-    *error = "cannot read '" + path + "': " + unreadable;
+  const InputFile input = Examine(path);
+  if (!input.unreadable.empty()) {
+    *error = "cannot read '" + path + "': " + input.unreadable;
     return false;
   }
   // A PNG signature is definite; the Targa header has no signature at all.
-  if (IsPng(path)) {
+  if (input.IsPng()) {
 #if TLP_HOST_PNG
     picture->from = "PNG";
     const AcceptSize accept = [&](uint32_t width, uint32_t height, std::string *message) {
       return WithinLimits(path, width, height, o.limits.maxPixels, message) &&
-             PngCanHold(path, width, height, message);
+             PngCanHold(input, width, height, message);
     };
     Steps reading("reading '" + path + "'");
     const bool read = ReadPng(path, accept, &picture->rgb, error,
@@ -145,10 +82,7 @@ bool ReadInput(const PluginApi &api, const Options &o, Picture *picture, std::st
 #endif
   }
   Imported imported(api);
-  Phase decoding("decoding '" + path + "'");
-  const ImportResult result = ImportTarga(api, path, o.limits, &imported, error, &picture->notice);
-  if (result == ImportResult::Ok)
-    decoding.Done();
+  const ImportResult result = ImportTarga(api, input, o.limits, &imported, error, &picture->notice);
   switch (result) {
   case ImportResult::NotTarga:
     *error = "'" + path + "' is neither a Targa file nor a PNG file";
@@ -190,18 +124,13 @@ int32_t HostCode(const PluginApi &api, int chosenMethod, std::string *error) {
 }
 
 std::string Describe(const ConvertedImage &image) {
-  switch (image.kind) {
-  case TLP_KIND_INDEXED8:
-    return "8-bit colour-mapped, " + std::to_string(image.palette.size()) +
-           (image.palette.size() == 1 ? " colour" : " colours");
-  case TLP_KIND_HIGH16:
-    return "16-bit true colour";
-  default:
-    return "24-bit true colour";
-  }
+  if (image.kind != TLP_KIND_INDEXED8)
+    return KindName(image.kind);
+  return std::string(KindName(image.kind)) + ", " + std::to_string(image.palette.size()) +
+         (image.palette.size() == 1 ? " colour" : " colours");
 }
 
-int Run(const PluginApi &api, const Options &o) {
+int Run(const PluginApi &api, const WriteOptions &o) {
   Picture picture;
   std::string error;
   Doing("read '" + o.in + "'");
@@ -243,8 +172,8 @@ int Run(const PluginApi &api, const Options &o) {
 } // namespace
 
 int CmdExport(Plugin &plugin, const Args &args) {
-  Options options;
-  const int parsed = ParseArgs(args, &options);
+  WriteOptions options;
+  const int parsed = ParseWriteArgs("export", args, true, [] { Usage(stdout); }, &options);
   if (parsed != 0)
     return parsed < 0 ? 0 : parsed;
   return Run(plugin.Api(), options);

@@ -29,15 +29,13 @@ int WriteImported(const HostImage &image, const std::string &out) {
   return WriteOutput({"import", out}, [&image, &out](const std::string &path) {
     // A row at a time from the record, the palette applied.
     Phase writing("writing '" + out + "'", image.Height);
-    const RowSource row = [&image, &writing](uint32_t y, uint8_t *rgb) {
+    const RowSource row = [&image](uint32_t y, uint8_t *rgb) {
       RgbRowFromRecord(image, y, rgb);
-      writing.Update(y);
       return !CtrlCStops::Pressed();
     };
     WriteResult result;
     result.written = WritePng(path, image.Width, image.Height, row, &result.error,
-                              image.Kind == TLP_KIND_INDEXED8 ? PngFilter::None
-                                                              : PngFilter::Adaptive);
+                              [&writing](uint32_t y) { writing.Update(y); });
     if (result.written)
       writing.Done();
     result.stopped = CtrlCStops::Pressed();
@@ -94,24 +92,10 @@ int CmdImport(Plugin &plugin, const Args &args) {
 #if TLP_HOST_PNG
   const PluginApi &p = plugin.Api();
   Imported imported(p);
-  std::string error;
   Doing("read '" + in + "'");
-  std::string notice;
-  ImportResult read;
-  {
-    // The plug-in's import tells nothing until it is done.
-    Phase decoding("decoding '" + in + "'");
-    read = ImportTarga(p, in, limits, &imported, &error, &notice, static_cast<int32_t>(boxW),
-                       static_cast<int32_t>(boxH));
-    if (read == ImportResult::Ok)
-      decoding.Done();
-  }
-  if (read != ImportResult::Ok) {
-    std::fprintf(stderr, "tga-host import: %s\n", error.c_str());
+  if (!ReadTarga("import", p, in, limits, &imported, static_cast<int32_t>(boxW),
+                 static_cast<int32_t>(boxH)))
     return 1;
-  }
-  if (!notice.empty())
-    std::fprintf(stderr, "tga-host import: %s\n", notice.c_str());
   Doing("write '" + out + "'");
   const int status = WriteImported(*imported.image, out);
   if (status == 0)

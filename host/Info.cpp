@@ -1,7 +1,6 @@
 // tga-host info: what the plug-in says of each file, and why it refuses one.
 #include "Commands.h"
 #include "Input.h"
-#include "Refusal.h"
 #include "Text.h"
 
 #include <cstdint>
@@ -32,15 +31,15 @@ int CmdInfo(Plugin &plugin, const Args &args) {
   for (const std::string &file : args) {
     // The plug-in only says "not a Targa file", which misleads for a file
     // that is not there, and it would wait for ever on a pipe.
-    const std::string unreadable = Unreadable(file);
-    if (!unreadable.empty()) {
-      std::printf("%s: cannot read: %s\n", file.c_str(), unreadable.c_str());
+    const InputFile input = Examine(file);
+    if (!input.unreadable.empty()) {
+      std::printf("%s: cannot read: %s\n", file.c_str(), input.unreadable.c_str());
       rc = 1;
       continue;
     }
     bool valid = p.IMPORT_ValidFileCheck(file.c_str()) == 1;
     p.IMPORT_ImageInformation(file.c_str(), KeepInfo);
-    std::printf("%s: %s\n", file.c_str(), valid ? "Targa file" : RefusalReason(file, false).c_str());
+    std::printf("%s: %s\n", file.c_str(), valid ? "Targa file" : RefusalReason(input, false).c_str());
     std::printf("%s%s", SjisToUtf8(g_info).c_str(), g_info.empty() || g_info.back() == '\n' ? "" : "\n");
     if (!valid)
       rc = 1;

@@ -1,8 +1,8 @@
 #include "Input.h"
 
 #include "Files.h"
-#include "Refusal.h"
-#include "TargaHeader.h"
+#include "Progress.h"
+#include "System.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,19 +10,6 @@
 #include <cstring>
 
 namespace {
-
-// The file's Targa header; false when the file is shorter than one.
-bool ReadHeader(const std::string &path, targa::TTargaHeader *header) {
-  uint8_t bytes[targa::kHeaderSize];
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (!f)
-    return false;
-  const bool whole = std::fread(bytes, 1, sizeof bytes, f) == sizeof bytes;
-  std::fclose(f);
-  if (whole)
-    *header = targa::TTargaHeader::Parse(bytes);
-  return whole;
-}
 
 // What a file holds of the pixel data its header claims, in bytes: for an
 // uncompressed file exactly; for run-length data at most what its bytes can
@@ -45,43 +32,40 @@ PixelData Held(const targa::TTargaHeader &h, uint64_t fileSize) {
   return data;
 }
 
-// The plug-in accepted the file's header but delivered no picture; it says
-// no more than that, so the reason comes from the header's own checks.
-std::string DecodeFailure(const std::string &path) {
-  return "the plug-in could not decode '" + path + "': " + RefusalReason(path, true);
+// The picture the plug-in would deliver, in bytes: what a decode needs at
+// the least.
+uint64_t RecordBytes(const targa::TTargaHeader &header) {
+  const bool mapped = header.BaseType() == targa::kColorMapped;
+  return uint64_t(header.ImageWidth) * header.ImageHeight * (mapped ? 1 : 3);
 }
 
 } // namespace
 
-std::string Unreadable(const std::string &path) {
+InputFile Examine(const std::string &path) {
+  InputFile input;
+  input.path = path;
   int error = 0;
-  switch (KindOf(path, &error)) {
-  case FileKind::Missing:
-  case FileKind::Unknown:
-    return ErrorText(error);
-  case FileKind::Folder:
-    return ErrorText(EISDIR);
-  case FileKind::Other:
-    return "it is not a regular file";
-  case FileKind::Regular:
-    break;
+  const FileKind kind = KindOf(path, &error);
+  if (kind != FileKind::Regular) {
+    input.unreadable = kind == FileKind::Other    ? "it is not a regular file"
+                       : kind == FileKind::Folder ? ErrorText(EISDIR)
+                                                  : ErrorText(error);
+    return input;
   }
   FILE *f = std::fopen(path.c_str(), "rb");
-  if (!f)
-    return ErrorText(errno);
+  if (!f) {
+    input.unreadable = ErrorText(errno);
+    return input;
+  }
+  input.headBytes = std::fread(input.head, 1, sizeof input.head, f);
+  input.size = FileSize(f);
   std::fclose(f);
-  return {};
+  return input;
 }
 
-bool IsPng(const std::string &path) {
+bool InputFile::IsPng() const {
   static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  unsigned char sig[8] = {};
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (!f)
-    return false;
-  const size_t got = std::fread(sig, 1, sizeof sig, f);
-  std::fclose(f);
-  return got == 8 && std::memcmp(sig, kPng, 8) == 0;
+  return headBytes >= 8 && std::memcmp(head, kPng, 8) == 0;
 }
 
 std::string Grouped(uint64_t n) {
@@ -109,39 +93,62 @@ bool WithinLimits(const std::string &path, uint32_t width, uint32_t height, uint
   return true;
 }
 
-bool PngCanHold(const std::string &path, uint32_t width, uint32_t height, std::string *error) {
-  uint64_t size = 0;
-  if (!SizeOf(path, &size))
+bool PngCanHold(const InputFile &input, uint32_t width, uint32_t height, std::string *error) {
+  if (input.size < 0)
     return true;
+  const uint64_t size = static_cast<uint64_t>(input.size);
   const uint64_t rows = uint64_t(height) * (1 + (uint64_t(width) + 7) / 8);
   if (rows <= (size + 1) * 1032)
     return true;
-  *error = "'" + path + "' claims " + std::to_string(width) + " x " + std::to_string(height) +
+  *error = "'" + input.path + "' claims " + std::to_string(width) + " x " + std::to_string(height) +
            " pixels, which no PNG file of " + Grouped(size) + " bytes can hold";
   return false;
 }
 
-ImportResult ImportTarga(const PluginApi &api, const std::string &path, const ReadLimits &limits,
+std::string RefusalReason(const InputFile &input, bool decoding) {
+  if (input.headBytes < targa::kHeaderSize)
+    return targa::Reason(targa::TTargaStatus::TooShort, {});
+  // Its header bytes would make a nonsense reason ("colour-map type 80").
+  if (input.IsPng())
+    return "not a Targa file: it is a PNG picture; 'tga-host export' makes a Targa file of it";
+  const targa::TTargaHeader header = targa::TTargaHeader::Parse(input.head);
+  const targa::TTargaStatus status = targa::Check(header, decoding);
+  if (status != targa::TTargaStatus::Accepted)
+    return targa::Reason(status, header);
+  // The plug-in's check reads nothing but the header, which passes: it did
+  // not get the bytes tga-host read.
+  if (!decoding)
+    return targa::Reason(targa::TTargaStatus::CannotOpen, header) +
+           " by the plug-in, though its header passes every check";
+  const uint64_t needed = RecordBytes(header), room = MemoryAvailable();
+  if (needed > room)
+    return targa::Reason(targa::TTargaStatus::OutOfMemory, header) + " (" + Grouped(needed) +
+           " bytes; this process can have " + Grouped(room) + " more)";
+  return "its header passes every check; the file may have changed meanwhile, or reading it failed";
+}
+
+ImportResult ImportTarga(const PluginApi &api, const InputFile &input, const ReadLimits &limits,
                          Imported *imported, std::string *error, std::string *notice,
                          int32_t boxWidth, int32_t boxHeight) {
-  const std::string unreadable = Unreadable(path);
-  if (!unreadable.empty()) {
-    *error = "cannot read '" + path + "': " + unreadable;
+  const std::string &path = input.path;
+  // The plug-in's import tells nothing until it is done.
+  Phase decoding("decoding '" + path + "'");
+  if (!input.unreadable.empty()) {
+    *error = "cannot read '" + path + "': " + input.unreadable;
     return ImportResult::Failed;
   }
   if (api.IMPORT_ValidFileCheck(path.c_str()) != 1) {
-    *error = "cannot read '" + path + "': " + RefusalReason(path, false);
+    *error = "cannot read '" + path + "': " + RefusalReason(input, false);
     return ImportResult::NotTarga;
   }
   // A preview is read from the whole file as well.
-  targa::TTargaHeader header;
-  uint64_t fileSize = 0;
-  if (ReadHeader(path, &header)) {
+  if (input.headBytes == targa::kHeaderSize) {
+    const targa::TTargaHeader header = targa::TTargaHeader::Parse(input.head);
     if (!WithinLimits(path, header.ImageWidth, header.ImageHeight, limits.maxPixels, error))
       return ImportResult::Failed;
     // The plug-in delivers what the file lacks as white: the picture costs
     // what the header claims, whatever the file holds.
-    const PixelData data = Held(header, SizeOf(path, &fileSize) ? fileSize : 0);
+    const PixelData data = Held(header, input.size > 0 ? static_cast<uint64_t>(input.size) : 0);
     if (data.held < data.claimed) {
       const uint64_t missing = data.claimed - data.held;
       const std::string holds = "'" + path + "' holds " + (header.RunLength() ? "at most " : "") +
@@ -161,8 +168,22 @@ ImportResult ImportTarga(const PluginApi &api, const std::string &path, const Re
   else
     api.IMPORT_CreateImage(path.c_str(), &imported->image);
   if (!imported->image) {
-    *error = DecodeFailure(path);
+    *error = "the plug-in could not decode '" + path + "': " + RefusalReason(input, true);
     return ImportResult::Failed;
   }
+  decoding.Done();
   return ImportResult::Ok;
+}
+
+bool ReadTarga(const char *command, const PluginApi &api, const std::string &path,
+               const ReadLimits &limits, Imported *imported, int32_t boxWidth, int32_t boxHeight) {
+  std::string error, notice;
+  if (ImportTarga(api, Examine(path), limits, imported, &error, &notice, boxWidth, boxHeight) !=
+      ImportResult::Ok) {
+    std::fprintf(stderr, "tga-host %s: %s\n", command, error.c_str());
+    return false;
+  }
+  if (!notice.empty())
+    std::fprintf(stderr, "tga-host %s: %s\n", command, notice.c_str());
+  return true;
 }

@@ -6,6 +6,7 @@
 #include "Panel.h"
 #include "Registry.h"
 #include "Settings.h"
+#include "System.h"
 
 #include <cstdio>
 
@@ -38,19 +39,6 @@ void Usage(FILE *to) {
                "methods:\n",
                kMethodCount - 1);
   ListMethods(to);
-}
-
-// Where the plug-in keeps the method, for the message when it could not: the
-// registry key on Windows, elsewhere the settings store's file.
-std::string StoreLocation() {
-#if defined(_WIN32)
-  return "the registry key HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga";
-#else
-  const std::optional<std::string> store = tlp::registry::StorePath();
-  if (!store)
-    return "the settings store: neither XDG_CONFIG_HOME nor HOME names a folder for it";
-  return "'" + *store + "'";
-#endif
 }
 
 // The method the plug-in reads back from its store after `method` was

@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Dialog.h"
 #include "Methods.h"
+#include "System.h"
 
 #include <cstdio>
 #include <string>
@@ -56,12 +57,7 @@ int CmdOptions(Plugin &plugin, const Args &args) {
   if (!answered && !tlpwin::HasScreen()) {
     std::fprintf(stderr, "tga-host options: there is no screen to show the dialog on%s; "
                          "--answer N or --answer cancel answers it without one\n",
-#if defined(_WIN32)
-                 ""
-#else
-                 " (this build's windows are a headless stand-in)"
-#endif
-    );
+                 kWindowsNote);
     return 2;
   }
 

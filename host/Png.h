@@ -25,16 +25,13 @@ using ReadProgress = std::function<void(uint64_t done, uint64_t total)>;
 bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *picture,
              std::string *error, const ReadProgress &progress = nullptr);
 
-// Fills `rgb` with row `y` (width x 3 bytes); false stops the write.
+// Fills `rgb` with row `y` (width x 3 bytes); false stops the write. A row
+// may be asked for more than once.
 using RowSource = std::function<bool(uint32_t y, uint8_t *rgb)>;
 
-// How rows are filtered before compression. A picture of few colours
-// (dithered above all) compresses far better unfiltered: half the size of
-// adaptive filtering, in less time.
-enum class PngFilter { Adaptive, None };
-
-// Writes an 8-bit RGB PNG of width x height, a row at a time. False with
-// `error` set to an errno value when the file cannot be written, or to EINTR
-// when `row` stopped it.
+// Writes an 8-bit RGB PNG of width x height, a row at a time, telling
+// `written` of each row as it goes to the file. False with `error` set to an
+// errno value when the file cannot be written, or to EINTR when `row` stopped
+// it. The same pixels make the same file, whatever record they came from.
 bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
-              int *error, PngFilter filter = PngFilter::Adaptive);
+              int *error, const std::function<void(uint32_t y)> &written = nullptr);

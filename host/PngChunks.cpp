@@ -1,6 +1,7 @@
 #include "PngChunks.h"
 
 #include "Files.h"
+#include "System.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -46,27 +47,6 @@ uint32_t CrcUpdate(uint32_t crc, const unsigned char *p, size_t n) {
 
 bool IsLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-bool Seek64(FILE *f, uint64_t to) {
-#if defined(_WIN32)
-  return _fseeki64(f, static_cast<__int64>(to), SEEK_SET) == 0;
-#else
-  return fseeko(f, static_cast<off_t>(to), SEEK_SET) == 0;
-#endif
-}
-
-// The size of the file, or -1.
-int64_t FileSize(FILE *f) {
-#if defined(_WIN32)
-  if (_fseeki64(f, 0, SEEK_END) != 0)
-    return -1;
-  return _ftelli64(f);
-#else
-  if (fseeko(f, 0, SEEK_END) != 0)
-    return -1;
-  return ftello(f);
-#endif
-}
-
 // Which bit depths each colour type allows, as a mask of (1 << depth).
 unsigned DepthsOf(unsigned colourType) {
   switch (colourType) {
@@ -92,7 +72,7 @@ std::string PngStream::Fail(int error) {
 
 bool PngStream::ReadAt(uint64_t offset, void *data, size_t size) {
   errno = 0;
-  if (fileAt_ != offset && !Seek64(file_, offset)) {
+  if (fileAt_ != offset && !SeekFile(file_, offset)) {
     fileAt_ = UINT64_MAX;
     error_ = errno != 0 ? errno : EIO;
     return false;

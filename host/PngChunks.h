@@ -8,6 +8,8 @@
 // compressed forms could inflate to far more than the file.
 #pragma once
 
+#include "Png.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -63,3 +65,38 @@ private:
   uint64_t partStart_ = 0;
   int error_ = 0;
 };
+
+// Where an encoder's bytes go: a file, or nowhere (null) when only their
+// count is wanted.
+class PngSink {
+public:
+  explicit PngSink(FILE *file) : file_(file) {}
+  // False with Error() set to an errno value.
+  bool Write(const void *data, size_t size);
+  bool Seek(uint64_t to);
+  uint64_t Position() const { return position_; }
+  uint64_t Size() const { return size_; }
+  int Error() const { return error_; }
+
+private:
+  bool Failed();
+  FILE *file_;
+  uint64_t position_ = 0, size_ = 0;
+  int error_ = 0;
+};
+
+// How rows are filtered before compression. A picture of few colours
+// (dithered above all) compresses far better unfiltered, a photo or a smooth
+// ramp filtered: WritePng tries both.
+enum class PngFilter { Adaptive, None };
+
+// What each system does with its own PNG decoder and encoder; the file
+// itself is opened, checked and closed by the shared code (Png.cpp).
+// Decodes the scanned stream into `picture`; false with `error` set to the
+// reason.
+bool DecodePng(PngStream &stream, RgbPicture *picture, std::string *error,
+               const ReadProgress &progress);
+// Encodes rows of 8-bit RGB into `sink`; false with `error` set to an errno
+// value (EINTR: `row` stopped it).
+bool EncodePng(PngSink &sink, uint32_t width, uint32_t height, const RowSource &row,
+               PngFilter filter, int *error);

@@ -1,17 +1,10 @@
 #include "Progress.h"
+#include "System.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <cstdio>
-
-#if defined(_WIN32)
-#include <io.h>
-#include <windows.h>
-#else
-#include <csignal>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -20,14 +13,6 @@ std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a signal handler");
 
 const int kBarCells = 40;
-
-bool StderrIsTerminal() {
-#if defined(_WIN32)
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(fileno(stderr)) != 0;
-#endif
-}
 
 struct State {
   bool active = false;
@@ -50,42 +35,16 @@ int32_t TLP_CALL OnRow(int32_t row) {
   return 0;
 }
 
-#if defined(_WIN32)
-BOOL WINAPI OnConsoleCtrl(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-    return FALSE;
-  g_interrupted = true;
-  return TRUE;
-}
-#else
-extern "C" void OnInterrupt(int) { g_interrupted = true; }
-struct sigaction g_oldSigint = {};
-#endif
+void OnCtrlC() { g_interrupted = true; }
 
 } // namespace
 
 CtrlCStops::CtrlCStops() {
   g_interrupted = false;
-#if defined(_WIN32)
-  SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
-#else
-  struct sigaction sa = {};
-  sa.sa_handler = OnInterrupt;
-  // No SA_RESTART: an open or write blocked on a pipe must fail with EINTR,
-  // or Ctrl-C would wait for a reader that may never come.
-  sa.sa_flags = 0;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, &g_oldSigint);
-#endif
+  CatchCtrlC(OnCtrlC);
 }
 
-CtrlCStops::~CtrlCStops() {
-#if defined(_WIN32)
-  SetConsoleCtrlHandler(OnConsoleCtrl, FALSE);
-#else
-  sigaction(SIGINT, &g_oldSigint, nullptr);
-#endif
-}
+CtrlCStops::~CtrlCStops() { ReleaseCtrlC(); }
 
 bool CtrlCStops::Pressed() { return g_interrupted.load(); }
 

@@ -128,6 +128,61 @@ bool ParseMethod(const char *command, const std::string &text, int *out) {
   return true;
 }
 
+int ParseWriteArgs(const char *command, const Args &args, bool exporting, void (*help)(),
+                   WriteOptions *o) {
+  std::vector<std::string> paths;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
+    const bool option = !optionsEnded && a.size() > 1 && a[0] == '-';
+    if (!option) {
+      paths.push_back(a);
+      continue;
+    }
+    if (const int limit = ParseLimit(command, args, &i, &o->limits)) {
+      if (limit == 2)
+        return 2;
+      continue;
+    }
+    std::string name = a, value;
+    const size_t eq = a.find('=');
+    if (eq != std::string::npos) {
+      name = a.substr(0, eq);
+      value = a.substr(eq + 1);
+    }
+    const bool takesValue = exporting && (name == "--method" || name == "--stop-at-row");
+    if (takesValue && eq == std::string::npos) {
+      if (i + 1 >= args.size())
+        return UsageError(command, name + " wants a value");
+      value = args[++i];
+    }
+    int64_t v = 0;
+    if (a == "--help" || a == "-h") {
+      help();
+      return -1;
+    } else if (a == "--") {
+      optionsEnded = true;
+    } else if (a == "--keep-partial") {
+      o->keepPartial = true;
+    } else if (takesValue && name == "--method") {
+      if (!ParseMethod(command, value, &o->method))
+        return 2;
+    } else if (takesValue && name == "--stop-at-row") {
+      if (!ParseNumber(value, 1, 65535, &v))
+        return UsageError(command, "--stop-at-row wants a row from 1 to 65535, not '" + value + "'");
+      o->stopAtRow = static_cast<int32_t>(v);
+    } else {
+      return UsageError(command, "unknown option '" + a + "'");
+    }
+  }
+  if (paths.size() != 2) {
+    return UsageError(command, "needs an input and an output file");
+  }
+  o->in = paths[0];
+  o->out = paths[1];
+  return 0;
+}
+
 int main(int argc, char **argv) {
   IgnoreFileSizeSignal();
   std::string pluginPath = DefaultPluginPath();

@@ -19,15 +19,10 @@
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
 struct Failure {
   std::string message;
   int ioError = 0; // errno of a failed write
-  FILE *file = nullptr;
+  PngSink *sink = nullptr;
 };
 
 void OnError(png_structp png, png_const_charp message) {
@@ -51,9 +46,8 @@ struct Writer {
 
 void WriteData(png_structp png, png_bytep data, size_t length) {
   Failure *failure = static_cast<Failure *>(png_get_error_ptr(png));
-  errno = 0;
-  if (std::fwrite(data, 1, length, failure->file) != length) {
-    failure->ioError = errno != 0 ? errno : EIO;
+  if (!failure->sink->Write(data, length)) {
+    failure->ioError = failure->sink->Error();
     png_error(png, "write error");
   }
 }
@@ -88,24 +82,8 @@ void Flatten(const uint8_t *in, uint32_t width, int depth, int channels, uint8_t
 
 } // namespace
 
-bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *picture,
-             std::string *error, const ReadProgress &progress) {
-  const std::string cannot = "cannot read '" + path + "': ";
-  File f(std::fopen(path.c_str(), "rb"));
-  if (!f) {
-    *error = cannot + ErrorText(errno);
-    return false;
-  }
-  PngStream stream(f.get());
-  std::string bad = stream.ReadHeader();
-  if (bad.empty() && !accept(stream.Width(), stream.Height(), error))
-    return false;
-  if (bad.empty())
-    bad = stream.Scan();
-  if (!bad.empty()) {
-    *error = cannot + bad;
-    return false;
-  }
+bool DecodePng(PngStream &stream, RgbPicture *picture, std::string *error,
+               const ReadProgress &progress) {
   Failure failure;
   Reader r;
   r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, OnError, OnWarning);
@@ -117,7 +95,7 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
   std::unique_ptr<uint8_t[]> whole;
   std::vector<png_bytep> rows;
   if (setjmp(png_jmpbuf(r.png))) {
-    *error = cannot + failure.message;
+    *error = failure.message;
     return false;
   }
   png_set_read_fn(r.png, &stream, ReadData);
@@ -139,7 +117,7 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
   const size_t rowBytes = png_get_rowbytes(r.png, r.info);
   if (!picture->Allocate(width, height) ||
       (passes > 1 && rowBytes > std::numeric_limits<size_t>::max() / height)) {
-    *error = cannot + "too large for this computer's memory addresses";
+    *error = "too large for this computer's memory addresses";
     return false;
   }
   const uint64_t total = uint64_t(passes) * height;
@@ -169,15 +147,10 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
   return true;
 }
 
-bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
-              int *error, PngFilter filter) {
-  File f(std::fopen(path.c_str(), "wb"));
-  if (!f) {
-    *error = errno;
-    return false;
-  }
+bool EncodePng(PngSink &sink, uint32_t width, uint32_t height, const RowSource &row,
+               PngFilter filter, int *error) {
   Failure failure;
-  failure.file = f.get();
+  failure.sink = &sink;
   Writer w;
   w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, OnError, OnWarning);
   if (w.png)
@@ -208,11 +181,5 @@ bool WritePng(const std::string &path, uint32_t width, uint32_t height, const Ro
     png_write_row(w.png, line.data());
   }
   png_write_end(w.png, nullptr);
-  // Closed here, so that a failed flush counts.
-  errno = 0;
-  if (std::fclose(f.release()) != 0) {
-    *error = errno != 0 ? errno : EIO;
-    return false;
-  }
   return true;
 }

@@ -1,7 +1,7 @@
 // PNG through the system's imaging component (WIC). The decoder reads the
 // checked chunks of PngStream (PngChunks.h), never the file itself, so the
 // picture's size and every chunk are judged before it has seen any of them.
-// The encoder writes through a stream of our own over the C library's FILE,
+// The encoder writes through a stream of our own over the shared code's sink,
 // so that a failed write keeps the system's reason.
 #include "Png.h"
 #include "PngChunks.h"
@@ -16,8 +16,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <io.h>
-#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -69,15 +67,11 @@ HRESULT MakeFactory(Com<IWICImagingFactory> *factory) {
                           reinterpret_cast<void **>(factory->put()));
 }
 
-struct FileCloser {
-  void operator()(FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-// What the IStreams below share: COM's identity and reference counts, and
-// the calls no decoder or encoder of ours makes. Each stream lives on its
-// user's stack, so it must outlive every object it is handed to; reference
-// counts are kept only for COM's rules.
+// What the IStreams below share: COM's identity and reference counts,
+// seeking over a stream of a known size, and the calls no decoder or encoder
+// of ours makes. Each stream lives on its user's stack, so it must outlive
+// every object it is handed to; reference counts are kept only for COM's
+// rules.
 class StackStream : public IStream {
 public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
@@ -106,88 +100,68 @@ public:
     return STG_E_INVALIDFUNCTION;
   }
   HRESULT STDMETHODCALLTYPE Clone(IStream **) override { return E_NOTIMPL; }
-
-private:
-  LONG refs_ = 1;
-};
-
-// An IStream over a FILE that remembers the errno of the first failed read or
-// write.
-class FileStream final : public StackStream {
-public:
-  explicit FileStream(FILE *file) : file_(file) {}
-  int Error() const { return error_; }
-
-
-  HRESULT STDMETHODCALLTYPE Read(void *data, ULONG size, ULONG *read) override {
-    errno = 0;
-    const size_t got = std::fread(data, 1, size, file_);
-    if (read)
-      *read = static_cast<ULONG>(got);
-    // A short count alone tells the end of the file, as a file stream does.
-    return got < size && std::ferror(file_) ? Failed(STG_E_READFAULT) : S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Write(const void *data, ULONG size, ULONG *written) override {
-    errno = 0;
-    const size_t put = std::fwrite(data, 1, size, file_);
-    if (written)
-      *written = static_cast<ULONG>(put);
-    if (put == size)
-      return S_OK;
-    return Failed(STG_E_WRITEFAULT);
-  }
+  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER *to) override {
-    const int whence = origin == STREAM_SEEK_SET ? SEEK_SET
-                       : origin == STREAM_SEEK_CUR ? SEEK_CUR
-                       : origin == STREAM_SEEK_END ? SEEK_END
-                                                   : -1;
-    if (whence < 0)
+    const int64_t base = origin == STREAM_SEEK_SET   ? 0
+                         : origin == STREAM_SEEK_CUR ? static_cast<int64_t>(Position())
+                         : origin == STREAM_SEEK_END ? static_cast<int64_t>(Size())
+                                                     : -1;
+    if (base < 0)
       return STG_E_INVALIDFUNCTION;
-    errno = 0;
-    if (_fseeki64(file_, move.QuadPart, whence) != 0)
-      return Failed(STG_E_SEEKERROR);
-    const __int64 at = _ftelli64(file_);
-    if (at < 0)
-      return Failed(STG_E_SEEKERROR);
+    const int64_t at = base + move.QuadPart;
+    if (at < 0 || !MoveTo(static_cast<uint64_t>(at)))
+      return SeekFailed();
     if (to)
       to->QuadPart = static_cast<ULONGLONG>(at);
     return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Commit(DWORD) override {
-    errno = 0;
-    return std::fflush(file_) == 0 ? S_OK : Failed(STG_E_WRITEFAULT);
   }
   HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD) override {
     if (!stat)
       return E_POINTER;
     std::memset(stat, 0, sizeof *stat);
     stat->type = STGTY_STREAM;
-    errno = 0;
-    if (std::fflush(file_) != 0)
-      return Failed(STG_E_WRITEFAULT);
-    const __int64 size = _filelengthi64(_fileno(file_));
-    if (size < 0)
-      return Failed(STG_E_ACCESSDENIED);
-    stat->cbSize.QuadPart = static_cast<ULONGLONG>(size);
+    stat->cbSize.QuadPart = Size();
     return S_OK;
   }
 
+protected:
+  // Where the stream stands, how long it is, and moving in it.
+  virtual uint64_t Position() const = 0;
+  virtual uint64_t Size() const = 0;
+  virtual bool MoveTo(uint64_t at) = 0;
+  virtual HRESULT SeekFailed() const { return STG_E_SEEKERROR; }
+
 private:
-  HRESULT Failed(HRESULT hr) {
-    if (error_ == 0)
-      error_ = errno != 0 ? errno : EIO;
-    return error_ == ENOSPC ? STG_E_MEDIUMFULL : hr;
+  LONG refs_ = 1;
+};
+
+// The encoder's IStream: the sink, written only. Its error is the sink's.
+class SinkStream final : public StackStream {
+public:
+  explicit SinkStream(PngSink *sink) : sink_(sink) {}
+
+  HRESULT STDMETHODCALLTYPE Read(void *, ULONG, ULONG *) override { return STG_E_ACCESSDENIED; }
+  HRESULT STDMETHODCALLTYPE Write(const void *data, ULONG size, ULONG *written) override {
+    const bool put = sink_->Write(data, size);
+    if (written)
+      *written = put ? size : 0;
+    return put ? S_OK : Failed(STG_E_WRITEFAULT);
   }
 
-  FILE *file_;
-  int error_ = 0;
+private:
+  uint64_t Position() const override { return sink_->Position(); }
+  uint64_t Size() const override { return sink_->Size(); }
+  bool MoveTo(uint64_t at) override { return sink_->Seek(at); }
+  HRESULT SeekFailed() const override { return Failed(STG_E_SEEKERROR); }
+  HRESULT Failed(HRESULT hr) const { return sink_->Error() == ENOSPC ? STG_E_MEDIUMFULL : hr; }
+
+  PngSink *sink_;
 };
 
 // The decoder's IStream: the checked chunks of a PngStream, read only.
 class ChunkStream final : public StackStream {
 public:
   explicit ChunkStream(PngStream *png) : png_(png) {}
-
 
   HRESULT STDMETHODCALLTYPE Read(void *data, ULONG size, ULONG *read) override {
     const size_t got = png_->Read(data, size);
@@ -198,31 +172,11 @@ public:
   HRESULT STDMETHODCALLTYPE Write(const void *, ULONG, ULONG *) override {
     return STG_E_ACCESSDENIED;
   }
-  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER *to) override {
-    const int64_t base = origin == STREAM_SEEK_SET   ? 0
-                         : origin == STREAM_SEEK_CUR ? static_cast<int64_t>(png_->Position())
-                         : origin == STREAM_SEEK_END ? static_cast<int64_t>(png_->Size())
-                                                     : -1;
-    if (base < 0)
-      return STG_E_INVALIDFUNCTION;
-    const int64_t at = base + move.QuadPart;
-    if (at < 0 || !png_->Seek(static_cast<uint64_t>(at)))
-      return STG_E_SEEKERROR;
-    if (to)
-      to->QuadPart = static_cast<ULONGLONG>(at);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD) override {
-    if (!stat)
-      return E_POINTER;
-    std::memset(stat, 0, sizeof *stat);
-    stat->type = STGTY_STREAM;
-    stat->cbSize.QuadPart = png_->Size();
-    return S_OK;
-  }
 
 private:
+  uint64_t Position() const override { return png_->Position(); }
+  uint64_t Size() const override { return png_->Size(); }
+  bool MoveTo(uint64_t at) override { return png_->Seek(at); }
   PngStream *png_;
 };
 
@@ -306,30 +260,12 @@ void Flatten8(const uint8_t *in, uint32_t width, uint8_t *out) {
 
 } // namespace
 
-bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *picture,
-             std::string *error, const ReadProgress &progress) {
-  const std::string cannot = "cannot read '" + path + "': ";
-  File f(std::fopen(path.c_str(), "rb"));
-  if (!f) {
-    *error = cannot + ErrorText(errno);
-    return false;
-  }
-  // Judged before the decoder sees the file: it may take memory for the
-  // whole picture as soon as it is handed it.
-  PngStream png(f.get());
-  std::string bad = png.ReadHeader();
-  if (bad.empty() && !accept(png.Width(), png.Height(), error))
-    return false;
-  if (bad.empty())
-    bad = png.Scan();
-  if (!bad.empty()) {
-    *error = cannot + bad;
-    return false;
-  }
+bool DecodePng(PngStream &png, RgbPicture *picture, std::string *error,
+               const ReadProgress &progress) {
   const uint32_t width = png.Width(), height = png.Height();
   Com<IWICImagingFactory> factory;
   if (FAILED(MakeFactory(&factory))) {
-    *error = cannot + "the system's imaging component cannot be started";
+    *error = "the system's imaging component cannot be started";
     return false;
   }
 
@@ -351,7 +287,7 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
   if (SUCCEEDED(hr) && (frameWidth != width || frameHeight != height))
     hr = WINCODEC_ERR_BADHEADER;
   if (FAILED(hr)) {
-    *error = cannot + ReadFailure(hr, png.Error());
+    *error = ReadFailure(hr, png.Error());
     return false;
   }
 
@@ -369,14 +305,14 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
                                  WICBitmapDitherTypeNone, nullptr, 0.0,
                                  WICBitmapPaletteTypeCustom);
     if (FAILED(hr)) {
-      *error = cannot + ReadFailure(hr, 0);
+      *error = ReadFailure(hr, 0);
       return false;
     }
     source = converter.get();
   }
   // A row of 16-bit RGBA must fit the decoder's 32-bit sizes.
   if (uint64_t(width) * 8 > UINT32_MAX || !picture->Allocate(width, height)) {
-    *error = cannot + "too large for this computer's memory addresses";
+    *error = "too large for this computer's memory addresses";
     return false;
   }
   // A row at a time: the decoder's own buffers aside, memory is the picture
@@ -389,7 +325,7 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
     const WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width), 1};
     hr = source->CopyPixels(&rect, stride, stride, bytes);
     if (FAILED(hr)) {
-      *error = cannot + ReadFailure(hr, png.Error());
+      *error = ReadFailure(hr, png.Error());
       return false;
     }
     if (channels == 0)
@@ -402,18 +338,13 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
   return true;
 }
 
-bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
-              int *error, PngFilter filter) {
+bool EncodePng(PngSink &sink, uint32_t width, uint32_t height, const RowSource &row,
+               PngFilter filter, int *error) {
   if (uint64_t(width) * 3 > UINT32_MAX) {
     *error = EFBIG;
     return false;
   }
-  File f(std::fopen(path.c_str(), "wb"));
-  if (!f) {
-    *error = errno;
-    return false;
-  }
-  FileStream stream(f.get());
+  SinkStream stream(&sink);
   Com<IWICImagingFactory> factory;
   Com<IWICBitmapEncoder> encoder;
   Com<IWICBitmapFrameEncode> frame;
@@ -467,16 +398,7 @@ bool WritePng(const std::string &path, uint32_t width, uint32_t height, const Ro
   if (FAILED(hr)) {
     if (hr == E_OUTOFMEMORY)
       throw std::bad_alloc();
-    *error = stream.Error() != 0 ? stream.Error() : ErrnoOfResult(hr);
-    return false;
-  }
-  // Nothing may use the stream once its file is closed; closed here, so that
-  // a failed flush counts.
-  frame.reset();
-  encoder.reset();
-  errno = 0;
-  if (std::fclose(f.release()) != 0) {
-    *error = errno != 0 ? errno : EIO;
+    *error = sink.Error() != 0 ? sink.Error() : ErrnoOfResult(hr);
     return false;
   }
   return true;

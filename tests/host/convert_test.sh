@@ -14,6 +14,7 @@ check() { # description, then a command that must succeed
   if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failed=$((failed + 1)); fi
 }
 status() { "$@" >"$dir/out.txt" 2>"$dir/err.txt"; echo $?; }
+. "$(dirname "${BASH_SOURCE[0]}")/ctrl_c.sh"
 
 "$samples" write "$dir" || { echo "FAIL: no samples"; exit 1; }
 
@@ -35,27 +36,7 @@ check "missing input: no output" [ ! -e "$dir/none.out.tga" ]
 check "unwritable output: exit 1" [ "$(status "$host" convert "$dir/full24_1x1.tga" "$dir/no/such/x.tga")" = 1 ]
 check "unwritable output: says so" grep -q "cannot write" "$dir/err.txt"
 
-# Ctrl-C: a write to a pipe that nobody drains blocks; SIGINT then stops it
-# at the next row. The output is no regular file, so it stays.
-width=2000 height=1500
-{
-  printf '\x00\x00\x02\x00\x00\x00\x00\x00\x00\x00\x00\x00\xd0\x07\xdc\x05\x18\x20'
-  head -c $((width * height * 3)) /dev/zero
-} >"$dir/large.tga"
-mkfifo "$dir/pipe.tga" || exit 1
-"$host" convert "$dir/large.tga" "$dir/pipe.tga" >"$dir/out.txt" 2>"$dir/err.txt" &
-pid=$!
-exec 3<"$dir/pipe.tga"
-head -c 100000 <&3 >/dev/null
-kill -INT "$pid"
-cat <&3 >"$dir/drained"
-exec 3<&-
-wait "$pid"
-rc=$?
-check "Ctrl-C: exit 130" [ "$rc" = 130 ]
-check "Ctrl-C: says where it stopped" grep -q "stopped before row" "$dir/err.txt"
-check "Ctrl-C: fewer rows than the picture" [ "$(($(wc -c <"$dir/drained") + 100000))" -lt $((18 + width * height * 3)) ]
-check "Ctrl-C: a pipe is not removed" [ -p "$dir/pipe.tga" ]
+ctrl_c_on_pipe "$dir" convert
 
 echo "convert checks failed: $failed"
 [ "$failed" -eq 0 ]

@@ -28,6 +28,7 @@
       announcing a picture of that size, and no pixels
 Only the standard library: PNG through zlib, Targa by hand."""
 import os
+import random
 import struct
 import sys
 import zlib
@@ -259,6 +260,12 @@ def make(folder):
     write_png(folder + '/alpha.png', 6, 4, alpha, colour_type=6)
     grey = [[(x * 28 + y,) for x in range(9)] for y in range(3)]
     write_png(folder + '/grey.png', 9, 3, grey, colour_type=0)
+    # 194 levels of grey with noise, as a scan gives: few enough for a colour
+    # map, and smaller filtered than not.
+    noise = random.Random(194)
+    grey194 = [[(round(255 * min(193, max(0, (x + y) * 193 // 498 + noise.randint(-3, 3))) / 193),)
+                for x in range(300)] for y in range(200)]
+    write_png(folder + '/grey194.png', 300, 200, grey194, colour_type=0)
 
 
 def check(out, ref, kind, how, colours):

@@ -225,7 +225,7 @@ TEST(Decoder, StatusesNameTheReason) {
   TTargaDecoder missing;
   EXPECT_FALSE(missing.Decode(TempFile::Folder() + "/missing.tga"));
   EXPECT_EQ(missing.Status, TTargaStatus::CannotOpen);
-  EXPECT_TRUE(targa::IsNotTarga(TTargaStatus::CannotOpen));
+  EXPECT_EQ(targa::Reason(missing.Status, missing.Header), "the file cannot be opened");
 }
 
 // A preview of an uncompressed file reads from it no more than 1/Step of it
