@@ -9,6 +9,7 @@
  */
 #include <windows.h>
 #include <stdio.h>
+#include <string.h>
 #include "TargaPlugin.h"
 
 static int fail(const char *what) {
@@ -16,9 +17,11 @@ static int fail(const char *what) {
   return 1;
 }
 
-/* The texts arrive whole, in one call, with LF line ends (Shift-JIS). */
+/* Each text arrives whole, in one call (Shift-JIS); the information text's
+ * lines each end in an LF, where an edit control would want CR LF. */
 static int32_t TLP_CALL print_text(const char *text) {
-  printf("%s\n", text);
+  size_t length = strlen(text);
+  printf("%s%s", text, length && text[length - 1] == '\n' ? "" : "\n");
   return 0;
 }
 
@@ -64,9 +67,10 @@ int main(int argc, char **argv) {
   UNITED_Verbose(print_about);
   IMPORT_InterfaceVersion(&import_version);
   EXPORT_InterfaceVersion(&export_version);
-  printf("supported %d %d, interfaces %08x %08x, extensions: ", (int)first, (int)second,
+  printf("supported %d %d, interfaces %08x %08x\nimport extensions: ", (int)first, (int)second,
          (unsigned)import_version, (unsigned)export_version);
   IMPORT_SupportedExtensions(print_text);
+  printf("export extensions: ");
   EXPORT_SupportedExtensions(print_text);
 
   const char *in = argv[2], *out = argv[3];

@@ -85,6 +85,12 @@ for preset in "${presets[@]}"; do
       "-DEXPECTED=$build/exports.txt" -P tests/check_exports.cmake
     scripts/wine-run.sh "$top/tga-host.exe" about >"$out/about-$preset.txt" ||
       fail "tga-host.exe about failed on the unpacked $file"
+    # Vista's calls are imported: the headers say 6.0, the oldest that has them.
+    for program in "$plugin" "$top/tga-host.exe"; do
+      versions=$("$(cache_value "$preset" CMAKE_OBJDUMP)" -p "$program" |
+        awk '/^Major(OSystem|Subsystem)Version|^Minor(OSystem|Subsystem)Version/ { printf "%s ", $2 }')
+      [ "$versions" = "6 0 6 0 " ] || fail "$program states Windows $versions, not 6.0"
+    done
     check_examples "$preset" "$top"
   else
     plugin=$top/bin/Targa.tlp

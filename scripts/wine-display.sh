@@ -55,7 +55,8 @@ tlp_wine_display() {
 tlp_wait_for_line() {
   local found=
   for _ in $(seq 240); do
-    found=$(tr -d '\r' <"$1" | sed -n "$2" | head -n 1)
+    # The program's redirection may not have made the file yet.
+    found=$(tr -d '\r' 2>/dev/null <"$1" | sed -n "$2" | head -n 1)
     [ -n "$found" ] && { echo "$found"; return 0; }
     kill -0 "$host_pid" 2>/dev/null || break
     sleep 0.5
