@@ -135,7 +135,7 @@ static void paint(HWND window) {
     for (int i = 0; i < count; i++) {
       int x = i % COLUMNS * CELL_W, y = i / COLUMNS * CELL_H - scroll;
       Picture *t = &thumbs[i];
-      if (t->info) {
+      if (t->info && t->width > 0 && t->height > 0) {
         int big = t->width > t->height ? t->width : t->height;
         int w = t->width * BOX / big, h = t->height * BOX / big;
         StretchDIBits(dc, x + (CELL_W - w) / 2, y + 4 + (BOX - h) / 2, w ? w : 1, h ? h : 1, 0, 0,

@@ -3,14 +3,16 @@
 #
 #   scripts/screenshot-viewer.sh DIR [OUTPUT.png]   the thumbnails of samples/
 #                                                    (default docs/viewer.png)
-#   scripts/screenshot-viewer.sh --check DIR        sample-24-rle.tga at 1:1
+#   scripts/screenshot-viewer.sh --check DIR        pictures at 1:1
 #
 # DIR holds viewer.exe beside Targa.tlp and tga-host.exe, as in an unpacked
 # Windows package once scripts/package.sh has built the examples into it.
-# --check opens samples/sample-24-rle.tga, grabs the screen with xwd (window
-# capture under the headless driver is blank) and compares the pixels where
-# the viewer says it drew the picture with the decoded record, written by
-# `tga-host import` from the same plug-in: one differing pixel fails.
+# --check opens samples/sample-24-rle.tga, then two small pictures whose rows
+# a DIB pads (5 pixels of 24 bits, bottom-up; 7 colour-mapped ones), grabs
+# the screen with xwd each time (window capture under the headless driver is
+# blank) and compares the pixels where the viewer says it drew the picture
+# with the decoded record, written by `tga-host import` from the same
+# plug-in: one differing pixel fails.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
@@ -29,35 +31,51 @@ done
 source "$here/wine-display.sh"
 tlp_wine_display
 
-sample=$root/samples/sample-24-rle.tga
 windows_path() { echo "Z:${1//\//\\}"; }
-if [ -n "$check" ]; then
-  $WINE "$dir/tga-host.exe" import "$(windows_path "$sample")" -o "$(windows_path "$work/decoded.png")" \
-    </dev/null >"$work/import.log" 2>&1 || { tr -d '\r' <"$work/import.log" >&2; exit 1; }
-  shown=$(windows_path "$sample")
-  wanted='s/^picture [^,]*, \([0-9]*\) x \([0-9]*\), at \([0-9]*\),\([0-9]*\);.*/\1x\2+\3+\4/p'
-else
-  shown=$(windows_path "$root/samples")
-  wanted='s/^thumbnails of .*; window \([0-9x+]*\)$/\1/p'
+# Starts the viewer on $1 and waits for its line that the sed expression $2
+# selects: where it drew.
+show() {
+  $WINESERVER -k 2>/dev/null || true # ends the viewer shown before
+  # Wine's output goes to a file, never through a pipe.
+  $WINE "$dir/viewer.exe" "$(windows_path "$1")" </dev/null >"$work/viewer.log" 2>&1 &
+  host_pid=$!
+  geometry=$(tlp_wait_for_line "$work/viewer.log" "$2") ||
+    { echo "the viewer did not show $1" >&2; exit 1; }
+  sleep 1 # what is drawn reaches the X server
+  xwd -root -display "$DISPLAY" -silent >"$work/screen.xwd"
+}
+
+if [ -z "$check" ]; then
+  show "$root/samples" 's/^thumbnails of .*; window \([0-9x+]*\)$/\1/p'
+  mkdir -p "$(dirname "$out")"
+  /usr/bin/convert "xwd:$work/screen.xwd" -crop "$geometry" +repage -strip "$out"
+  echo "wrote $out ($geometry)"
+  exit 0
 fi
-# Wine's output goes to a file, never through a pipe.
-$WINE "$dir/viewer.exe" "$shown" </dev/null >"$work/viewer.log" 2>&1 &
-host_pid=$!
-geometry=$(tlp_wait_for_line "$work/viewer.log" "$wanted") ||
-  { echo "the viewer did not show $shown" >&2; exit 1; }
-sleep 1 # what is drawn reaches the X server
-xwd -root -display "$DISPLAY" -silent >"$work/screen.xwd"
-if [ -n "$check" ]; then
+
+# Targa files from their bytes: an 18-byte header, a colour map, the pixels.
+python3 - "$work" <<'PY'
+import struct, sys
+def tga(name, cmap_type, image_type, cmap, w, h, depth, descriptor, pixels):
+    entries = len(cmap) // 3
+    head = struct.pack('<BBBHHBHHHHBB', 0, cmap_type, image_type, 0, entries,
+                       24 if entries else 0, 0, 0, w, h, depth, descriptor)
+    open(f'{sys.argv[1]}/{name}', 'wb').write(head + bytes(cmap) + bytes(pixels))
+tga('odd-24.tga', 0, 2, [], 5, 3, 24, 0, [(i * 37 + c * 91) % 256 for i in range(15) for c in range(3)])
+tga('odd-8.tga', 1, 1, [255, 0, 0, 0, 200, 0, 10, 20, 250, 128, 128, 128], 7, 3, 8, 0x20,
+    [i % 4 for i in range(21)])
+PY
+for picture in "$root/samples/sample-24-rle.tga" "$work/odd-24.tga" "$work/odd-8.tga"; do
+  name=$(basename "$picture")
+  $WINE "$dir/tga-host.exe" import "$(windows_path "$picture")" -o "$(windows_path "$work/decoded.png")" \
+    </dev/null >"$work/import.log" 2>&1 || { tr -d '\r' <"$work/import.log" >&2; exit 1; }
+  show "$picture" 's/^picture [^,]*, \([0-9]*\) x \([0-9]*\), at \([0-9]*\),\([0-9]*\);.*/\1x\2+\3+\4/p'
   /usr/bin/convert "xwd:$work/screen.xwd" -crop "$geometry" +repage -strip "$work/drawn.png"
   # AE: the number of pixels that differ at all.
   differ=$(/usr/bin/compare -metric AE "$work/drawn.png" "$work/decoded.png" null: 2>&1) || true
   [ "$differ" = 0 ] || {
-    echo "the viewer's picture at $geometry differs from the decoded record in $differ pixels" >&2
+    echo "the viewer's $name at $geometry differs from the decoded record in $differ pixels" >&2
     exit 1
   }
-  echo "viewer: sample-24-rle.tga drawn at $geometry, every pixel the decoded record's"
-else
-  mkdir -p "$(dirname "$out")"
-  /usr/bin/convert "xwd:$work/screen.xwd" -crop "$geometry" +repage -strip "$out"
-  echo "wrote $out ($geometry)"
-fi
+  echo "viewer: $name drawn at $geometry, every pixel the decoded record's"
+done
