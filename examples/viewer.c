@@ -34,7 +34,8 @@ static int count, scroll, shown_said;
 
 /* A HostImage as a DIB: its rows are packed, a DIB's are padded to 4 bytes;
  * its palette entries (blue, green, red, reserved) are the DIB's RGBQUAD colour
- * table; a negative height says the rows run top-down, as the record's do.
+ * table, of all 256 entries (a file may hold indices past its palette); a
+ * negative height says the rows run top-down, as the record's do.
  * Kind 2's words are the DIB's 16-bit format as they are (5 bits each, blue
  * lowest). The record is handed back to the plug-in whatever happens. */
 static int to_dib(HostImage *image, Picture *out) {
@@ -53,9 +54,10 @@ static int to_dib(HostImage *image, Picture *out) {
     header->biPlanes = 1;
     header->biBitCount = depth;
     header->biCompression = BI_RGB;
-    if (depth == 8) {
-      header->biClrUsed = image->PaletteCount < 256 ? image->PaletteCount : 256;
-      memcpy(out->info->bmiColors, image->Palette, header->biClrUsed * sizeof(RGBQUAD));
+    if (depth == 8) { /* an index past the palette finds black, as calloc left it */
+      header->biClrUsed = 256;
+      memcpy(out->info->bmiColors, image->Palette,
+             (image->PaletteCount < 256 ? image->PaletteCount : 256) * sizeof(RGBQUAD));
     }
     for (uint32_t row = 0; row < image->Height; row++)
       memcpy((char *)out->bits + row * stride, image->Pixels + (size_t)row * image->BytesPerRow, packed);

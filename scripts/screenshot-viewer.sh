@@ -8,7 +8,8 @@
 # DIR holds viewer.exe beside Targa.tlp and tga-host.exe, as in an unpacked
 # Windows package once scripts/package.sh has built the examples into it.
 # --check opens samples/sample-24-rle.tga, then two small pictures whose rows
-# a DIB pads (5 pixels of 24 bits, bottom-up; 7 colour-mapped ones), grabs
+# a DIB pads (5 pixels of 24 bits, bottom-up; 7 colour-mapped ones, with an
+# index past the palette), grabs
 # the screen with xwd each time (window capture under the headless driver is
 # blank) and compares the pixels where the viewer says it drew the picture
 # with the decoded record, written by `tga-host import` from the same
@@ -62,8 +63,9 @@ def tga(name, cmap_type, image_type, cmap, w, h, depth, descriptor, pixels):
                        24 if entries else 0, 0, 0, w, h, depth, descriptor)
     open(f'{sys.argv[1]}/{name}', 'wb').write(head + bytes(cmap) + bytes(pixels))
 tga('odd-24.tga', 0, 2, [], 5, 3, 24, 0, [(i * 37 + c * 91) % 256 for i in range(15) for c in range(3)])
+# Index 4 is past its palette of 4 entries: black.
 tga('odd-8.tga', 1, 1, [255, 0, 0, 0, 200, 0, 10, 20, 250, 128, 128, 128], 7, 3, 8, 0x20,
-    [i % 4 for i in range(21)])
+    [i % 5 for i in range(21)])
 PY
 for picture in "$root/samples/sample-24-rle.tga" "$work/odd-24.tga" "$work/odd-8.tga"; do
   name=$(basename "$picture")
