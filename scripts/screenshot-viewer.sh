@@ -6,7 +6,9 @@
 #   scripts/screenshot-viewer.sh --check DIR        pictures at 1:1
 #
 # DIR holds viewer.exe beside Targa.tlp and tga-host.exe, as in an unpacked
-# Windows package once scripts/package.sh has built the examples into it.
+# Windows package once scripts/package.sh has built the examples into it
+# (build/packages/check-win32/Targa-<version>-win32). The programs run in a
+# copy of the project's Wine prefix (scripts/wine-display.sh).
 # --check opens samples/sample-24-rle.tga, then two small pictures whose rows
 # a DIB pads (5 pixels of 24 bits, bottom-up; 7 colour-mapped ones, with an
 # index past the palette), grabs
