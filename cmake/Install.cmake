@@ -40,6 +40,11 @@ endif()
 install(FILES ${TLP_HOST_HEADER} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/host-guide.md DESTINATION ${tlp_install_doc})
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${tlp_install_license})
+# The example hosts are Windows programs, built from the package's own header.
+if(WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/examples/minimal-host.c ${PROJECT_SOURCE_DIR}/examples/viewer.c
+          DESTINATION examples)
+endif()
 
 set(CPACK_PACKAGE_NAME Targa)
 set(CPACK_PACKAGE_VENDOR "${TLP_PRODUCT_NAME}")

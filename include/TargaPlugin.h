@@ -4,7 +4,7 @@
  * functions below, all exported under their plain names; a host looks each
  * up by name and calls it through the matching PFN_ pointer type below, e.g.
  *   PFN_EXPORT_WriteToFile write =
- *       (PFN_EXPORT_WriteToFile)GetProcAddress(module, "EXPORT_WriteToFile");
+ *       TLP_PROC(PFN_EXPORT_WriteToFile, GetProcAddress(module, "EXPORT_WriteToFile"));
  * On Windows every function and every host callback uses the stdcall
  * convention (TLP_CALL); texts are zero-terminated Shift-JIS (code page 932)
  * byte strings.
@@ -168,6 +168,15 @@ typedef void(TLP_CALL *PFN_EXPORT_LeaveOption)(int32_t accept);
 typedef void(TLP_CALL *PFN_EXPORT_BeforeTransform)(int32_t *conversionCode, uint32_t ignored);
 typedef int32_t(TLP_CALL *PFN_EXPORT_WriteToFile)(const char *path, const HostImage *image,
                                                   ProgressCallback progress);
+
+/* What GetProcAddress answers, as one of the PFN_ types above. A direct cast
+ * from FARPROC warns under -Wall -Wextra (-Wcast-function-type) for some of
+ * them, in C and in C++, and one through void * warns under -Wpedantic in C;
+ * a cast through the generic function pointer type void (*)(void) warns in
+ * neither.
+ * On Linux dlsym answers a void *, which the macro converts too, but which
+ * -Wpedantic flags in C whatever the cast. */
+#define TLP_PROC(type, address) ((type)(void (*)(void))(address))
 
 /* Besides these seventeen functions the library exports one data symbol,
  * "_ExportOptionForm": a pointer-sized variable, so that its address is what

@@ -3,6 +3,10 @@
 # user gets it, unpacked into a fresh folder: the files it holds, the export
 # table of the plug-in in it, and `tga-host about` run on the plug-in beside it
 # (under Wine for the Windows packages), which must answer the same everywhere.
+# In a Windows package the examples are built as their head comments say, with
+# warnings as errors, and run under Wine on the plug-in beside them:
+# minimal-host must write what `tga-host convert` writes, and the viewer must
+# draw a sample exactly as decoded (scripts/screenshot-viewer.sh --check).
 #
 #   scripts/package.sh [PRESET...]   win32 (the product, a ZIP), win64 (ZIP),
 #                                    linux (a tarball); default: win32 linux
@@ -23,7 +27,8 @@ fail() { echo "package.sh: $*" >&2; exit 1; }
 expected_files() {
   case $1 in
   win32 | win64)
-    printf '%s\n' LICENSE Targa.tlp docs/host-guide.md docs/tga-host.md include/TargaPlugin.h tga-host.exe ;;
+    printf '%s\n' LICENSE Targa.tlp docs/host-guide.md docs/tga-host.md examples/minimal-host.c \
+      examples/viewer.c include/TargaPlugin.h tga-host.exe ;;
   *)
     printf '%s\n' bin/Targa.tlp bin/tga-host include/TargaPlugin.h lib/libtlpwin.so \
       share/doc/TargaPlugin/LICENSE share/doc/TargaPlugin/host-guide.md share/doc/TargaPlugin/tga-host.md ;;
@@ -31,6 +36,29 @@ expected_files() {
 }
 
 cache_value() { sed -n "s/^$2:[A-Z]*=//p" "build/$1/CMakeCache.txt"; }
+
+# Builds the examples of the unpacked Windows package in $2 beside its
+# plug-in and runs them there.
+check_examples() {
+  local cc flags=(-Wall -Wextra -Wpedantic -Werror -O2 -Iinclude) sample=$root/samples/sample-24-rle.tga
+  # The toolchain file names the compiler; CMake records it here, not in the cache.
+  cc=$(sed -n 's/^set(CMAKE_C_COMPILER "\(.*\)")$/\1/p' build/"$1"/CMakeFiles/*/CMakeCCompiler.cmake | head -n 1)
+  [ -n "$cc" ] || fail "no C compiler recorded in build/$1"
+  (cd "$2" && "$cc" "${flags[@]}" examples/minimal-host.c -o minimal-host.exe &&
+    "$cc" "${flags[@]}" -x c++ -fsyntax-only examples/minimal-host.c &&
+    "$cc" "${flags[@]}" -mwindows examples/viewer.c -o viewer.exe) ||
+    fail "the examples of the $1 package do not build without warnings"
+  # In a copy of the project's prefix, made by the viewer's check: the
+  # examples store the conversion method, and the user's stays as it was.
+  local prefix=$out/wine-prefix
+  TLP_SHOT_PREFIX=$prefix scripts/screenshot-viewer.sh --check "$2" ||
+    fail "the viewer does not draw its pictures as decoded"
+  TLP_WINEPREFIX=$prefix scripts/wine-run.sh "$2/minimal-host.exe" "$2/Targa.tlp" "$sample" \
+    "$2/minimal.tga" >"$2/minimal.log" || fail "minimal-host failed: $(cat "$2/minimal.log")"
+  TLP_WINEPREFIX=$prefix scripts/wine-run.sh "$2/tga-host.exe" convert "$sample" "$2/convert.tga" \
+    >/dev/null || fail "tga-host convert failed on $sample"
+  cmp "$2/minimal.tga" "$2/convert.tga" || fail "minimal-host wrote other bytes than tga-host convert"
+}
 
 mkdir -p "$out"
 made=()
@@ -63,6 +91,13 @@ for preset in "${presets[@]}"; do
       "-DEXPECTED=$build/exports.txt" -P tests/check_exports.cmake
     scripts/wine-run.sh "$top/tga-host.exe" about >"$out/about-$preset.txt" ||
       fail "tga-host.exe about failed on the unpacked $file"
+    # Vista's calls are imported: the headers say 6.0, the oldest that has them.
+    for program in "$plugin" "$top/tga-host.exe"; do
+      versions=$("$(cache_value "$preset" CMAKE_OBJDUMP)" -p "$program" |
+        awk '/^Major(OSystem|Subsystem)Version|^Minor(OSystem|Subsystem)Version/ { printf "%s ", $2 }')
+      [ "$versions" = "6 0 6 0 " ] || fail "$program states Windows $versions, not 6.0"
+    done
+    check_examples "$preset" "$top"
   else
     plugin=$top/bin/Targa.tlp
     cmake -DMODE=linux -DTOOL=nm "-DLIBRARY=$plugin" "-DEXPECTED=$build/exports.txt" \
@@ -85,7 +120,7 @@ for preset in "${presets[@]}"; do
       fail "tga-host about answers differently in the $preset and ${presets[0]} packages"
   fi
   made+=("$file ($(wc -l <<<"$actual") files)")
-  echo "$out/$file: $(wc -l <<<"$actual") files, exports and tga-host about checked"
+  echo "$out/$file: $(wc -l <<<"$actual") files, exports and tga-host about checked${windows:+, the Windows version and the examples too}"
 done
 
 list=$(printf '%s, ' "${made[@]}")
