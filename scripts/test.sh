@@ -138,6 +138,34 @@ else
   summary+=("SKIPPED win32: this machine cannot run 32-bit programs")
 fi
 
+# Line and branch coverage against the floors of scripts/coverage-floors: the
+# Linux build, and the Windows pieces under Wine where 32-bit programs run.
+echo "=== coverage"
+coverage_builds=(linux)
+/usr/lib/wine/wine --version >/dev/null 2>&1 && coverage_builds+=(win32)
+if bash scripts/coverage.sh "${coverage_builds[@]}" >"$logs/coverage.log" 2>&1; then
+  grep -E '^coverage ' "$logs/coverage.log" | sed 's/^/  /'
+  summary+=("$(tail -n 1 "$logs/coverage.log")")
+  passed=$((passed + 1))
+else
+  tail -n 40 "$logs/coverage.log"
+  summary+=("coverage: FAILED (see build/logs/coverage.log)")
+  failed=$((failed + 1))
+fi
+
+# The continuous fuzzing build (.clusterfuzzlite/): build.sh as the engines
+# run it, in both word sizes, and each target over its seeds.
+echo "=== oss-fuzz"
+if bash .clusterfuzzlite/check.sh >"$logs/oss-fuzz.log" 2>&1; then
+  tail -n 1 "$logs/oss-fuzz.log"
+  summary+=("$(tail -n 1 "$logs/oss-fuzz.log")")
+  passed=$((passed + 1))
+else
+  tail -n 40 "$logs/oss-fuzz.log"
+  summary+=("oss-fuzz: FAILED (see build/logs/oss-fuzz.log)")
+  failed=$((failed + 1))
+fi
+
 if [ -x scripts/fuzz.sh ]; then
   echo "=== fuzz"
   if FUZZ_SECONDS=$FUZZ_SECONDS bash scripts/fuzz.sh >"$logs/fuzz.log" 2>&1; then
