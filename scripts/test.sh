@@ -20,7 +20,7 @@ run() { echo "+ $*"; "$@"; }
 # runs in a fresh one.
 if [ -z "${TLP_TEST_SETUP_DONE:-}" ]; then
   bash scripts/setup-machine.sh || { echo "machine setup failed"; exit 1; }
-  TLP_TEST_SETUP_DONE=1 exec bash "$0" "$@"
+  TLP_TEST_SETUP_DONE=1 exec bash "$root/scripts/test.sh" "$@"
 fi
 mkdir -p "$logs"
 
