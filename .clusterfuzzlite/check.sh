@@ -13,12 +13,13 @@ top=$root/build/oss-fuzz
 cd "$root" || exit 1
 fail() { echo "oss-fuzz: FAILED, $*"; exit 1; }
 
-libcxx=
-echo 'int main() {}' | clang++ -stdlib=libc++ -x c++ - -o /dev/null 2>/dev/null && libcxx=-stdlib=libc++
 line=""
 for arch in x86_64 i386; do
   m32=
   [ $arch = i386 ] && m32=-m32
+  libcxx=
+  echo '#include <vector>
+int main() { std::vector<int> v; }' | clang++ $m32 -stdlib=libc++ -x c++ - -o /dev/null 2>/dev/null && libcxx=-stdlib=libc++
   dir=$top/$arch
   rm -rf "$dir" && mkdir -p "$dir/out" "$dir/work" || fail "no folder $dir"
   flags="$m32 -O1 -fno-omit-frame-pointer -gline-tables-only -DFUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION"
@@ -30,7 +31,7 @@ for arch in x86_64 i386; do
     bash .clusterfuzzlite/build.sh >"$dir/build.log" 2>&1 ||
     { tail -n 30 "$dir/build.log"; fail "build.sh for $arch (see $dir/build.log)"; }
   built=$(( $(date +%s) - start ))
-  line="$line $arch built in ${built}s:"
+  line="$line $arch (${libcxx:+libc++}${libcxx:-libstdc++, no libc++ here}) built in ${built}s:"
   for t in decode roundtrip; do
     for f in "${t}_fuzzer" "${t}_fuzzer.dict" "${t}_fuzzer_seed_corpus.zip"; do
       [ -s "$dir/out/$f" ] || fail "build.sh for $arch wrote no $f"
@@ -47,4 +48,4 @@ for arch in x86_64 i386; do
     line="$line $t ${n:-0} runs,"
   done
 done
-echo "oss-fuzz: build.sh as the engines run it;${line%,}${libcxx:+ (libc++)}${libcxx:- (libstdc++: no libc++ here)}"
+echo "oss-fuzz: build.sh as the engines run it;${line%,}"
