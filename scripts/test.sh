@@ -15,8 +15,40 @@ failed=0
 
 run() { echo "+ $*"; "$@"; }
 
-bash scripts/setup-machine.sh || { echo "machine setup failed"; exit 1; }
+# A shell started before the setup made the Japanese locale cannot switch to
+# it (the C library looks for the locale archive once per process): the rest
+# runs in a fresh one.
+if [ -z "${TLP_TEST_SETUP_DONE:-}" ]; then
+  bash scripts/setup-machine.sh || { echo "machine setup failed"; exit 1; }
+  TLP_TEST_SETUP_DONE=1 exec bash "$root/scripts/test.sh" "$@"
+fi
 mkdir -p "$logs"
+
+# What the run must leave as the user had it: the conversion method stored in
+# the user's Wine prefix and the bytes of the user's Linux settings store
+# (absent is a state too). The tests store theirs in the build folder.
+user_state() {
+  local reg=${TLP_WINE_TEMPLATE:-$HOME/.cache/tlp-wine/prefix}/user.reg config=${XDG_CONFIG_HOME:-}
+  [[ $config == /* ]] || config=$HOME/.config
+  local store=$config/Tolva/HKEY_CURRENT_USER.reg
+  # A prefix the run makes stores nothing: no prefix counts as nothing stored.
+  if [ ! -e "$reg" ]; then
+    echo "Wine prefix: TransformMethod not stored"
+  else
+    # A server still running on the prefix keeps its registry in memory.
+    WINEPREFIX=${reg%/user.reg} timeout 60 /usr/lib/wine/wineserver64 -w 2>/dev/null
+    echo "Wine prefix: TransformMethod $(awk '
+      /^\[/ { key = index(tolower($0), "[software\\\\kadorix\\\\tolva\\\\plugin\\\\kadorix\\\\etarga]") == 1 }
+      key && tolower($0) ~ /^"transformmethod"=/ { value = substr($0, index($0, "=") + 1) }
+      END { print value == "" ? "not stored" : value }' "$reg")"
+  fi
+  if [ -L "$store" ] || [ -e "$store" ]; then
+    echo "Linux store $store: $(sha256sum <"$store" 2>&1 | cut -d' ' -f1)"
+  else
+    echo "Linux store $store: absent"
+  fi
+}
+user_state >"$logs/user-state-before.txt"
 
 # One suite: configure, build, test. Records one summary line.
 suite() {
@@ -47,8 +79,11 @@ suite() {
   if [ $rc -ne 0 ]; then failed=$((failed + ${bad:-1})); [ "${bad:-0}" = 0 ] && failed=$((failed + 1)); fi
 }
 
+# Wine runs outside ctest (the replay, the packages) in a copy too; each
+# Windows suite makes its own.
+export TLP_WINEPREFIX=$root/build/wine-prefix
 source scripts/wine-prefix.sh
-tlp_wine_prefix
+tlp_wine_prefix_copy "$TLP_WINEPREFIX" || { echo "the Wine prefix could not be made"; exit 1; }
 
 suite linux
 suite linux-asan
@@ -103,6 +138,34 @@ else
   summary+=("SKIPPED win32: this machine cannot run 32-bit programs")
 fi
 
+# Line and branch coverage against the floors of scripts/coverage-floors: the
+# Linux build, and the Windows pieces under Wine where 32-bit programs run.
+echo "=== coverage"
+coverage_builds=(linux)
+/usr/lib/wine/wine --version >/dev/null 2>&1 && coverage_builds+=(win32)
+if bash scripts/coverage.sh "${coverage_builds[@]}" >"$logs/coverage.log" 2>&1; then
+  grep -E '^coverage ' "$logs/coverage.log" | sed 's/^/  /'
+  summary+=("$(tail -n 1 "$logs/coverage.log")")
+  passed=$((passed + 1))
+else
+  tail -n 40 "$logs/coverage.log"
+  summary+=("coverage: FAILED (see build/logs/coverage.log)")
+  failed=$((failed + 1))
+fi
+
+# The continuous fuzzing build (.clusterfuzzlite/): build.sh as the engines
+# run it, in both word sizes, and each target over its seeds.
+echo "=== oss-fuzz"
+if bash .clusterfuzzlite/check.sh >"$logs/oss-fuzz.log" 2>&1; then
+  tail -n 1 "$logs/oss-fuzz.log"
+  summary+=("$(tail -n 1 "$logs/oss-fuzz.log")")
+  passed=$((passed + 1))
+else
+  tail -n 40 "$logs/oss-fuzz.log"
+  summary+=("oss-fuzz: FAILED (see build/logs/oss-fuzz.log)")
+  failed=$((failed + 1))
+fi
+
 if [ -x scripts/fuzz.sh ]; then
   echo "=== fuzz"
   if FUZZ_SECONDS=$FUZZ_SECONDS bash scripts/fuzz.sh >"$logs/fuzz.log" 2>&1; then
@@ -117,6 +180,17 @@ if [ -x scripts/fuzz.sh ]; then
 fi
 
 /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+
+echo "=== user state"
+user_state >"$logs/user-state-after.txt"
+if diff "$logs/user-state-before.txt" "$logs/user-state-after.txt" >"$logs/user-state.diff"; then
+  summary+=("user state: as it was ($(paste -sd';' "$logs/user-state-after.txt" | sed 's/;/; /g'))")
+  passed=$((passed + 1))
+else
+  cat "$logs/user-state.diff"
+  summary+=("user state: CHANGED by the run (see build/logs/user-state.diff)")
+  failed=$((failed + 1))
+fi
 
 echo
 echo "=== summary"
