@@ -430,6 +430,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
     bool replaceRefused = false;  // written beside, then in place (a mount point)
     int error = ENOSPC;           // what the failing call answers
     Via via = kEncoder;
+    bool noExchange = false;
   };
   std::vector<Row> rows;
   for (Reach reach : {kNewFile, kExistingFile, kHardLink, kSymbolicLink, kLockedFolder, kHeldOpen, kReadOnlyFile})
@@ -442,6 +443,8 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
   // Someone else makes the file, or takes it away, between two calls.
   rows.push_back({kNewFile, false, false, false, EEXIST});
   rows.push_back({kExistingFile, false, false, false, ENOENT});
+  // A file system with no exchange of two names: checked, then renamed.
+  rows.push_back({kExistingFile, false, false, false, ENOSPC, kEncoder, true});
   // The settings store's and tga-host's ways in, and a writer that lets go
   // without closing (its object undoes what it began).
   for (Via via : {kWholeBytes, kFromFile})
@@ -462,7 +465,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
                                         << (row.renameAsWindows ? ", as Windows" : "")
                                         << (row.replaceRefused ? ", replace refused" : "")
                                         << (end == kStop ? ", stopped" : end == kThrow ? ", thrown" : "")
-                                        << kViaNames[row.via] << ", call " << failAt << " fails with "
+                                        << (row.noExchange ? ", no exchange" : "") << kViaNames[row.via] << ", call " << failAt << " fails with "
                                         << row.error);
         const fs::path target = dir / "target.tga", link = dir / "link.tga";
         OldFacts before;
@@ -474,6 +477,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
               safe_write::seams::KeepInMemoryUpTo(row.scratch ? 1 : 0);
               safe_write::seams::RenameAsWindows(row.renameAsWindows);
               safe_write::seams::RefuseReplace(row.replaceRefused);
+              safe_write::seams::NoExchange(row.noExchange);
               TTargaEncoder encoder;
               HostImage record = picture.Record();
               ResetProgress(end == kStop ? 2 : 0);
@@ -500,6 +504,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
               const int way = static_cast<int>(safe_write::seams::Took());
               safe_write::seams::FailAt(0, 0);
               safe_write::seams::RefuseReplace(false);
+              safe_write::seams::NoExchange(false);
               return result | (injected ? 0 : 2) | way << 3;
             },
             [&] {
