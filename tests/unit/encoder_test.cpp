@@ -597,6 +597,59 @@ TEST(EncoderFiles, TwoThreadsOneName) {
   fs::remove_all(dir, ec);
 }
 
+// Folders a Windows program meets under Wine: a Unix link (which it sees as
+// a plain file), made by the Linux side around the tests in TLP_UNIX_LINKS,
+// and a folder of 250 characters, beyond what GetTempFileNameA takes. The
+// link stays a link (its target takes the bytes) and nothing stays beside.
+TEST(EncoderFiles, FoldersUnderWine) {
+  if (!kWindows)
+    return; // the Linux cases run natively in the failure tests
+  HostPicture picture = MakePicture(4, 20, 20);
+  const Bytes picked = picture.File();
+  const std::string whole(picked.begin(), picked.end());
+  const char *links = std::getenv("TLP_UNIX_LINKS");
+  const fs::path linked = links ? fs::path(std::string("Z:") + links) : fs::path();
+  if (links && fs::is_directory(linked / "a")) {
+    std::ofstream(linked / "b/t.tga", std::ios::binary) << "old";
+    EXPECT_EQ(Export((linked / "a/l.tga").string(), picture, nullptr), 1);
+    EXPECT_EQ(Contents(linked / "b/t.tga"), whole) << "the link's target written";
+    EXPECT_EQ(Entries(linked / "a"), 1u);
+    EXPECT_EQ(Entries(linked / "b"), 1u);
+  } else {
+    std::printf("note: no Unix link prepared (TLP_UNIX_LINKS)\n");
+  }
+  fs::path deep = fs::path(TempFile::Folder()) / "deep";
+  std::error_code ec;
+  fs::remove_all(deep, ec);
+  const size_t length = 250;
+  fs::path folder = deep;
+  while (folder.string().size() + 1 + 40 < length)
+    folder /= std::string(40, 'd');
+  folder /= std::string(length - folder.string().size() - 1, 'e');
+  ASSERT_EQ(folder.string().size(), length);
+  fs::create_directories(folder, ec);
+  if (ec) {
+    std::printf("note: no folder of %zu characters: %s\n", length, ec.message().c_str());
+    return;
+  }
+  const fs::path out = folder / "out.tga";
+  for (bool asWindows : {false, true})
+    for (bool existing : {false, true}) {
+      SCOPED_TRACE(testing::Message() << (existing ? "over a file" : "a new file") << (asWindows ? ", as Windows" : ""));
+      fs::remove(out, ec);
+      if (existing)
+        std::ofstream(out, std::ios::binary) << "old";
+      safe_write::seams::RenameAsWindows(asWindows);
+      TTargaEncoder encoder;
+      HostImage record = picture.Record();
+      EXPECT_TRUE(encoder.SaveToFile(out.string(), &record));
+      safe_write::seams::RenameAsWindows(false);
+      EXPECT_EQ(Contents(out), whole);
+      EXPECT_EQ(Entries(folder), 1u) << "a file left";
+    }
+  fs::remove_all(deep, ec);
+}
+
 // Records a Targa header cannot describe are refused before the file is
 // opened: an existing file keeps its content and no new file appears.
 TEST(EncoderFiles, UnwritableRecordsLeaveFilesAlone) {
