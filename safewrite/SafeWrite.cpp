@@ -286,6 +286,7 @@ bool g_renameAsWindows = false;
 uint64_t g_inMemory = 0;
 Way g_took = Way::kNone;
 bool g_refused = false;
+bool g_noExchange = false;
 } // namespace
 
 void FailAt(long failAt, int error) {
@@ -302,6 +303,8 @@ void KeepInMemoryUpTo(uint64_t bytes) { g_inMemory = bytes; }
 uint64_t KeepInMemoryUpTo() { return g_inMemory; }
 void RefuseReplace(bool on) { g_refused = on; }
 bool ReplaceRefused() { return g_refused; }
+void NoExchange(bool on) { g_noExchange = on; }
+bool NoExchange() { return g_noExchange; }
 void Took(Way way) { g_took = way; }
 Way Took() { return g_took; }
 

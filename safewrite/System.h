@@ -92,11 +92,15 @@ uint64_t KeepInMemoryUpTo();
 // Every replace refused, as for a mount point: the new bytes go in place.
 void RefuseReplace(bool on);
 bool ReplaceRefused();
+// A file system that cannot exchange two names (POSIX): checked, then renamed.
+void NoExchange(bool on);
+bool NoExchange();
 // The way the last Open chose (kNone until one did).
 void Took(Way way);
 Way Took();
 #else
 inline bool ReplaceRefused() { return false; }
+inline bool NoExchange() { return false; }
 inline void Took(Way) {}
 inline bool Injected(const char *) { return false; }
 inline bool RenameAsWindows() { return false; }

@@ -22,6 +22,14 @@ namespace {
 
 int Fd(const File &file) { return static_cast<int>(file.handle); }
 
+// A system call's answer, or the failure a test injects in its place (-1,
+// errno set); the product never injects.
+template <class F> auto Sys(const char *name, F &&call) -> decltype(call()) {
+  if (seams::Injected(name))
+    return -1;
+  return call();
+}
+
 bool SameFile(const struct stat &a, const struct stat &b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -48,7 +56,7 @@ std::string TemporaryName(const std::string &base) {
 // followed by a NUL; empty where the file system keeps none.
 int ListAttributes(int fd, std::string *names) {
   for (;;) {
-    const ssize_t size = flistxattr(fd, nullptr, 0);
+    const ssize_t size = Sys("flistxattr", [&] { return flistxattr(fd, nullptr, 0); });
     if (size < 0)
       return errno == ENOTSUP ? 0 : errno;
     names->assign(static_cast<size_t>(size), '\0');
@@ -69,12 +77,12 @@ int CarryAttributes(int from, int to) {
     return e;
   for (size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
     const char *name = &names[at];
-    const ssize_t size = fgetxattr(from, name, nullptr, 0);
+    const ssize_t size = Sys("fgetxattr", [&] { return fgetxattr(from, name, nullptr, 0); });
     if (size < 0)
       return errno;
     value.assign(static_cast<size_t>(size), '\0');
     const ssize_t got = size == 0 ? 0 : fgetxattr(from, name, &value[0], value.size());
-    if (got < 0 || fsetxattr(to, name, value.data(), static_cast<size_t>(got), 0) != 0)
+    if (got < 0 || Sys("fsetxattr", [&] { return fsetxattr(to, name, value.data(), static_cast<size_t>(got), 0); }) != 0)
       return errno;
   }
   // Whatever the new file got of its own (a folder's default ACL) goes.
@@ -149,7 +157,7 @@ void RemoveCreated(const std::string &path, const File &file) {
 
 int Inspect(const File &file, Facts *facts) {
   struct stat st;
-  if (fstat(Fd(file), &st) != 0)
+  if (Sys("fstat", [&] { return fstat(Fd(file), &st); }) != 0)
     return errno;
   facts->regular = S_ISREG(st.st_mode);
   facts->oneName = st.st_nlink == 1;
@@ -162,20 +170,20 @@ bool RenameCarries() { return true; }
 int MakeSibling(const std::string &path, const File &old, Sibling *sibling) {
   std::string folder;
   Split(FollowLinks(path), &folder, &sibling->target);
-  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int dir = Sys("open", [&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   if (dir < 0)
     return errno;
   sibling->folder.handle = dir;
   struct stat st, named;
-  if (fstat(Fd(old), &st) != 0)
+  if (Sys("fstat", [&] { return fstat(Fd(old), &st); }) != 0)
     return errno;
-  if (fstatat(dir, sibling->target.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
+  if (Sys("fstatat", [&] { return fstatat(dir, sibling->target.c_str(), &named, AT_SYMLINK_NOFOLLOW); }) != 0)
     return errno;
   if (!SameFile(st, named))
     return kNameChanged;
   // No name holds the new file until it is complete, where the system
   // allows; elsewhere a name of its own, made only where none stands.
-  int fd = openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  int fd = Sys("openat", [&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); });
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
     const std::string name = TemporaryName(sibling->target);
     fd = openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -188,7 +196,8 @@ int MakeSibling(const std::string &path, const File &old, Sibling *sibling) {
     return EEXIST;
   sibling->file.handle = fd;
   // Every fact, or the old file is written in place instead.
-  if (fchown(fd, st.st_uid, st.st_gid) != 0 || fchmod(fd, st.st_mode & 07777) != 0)
+  if (Sys("fchown", [&] { return fchown(fd, st.st_uid, st.st_gid); }) != 0 ||
+      Sys("fchmod", [&] { return fchmod(fd, st.st_mode & 07777); }) != 0)
     return errno;
   return CarryAttributes(Fd(old), fd);
 }
@@ -217,20 +226,24 @@ int ReplaceLocked(Sibling *sibling, const File &old) {
   for (int attempt = 0; sibling->temporary.empty(); ++attempt) {
     const std::string name = TemporaryName(sibling->target);
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (linkat(AT_FDCWD, self.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    if (Sys("linkat", [&] { return linkat(AT_FDCWD, self.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW); }) == 0)
       sibling->temporary = name;
     else if (errno != EEXIST || attempt == 100)
       return errno;
   }
   struct stat was, ours, named;
-  if (fstat(Fd(old), &was) != 0 || fstat(fd, &ours) != 0)
+  if (Sys("fstat", [&] { return fstat(Fd(old), &was); }) != 0 || fstat(fd, &ours) != 0)
     return errno;
   const char *temporary = sibling->temporary.c_str(), *target = sibling->target.c_str();
   // Exchanged, then checked: what came out of the name must be the file
   // opened at the start; anything else is swapped back, left as found. (Only
   // that side: the name holds ours the moment the exchange is done, and
   // whatever another writer does after it is that writer's to answer for.)
-  if (syscall(SYS_renameat2, dir, temporary, dir, target, 2 /* RENAME_EXCHANGE */) == 0) {
+  if (Sys("renameat2", [&] {
+        if (seams::NoExchange())
+          return errno = EINVAL, -1L;
+        return syscall(SYS_renameat2, dir, temporary, dir, target, 2 /* RENAME_EXCHANGE */);
+      }) == 0) {
     struct stat out {};
     if (fstatat(dir, temporary, &out, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(out, was)) {
       syscall(SYS_renameat2, dir, temporary, dir, target, 2);
@@ -243,11 +256,12 @@ int ReplaceLocked(Sibling *sibling, const File &old) {
   if (errno != EINVAL && errno != ENOSYS)
     return errno;
   // No exchange in this file system: checked, then renamed.
-  if (fstatat(dir, target, &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(named, was))
+  if (Sys("fstatat", [&] { return fstatat(dir, target, &named, AT_SYMLINK_NOFOLLOW); }) != 0 || !SameFile(named, was))
     return kNameChanged;
-  if (fstatat(dir, temporary, &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(named, ours))
+  if (Sys("fstatat", [&] { return fstatat(dir, temporary, &named, AT_SYMLINK_NOFOLLOW); }) != 0 ||
+      !SameFile(named, ours))
     return kNameChanged;
-  if (renameat(dir, temporary, dir, target) != 0)
+  if (Sys("renameat", [&] { return renameat(dir, temporary, dir, target); }) != 0)
     return errno;
   sibling->temporary.clear();
   return 0;
@@ -276,7 +290,7 @@ int MakeScratch(const std::string &path, File *file) {
   Split(FollowLinks(path), &folder, &name);
   const char *tmp = std::getenv("TMPDIR");
   for (const std::string &in : {folder, std::string(tmp && *tmp ? tmp : "/tmp")}) {
-    int fd = open(in.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    int fd = Sys("open", [&] { return open(in.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); });
     if (fd < 0) {
       // A name for as long as it takes to remove it again.
       std::string pattern = in + "/.tlp-copy.XXXXXX";
@@ -295,7 +309,7 @@ int MakeScratch(const std::string &path, File *file) {
 int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t *got) {
   ssize_t n;
   do
-    n = pread(Fd(file), buffer, size, static_cast<off_t>(offset));
+    n = Sys("pread", [&] { return pread(Fd(file), buffer, size, static_cast<off_t>(offset)); });
   while (n < 0 && errno == EINTR);
   if (n < 0)
     return errno;
@@ -306,7 +320,7 @@ int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t 
 int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size) {
   const char *at = static_cast<const char *>(buffer);
   while (size > 0) {
-    const ssize_t n = pwrite(Fd(file), at, size, static_cast<off_t>(offset));
+    const ssize_t n = Sys("pwrite", [&] { return pwrite(Fd(file), at, size, static_cast<off_t>(offset)); });
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
@@ -321,7 +335,7 @@ int Truncate(const File &file, uint64_t size) {
 }
 
 int Position(const File &file, uint64_t *position) {
-  const off_t at = lseek(Fd(file), 0, SEEK_CUR);
+  const off_t at = Sys("lseek", [&] { return lseek(Fd(file), 0, SEEK_CUR); });
   if (at < 0)
     return errno;
   *position = static_cast<uint64_t>(at);
@@ -329,11 +343,11 @@ int Position(const File &file, uint64_t *position) {
 }
 
 std::FILE *Stream(const File &file) {
-  const int fd = fcntl(Fd(file), F_DUPFD_CLOEXEC, 0);
+  const int fd = Sys("fcntl", [&] { return fcntl(Fd(file), F_DUPFD_CLOEXEC, 0); });
   if (fd < 0)
     return nullptr;
   lseek(fd, 0, SEEK_SET); // a pipe or device has no position
-  std::FILE *stream = fdopen(fd, "wb");
+  std::FILE *stream = seams::Injected("fdopen") ? nullptr : fdopen(fd, "wb");
   if (!stream)
     close(fd);
   return stream;
