@@ -442,7 +442,8 @@ Generated Generate(std::mt19937 &rng) {
   const Kind k = kKinds[pick(6)];
   g.kind = k;
   const bool rle = pick(2) == 1;
-  g.w = pick(4) == 0 ? pick(3) : 1 + pick(40);
+  // Some rows wide enough to hold the longest packets whole.
+  g.w = pick(4) == 0 ? pick(3) : pick(6) == 0 ? 130 + pick(1500) : 1 + pick(40);
   g.h = pick(4) == 0 ? pick(3) : 1 + pick(30);
   g.bottomUp = pick(2) == 0;
   g.pixelBytes = k.depth == 15 ? 2 : k.depth / 8;
@@ -485,7 +486,7 @@ Generated Generate(std::mt19937 &rng) {
         data.insert(data.end(), g.stored[i].begin(), g.stored[i].end());
         i += same;
       } else {
-        size_t n = std::min<size_t>(1 + static_cast<size_t>(pick(128)), g.stored.size() - i);
+        size_t n = std::min<size_t>(1 + static_cast<size_t>(pick(pick(2) ? 128 : 16)), g.stored.size() - i);
         data.push_back(static_cast<uint8_t>(n - 1));
         for (size_t j = 0; j < n; ++j)
           data.insert(data.end(), g.stored[i + j].begin(), g.stored[i + j].end());
