@@ -32,15 +32,28 @@ template <class F> int Call(const char *name, F &&call) {
 
 int LastError() { return errno != 0 ? errno : EIO; }
 
+// A block of `size` bytes, or null where memory runs out.
+uint8_t *Allocate(size_t size) { return seams::Injected("new") ? nullptr : new (std::nothrow) uint8_t[size]; }
+
+// Reads at `at`; `*got` is 0 where the file ends there (it may have shrunk
+// since its size was taken).
+int ReadAt(const sys::File &from, uint64_t at, uint8_t *buffer, size_t want, size_t *got) {
+  if (int e = Call("ReadAt", [&] { return sys::ReadAt(from, at, buffer, want, got); }))
+    return e;
+  if (seams::Injected("Shrunk"))
+    *got = 0;
+  return 0;
+}
+
 // Copies `size` bytes at the start of `from` to the start of `to`.
 int CopyFile(const sys::File &from, const sys::File &to, uint64_t size) {
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kChunk]);
+  std::unique_ptr<uint8_t[]> buffer(Allocate(kChunk));
   if (!buffer)
     return ENOMEM;
   for (uint64_t at = 0; at < size;) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, size - at));
     size_t got = 0;
-    if (int e = Call("ReadAt", [&] { return sys::ReadAt(from, at, buffer.get(), want, &got); }))
+    if (int e = ReadAt(from, at, buffer.get(), want, &got))
       return e;
     if (got == 0)
       return EIO; // shorter than it said
@@ -92,7 +105,7 @@ std::FILE *TSafeWrite::Open() {
     Way_ = Way::kDirect;
   // Replaced by a rename only where the new file carries every fact of the
   // old; where it cannot, the old file is written in place.
-  if (Way_ == Way::kNone && facts.oneName && (sys::RenameCarries() || seams::RenameAsWindows())) {
+  if (Way_ == Way::kNone && facts.oneName && (seams::RenameAsWindows() || sys::RenameCarries())) {
     Beside = std::make_unique<sys::Sibling>();
     if (Call("MakeSibling", [&] { return sys::MakeSibling(Path, *Target, Beside.get()); }) == 0) {
       Way_ = Way::kRename;
@@ -145,12 +158,12 @@ bool TSafeWrite::KeepCopy() {
   Copy = std::make_unique<Kept>();
   const uint64_t inMemory = seams::KeepInMemoryUpTo() != 0 ? seams::KeepInMemoryUpTo() : std::max(Bytes, kMemoryCopy);
   if (OldSize <= inMemory && OldSize == static_cast<size_t>(OldSize))
-    Copy->memory.reset(new (std::nothrow) uint8_t[static_cast<size_t>(OldSize)]);
+    Copy->memory.reset(Allocate(static_cast<size_t>(OldSize)));
   if (Copy->memory) {
     for (uint64_t at = 0; at < OldSize;) {
       size_t got = 0;
       const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk << 4, OldSize - at));
-      if (int e = Call("ReadAt", [&] { return sys::ReadAt(*Target, at, Copy->memory.get() + at, want, &got); }))
+      if (int e = ReadAt(*Target, at, Copy->memory.get() + at, want, &got))
         return Fail(e);
       if (got == 0)
         return Fail(EIO);
@@ -258,7 +271,7 @@ int PutInPlace(const std::string &from, const std::string &path) {
   std::unique_ptr<std::FILE, int (*)(std::FILE *)> in(std::fopen(from.c_str(), "rb"), std::fclose);
   if (!in)
     return LastError();
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kChunk]);
+  std::unique_ptr<uint8_t[]> buffer(Allocate(kChunk));
   if (!buffer)
     return ENOMEM;
   std::fseek(in.get(), 0, SEEK_END);
@@ -280,6 +293,7 @@ int PutInPlace(const std::string &from, const std::string &path) {
 namespace seams {
 namespace {
 long g_failAt = 0, g_calls = 0;
+bool g_onward = false;
 int g_error = EIO;
 const char *g_failed = "";
 bool g_renameAsWindows = false;
@@ -289,8 +303,9 @@ bool g_refused = false;
 bool g_noExchange = false;
 } // namespace
 
-void FailAt(long failAt, int error) {
+void FailAt(long failAt, int error, bool onward) {
   g_failAt = failAt;
+  g_onward = onward;
   g_error = error;
   g_calls = 0;
   g_failed = "";
@@ -309,7 +324,8 @@ void Took(Way way) { g_took = way; }
 Way Took() { return g_took; }
 
 bool Injected(const char *call) {
-  if (++g_calls != g_failAt)
+  ++g_calls;
+  if (g_failAt == 0 || (g_onward ? g_calls < g_failAt : g_calls != g_failAt))
     return false;
   g_failed = call;
   errno = g_error;

@@ -78,8 +78,9 @@ void Close(File *file);
 namespace seams {
 #if defined(TLP_SAFE_WRITE_SEAMS)
 // Every call of the sequence to a primitive counts; the one numbered
-// `failAt` (from 1) fails with `error`. 0: none fails.
-void FailAt(long failAt, int error);
+// `failAt` (from 1) fails with `error`, or with `onward` every one from it
+// on. 0: none fails.
+void FailAt(long failAt, int error, bool onward = false);
 // Which primitive the last injected failure hit, for messages.
 const char *Failed();
 // Under Wine, take the rename path that Windows itself takes.

@@ -60,7 +60,7 @@ int ListAttributes(int fd, std::string *names) {
     if (size < 0)
       return errno == ENOTSUP ? 0 : errno;
     names->assign(static_cast<size_t>(size), '\0');
-    const ssize_t got = size == 0 ? 0 : flistxattr(fd, &(*names)[0], names->size());
+    const ssize_t got = size == 0 ? 0 : Sys("flistxattr", [&] { return flistxattr(fd, &(*names)[0], names->size()); });
     if (got >= 0) {
       names->resize(static_cast<size_t>(got));
       return 0;
@@ -294,7 +294,7 @@ int MakeScratch(const std::string &path, File *file) {
     if (fd < 0) {
       // A name for as long as it takes to remove it again.
       std::string pattern = in + "/.tlp-copy.XXXXXX";
-      fd = mkostemp(&pattern[0], O_CLOEXEC);
+      fd = Sys("mkostemp", [&] { return mkostemp(&pattern[0], O_CLOEXEC); });
       if (fd >= 0)
         unlink(pattern.c_str());
     }
