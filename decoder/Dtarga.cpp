@@ -717,7 +717,7 @@ void TTargaDecoder::NextPixel() {
   if (RunLength)
     FetchPackedPixel(false);
   else
-    FetchRawPixel(false);
+    FetchRawPixel();
   if (--PixelsLeft == 0)
     return; // nothing after the last delivered pixel is read
   ++SourceColumn;
@@ -736,14 +736,9 @@ void TTargaDecoder::NextPixel() {
   }
 }
 
-// No caller sets the skip flag: SkipPixels passes over a raw span with the
-// same addition, once for the whole span. The flag keeps the one-pixel form
-// of the fetch, which the run-length fetch shares.
-void TTargaDecoder::FetchRawPixel(bool skip) {
-  if (skip) {
-    PendingSkip += PixelBytes; // deferred: merged with every other skip
-    return;
-  }
+// Delivered pixels only: SkipPixels passes over a raw span with one deferred
+// addition for the whole span, merged with every other skip.
+void TTargaDecoder::FetchRawPixel() {
   if (PendingSkip != 0) {
     Input.Discard(PendingSkip);
     PendingSkip = 0;

@@ -100,7 +100,7 @@ private:
   // Pixel stream, one stored pixel at a time.
   void ReadPixelValue();
   void NextPixel();
-  void FetchRawPixel(bool skip);
+  void FetchRawPixel();
   void FetchPackedPixel(bool skip);
   void SkipPixels(int64_t count);
   template <class Conv> void SkipPacked(int64_t count);

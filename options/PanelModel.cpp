@@ -3,8 +3,6 @@
 #include <algorithm>
 
 int32_t OptionPanelModel::MulDiv(int32_t a, int32_t n, int32_t d) {
-  if (d == 0)
-    return -1;
   int64_t p = static_cast<int64_t>(a) * n;
   int64_t dd = d < 0 ? -static_cast<int64_t>(d) : d;
   int64_t q = ((p < 0 ? -p : p) + dd / 2) / dd;

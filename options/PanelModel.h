@@ -28,7 +28,8 @@ struct OptionPanelModel {
   // Index of the selected item, -1 for none.
   int selected = -1;
 
-  // a * n / d rounded to the nearest integer, halves away from zero.
+  // a * n / d rounded to the nearest integer, halves away from zero; d is
+  // one of the design's sizes, never 0.
   static int32_t MulDiv(int32_t a, int32_t n, int32_t d);
   // The font height for a screen resolution.
   static int32_t FontHeightAt(int32_t pixelsPerInch);

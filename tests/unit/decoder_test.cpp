@@ -320,6 +320,13 @@ TEST(Decoder, FileSourceGivesWhatMemoryGives) {
     }
     EXPECT_EQ(source.BytesRead(), memory.BytesRead() + (piped ? skipped : 0)) << i;
   }
+  // A file that could not be opened gives nothing, and passes over nothing.
+  TFileSource none;
+  EXPECT_FALSE(none.Open(TempFile::Folder() + "/missing.tga"));
+  Bytes a(16);
+  EXPECT_EQ(none.Read(a.data(), a.size()), 0u);
+  EXPECT_EQ(none.Skip(100), 0u);
+  EXPECT_EQ(none.BytesRead(), 0u);
 }
 
 // The step and the preview's size for a file and a box, worked out by hand:

@@ -137,6 +137,38 @@ TEST_F(Store, RefusedOrForeignStoreIsNeitherReadNorWritten) {
   }
 }
 
+// The store is read again at each operation: what changed since the key was
+// opened is what counts, and a store that became foreign is not rewritten.
+TEST_F(Store, StoreChangedSinceTheKeyWasOpened) {
+  struct Case {
+    const char *name;
+    std::string content; // the store once the key is open
+    reg::Status query, set;
+  } const cases[] = {
+      {"no longer a .reg file", "TransformMethod=3\n", reg::kBadDb, reg::kBadDb},
+      {"the key removed", kHeader, reg::kFileNotFound, reg::kKeyDeleted},
+      {"a value line without \"=\"", kHeader + kSection + "\"TransformMethod\" dword:00000003\n",
+       reg::kFileNotFound, reg::kSuccess},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(Save(3), reg::kSuccess);
+    reg::Key key;
+    ASSERT_EQ(reg::OpenKey(kKey, key.Receive()), reg::kSuccess);
+    WriteText(StorePath(), c.content);
+    uint32_t type = 0, size = 0;
+    uint8_t data[4] = {};
+    EXPECT_EQ(reg::QueryValue(key.Get(), "TransformMethod", &type, data, &size), c.query);
+    const uint8_t five[4] = {5, 0, 0, 0};
+    EXPECT_EQ(reg::SetValue(key.Get(), "TransformMethod", reg::kTypeDword, five, 4), c.set);
+    if (c.set != reg::kSuccess)
+      EXPECT_EQ(ReadText(StorePath()), c.content);
+    else
+      EXPECT_EQ(Load(), (Loaded{reg::kSuccess, 5}));
+    ClearStore();
+  }
+}
+
 // A store path that is no file.
 TEST_F(Store, StoreThatIsNoFileFailsTheSave) {
   std::filesystem::create_directories(StorePath()); // a folder
