@@ -909,6 +909,19 @@ TEST(EncoderFailures, RealSystemCases) {
   std::function<void()> duringWrite; // run by the ProgressCallback at row 2
   std::string deep;                  // the long path's file
   bool asNobody = false;             // written as an unprivileged user
+  // root's file of this mode in a sticky folder, then written as nobody
+  auto anotherUsersFile = [&](mode_t mode) {
+    return [&, mode](std::string *skip) {
+      if (geteuid() != 0)
+        return *skip = "needs root to make another user's file", std::string();
+      fs::create_directories(dir / "sticky");
+      chmod((dir / "sticky").c_str(), 01777);
+      file(dir / "sticky/out.tga", "old");
+      chmod((dir / "sticky/out.tga").c_str(), mode);
+      asNobody = true;
+      return (dir / "sticky/out.tga").string();
+    };
+  };
   static std::function<void()> *pending = nullptr;
   pending = &duringWrite;
   struct Case {
@@ -1007,16 +1020,7 @@ TEST(EncoderFailures, RealSystemCases) {
          EXPECT_EQ(Entries(fs::path(deep).parent_path()), 1u);
        }},
       {"another user's file in a sticky folder, written as nobody",
-       [&](std::string *skip) {
-         if (geteuid() != 0)
-           return *skip = "needs root to make another user's file", std::string();
-         fs::create_directories(dir / "sticky");
-         chmod((dir / "sticky").c_str(), 01777);
-         file(dir / "sticky/out.tga", "old");
-         chmod((dir / "sticky/out.tga").c_str(), 0666);
-         asNobody = true;
-         return (dir / "sticky/out.tga").string();
-       },
+       anotherUsersFile(0666),
        1,
        [&] {
          EXPECT_EQ(Contents(dir / "sticky/out.tga"), whole);
@@ -1027,16 +1031,7 @@ TEST(EncoderFailures, RealSystemCases) {
          EXPECT_EQ(Entries(dir / "sticky"), 1u);
        }},
       {"another user's file this user may write but not read: no copy, refused",
-       [&](std::string *skip) {
-         if (geteuid() != 0)
-           return *skip = "needs root to make another user's file", std::string();
-         fs::create_directories(dir / "sticky");
-         chmod((dir / "sticky").c_str(), 01777);
-         file(dir / "sticky/out.tga", "old");
-         chmod((dir / "sticky/out.tga").c_str(), 0622);
-         asNobody = true;
-         return (dir / "sticky/out.tga").string();
-       },
+       anotherUsersFile(0622),
        0,
        [&] {
          EXPECT_EQ(Contents(dir / "sticky/out.tga"), "old");
