@@ -26,33 +26,47 @@ uint32_t BytesPerPixel(int32_t kind) {
   return kind == TLP_KIND_INDEXED8 ? 1 : kind == TLP_KIND_HIGH16 ? 2 : 3;
 }
 
-// An empty image of `kind` with padded rows; throws std::length_error when
-// the block cannot be addressed.
-ConvertedImage Blank(int32_t kind, uint32_t width, uint32_t height) {
-  std::optional<size_t> pitch = PaddedBytesPerRow(kind, width, height);
+// A record of `kind` for `in` with padded rows, each filled from the
+// picture's row by `fill(source, record)`; `step` reports each row when
+// given. Throws std::length_error when the block cannot be addressed.
+template <class Fill>
+ConvertedImage Build(int32_t kind, const RgbView &in, const std::vector<Colour> &palette,
+                     Fill fill, const char *step = nullptr,
+                     const ConvertProgress &progress = nullptr) {
+  std::optional<size_t> pitch = PaddedBytesPerRow(kind, in.width, in.height);
   if (!pitch)
     throw std::length_error("picture too large");
   ConvertedImage out;
   out.kind = kind;
-  out.width = width;
-  out.height = height;
+  out.width = in.width;
+  out.height = in.height;
   out.bytesPerRow = static_cast<int32_t>(*pitch);
-  out.pixels.assign(*pitch * height, 0);
+  out.pixels.assign(*pitch * in.height, 0);
+  out.palette = palette;
+  for (uint32_t y = 0; y < in.height; ++y) {
+    fill(in.rgb + size_t(y) * in.width * 3, out.pixels.data() + size_t(y) * *pitch);
+    if (progress && step)
+      progress(step, y + 1, in.height);
+  }
   return out;
 }
 
-uint8_t *RowOf(ConvertedImage &image, uint32_t y) {
-  return image.pixels.data() + size_t(y) * static_cast<size_t>(image.bytesPerRow);
+// Every pixel 24-bit (blue, green, red) or a 16-bit word.
+ConvertedImage ToTrueColour(const RgbView &in, int32_t kind) {
+  return Build(kind, in, {}, [&](const uint8_t *s, uint8_t *d) {
+    for (uint32_t x = 0; x < in.width; ++x, s += 3) {
+      if (kind == TLP_KIND_FULL24) {
+        d = std::reverse_copy(s, s + 3, d);
+        continue;
+      }
+      const uint16_t word = HighColourWord(s[0], s[1], s[2]);
+      *d++ = static_cast<uint8_t>(word);
+      *d++ = static_cast<uint8_t>(word >> 8);
+    }
+  });
 }
 
-const uint8_t *PixelOf(const RgbView &in, uint32_t x, uint32_t y) {
-  return in.rgb + (size_t(y) * in.width + x) * 3;
-}
-
-Colour ColourAt(const RgbView &in, uint32_t x, uint32_t y) {
-  const uint8_t *p = PixelOf(in, x, y);
-  return MakeColour(p[0], p[1], p[2]);
-}
+Colour ColourAt(const uint8_t *p) { return MakeColour(p[0], p[1], p[2]); }
 
 uint32_t SquaredDistance(Colour a, Colour b) {
   const int dr = int(Red(a)) - Red(b), dg = int(Green(a)) - Green(b), db = int(Blue(a)) - Blue(b);
@@ -60,11 +74,11 @@ uint32_t SquaredDistance(Colour a, Colour b) {
 }
 
 // Nearest-colour search for many pixels against one palette of at most 256
-// colours. The palette is kept sorted by green, so a search walks outwards
-// from the pixel's green and stops on each side once green alone is farther
-// than the best match; answers are also remembered per colour, since pictures
+// colours. The palette is kept sorted by green, so a search walks up and
+// then down from the pixel's green and stops each way once green alone is
+// farther than the best match; answers are also remembered per colour, since pictures
 // repeat colours a lot. Direct-mapped, so a collision only costs a search.
-// The answer is NearestIndex's, lowest index among equals included.
+// The answer is the nearest by squared distance, the lowest index among equals.
 class NearestCache {
 public:
   explicit NearestCache(const std::vector<Colour> &palette) : slots_(size_t(1) << kBits, kEmpty) {
@@ -92,11 +106,10 @@ private:
 
   uint8_t Search(Colour c) const {
     const int green = Green(c);
-    size_t up = static_cast<size_t>(
+    const size_t start = static_cast<size_t>(
         std::lower_bound(byGreen_.begin(), byGreen_.end(), green,
                          [](const Entry &e, int g) { return Green(e.colour) < g; }) -
         byGreen_.begin());
-    size_t down = up;
     uint32_t best = std::numeric_limits<uint32_t>::max(), bestIndex = 0;
     const auto consider = [&](const Entry &e) {
       const uint32_t d = SquaredDistance(e.colour, c);
@@ -109,20 +122,10 @@ private:
       const int dg = int(Green(e.colour)) - green;
       return uint32_t(dg * dg) <= best; // equal may still tie at a lower index
     };
-    while (up < byGreen_.size() || down > 0) {
-      if (up < byGreen_.size()) {
-        if (within(byGreen_[up]))
-          consider(byGreen_[up++]);
-        else
-          up = byGreen_.size();
-      }
-      if (down > 0) {
-        if (within(byGreen_[down - 1]))
-          consider(byGreen_[--down]);
-        else
-          down = 0;
-      }
-    }
+    for (size_t i = start; i < byGreen_.size() && within(byGreen_[i]); ++i)
+      consider(byGreen_[i]);
+    for (size_t i = start; i > 0 && within(byGreen_[i - 1]); --i)
+      consider(byGreen_[i - 1]);
     return static_cast<uint8_t>(bestIndex);
   }
 
@@ -141,11 +144,11 @@ struct ColourCount {
 
 // The picture's distinct colours with their pixel counts, in colour order.
 std::vector<ColourCount> Histogram(const RgbView &in) {
+  const size_t pixels = size_t(in.width) * in.height;
   std::vector<Colour> all;
-  all.reserve(size_t(in.width) * in.height);
-  for (uint32_t y = 0; y < in.height; ++y)
-    for (uint32_t x = 0; x < in.width; ++x)
-      all.push_back(ColourAt(in, x, y));
+  all.reserve(pixels);
+  for (const uint8_t *p = in.rgb, *end = p + pixels * 3; p < end; p += 3)
+    all.push_back(ColourAt(p));
   std::sort(all.begin(), all.end());
   std::vector<ColourCount> out;
   for (size_t i = 0; i < all.size();) {
@@ -245,15 +248,9 @@ HostImage ConvertedImage::Record() {
     paletteBlock_[4 * i + 1] = Green(palette[i]);
     paletteBlock_[4 * i + 2] = Red(palette[i]);
   }
-  HostImage r{};
-  r.Kind = kind;
-  r.Pixels = pixels.empty() ? nullptr : pixels.data();
-  r.BytesPerRow = bytesPerRow;
-  r.Width = width;
-  r.Height = height;
-  r.Palette = paletteBlock_.empty() ? nullptr : paletteBlock_.data();
-  r.PaletteCount = static_cast<uint32_t>(palette.size());
-  return r;
+  return {kind, pixels.empty() ? nullptr : pixels.data(), bytesPerRow, width, height,
+          paletteBlock_.empty() ? nullptr : paletteBlock_.data(),
+          static_cast<uint32_t>(palette.size())};
 }
 
 std::optional<size_t> PaddedBytesPerRow(int32_t kind, uint32_t width, uint32_t height) {
@@ -279,36 +276,27 @@ ConvertStatus Convert(int32_t code, const RgbView &in, ConvertedImage *out,
   if (!PaddedBytesPerRow(TLP_KIND_FULL24, in.width, in.height) ||
       uint64_t(in.width) * in.height > std::numeric_limits<size_t>::max() / 4)
     return ConvertStatus::TooLarge;
-  switch (code) {
-  case 2:
-    *out = ToFullColour(in);
-    break;
-  case 4:
-    *out = ToHighColour(in);
-    break;
-  case 6:
-  case 8:
-    step("counting colours");
-    if (std::optional<std::vector<Colour>> colours = DistinctColours(in, kMaxPalette))
-      *out = ToExactIndexed(in, *colours);
-    else
-      *out = code == 6 ? ToFullColour(in) : ToHighColour(in);
-    break;
-  case 9: {
+  if (code == 9) {
     // Counting the colours is most of the median cut's time.
     step("counting colours, median cut");
-    const std::vector<Colour> palette = MedianCutPalette(in, kMaxPalette);
-    *out = ToDitheredIndexed(in, palette, progress);
-    break;
-  }
-  case 10:
+    *out = ToDitheredIndexed(in, MedianCutPalette(in, kMaxPalette), progress);
+  } else if (code == 10) {
     *out = ToNearestIndexed(in, WindowsPalette(), progress);
-    break;
+  } else {
+    std::optional<std::vector<Colour>> colours;
+    if (code == 6 || code == 8) {
+      step("counting colours");
+      colours = DistinctColours(in, kMaxPalette);
+    }
+    const bool full = code == 2 || code == 6;
+    // Each pixel's own colour is its nearest. A colour map of no entries
+    // makes a file that readers refuse.
+    *out = !colours              ? ToTrueColour(in, full ? TLP_KIND_FULL24 : TLP_KIND_HIGH16)
+           : colours->empty()    ? ToNearestIndexed(in, {0})
+                                 : ToNearestIndexed(in, *colours);
   }
   return ConvertStatus::Ok;
 }
-
-// ---- Full and high colour ----------------------------------------------------
 
 uint8_t FiveBits(uint8_t v) { return static_cast<uint8_t>((v * 31 + 127) / 255); }
 
@@ -316,66 +304,19 @@ uint16_t HighColourWord(uint8_t r, uint8_t g, uint8_t b) {
   return static_cast<uint16_t>(FiveBits(b) | (FiveBits(g) << 5) | (FiveBits(r) << 10));
 }
 
-ConvertedImage ToFullColour(const RgbView &in) {
-  ConvertedImage out = Blank(TLP_KIND_FULL24, in.width, in.height);
-  for (uint32_t y = 0; y < in.height; ++y) {
-    uint8_t *d = RowOf(out, y);
-    for (uint32_t x = 0; x < in.width; ++x, d += 3) {
-      const uint8_t *s = PixelOf(in, x, y);
-      d[0] = s[2];
-      d[1] = s[1];
-      d[2] = s[0];
-    }
-  }
-  return out;
-}
-
-ConvertedImage ToHighColour(const RgbView &in) {
-  ConvertedImage out = Blank(TLP_KIND_HIGH16, in.width, in.height);
-  for (uint32_t y = 0; y < in.height; ++y) {
-    uint8_t *d = RowOf(out, y);
-    for (uint32_t x = 0; x < in.width; ++x, d += 2) {
-      const uint8_t *s = PixelOf(in, x, y);
-      const uint16_t word = HighColourWord(s[0], s[1], s[2]);
-      d[0] = static_cast<uint8_t>(word & 0xFF);
-      d[1] = static_cast<uint8_t>(word >> 8);
-    }
-  }
-  return out;
-}
-
 // ---- Indexed -------------------------------------------------------------------
 
 std::optional<std::vector<Colour>> DistinctColours(const RgbView &in, size_t limit) {
   std::vector<Colour> colours;
   std::unordered_map<Colour, bool> seen;
-  for (uint32_t y = 0; y < in.height; ++y)
-    for (uint32_t x = 0; x < in.width; ++x) {
-      const Colour c = ColourAt(in, x, y);
-      if (!seen.emplace(c, true).second)
-        continue;
-      if (colours.size() == limit)
-        return std::nullopt;
-      colours.push_back(c);
-    }
-  return colours;
-}
-
-ConvertedImage ToExactIndexed(const RgbView &in, const std::vector<Colour> &palette) {
-  ConvertedImage out = Blank(TLP_KIND_INDEXED8, in.width, in.height);
-  std::unordered_map<Colour, uint8_t> index;
-  for (size_t i = palette.size(); i-- > 0;)
-    index[palette[i]] = static_cast<uint8_t>(i); // the lowest index wins
-  for (uint32_t y = 0; y < in.height; ++y) {
-    uint8_t *d = RowOf(out, y);
-    for (uint32_t x = 0; x < in.width; ++x)
-      d[x] = index.at(ColourAt(in, x, y));
+  for (const uint8_t *p = in.rgb, *end = p + size_t(in.width) * in.height * 3; p < end; p += 3) {
+    if (!seen.emplace(ColourAt(p), true).second)
+      continue;
+    if (colours.size() == limit)
+      return std::nullopt;
+    colours.push_back(ColourAt(p));
   }
-  out.palette = palette;
-  // A colour map of no entries makes a file that readers refuse.
-  if (out.palette.empty())
-    out.palette.push_back(0);
-  return out;
+  return colours;
 }
 
 std::vector<Colour> MedianCutPalette(const RgbView &in, size_t limit) {
@@ -405,18 +346,14 @@ std::vector<Colour> MedianCutPalette(const RgbView &in, size_t limit) {
 
 ConvertedImage ToDitheredIndexed(const RgbView &in, const std::vector<Colour> &palette,
                                  const ConvertProgress &progress) {
-  ConvertedImage out = Blank(TLP_KIND_INDEXED8, in.width, in.height);
-  out.palette = palette;
   NearestCache nearest(palette);
   // Error owed to each pixel of this row and the next, in sixteenths, with a
   // spare pixel at both ends so that the edges need no test.
   const size_t slots = (size_t(in.width) + 2) * 3;
   std::vector<int> here(slots, 0), below(slots, 0);
-  for (uint32_t y = 0; y < in.height; ++y) {
+  const auto fill = [&](const uint8_t *s, uint8_t *d) {
     std::fill(below.begin(), below.end(), 0);
-    uint8_t *d = RowOf(out, y);
-    for (uint32_t x = 0; x < in.width; ++x) {
-      const uint8_t *s = PixelOf(in, x, y);
+    for (uint32_t x = 0; x < in.width; ++x, s += 3) {
       const size_t at = (size_t(x) + 1) * 3;
       int want[3];
       for (int ch = 0; ch < 3; ++ch)
@@ -434,40 +371,18 @@ ConvertedImage ToDitheredIndexed(const RgbView &in, const std::vector<Colour> &p
       }
     }
     here.swap(below);
-    if (progress)
-      progress("error diffusion", y + 1, in.height);
-  }
-  return out;
+  };
+  return Build(TLP_KIND_INDEXED8, in, palette, fill, "error diffusion", progress);
 }
 
 ConvertedImage ToNearestIndexed(const RgbView &in, const std::vector<Colour> &palette,
                                 const ConvertProgress &progress) {
-  ConvertedImage out = Blank(TLP_KIND_INDEXED8, in.width, in.height);
-  out.palette = palette;
   NearestCache nearest(palette);
-  for (uint32_t y = 0; y < in.height; ++y) {
-    uint8_t *d = RowOf(out, y);
-    for (uint32_t x = 0; x < in.width; ++x)
-      d[x] = nearest.Find(ColourAt(in, x, y));
-    if (progress)
-      progress("nearest colours", y + 1, in.height);
-  }
-  return out;
-}
-
-size_t NearestIndex(const std::vector<Colour> &palette, Colour c) {
-  size_t best = 0;
-  uint32_t bestDistance = std::numeric_limits<uint32_t>::max();
-  for (size_t i = 0; i < palette.size(); ++i) {
-    const uint32_t d = SquaredDistance(palette[i], c);
-    if (d < bestDistance) {
-      bestDistance = d;
-      best = i;
-      if (d == 0)
-        break;
-    }
-  }
-  return best;
+  const auto fill = [&](const uint8_t *s, uint8_t *d) {
+    for (uint32_t x = 0; x < in.width; ++x, s += 3)
+      d[x] = nearest.Find(ColourAt(s));
+  };
+  return Build(TLP_KIND_INDEXED8, in, palette, fill, "nearest colours", progress);
 }
 
 // The host's Windows palette. It is laid out the way a Windows logical
@@ -512,16 +427,10 @@ bool KnownKind(int32_t kind) {
 }
 
 const char *KindName(int32_t kind) {
-  switch (kind) {
-  case TLP_KIND_INDEXED8:
-    return "8-bit colour-mapped";
-  case TLP_KIND_HIGH16:
-    return "16-bit true colour";
-  case TLP_KIND_FULL24:
-    return "24-bit true colour";
-  default:
-    return "unknown kind";
-  }
+  return kind == TLP_KIND_INDEXED8 ? "8-bit colour-mapped"
+         : kind == TLP_KIND_HIGH16 ? "16-bit true colour"
+         : kind == TLP_KIND_FULL24 ? "24-bit true colour"
+                                   : "unknown kind";
 }
 
 bool RgbPicture::Allocate(uint32_t w, uint32_t h) {
@@ -557,16 +466,6 @@ void RgbRowFromRecord(const HostImage &image, uint32_t y, uint8_t *d) {
       d[2] = row[3 * x];
     }
   }
-}
-
-bool RgbFromRecord(const HostImage &image, std::vector<uint8_t> *rgb) {
-  if (!KnownKind(image.Kind) ||
-      uint64_t(image.Width) * image.Height > std::numeric_limits<size_t>::max() / 3)
-    return false;
-  rgb->resize(size_t(image.Width) * image.Height * 3);
-  for (uint32_t y = 0; y < image.Height; ++y)
-    RgbRowFromRecord(image, y, rgb->data() + size_t(y) * image.Width * 3);
-  return true;
 }
 
 bool RgbFromRecord(const HostImage &image, RgbPicture *picture) {

@@ -83,23 +83,18 @@ uint8_t FiveBits(uint8_t v);
 // A kind 2 word: blue in bits 0-4, green 5-9, red 10-14, bit 15 zero.
 uint16_t HighColourWord(uint8_t r, uint8_t g, uint8_t b);
 
-ConvertedImage ToFullColour(const RgbView &in);
-ConvertedImage ToHighColour(const RgbView &in);
 
 // The distinct colours of `in` in order of first appearance, when there are at
 // most `limit`; nothing otherwise.
 std::optional<std::vector<Colour>> DistinctColours(const RgbView &in, size_t limit);
-
-// Kind 1 with every pixel's exact colour from `palette` (which must hold every
-// colour of `in`).
-ConvertedImage ToExactIndexed(const RgbView &in, const std::vector<Colour> &palette);
 
 // At most `limit` colours chosen by median cut; the picture's own colours when
 // it has no more than `limit`.
 std::vector<Colour> MedianCutPalette(const RgbView &in, size_t limit);
 
 // Kind 1 against `palette`: with Floyd-Steinberg error diffusion, or each
-// pixel simply its nearest colour.
+// pixel simply its nearest colour (squared distance in RGB; the lowest index
+// among equals).
 ConvertedImage ToDitheredIndexed(const RgbView &in, const std::vector<Colour> &palette,
                                  const ConvertProgress &progress = nullptr);
 ConvertedImage ToNearestIndexed(const RgbView &in, const std::vector<Colour> &palette,
@@ -108,14 +103,9 @@ ConvertedImage ToNearestIndexed(const RgbView &in, const std::vector<Colour> &pa
 // The host's 256-colour Windows palette (see Conversions.cpp for its table).
 const std::vector<Colour> &WindowsPalette();
 
-// Index of the palette colour nearest to `c` (squared distance in RGB; the
-// lowest index among equals).
-size_t NearestIndex(const std::vector<Colour> &palette, Colour c);
-
 // A record's pixels as packed RGB, the palette applied; indices outside the
 // palette read as black. False for a kind other than 1, 2 and 4, or a picture
 // too large for memory addresses.
-bool RgbFromRecord(const HostImage &image, std::vector<uint8_t> *rgb);
 bool RgbFromRecord(const HostImage &image, RgbPicture *picture);
 // Row `y` of a record of kind 1, 2 or 4 as Width packed RGB pixels.
 void RgbRowFromRecord(const HostImage &image, uint32_t y, uint8_t *rgb);

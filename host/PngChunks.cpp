@@ -47,21 +47,9 @@ uint32_t CrcUpdate(uint32_t crc, const unsigned char *p, size_t n) {
 
 bool IsLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// Which bit depths each colour type allows, as a mask of (1 << depth).
-unsigned DepthsOf(unsigned colourType) {
-  switch (colourType) {
-  case 0:
-    return 1u << 1 | 1u << 2 | 1u << 4 | 1u << 8 | 1u << 16;
-  case 3:
-    return 1u << 1 | 1u << 2 | 1u << 4 | 1u << 8;
-  case 2:
-  case 4:
-  case 6:
-    return 1u << 8 | 1u << 16;
-  default:
-    return 0;
-  }
-}
+// Which bit depths each colour type (0 to 6) allows, as a mask of (1 << depth).
+const unsigned kLow = 1u << 1 | 1u << 2 | 1u << 4, k8 = 1u << 8, k16 = 1u << 16;
+const unsigned kDepths[7] = {kLow | k8 | k16, 0, k8 | k16, kLow | k8, k8 | k16, 0, k8 | k16};
 
 } // namespace
 
@@ -109,7 +97,7 @@ std::string PngStream::ReadHeader() {
   colourType_ = h[25];
   if (width_ == 0 || height_ == 0 || width_ > kMaxChunk || height_ > kMaxChunk)
     return "the PNG header gives an invalid size";
-  if (depth_ > 16 || !(DepthsOf(colourType_) >> depth_ & 1))
+  if (depth_ > 16 || colourType_ > 6 || !(kDepths[colourType_] >> depth_ & 1))
     return "the PNG header gives an invalid colour type and bit depth";
   if (h[26] != 0 || h[27] != 0 || h[28] > 1)
     return "the PNG header names an unknown compression, filter or interlace method";
@@ -237,28 +225,23 @@ std::string PngStream::Scan() {
   if (!pictureData)
     return "the PNG file holds no picture data";
   Make("IEND", std::string());
-  size_ = 0;
-  starts_.clear();
-  for (const Part &part : parts_) {
-    starts_.push_back(size_);
+  size_ = position_ = 0;
+  for (Part &part : parts_) {
+    part.start = size_;
     size_ += part.length;
   }
-  position_ = partStart_ = 0;
-  part_ = 0;
   return {};
 }
 
 size_t PngStream::Read(void *data, size_t size) {
   unsigned char *to = static_cast<unsigned char *>(data);
   size_t done = 0;
-  while (done < size && part_ < parts_.size()) {
-    const Part &part = parts_[part_];
-    const uint64_t within = position_ - partStart_;
-    if (within >= part.length) {
-      partStart_ += part.length;
-      ++part_;
-      continue;
-    }
+  while (done < size && position_ < size_) {
+    // The last part that starts at or before the position.
+    const Part &part = *(std::upper_bound(parts_.begin(), parts_.end(), position_,
+                                          [](uint64_t at, const Part &p) { return at < p.start; }) -
+                         1);
+    const uint64_t within = position_ - part.start;
     const size_t n = static_cast<size_t>(std::min<uint64_t>(part.length - within, size - done));
     if (!part.made.empty())
       std::memcpy(to + done, part.made.data() + within, n);
@@ -271,12 +254,6 @@ size_t PngStream::Read(void *data, size_t size) {
 }
 
 bool PngStream::Seek(uint64_t to) {
-  if (starts_.empty())
-    return false;
   position_ = to;
-  // The last part that starts at or before `to`.
-  const auto after = std::upper_bound(starts_.begin(), starts_.end(), to);
-  part_ = static_cast<size_t>(after - starts_.begin()) - 1;
-  partStart_ = starts_[part_];
-  return true;
+  return size_ != 0; // not before the scan
 }

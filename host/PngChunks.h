@@ -45,6 +45,7 @@ private:
   // A piece of the stream: bytes of the file, or bytes made here.
   struct Part {
     uint64_t offset = 0, length = 0; // in the file, when `made` is empty
+    uint64_t start = 0;              // in the stream
     std::string made;
   };
   std::string Fail(int error);
@@ -59,10 +60,7 @@ private:
   uint32_t width_ = 0, height_ = 0;
   uint8_t depth_ = 0, colourType_ = 0;
   std::vector<Part> parts_;
-  std::vector<uint64_t> starts_; // where each part starts in the stream
   uint64_t size_ = 0, position_ = 0;
-  size_t part_ = 0; // the part holding `position_`
-  uint64_t partStart_ = 0;
   int error_ = 0;
 };
 

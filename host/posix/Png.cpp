@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <new>
 #include <vector>
 
@@ -32,16 +31,25 @@ void OnError(png_structp png, png_const_charp message) {
 
 void OnWarning(png_structp, png_const_charp) {}
 
-struct Reader {
+// libpng's structures for one read or write, its errors going to `failure`.
+// Throws std::bad_alloc when libpng cannot make them.
+struct Session {
+  Session(bool writes, Failure *failure) : write(writes) {
+    png = write ? png_create_write_struct(PNG_LIBPNG_VER_STRING, failure, OnError, OnWarning)
+                : png_create_read_struct(PNG_LIBPNG_VER_STRING, failure, OnError, OnWarning);
+    info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+      Destroy();
+      throw std::bad_alloc();
+    }
+  }
+  ~Session() { Destroy(); }
+  void Destroy() {
+    write ? png_destroy_write_struct(&png, &info) : png_destroy_read_struct(&png, &info, nullptr);
+  }
+  const bool write;
   png_structp png = nullptr;
   png_infop info = nullptr;
-  ~Reader() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
-};
-
-struct Writer {
-  png_structp png = nullptr;
-  png_infop info = nullptr;
-  ~Writer() { png_destroy_write_struct(&png, info ? &info : nullptr); }
 };
 
 void WriteData(png_structp png, png_bytep data, size_t length) {
@@ -65,35 +73,13 @@ void ReadData(png_structp png, png_bytep data, size_t length) {
   png_longjmp(png, 1);
 }
 
-// One row of libpng's output (RGB or RGBA, 8 or 16 bits big-endian) as 8-bit
-// RGB.
-void Flatten(const uint8_t *in, uint32_t width, int depth, int channels, uint8_t *out) {
-  const bool alpha = channels == 4;
-  if (depth == 8) {
-    for (uint32_t x = 0; x < width; ++x, in += channels, out += 3)
-      for (int c = 0; c < 3; ++c)
-        out[c] = OnWhite8(in[c], alpha ? in[3] : 255);
-    return;
-  }
-  for (uint32_t x = 0; x < width; ++x, in += 2 * channels, out += 3)
-    for (int c = 0; c < 3; ++c)
-      out[c] = OnWhite16(in[2 * c] << 8 | in[2 * c + 1], alpha ? (in[6] << 8 | in[7]) : 65535);
-}
-
 } // namespace
 
 bool DecodePng(PngStream &stream, RgbPicture *picture, std::string *error,
                const ReadProgress &progress) {
   Failure failure;
-  Reader r;
-  r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, OnError, OnWarning);
-  if (r.png)
-    r.info = png_create_info_struct(r.png);
-  if (!r.info)
-    throw std::bad_alloc();
-  std::vector<uint8_t> line;
-  std::unique_ptr<uint8_t[]> whole;
-  std::vector<png_bytep> rows;
+  Session r(false, &failure);
+  std::vector<uint8_t> rows;
   if (setjmp(png_jmpbuf(r.png))) {
     *error = failure.message;
     return false;
@@ -106,10 +92,12 @@ bool DecodePng(PngStream &stream, RgbPicture *picture, std::string *error,
   const uint32_t width = png_get_image_width(r.png, r.info);
   const uint32_t height = png_get_image_height(r.png, r.info);
 
-  // Palettes become RGB, grey becomes RGB of 8 or 16 bits, a transparent
-  // colour becomes alpha. No gamma handling: the values are taken as they are.
+  // Palettes become RGB, grey becomes RGB of 8 or 16 bits (little-endian), a
+  // transparent colour becomes alpha. No gamma handling: the values are taken
+  // as they are.
   png_set_expand(r.png);
   png_set_gray_to_rgb(r.png);
+  png_set_swap(r.png);
   const int passes = png_set_interlace_handling(r.png);
   png_read_update_info(r.png, r.info);
   const int depth = png_get_bit_depth(r.png, r.info);
@@ -120,30 +108,19 @@ bool DecodePng(PngStream &stream, RgbPicture *picture, std::string *error,
     *error = "too large for this computer's memory addresses";
     return false;
   }
+  // One row, or the whole picture when its rows arrive in passes over it; a
+  // row is whole once the last pass has read it.
+  rows.resize(rowBytes * (passes > 1 ? height : 1));
   const uint64_t total = uint64_t(passes) * height;
-  if (passes == 1) {
-    line.resize(rowBytes);
+  for (int pass = 0; pass < passes; ++pass)
     for (uint32_t y = 0; y < height; ++y) {
-      png_read_row(r.png, line.data(), nullptr);
-      Flatten(line.data(), width, depth, channels, picture->Row(y));
+      uint8_t *row = rows.data() + (passes > 1 ? rowBytes * y : 0);
+      png_read_row(r.png, row, nullptr);
+      if (pass == passes - 1)
+        FlattenRow(row, width, depth, channels, false, picture->Row(y));
       if (progress)
-        progress(y + 1, total);
+        progress(uint64_t(pass) * height + y + 1, total);
     }
-  } else {
-    // Interlaced rows arrive in passes over the whole picture.
-    whole.reset(new uint8_t[rowBytes * height]);
-    rows.resize(height);
-    for (uint32_t y = 0; y < height; ++y)
-      rows[y] = whole.get() + rowBytes * y;
-    for (int pass = 0; pass < passes; ++pass)
-      for (uint32_t y = 0; y < height; ++y) {
-        png_read_row(r.png, rows[y], nullptr);
-        if (progress)
-          progress(uint64_t(pass) * height + y + 1, total);
-      }
-    for (uint32_t y = 0; y < height; ++y)
-      Flatten(rows[y], width, depth, channels, picture->Row(y));
-  }
   return true;
 }
 
@@ -151,12 +128,7 @@ bool EncodePng(PngSink &sink, uint32_t width, uint32_t height, const RowSource &
                PngFilter filter, int *error) {
   Failure failure;
   failure.sink = &sink;
-  Writer w;
-  w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, OnError, OnWarning);
-  if (w.png)
-    w.info = png_create_info_struct(w.png);
-  if (!w.info)
-    throw std::bad_alloc();
+  Session w(true, &failure);
   std::vector<uint8_t> line(size_t(width) * 3);
   if (setjmp(png_jmpbuf(w.png))) {
     *error = failure.ioError != 0 ? failure.ioError : EIO;

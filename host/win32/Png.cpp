@@ -11,6 +11,7 @@
 
 #include <windows.h>
 #include <wincodec.h>
+#include <wrl/client.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -22,58 +23,50 @@
 
 namespace {
 
-// COM once per process, ended at exit. Apartment-threaded, as a program that
-// shows windows wants it; WIC's objects work in either kind.
-bool ComReady() {
-  struct Session {
+template <class T> using Com = Microsoft::WRL::ComPtr<T>;
+
+// The imaging factory. COM is started once per process and ended at exit,
+// apartment-threaded, as a program that shows windows wants it; WIC's objects
+// work in either kind.
+HRESULT MakeFactory(IWICImagingFactory **factory) {
+  static const struct Session {
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     ~Session() {
       if (SUCCEEDED(hr))
         CoUninitialize();
     }
-  };
-  static Session session;
-  return SUCCEEDED(session.hr) || session.hr == RPC_E_CHANGED_MODE;
-}
-
-// Releases the interface it holds.
-template <class T> class Com {
-public:
-  Com() = default;
-  Com(const Com &) = delete;
-  Com &operator=(const Com &) = delete;
-  ~Com() {
-    if (p_)
-      p_->Release();
-  }
-  T *operator->() const { return p_; }
-  T *get() const { return p_; }
-  T **put() { return &p_; }
-  void reset() {
-    if (p_)
-      p_->Release();
-    p_ = nullptr;
-  }
-
-private:
-  T *p_ = nullptr;
-};
-
-// The imaging factory, COM being started once for the process.
-HRESULT MakeFactory(Com<IWICImagingFactory> *factory) {
-  if (!ComReady())
+  } session;
+  if (FAILED(session.hr) && session.hr != RPC_E_CHANGED_MODE)
     return CO_E_NOTINITIALIZED;
   return CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                          reinterpret_cast<void **>(factory->put()));
+                          reinterpret_cast<void **>(factory));
 }
 
-// What the IStreams below share: COM's identity and reference counts,
-// seeking over a stream of a known size, and the calls no decoder or encoder
-// of ours makes. Each stream lives on its user's stack, so it must outlive
-// every object it is handed to; reference counts are kept only for COM's
-// rules.
-class StackStream : public IStream {
+// The IStream that WIC reads or writes: the checked chunks of a PngStream,
+// read only, or the encoder's sink, written only, whose error is the sink's.
+// It lives on its user's stack, so it must outlive every object it is handed
+// to; reference counts are kept only for COM's rules.
+class StackStream final : public IStream {
 public:
+  explicit StackStream(PngStream *in) : in_(in) {}
+  explicit StackStream(PngSink *out) : out_(out) {}
+
+  HRESULT STDMETHODCALLTYPE Read(void *data, ULONG size, ULONG *read) override {
+    if (!in_)
+      return STG_E_ACCESSDENIED;
+    const size_t got = in_->Read(data, size);
+    if (read)
+      *read = static_cast<ULONG>(got);
+    return got < size && in_->Error() != 0 ? STG_E_READFAULT : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Write(const void *data, ULONG size, ULONG *written) override {
+    if (!out_)
+      return STG_E_ACCESSDENIED;
+    const bool put = out_->Write(data, size);
+    if (written)
+      *written = put ? size : 0;
+    return put ? S_OK : Failed(STG_E_WRITEFAULT);
+  }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
     if (!out)
       return E_POINTER;
@@ -109,8 +102,8 @@ public:
     if (base < 0)
       return STG_E_INVALIDFUNCTION;
     const int64_t at = base + move.QuadPart;
-    if (at < 0 || !MoveTo(static_cast<uint64_t>(at)))
-      return SeekFailed();
+    if (at < 0 || !(in_ ? in_->Seek(static_cast<uint64_t>(at)) : out_->Seek(static_cast<uint64_t>(at))))
+      return Failed(STG_E_SEEKERROR);
     if (to)
       to->QuadPart = static_cast<ULONGLONG>(at);
     return S_OK;
@@ -124,60 +117,14 @@ public:
     return S_OK;
   }
 
-protected:
-  // Where the stream stands, how long it is, and moving in it.
-  virtual uint64_t Position() const = 0;
-  virtual uint64_t Size() const = 0;
-  virtual bool MoveTo(uint64_t at) = 0;
-  virtual HRESULT SeekFailed() const { return STG_E_SEEKERROR; }
-
 private:
+  uint64_t Position() const { return in_ ? in_->Position() : out_->Position(); }
+  uint64_t Size() const { return in_ ? in_->Size() : out_->Size(); }
+  HRESULT Failed(HRESULT hr) const { return out_ && out_->Error() == ENOSPC ? STG_E_MEDIUMFULL : hr; }
+
+  PngStream *in_ = nullptr;
+  PngSink *out_ = nullptr;
   LONG refs_ = 1;
-};
-
-// The encoder's IStream: the sink, written only. Its error is the sink's.
-class SinkStream final : public StackStream {
-public:
-  explicit SinkStream(PngSink *sink) : sink_(sink) {}
-
-  HRESULT STDMETHODCALLTYPE Read(void *, ULONG, ULONG *) override { return STG_E_ACCESSDENIED; }
-  HRESULT STDMETHODCALLTYPE Write(const void *data, ULONG size, ULONG *written) override {
-    const bool put = sink_->Write(data, size);
-    if (written)
-      *written = put ? size : 0;
-    return put ? S_OK : Failed(STG_E_WRITEFAULT);
-  }
-
-private:
-  uint64_t Position() const override { return sink_->Position(); }
-  uint64_t Size() const override { return sink_->Size(); }
-  bool MoveTo(uint64_t at) override { return sink_->Seek(at); }
-  HRESULT SeekFailed() const override { return Failed(STG_E_SEEKERROR); }
-  HRESULT Failed(HRESULT hr) const { return sink_->Error() == ENOSPC ? STG_E_MEDIUMFULL : hr; }
-
-  PngSink *sink_;
-};
-
-// The decoder's IStream: the checked chunks of a PngStream, read only.
-class ChunkStream final : public StackStream {
-public:
-  explicit ChunkStream(PngStream *png) : png_(png) {}
-
-  HRESULT STDMETHODCALLTYPE Read(void *data, ULONG size, ULONG *read) override {
-    const size_t got = png_->Read(data, size);
-    if (read)
-      *read = static_cast<ULONG>(got);
-    return got < size && png_->Error() != 0 ? STG_E_READFAULT : S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Write(const void *, ULONG, ULONG *) override {
-    return STG_E_ACCESSDENIED;
-  }
-
-private:
-  uint64_t Position() const override { return png_->Position(); }
-  uint64_t Size() const override { return png_->Size(); }
-  bool MoveTo(uint64_t at) override { return png_->Seek(at); }
-  PngStream *png_;
 };
 
 // The errno value for a failed WIC or stream call.
@@ -242,44 +189,28 @@ const Deep kDeep[] = {
     {&GUID_WICPixelFormat64bppRGBA, 4},
 };
 
-// One row of 16-bit little-endian grey, RGB or RGBA as 8-bit RGB.
-void Flatten16(const uint16_t *in, uint32_t width, int channels, uint8_t *out) {
-  for (uint32_t x = 0; x < width; ++x, in += channels, out += 3) {
-    const uint32_t a = channels == 4 ? in[3] : 65535;
-    for (int c = 0; c < 3; ++c)
-      out[c] = OnWhite16(in[channels == 1 ? 0 : c], a);
-  }
-}
-
-// One row of 8-bit BGRA (alpha not premultiplied) as RGB.
-void Flatten8(const uint8_t *in, uint32_t width, uint8_t *out) {
-  for (uint32_t x = 0; x < width; ++x, in += 4, out += 3)
-    for (int c = 0; c < 3; ++c)
-      out[c] = OnWhite8(in[2 - c], in[3]);
-}
-
 } // namespace
 
 bool DecodePng(PngStream &png, RgbPicture *picture, std::string *error,
                const ReadProgress &progress) {
   const uint32_t width = png.Width(), height = png.Height();
   Com<IWICImagingFactory> factory;
-  if (FAILED(MakeFactory(&factory))) {
+  if (FAILED(MakeFactory(factory.GetAddressOf()))) {
     *error = "the system's imaging component cannot be started";
     return false;
   }
 
-  ChunkStream stream(&png);
+  StackStream stream(&png);
   Com<IWICBitmapDecoder> decoder;
   Com<IWICBitmapFrameDecode> frame;
   Com<IWICFormatConverter> converter;
   UINT frameWidth = 0, frameHeight = 0;
   WICPixelFormatGUID format = {};
-  HRESULT hr = factory->CreateDecoder(GUID_ContainerFormatPng, nullptr, decoder.put());
+  HRESULT hr = factory->CreateDecoder(GUID_ContainerFormatPng, nullptr, decoder.GetAddressOf());
   if (SUCCEEDED(hr))
     hr = decoder->Initialize(&stream, WICDecodeMetadataCacheOnDemand);
   if (SUCCEEDED(hr))
-    hr = decoder->GetFrame(0, frame.put());
+    hr = decoder->GetFrame(0, frame.GetAddressOf());
   if (SUCCEEDED(hr))
     hr = frame->GetSize(&frameWidth, &frameHeight);
   if (SUCCEEDED(hr))
@@ -295,20 +226,20 @@ bool DecodePng(PngStream &png, RgbPicture *picture, std::string *error,
   for (const Deep &d : kDeep)
     if (IsEqualGUID(format, *d.format))
       channels = d.channels;
-  IWICBitmapSource *source = frame.get();
+  IWICBitmapSource *source = frame.Get();
   if (channels == 0) {
     // Palettes, grey of fewer bits and 8-bit colour: 8-bit BGRA holds them
     // exactly, a transparent colour as alpha.
-    hr = factory->CreateFormatConverter(converter.put());
+    hr = factory->CreateFormatConverter(converter.GetAddressOf());
     if (SUCCEEDED(hr))
-      hr = converter->Initialize(frame.get(), GUID_WICPixelFormat32bppBGRA,
+      hr = converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppBGRA,
                                  WICBitmapDitherTypeNone, nullptr, 0.0,
                                  WICBitmapPaletteTypeCustom);
     if (FAILED(hr)) {
       *error = ReadFailure(hr, 0);
       return false;
     }
-    source = converter.get();
+    source = converter.Get();
   }
   // A row of 16-bit RGBA must fit the decoder's 32-bit sizes.
   if (uint64_t(width) * 8 > UINT32_MAX || !picture->Allocate(width, height)) {
@@ -318,20 +249,17 @@ bool DecodePng(PngStream &png, RgbPicture *picture, std::string *error,
   // A row at a time: the decoder's own buffers aside, memory is the picture
   // and one row.
   const UINT stride = channels == 0 ? width * 4 : width * 2 * channels;
-  // 16-bit words, which the decoder fills as bytes.
-  std::vector<uint16_t> line((stride + 1) / 2);
-  BYTE *bytes = reinterpret_cast<BYTE *>(line.data());
+  std::vector<BYTE> line(stride);
   for (uint32_t y = 0; y < height; ++y) {
     const WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width), 1};
-    hr = source->CopyPixels(&rect, stride, stride, bytes);
+    hr = source->CopyPixels(&rect, stride, stride, line.data());
     if (FAILED(hr)) {
       *error = ReadFailure(hr, png.Error());
       return false;
     }
-    if (channels == 0)
-      Flatten8(bytes, width, picture->Row(y));
-    else
-      Flatten16(line.data(), width, channels, picture->Row(y));
+    // 8-bit BGRA, or the frame's own 16-bit little-endian channels.
+    FlattenRow(line.data(), width, channels == 0 ? 8 : 16, channels == 0 ? 4 : channels,
+               channels == 0, picture->Row(y));
     if (progress)
       progress(y + 1, height);
   }
@@ -344,19 +272,19 @@ bool EncodePng(PngSink &sink, uint32_t width, uint32_t height, const RowSource &
     *error = EFBIG;
     return false;
   }
-  SinkStream stream(&sink);
+  StackStream stream(&sink);
   Com<IWICImagingFactory> factory;
   Com<IWICBitmapEncoder> encoder;
   Com<IWICBitmapFrameEncode> frame;
   Com<IPropertyBag2> options;
   WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-  HRESULT hr = MakeFactory(&factory);
+  HRESULT hr = MakeFactory(factory.GetAddressOf());
   if (SUCCEEDED(hr))
-    hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.put());
+    hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.GetAddressOf());
   if (SUCCEEDED(hr))
     hr = encoder->Initialize(&stream, WICBitmapEncoderNoCache);
   if (SUCCEEDED(hr))
-    hr = encoder->CreateNewFrame(frame.put(), options.put());
+    hr = encoder->CreateNewFrame(frame.GetAddressOf(), options.GetAddressOf());
   if (SUCCEEDED(hr) && filter == PngFilter::None) {
     // The encoder's only setting that bears on size and time; its default
     // filtering stays for every other picture.
@@ -370,7 +298,7 @@ bool EncodePng(PngSink &sink, uint32_t width, uint32_t height, const RowSource &
     options->Write(1, &option, &value);
   }
   if (SUCCEEDED(hr))
-    hr = frame->Initialize(options.get());
+    hr = frame->Initialize(options.Get());
   if (SUCCEEDED(hr))
     hr = frame->SetSize(width, height);
   if (SUCCEEDED(hr))

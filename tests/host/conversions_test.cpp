@@ -55,6 +55,37 @@ int ChannelError(Colour a, Colour b) {
                    std::abs(Blue(a) - Blue(b))});
 }
 
+// The plain search the nearest-colour conversion must agree with: squared
+// distance in RGB, the lowest index among equals.
+size_t NearestIndex(const std::vector<Colour> &palette, Colour c) {
+  size_t best = 0;
+  uint32_t bestDistance = UINT32_MAX;
+  for (size_t i = 0; i < palette.size(); ++i) {
+    const int dr = Red(palette[i]) - Red(c), dg = Green(palette[i]) - Green(c),
+              db = Blue(palette[i]) - Blue(c);
+    if (uint32_t(dr * dr + dg * dg + db * db) < bestDistance) {
+      bestDistance = uint32_t(dr * dr + dg * dg + db * db);
+      best = i;
+    }
+  }
+  return best;
+}
+
+// The index the nearest-colour conversion gives one pixel of colour `c`.
+size_t NearestOfOne(const std::vector<Colour> &palette, Colour c) {
+  const Rgb one(1, 1, [c](uint32_t, uint32_t) { return c; });
+  return ToNearestIndexed(one.View(), palette).pixels[0];
+}
+
+// A record as packed RGB, as tga-host reads it back.
+bool RgbFromRecord(const HostImage &image, Bytes *rgb) {
+  RgbPicture picture;
+  if (!RgbFromRecord(image, &picture))
+    return false;
+  rgb->assign(picture.rgb.get(), picture.rgb.get() + size_t(picture.width) * picture.height * 3);
+  return true;
+}
+
 } // namespace
 
 TEST(Conversions, RowsArePaddedToFourBytes) {
@@ -310,10 +341,10 @@ TEST(Conversions, WindowsPaletteNearestColour) {
     EXPECT_EQ(p[index], p[i]) << i;
     EXPECT_LE(index, i) << i;
   }
-  EXPECT_EQ(NearestIndex(p, 0x000000), 0u);
-  EXPECT_EQ(NearestIndex(p, 0xFFFFFF), 225u); // the cube's white comes first
-  EXPECT_EQ(NearestIndex(p, 0x7F7F7F), 248u); // 808080
-  EXPECT_EQ(NearestIndex(p, MakeColour(52, 103, 150)), 10u + 36 * 1 + 6 * 2 + 3);
+  EXPECT_EQ(NearestOfOne(p, 0x000000), 0u);
+  EXPECT_EQ(NearestOfOne(p, 0xFFFFFF), 225u); // the cube's white comes first
+  EXPECT_EQ(NearestOfOne(p, 0x7F7F7F), 248u); // 808080
+  EXPECT_EQ(NearestOfOne(p, MakeColour(52, 103, 150)), 10u + 36 * 1 + 6 * 2 + 3);
 
   Rgb all(64, 64, [](uint32_t x, uint32_t y) {
     return MakeColour(static_cast<uint8_t>(x * 4 + 1), static_cast<uint8_t>(y * 4 + 2),
