@@ -23,6 +23,10 @@ int CmdImport(Plugin &plugin, const Args &args);
 // Prints the method after `label` ("method set"); the command's exit status.
 int SaveMethod(const PluginApi &p, int chosen, const char *label);
 
+// An InfoCallback that keeps the plug-in's text in g_keptText.
+int32_t TLP_CALL KeepText(const char *text);
+extern std::string g_keptText;
+
 // What the running command is doing ("read 'in.png'"), for the message when
 // memory runs out: "not enough memory to read 'in.png'".
 void Doing(const std::string &what);

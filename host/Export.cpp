@@ -134,17 +134,13 @@ int Run(const PluginApi &api, const WriteOptions &o) {
   Picture picture;
   std::string error;
   Doing("read '" + o.in + "'");
-  if (!ReadInput(api, o, &picture, &error)) {
-    std::fprintf(stderr, "tga-host export: %s\n", error.c_str());
-    return 1;
-  }
+  if (!ReadInput(api, o, &picture, &error))
+    return Say("export", error);
   if (!picture.notice.empty())
-    std::fprintf(stderr, "tga-host export: %s\n", picture.notice.c_str());
+    Say("export", picture.notice);
   const int32_t code = HostCode(api, o.method, &error);
-  if (code < 0) {
-    std::fprintf(stderr, "tga-host export: %s\n", error.c_str());
-    return 1;
-  }
+  if (code < 0)
+    return Say("export", error);
 
   Doing("convert '" + o.in + "'");
   ConvertedImage converted;
@@ -152,10 +148,8 @@ int Run(const PluginApi &api, const WriteOptions &o) {
   const ConvertProgress progress = [&](const char *step, uint64_t done, uint64_t total) {
     converting.Report(step, done, total);
   };
-  if (Convert(code, picture.rgb.View(), &converted, progress) != ConvertStatus::Ok) {
-    std::fprintf(stderr, "tga-host export: '%s' is too large to convert here\n", o.in.c_str());
-    return 1;
-  }
+  if (Convert(code, picture.rgb.View(), &converted, progress) != ConvertStatus::Ok)
+    return Say("export", "'" + o.in + "' is too large to convert here");
   converting.Done();
   picture.rgb = {}; // not needed while writing
   HostImage record = converted.Record();

@@ -77,20 +77,17 @@ std::string Grouped(uint64_t n) {
 
 bool WithinLimits(const std::string &path, uint32_t width, uint32_t height, uint64_t maxPixels,
                   std::string *error) {
-  if (width > kMaxTargaSide || height > kMaxTargaSide) {
-    *error = "'" + path + "' is " + std::to_string(width) + " x " + std::to_string(height) +
-             "; a Targa file holds at most " + std::to_string(kMaxTargaSide) + " x " +
-             std::to_string(kMaxTargaSide);
-    return false;
-  }
+  const std::string is = "'" + path + "' is " + std::to_string(width) + " x " + std::to_string(height);
   const uint64_t pixels = uint64_t(width) * height;
-  if (pixels > maxPixels) {
-    *error = "'" + path + "' is " + std::to_string(width) + " x " + std::to_string(height) +
-             ", " + std::to_string(pixels) + " pixels, more than the limit of " +
+  if (width > kMaxTargaSide || height > kMaxTargaSide)
+    *error = is + "; a Targa file holds at most " + std::to_string(kMaxTargaSide) + " x " +
+             std::to_string(kMaxTargaSide);
+  else if (pixels > maxPixels)
+    *error = is + ", " + std::to_string(pixels) + " pixels, more than the limit of " +
              std::to_string(maxPixels) + " (--max-pixels N sets another)";
-    return false;
-  }
-  return true;
+  else
+    return true;
+  return false;
 }
 
 bool PngCanHold(const InputFile &input, uint32_t width, uint32_t height, std::string *error) {
@@ -179,11 +176,9 @@ bool ReadTarga(const char *command, const PluginApi &api, const std::string &pat
                const ReadLimits &limits, Imported *imported, int32_t boxWidth, int32_t boxHeight) {
   std::string error, notice;
   if (ImportTarga(api, Examine(path), limits, imported, &error, &notice, boxWidth, boxHeight) !=
-      ImportResult::Ok) {
-    std::fprintf(stderr, "tga-host %s: %s\n", command, error.c_str());
-    return false;
-  }
+      ImportResult::Ok)
+    return Say(command, error) == 0;
   if (!notice.empty())
-    std::fprintf(stderr, "tga-host %s: %s\n", command, notice.c_str());
+    Say(command, notice);
   return true;
 }

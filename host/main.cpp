@@ -44,6 +44,13 @@ void Usage(FILE *to) {
 
 void Doing(const std::string &what) { g_doing = what; }
 
+std::string g_keptText;
+
+int32_t TLP_CALL KeepText(const char *text) {
+  g_keptText = text;
+  return 0;
+}
+
 int UsageError(const char *command, const std::string &line) {
   // One line, so that the error does not scroll away behind the help.
   if (command)
@@ -95,26 +102,27 @@ bool TakeOption(const Args &args, size_t *i, const char *name, std::string *valu
 }
 
 int ParseLimit(const char *command, const Args &args, size_t *i, ReadLimits *limits) {
-  std::string value;
-  bool missing = false;
-  if (TakeOption(args, i, "--max-missing", &value, &missing)) {
+  const int64_t most = int64_t(kMaxTargaSide) * kMaxTargaSide;
+  const struct {
+    const char *name;
+    int64_t min, max;
+    uint64_t *to;
+    std::string wants;
+  } kLimits[] = {{"--max-missing", 0, INT64_MAX / 2, &limits->maxMissing, "a number of bytes"},
+                 {"--max-pixels", 1, most, &limits->maxPixels, "a number from 1 to " + std::to_string(most)}};
+  for (const auto &limit : kLimits) {
+    std::string value;
+    bool missing = false;
     int64_t v = 0;
-    if (missing || !ParseNumber(value, 0, INT64_MAX / 2, &v))
-      return UsageError(command, "--max-missing wants a number of bytes" +
-                                     (missing ? std::string() : ", not '" + value + "'"));
-    limits->maxMissing = static_cast<uint64_t>(v);
+    if (!TakeOption(args, i, limit.name, &value, &missing))
+      continue;
+    if (missing || !ParseNumber(value, limit.min, limit.max, &v))
+      return UsageError(command, std::string(limit.name) + " wants " + limit.wants +
+                                     (missing ? "" : ", not '" + value + "'"));
+    *limit.to = static_cast<uint64_t>(v);
     return 1;
   }
-  if (!TakeOption(args, i, "--max-pixels", &value, &missing))
-    return 0;
-  const int64_t most = int64_t(kMaxTargaSide) * kMaxTargaSide;
-  int64_t v = 0;
-  if (missing || !ParseNumber(value, 1, most, &v)) {
-    return UsageError(command, "--max-pixels wants a number from 1 to " + std::to_string(most) +
-                                   (missing ? "" : ", not '" + value + "'"));
-  }
-  limits->maxPixels = static_cast<uint64_t>(v);
-  return 1;
+  return 0;
 }
 
 bool ParseMethod(const char *command, const std::string &text, int *out) {
@@ -134,40 +142,29 @@ int ParseWriteArgs(const char *command, const Args &args, bool exporting, void (
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &a = args[i];
-    const bool option = !optionsEnded && a.size() > 1 && a[0] == '-';
-    if (!option) {
+    std::string value;
+    bool missing = false;
+    int64_t v = 0;
+    if (optionsEnded || a.size() < 2 || a[0] != '-') {
       paths.push_back(a);
-      continue;
-    }
-    if (const int limit = ParseLimit(command, args, &i, &o->limits)) {
+    } else if (const int limit = ParseLimit(command, args, &i, &o->limits)) {
       if (limit == 2)
         return 2;
-      continue;
-    }
-    std::string name = a, value;
-    const size_t eq = a.find('=');
-    if (eq != std::string::npos) {
-      name = a.substr(0, eq);
-      value = a.substr(eq + 1);
-    }
-    const bool takesValue = exporting && (name == "--method" || name == "--stop-at-row");
-    if (takesValue && eq == std::string::npos) {
-      if (i + 1 >= args.size())
-        return UsageError(command, name + " wants a value");
-      value = args[++i];
-    }
-    int64_t v = 0;
-    if (a == "--help" || a == "-h") {
+    } else if (a == "--help" || a == "-h") {
       help();
       return -1;
     } else if (a == "--") {
       optionsEnded = true;
     } else if (a == "--keep-partial") {
       o->keepPartial = true;
-    } else if (takesValue && name == "--method") {
+    } else if (exporting && TakeOption(args, &i, "--method", &value, &missing)) {
+      if (missing)
+        return UsageError(command, "--method wants a value");
       if (!ParseMethod(command, value, &o->method))
         return 2;
-    } else if (takesValue && name == "--stop-at-row") {
+    } else if (exporting && TakeOption(args, &i, "--stop-at-row", &value, &missing)) {
+      if (missing)
+        return UsageError(command, "--stop-at-row wants a value");
       if (!ParseNumber(value, 1, 65535, &v))
         return UsageError(command, "--stop-at-row wants a row from 1 to 65535, not '" + value + "'");
       o->stopAtRow = static_cast<int32_t>(v);
@@ -175,9 +172,8 @@ int ParseWriteArgs(const char *command, const Args &args, bool exporting, void (
       return UsageError(command, "unknown option '" + a + "'");
     }
   }
-  if (paths.size() != 2) {
+  if (paths.size() != 2)
     return UsageError(command, "needs an input and an output file");
-  }
   o->in = paths[0];
   o->out = paths[1];
   return 0;
