@@ -61,8 +61,8 @@ struct WriteOptions {
   ReadLimits limits;
   std::string in, out;
 };
-// 0 when `args` were understood, -1 after `help` was asked for and shown,
-// else the exit status to leave with (a usage error of `command`).
+// -1 when `args` were understood, else the exit status to leave with: 0
+// after `help` was asked for and shown, 2 after a usage error of `command`.
 int ParseWriteArgs(const char *command, const Args &args, bool exporting, void (*help)(),
                    WriteOptions *o);
 

@@ -29,9 +29,9 @@ const char kUsage[] =
 
 int CmdConvert(Plugin &plugin, const Args &args) {
   WriteOptions o;
-  const int parsed = ParseWriteArgs("convert", args, false, [] { std::fputs(kUsage, stdout); }, &o);
-  if (parsed != 0)
-    return parsed < 0 ? 0 : parsed;
+  if (const int status = ParseWriteArgs("convert", args, false, [] { std::fputs(kUsage, stdout); }, &o);
+      status >= 0)
+    return status;
   const std::string &in = o.in, &out = o.out;
 
   const PluginApi &api = plugin.Api();

@@ -83,15 +83,10 @@ bool ReadInput(const PluginApi &api, const WriteOptions &o, Picture *picture, st
   }
   Imported imported(api);
   const ImportResult result = ImportTarga(api, input, o.limits, &imported, error, &picture->notice);
-  switch (result) {
-  case ImportResult::NotTarga:
+  if (result == ImportResult::NotTarga)
     *error = "'" + path + "' is neither a Targa file nor a PNG file";
+  if (result != ImportResult::Ok)
     return false;
-  case ImportResult::Failed:
-    return false;
-  case ImportResult::Ok:
-    break;
-  }
   if (!RgbFromRecord(*imported.image, &picture->rgb)) {
     *error = "cannot read '" + path + "': the plug-in delivered a picture of an unknown kind";
     return false;
@@ -167,8 +162,7 @@ int Run(const PluginApi &api, const WriteOptions &o) {
 
 int CmdExport(Plugin &plugin, const Args &args) {
   WriteOptions options;
-  const int parsed = ParseWriteArgs("export", args, true, [] { Usage(stdout); }, &options);
-  if (parsed != 0)
-    return parsed < 0 ? 0 : parsed;
+  if (const int status = ParseWriteArgs("export", args, true, [] { Usage(stdout); }, &options); status >= 0)
+    return status;
   return Run(plugin.Api(), options);
 }

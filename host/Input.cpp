@@ -32,13 +32,6 @@ PixelData Held(const targa::TTargaHeader &h, uint64_t fileSize) {
   return data;
 }
 
-// The picture the plug-in would deliver, in bytes: what a decode needs at
-// the least.
-uint64_t RecordBytes(const targa::TTargaHeader &header) {
-  const bool mapped = header.BaseType() == targa::kColorMapped;
-  return uint64_t(header.ImageWidth) * header.ImageHeight * (mapped ? 1 : 3);
-}
-
 } // namespace
 
 InputFile Examine(const std::string &path) {
@@ -117,7 +110,10 @@ std::string RefusalReason(const InputFile &input, bool decoding) {
   if (!decoding)
     return targa::Reason(targa::TTargaStatus::CannotOpen, header) +
            " by the plug-in, though its header passes every check";
-  const uint64_t needed = RecordBytes(header), room = MemoryAvailable();
+  // The picture the plug-in would deliver: what a decode needs at the least.
+  const bool mapped = header.BaseType() == targa::kColorMapped;
+  const uint64_t needed = uint64_t(header.ImageWidth) * header.ImageHeight * (mapped ? 1 : 3);
+  const uint64_t room = MemoryAvailable();
   if (needed > room)
     return targa::Reason(targa::TTargaStatus::OutOfMemory, header) + " (" + Grouped(needed) +
            " bytes; this process can have " + Grouped(room) + " more)";

@@ -152,7 +152,7 @@ int ParseWriteArgs(const char *command, const Args &args, bool exporting, void (
         return 2;
     } else if (a == "--help" || a == "-h") {
       help();
-      return -1;
+      return 0;
     } else if (a == "--") {
       optionsEnded = true;
     } else if (a == "--keep-partial") {
@@ -176,7 +176,7 @@ int ParseWriteArgs(const char *command, const Args &args, bool exporting, void (
     return UsageError(command, "needs an input and an output file");
   o->in = paths[0];
   o->out = paths[1];
-  return 0;
+  return -1;
 }
 
 int main(int argc, char **argv) {
