@@ -11,7 +11,7 @@
 using Args = std::vector<std::string>;
 
 int CmdAbout(Plugin &plugin, const Args &args);
-int CmdConvert(Plugin &plugin, const Args &args);
+int CmdConvert(Plugin &plugin, const Args &args); // with export, in Export.cpp
 int CmdExport(Plugin &plugin, const Args &args);
 int CmdMethod(Plugin &plugin, const Args &args);
 int CmdOptions(Plugin &plugin, const Args &args);
@@ -52,20 +52,6 @@ bool TakeOption(const Args &args, size_t *i, const char *name, std::string *valu
 // none of them, 2 (the exit status) when it is wrong: that is said as a
 // usage error.
 int ParseLimit(const char *command, const Args &args, size_t *i, ReadLimits *limits);
-// What convert and export take: IN and OUT, the read limits and
-// --keep-partial; export also --method N and --stop-at-row R.
-struct WriteOptions {
-  int method = -1; // none: the stored one
-  bool keepPartial = false;
-  int32_t stopAtRow = 0;
-  ReadLimits limits;
-  std::string in, out;
-};
-// -1 when `args` were understood, else the exit status to leave with: 0
-// after `help` was asked for and shown, 2 after a usage error of `command`.
-int ParseWriteArgs(const char *command, const Args &args, bool exporting, void (*help)(),
-                   WriteOptions *o);
-
 // A conversion method's number (Methods.h); false after a usage error of
 // `command`.
 bool ParseMethod(const char *command, const std::string &text, int *out);

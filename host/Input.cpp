@@ -32,6 +32,14 @@ PixelData Held(const targa::TTargaHeader &h, uint64_t fileSize) {
   return data;
 }
 
+// 768000000 as "768,000,000".
+std::string Grouped(uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (size_t at = digits.size(); at > 3; at -= 3)
+    digits.insert(at - 3, ",");
+  return digits;
+}
+
 } // namespace
 
 InputFile Examine(const std::string &path) {
@@ -59,13 +67,6 @@ InputFile Examine(const std::string &path) {
 bool InputFile::IsPng() const {
   static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   return headBytes >= 8 && std::memcmp(head, kPng, 8) == 0;
-}
-
-std::string Grouped(uint64_t n) {
-  std::string digits = std::to_string(n);
-  for (size_t at = digits.size(); at > 3; at -= 3)
-    digits.insert(at - 3, ",");
-  return digits;
 }
 
 bool WithinLimits(const std::string &path, uint32_t width, uint32_t height, uint64_t maxPixels,

@@ -136,49 +136,6 @@ bool ParseMethod(const char *command, const std::string &text, int *out) {
   return true;
 }
 
-int ParseWriteArgs(const char *command, const Args &args, bool exporting, void (*help)(),
-                   WriteOptions *o) {
-  std::vector<std::string> paths;
-  bool optionsEnded = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string &a = args[i];
-    std::string value;
-    bool missing = false;
-    int64_t v = 0;
-    if (optionsEnded || a.size() < 2 || a[0] != '-') {
-      paths.push_back(a);
-    } else if (const int limit = ParseLimit(command, args, &i, &o->limits)) {
-      if (limit == 2)
-        return 2;
-    } else if (a == "--help" || a == "-h") {
-      help();
-      return 0;
-    } else if (a == "--") {
-      optionsEnded = true;
-    } else if (a == "--keep-partial") {
-      o->keepPartial = true;
-    } else if (exporting && TakeOption(args, &i, "--method", &value, &missing)) {
-      if (missing)
-        return UsageError(command, "--method wants a value");
-      if (!ParseMethod(command, value, &o->method))
-        return 2;
-    } else if (exporting && TakeOption(args, &i, "--stop-at-row", &value, &missing)) {
-      if (missing)
-        return UsageError(command, "--stop-at-row wants a value");
-      if (!ParseNumber(value, 1, 65535, &v))
-        return UsageError(command, "--stop-at-row wants a row from 1 to 65535, not '" + value + "'");
-      o->stopAtRow = static_cast<int32_t>(v);
-    } else {
-      return UsageError(command, "unknown option '" + a + "'");
-    }
-  }
-  if (paths.size() != 2)
-    return UsageError(command, "needs an input and an output file");
-  o->in = paths[0];
-  o->out = paths[1];
-  return -1;
-}
-
 int main(int argc, char **argv) {
   IgnoreFileSizeSignal();
   std::string pluginPath = DefaultPluginPath();
