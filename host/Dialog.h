@@ -31,8 +31,6 @@ public:
   HostPanel &Panel() { return *panel_; }
   // The OK or Cancel button (tlpwin::kOkId, kCancelId).
   tlpwin::Window Button(int id) const { return id == tlpwin::kOkId ? ok_ : cancel_; }
-  // Where the dialog is on the screen.
-  tlpwin::Rect Placement() const { return tlpwin::Placement(window_); }
 
   // The host's message loop, until OK or Cancel; at once when one of them
   // was already given.

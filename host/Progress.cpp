@@ -51,8 +51,8 @@ CtrlCStops::~CtrlCStops() { ReleaseCtrlC(); }
 
 bool CtrlCStops::Pressed() { return g_interrupted.load(); }
 
-Phase::Phase(const std::string &name, uint64_t total, const char *unit)
-    : name_(name), total_(total), unit_(unit), shown_(StderrIsTerminal()) {
+Phase::Phase(const std::string &name, uint64_t total)
+    : name_(name), total_(total), shown_(StderrIsTerminal()) {
   if (!shown_)
     return;
   if (total_ == 0) {
@@ -80,10 +80,8 @@ void Phase::Draw(uint64_t done) {
   drawn_ = percent;
   const int cells = static_cast<int>(done * kBarCells / total_);
   const std::string bar = std::string(cells, '#') + std::string(kBarCells - cells, '.');
-  std::fprintf(stderr, "\r%s [%s] %3d%%", name_.c_str(), bar.c_str(), percent);
-  if (*unit_)
-    std::fprintf(stderr, " %llu/%llu %s", static_cast<unsigned long long>(done),
-                 static_cast<unsigned long long>(total_), unit_);
+  std::fprintf(stderr, "\r%s [%s] %3d%% %llu/%llu rows", name_.c_str(), bar.c_str(), percent,
+               static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_));
   std::fflush(stderr);
 }
 

@@ -22,9 +22,8 @@ int Say(const char *command, const std::string &line);
 // tell how far it is. One at a time.
 class Phase {
 public:
-  // `total` 0: the name alone until the step ends. `unit` names what is
-  // counted ("rows"), or is empty for a percentage only.
-  explicit Phase(const std::string &name, uint64_t total = 0, const char *unit = "rows");
+  // `total` 0: the name alone until the step ends.
+  explicit Phase(const std::string &name, uint64_t total = 0);
   // Ends the line: complete after Done(), else as far as it came.
   ~Phase();
   Phase(const Phase &) = delete;
@@ -42,7 +41,6 @@ private:
   void Draw(uint64_t done);
   std::string name_;
   uint64_t total_;
-  const char *unit_;
   bool shown_;
   bool done_ = false;
   int drawn_ = -1; // cells of the bar last drawn
