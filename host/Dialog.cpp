@@ -27,7 +27,8 @@ OptionsDialog::OptionsDialog(const PluginApi &api, bool visible) : api_(api) {
   const tlpwin::Rect client{0, 0, width, placeHeight + buttonHeight + Scaled(kMargin)};
 
   // A dialog's frame and title, a control parent for the keys.
-  const uint32_t style = tlpwin::kPopup | tlpwin::kCaption | tlpwin::kSysMenu | (visible ? tlpwin::kVisible : 0u);
+  const uint32_t style =
+      tlpwin::kPopup | tlpwin::kCaption | tlpwin::kSysMenu | (visible ? tlpwin::kVisible : 0u);
   const uint32_t exStyle = tlpwin::kExControlParent | tlpwin::kExDialogFrame;
   window_ = tlpwin::Create({kClass, kClass, kTitle, style, exStyle,
                             tlpwin::FrameAround(client, style, exStyle), nullptr, 0, nullptr, this});
@@ -35,8 +36,9 @@ OptionsDialog::OptionsDialog(const PluginApi &api, bool visible) : api_(api) {
 
   // The plug-in's panel fills the window it is given: a place of its own,
   // first in the tab order, through which the keys reach it.
+  const tlpwin::Rect place{0, 0, width, placeHeight};
   place_ = window_ ? tlpwin::Create({kClass, kClass, "", tlpwin::kChild | tlpwin::kVisible,
-                                     tlpwin::kExControlParent, tlpwin::Rect{0, 0, width, placeHeight}, window_})
+                                     tlpwin::kExControlParent, place, window_})
                    : nullptr;
   panel_ = std::make_unique<HostPanel>(api_, window_, place_);
   error_ = panel_->Error();

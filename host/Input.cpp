@@ -11,25 +11,17 @@
 
 namespace {
 
-// What a file holds of the pixel data its header claims, in bytes: for an
-// uncompressed file exactly; for run-length data at most what its bytes can
-// describe, 128 pixels for a packet's header and one pixel.
-struct PixelData {
-  uint64_t claimed = 0, held = 0;
-};
-
-PixelData Held(const targa::TTargaHeader &h, uint64_t fileSize) {
+// What a file holds of the `claimed` bytes of pixel data its header claims:
+// for an uncompressed file exactly; for run-length data at most what its
+// bytes can describe, 128 pixels for a packet's header and one pixel.
+uint64_t Held(const targa::TTargaHeader &h, uint64_t fileSize, uint64_t claimed) {
   const uint64_t bytes = uint64_t(h.PixelBytes());
   const uint64_t map = h.ColorMapType == targa::kColorMapPresent
                            ? uint64_t(h.ColorMapLen) * ((h.ColorMapEntrySize + 7u) / 8)
                            : 0;
   const uint64_t start = targa::kHeaderSize + h.IdLength + map;
   const uint64_t there = fileSize > start ? fileSize - start : 0;
-  PixelData data;
-  data.claimed = uint64_t(h.ImageWidth) * h.ImageHeight * bytes;
-  data.held = h.RunLength() ? (there + bytes) / (bytes + 1) * 128 * bytes : there;
-  data.held = std::min(data.held, data.claimed);
-  return data;
+  return std::min(h.RunLength() ? (there + bytes) / (bytes + 1) * 128 * bytes : there, claimed);
 }
 
 // 768000000 as "768,000,000".
@@ -142,12 +134,12 @@ ImportResult ImportTarga(const PluginApi &api, const InputFile &input, const Rea
       return ImportResult::Failed;
     // The plug-in delivers what the file lacks as white: the picture costs
     // what the header claims, whatever the file holds.
-    const PixelData data = Held(header, input.size > 0 ? static_cast<uint64_t>(input.size) : 0);
-    if (data.held < data.claimed) {
-      const uint64_t missing = data.claimed - data.held;
+    const uint64_t claimed = uint64_t(header.ImageWidth) * header.ImageHeight * uint64_t(header.PixelBytes());
+    const uint64_t held = Held(header, input.size > 0 ? static_cast<uint64_t>(input.size) : 0, claimed);
+    if (held < claimed) {
+      const uint64_t missing = claimed - held;
       const std::string holds = "'" + path + "' holds " + (header.RunLength() ? "at most " : "") +
-                                Grouped(data.held) + " of " + Grouped(data.claimed) +
-                                " bytes of pixel data";
+                                Grouped(held) + " of " + Grouped(claimed) + " bytes of pixel data";
       if (missing > limits.maxMissing) {
         *error = holds + "; the " + Grouped(missing) + " missing, which would read as white, are " +
                  "more than the limit of " + Grouped(limits.maxMissing) +

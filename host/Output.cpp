@@ -133,15 +133,15 @@ int WriteWithProgress(const PluginApi &api, const HostImage &record, const Write
   return WriteOutput(request, [&](const std::string &path) {
     WriteResult result;
     int32_t at = 0;
-    result.written = WriteRows(record.Height, request.stopAtRow, "writing '" + request.out + "'",
-                               [&](ProgressCallback progress) {
-                                 errno = 0;
-                                 const bool written = api.EXPORT_WriteToFile(path.c_str(), &record, progress) != 0;
-                                 // The plug-in reports only 0 or 1; the C library still holds the reason.
-                                 result.error = errno;
-                                 return written;
-                               },
-                               &at, &result.stopped);
+    const auto write = [&](ProgressCallback progress) {
+      errno = 0;
+      const bool written = api.EXPORT_WriteToFile(path.c_str(), &record, progress) != 0;
+      // The plug-in reports only 0 or 1; the C library still holds the reason.
+      result.error = errno;
+      return written;
+    };
+    result.written =
+        WriteRows(record.Height, request.stopAtRow, "writing '" + request.out + "'", write, &at, &result.stopped);
     result.where = at > 0 ? "before row " + std::to_string(at) + " of " + std::to_string(record.Height)
                           : "before the first row";
     return result;

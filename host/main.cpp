@@ -5,7 +5,7 @@
 #include "Input.h"
 #include "Methods.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,19 +61,15 @@ int UsageError(const char *command, const std::string &line) {
 }
 
 bool WantsHelp(const Args &args) {
-  for (const std::string &a : args)
-    if (a == "--help" || a == "-h")
-      return true;
-  return false;
+  return std::find(args.begin(), args.end(), "--help") != args.end() ||
+         std::find(args.begin(), args.end(), "-h") != args.end();
 }
 
 bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out) {
   const size_t digits = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  if (text.size() <= digits || text.size() > 18)
+  if (text.size() <= digits || text.size() > 18 ||
+      text.find_first_not_of("0123456789", digits) != std::string::npos)
     return false;
-  for (size_t i = digits; i < text.size(); ++i)
-    if (!std::isdigit(static_cast<unsigned char>(text[i])))
-      return false;
   const long long v = std::strtoll(text.c_str(), nullptr, 10);
   if (v < min || v > max)
     return false;
@@ -85,19 +81,14 @@ bool TakeOption(const Args &args, size_t *i, const char *name, std::string *valu
   const std::string &a = args[*i];
   const size_t n = std::strlen(name);
   *missing = false;
-  if (a.compare(0, n, name) != 0)
+  if (a.compare(0, n, name) != 0 || (a.size() > n && a[n] != '='))
     return false;
-  if (a.size() > n) {
-    if (a[n] != '=')
-      return false;
+  if (a.size() > n)
     *value = a.substr(n + 1);
-    return true;
-  }
-  if (*i + 1 >= args.size()) {
+  else if (*i + 1 < args.size())
+    *value = args[++*i];
+  else
     *missing = true;
-    return true;
-  }
-  *value = args[++*i];
   return true;
 }
 
