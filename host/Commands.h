@@ -11,7 +11,7 @@
 using Args = std::vector<std::string>;
 
 int CmdAbout(Plugin &plugin, const Args &args);
-int CmdConvert(Plugin &plugin, const Args &args);
+int CmdConvert(Plugin &plugin, const Args &args); // with export, in Export.cpp
 int CmdExport(Plugin &plugin, const Args &args);
 int CmdMethod(Plugin &plugin, const Args &args);
 int CmdOptions(Plugin &plugin, const Args &args);
@@ -22,6 +22,10 @@ int CmdImport(Plugin &plugin, const Args &args);
 // and, for a `chosen` method (-1 for none), the store must read it back.
 // Prints the method after `label` ("method set"); the command's exit status.
 int SaveMethod(const PluginApi &p, int chosen, const char *label);
+
+// An InfoCallback that keeps the plug-in's text in g_keptText.
+int32_t TLP_CALL KeepText(const char *text);
+extern std::string g_keptText;
 
 // What the running command is doing ("read 'in.png'"), for the message when
 // memory runs out: "not enough memory to read 'in.png'".
@@ -48,20 +52,6 @@ bool TakeOption(const Args &args, size_t *i, const char *name, std::string *valu
 // none of them, 2 (the exit status) when it is wrong: that is said as a
 // usage error.
 int ParseLimit(const char *command, const Args &args, size_t *i, ReadLimits *limits);
-// What convert and export take: IN and OUT, the read limits and
-// --keep-partial; export also --method N and --stop-at-row R.
-struct WriteOptions {
-  int method = -1; // none: the stored one
-  bool keepPartial = false;
-  int32_t stopAtRow = 0;
-  ReadLimits limits;
-  std::string in, out;
-};
-// 0 when `args` were understood, -1 after `help` was asked for and shown,
-// else the exit status to leave with (a usage error of `command`).
-int ParseWriteArgs(const char *command, const Args &args, bool exporting, void (*help)(),
-                   WriteOptions *o);
-
 // A conversion method's number (Methods.h); false after a usage error of
 // `command`.
 bool ParseMethod(const char *command, const std::string &text, int *out);

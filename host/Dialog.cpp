@@ -27,47 +27,33 @@ OptionsDialog::OptionsDialog(const PluginApi &api, bool visible) : api_(api) {
   const tlpwin::Rect client{0, 0, width, placeHeight + buttonHeight + Scaled(kMargin)};
 
   // A dialog's frame and title, a control parent for the keys.
-  tlpwin::WindowSpec frame;
-  frame.className = kClass;
-  frame.module = kClass;
-  frame.text = kTitle;
-  frame.style = tlpwin::kPopup | tlpwin::kCaption | tlpwin::kSysMenu | (visible ? tlpwin::kVisible : 0);
-  frame.exStyle = tlpwin::kExControlParent | tlpwin::kExDialogFrame;
-  frame.rect = tlpwin::FrameAround(client, frame.style, frame.exStyle);
-  frame.handler = this;
-  window_ = tlpwin::Create(frame);
+  const uint32_t style =
+      tlpwin::kPopup | tlpwin::kCaption | tlpwin::kSysMenu | (visible ? tlpwin::kVisible : 0u);
+  const uint32_t exStyle = tlpwin::kExControlParent | tlpwin::kExDialogFrame;
+  window_ = tlpwin::Create({kClass, kClass, kTitle, style, exStyle,
+                            tlpwin::FrameAround(client, style, exStyle), nullptr, 0, nullptr, this});
   font_ = tlpwin::MakeFont(Scaled(kFontHeight), kDefaultCharset, "MS Shell Dlg");
 
   // The plug-in's panel fills the window it is given: a place of its own,
   // first in the tab order, through which the keys reach it.
-  tlpwin::WindowSpec place;
-  place.className = kClass;
-  place.module = kClass;
-  place.style = tlpwin::kChild | tlpwin::kVisible;
-  place.exStyle = tlpwin::kExControlParent;
-  place.rect = tlpwin::Rect{0, 0, width, placeHeight};
-  place.parent = window_;
-  place_ = window_ ? tlpwin::Create(place) : nullptr;
-
+  const tlpwin::Rect place{0, 0, width, placeHeight};
+  place_ = window_ ? tlpwin::Create({kClass, kClass, "", tlpwin::kChild | tlpwin::kVisible,
+                                     tlpwin::kExControlParent, place, window_})
+                   : nullptr;
   panel_ = std::make_unique<HostPanel>(api_, window_, place_);
   error_ = panel_->Error();
 
   // OK starts a group of its own, so the arrows stay in the panel's.
-  tlpwin::WindowSpec button;
-  button.parent = window_;
-  button.font = font_;
   const int32_t right = Scaled(kGroupRight);
-  const int32_t top = placeHeight;
-  button.text = "OK";
-  button.style = tlpwin::kChild | tlpwin::kVisible | tlpwin::kTabStop | tlpwin::kGroup | tlpwin::kDefPushButton;
-  button.rect = tlpwin::Rect{right - 2 * buttonWidth - Scaled(kGap), top, buttonWidth, buttonHeight};
-  button.id = tlpwin::kOkId;
-  ok_ = error_.empty() ? tlpwin::Create(button) : nullptr;
-  button.text = "Cancel";
-  button.style = tlpwin::kChild | tlpwin::kVisible | tlpwin::kTabStop | tlpwin::kPushButton;
-  button.rect.left = right - buttonWidth;
-  button.id = tlpwin::kCancelId;
-  cancel_ = ok_ ? tlpwin::Create(button) : nullptr;
+  const auto makeButton = [&](const char *text, uint32_t style, int32_t left, int id) {
+    return tlpwin::Create({tlpwin::kButtonClass, nullptr, text,
+                           tlpwin::kChild | tlpwin::kVisible | tlpwin::kTabStop | style, 0,
+                           tlpwin::Rect{left, placeHeight, buttonWidth, buttonHeight}, window_, id, font_});
+  };
+  ok_ = error_.empty() ? makeButton("OK", tlpwin::kGroup | tlpwin::kDefPushButton,
+                                    right - 2 * buttonWidth - Scaled(kGap), tlpwin::kOkId)
+                       : nullptr;
+  cancel_ = ok_ ? makeButton("Cancel", tlpwin::kPushButton, right - buttonWidth, tlpwin::kCancelId) : nullptr;
   if (error_.empty() && !cancel_)
     error_ = "cannot make the dialog's buttons";
   if (error_.empty())
@@ -81,23 +67,4 @@ OptionsDialog::~OptionsDialog() {
   if (window_)
     tlpwin::Destroy(window_);
   tlpwin::FreeFont(font_);
-}
-
-void OptionsDialog::Run() { tlpwin::RunDialog(window_, answered_); }
-
-bool OptionsDialog::Finish() {
-  finished_ = true;
-  return panel_->Leave(answer_ == Answer::kOk);
-}
-
-void OptionsDialog::Clicked(tlpwin::Window, int id) {
-  if (answered_ || (id != tlpwin::kOkId && id != tlpwin::kCancelId))
-    return;
-  answer_ = id == tlpwin::kOkId ? Answer::kOk : Answer::kCancel;
-  answered_ = true;
-}
-
-void OptionsDialog::Destroyed(tlpwin::Window self) {
-  if (self == window_)
-    window_ = nullptr;
 }

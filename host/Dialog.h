@@ -31,22 +31,31 @@ public:
   HostPanel &Panel() { return *panel_; }
   // The OK or Cancel button (tlpwin::kOkId, kCancelId).
   tlpwin::Window Button(int id) const { return id == tlpwin::kOkId ? ok_ : cancel_; }
-  // Where the dialog is on the screen.
-  tlpwin::Rect Placement() const { return tlpwin::Placement(window_); }
 
   // The host's message loop, until OK or Cancel; at once when one of them
   // was already given.
-  void Run();
+  void Run() { tlpwin::RunDialog(window_, answered_); }
   // The first of OK and Cancel given, by a button, a key or the window's close.
   Answer Given() const { return answer_; }
   // EXPORT_LeaveOption: accepted on OK, declined otherwise; false when the
   // panel is still there after the turn of the message loop that follows.
-  bool Finish();
+  bool Finish() {
+    finished_ = true;
+    return panel_->Leave(answer_ == Answer::kOk);
+  }
 
 private:
-  void Clicked(tlpwin::Window self, int id) override;
+  void Clicked(tlpwin::Window, int id) override {
+    if (!answered_ && (id == tlpwin::kOkId || id == tlpwin::kCancelId)) {
+      answer_ = id == tlpwin::kOkId ? Answer::kOk : Answer::kCancel;
+      answered_ = true;
+    }
+  }
   void Received(tlpwin::Window, uint32_t) override {}
-  void Destroyed(tlpwin::Window self) override;
+  void Destroyed(tlpwin::Window self) override {
+    if (self == window_)
+      window_ = nullptr;
+  }
 
   const PluginApi &api_;
   tlpwin::Font font_ = nullptr;

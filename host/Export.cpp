@@ -1,7 +1,9 @@
+// The two commands that write a Targa file through the plug-in's export.
 // tga-host export: a Targa or PNG picture converted as the plug-in's
 // conversion method asks and written by the plug-in's export, the way a host
 // does it: EXPORT_BeforeTransform names the conversion, the host performs it,
-// EXPORT_WriteToFile writes the result.
+// EXPORT_WriteToFile writes the result. tga-host convert: a Targa file
+// imported through the plug-in and exported again.
 #include "Commands.h"
 #include "Conversions.h"
 #include "Methods.h"
@@ -18,6 +20,76 @@
 #include <string>
 
 namespace {
+
+// What convert and export take: IN and OUT, the read limits and
+// --keep-partial; export also --method N and --stop-at-row R.
+struct WriteOptions {
+  int method = -1; // none: the stored one
+  bool keepPartial = false;
+  int32_t stopAtRow = 0;
+  ReadLimits limits;
+  std::string in, out;
+};
+
+// -1 when `args` were understood, else the exit status to leave with: 0
+// after `help` was asked for and shown, 2 after a usage error of `command`.
+int ParseWriteArgs(const char *command, const Args &args, bool exporting, void (*help)(),
+                   WriteOptions *o) {
+  std::vector<std::string> paths;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
+    std::string value;
+    bool missing = false;
+    int64_t v = 0;
+    if (optionsEnded || a.size() < 2 || a[0] != '-') {
+      paths.push_back(a);
+    } else if (const int limit = ParseLimit(command, args, &i, &o->limits)) {
+      if (limit == 2)
+        return 2;
+    } else if (a == "--help" || a == "-h") {
+      help();
+      return 0;
+    } else if (a == "--") {
+      optionsEnded = true;
+    } else if (a == "--keep-partial") {
+      o->keepPartial = true;
+    } else if (exporting && TakeOption(args, &i, "--method", &value, &missing)) {
+      if (missing)
+        return UsageError(command, "--method wants a value");
+      if (!ParseMethod(command, value, &o->method))
+        return 2;
+    } else if (exporting && TakeOption(args, &i, "--stop-at-row", &value, &missing)) {
+      if (missing)
+        return UsageError(command, "--stop-at-row wants a value");
+      if (!ParseNumber(value, 1, 65535, &v))
+        return UsageError(command, "--stop-at-row wants a row from 1 to 65535, not '" + value + "'");
+      o->stopAtRow = static_cast<int32_t>(v);
+    } else {
+      return UsageError(command, "unknown option '" + a + "'");
+    }
+  }
+  if (paths.size() != 2)
+    return UsageError(command, "needs an input and an output file");
+  o->in = paths[0];
+  o->out = paths[1];
+  return -1;
+}
+
+const char kUsage[] =
+    "usage: tga-host convert [--keep-partial] [--max-pixels N] [--max-missing BYTES] IN.tga OUT.tga\n"
+    "\n"
+    "Reads IN.tga with the plug-in's import and writes it to OUT.tga with its\n"
+    "export: a colour-mapped picture stays 8-bit colour-mapped, any other\n"
+    "becomes 24-bit true colour. OUT.tga is replaced only once the write has\n"
+    "succeeded. A progress bar shows on a terminal; Ctrl-C stops the write.\n"
+    "\n"
+    "  --keep-partial  keep the rows written before a stop, as OUT.partial.tga\n"
+    "  --max-pixels N  refuse pictures of more than N pixels (default 268435456)\n"
+    "  --max-missing BYTES  refuse files that lack more than BYTES of the pixel\n"
+    "                  data their header claims (default 67108864)\n"
+    "\n"
+    "exit status: 0 written, 1 cannot read or write, 2 usage, 130 stopped\n";
 
 void Usage(FILE *to) {
   std::fprintf(
@@ -83,15 +155,10 @@ bool ReadInput(const PluginApi &api, const WriteOptions &o, Picture *picture, st
   }
   Imported imported(api);
   const ImportResult result = ImportTarga(api, input, o.limits, &imported, error, &picture->notice);
-  switch (result) {
-  case ImportResult::NotTarga:
+  if (result == ImportResult::NotTarga)
     *error = "'" + path + "' is neither a Targa file nor a PNG file";
+  if (result != ImportResult::Ok)
     return false;
-  case ImportResult::Failed:
-    return false;
-  case ImportResult::Ok:
-    break;
-  }
   if (!RgbFromRecord(*imported.image, &picture->rgb)) {
     *error = "cannot read '" + path + "': the plug-in delivered a picture of an unknown kind";
     return false;
@@ -134,17 +201,13 @@ int Run(const PluginApi &api, const WriteOptions &o) {
   Picture picture;
   std::string error;
   Doing("read '" + o.in + "'");
-  if (!ReadInput(api, o, &picture, &error)) {
-    std::fprintf(stderr, "tga-host export: %s\n", error.c_str());
-    return 1;
-  }
+  if (!ReadInput(api, o, &picture, &error))
+    return Say("export", error);
   if (!picture.notice.empty())
-    std::fprintf(stderr, "tga-host export: %s\n", picture.notice.c_str());
+    Say("export", picture.notice);
   const int32_t code = HostCode(api, o.method, &error);
-  if (code < 0) {
-    std::fprintf(stderr, "tga-host export: %s\n", error.c_str());
-    return 1;
-  }
+  if (code < 0)
+    return Say("export", error);
 
   Doing("convert '" + o.in + "'");
   ConvertedImage converted;
@@ -152,10 +215,8 @@ int Run(const PluginApi &api, const WriteOptions &o) {
   const ConvertProgress progress = [&](const char *step, uint64_t done, uint64_t total) {
     converting.Report(step, done, total);
   };
-  if (Convert(code, picture.rgb.View(), &converted, progress) != ConvertStatus::Ok) {
-    std::fprintf(stderr, "tga-host export: '%s' is too large to convert here\n", o.in.c_str());
-    return 1;
-  }
+  if (Convert(code, picture.rgb.View(), &converted, progress) != ConvertStatus::Ok)
+    return Say("export", "'" + o.in + "' is too large to convert here");
   converting.Done();
   picture.rgb = {}; // not needed while writing
   HostImage record = converted.Record();
@@ -173,8 +234,27 @@ int Run(const PluginApi &api, const WriteOptions &o) {
 
 int CmdExport(Plugin &plugin, const Args &args) {
   WriteOptions options;
-  const int parsed = ParseWriteArgs("export", args, true, [] { Usage(stdout); }, &options);
-  if (parsed != 0)
-    return parsed < 0 ? 0 : parsed;
+  if (const int status = ParseWriteArgs("export", args, true, [] { Usage(stdout); }, &options); status >= 0)
+    return status;
   return Run(plugin.Api(), options);
+}
+
+int CmdConvert(Plugin &plugin, const Args &args) {
+  WriteOptions o;
+  if (const int status = ParseWriteArgs("convert", args, false, [] { std::fputs(kUsage, stdout); }, &o);
+      status >= 0)
+    return status;
+  const std::string &in = o.in, &out = o.out;
+
+  const PluginApi &api = plugin.Api();
+  Imported imported(api);
+  Doing("read '" + in + "'");
+  if (!ReadTarga("convert", api, in, o.limits, &imported))
+    return 1;
+  const HostImage &image = *imported.image;
+  Doing("write '" + out + "'");
+  const int status = WriteWithProgress(api, image, {"convert", out, o.keepPartial, 0});
+  if (status == 0)
+    std::printf("%s: %u x %u, %s\n", out.c_str(), image.Width, image.Height, KindName(image.Kind));
+  return status;
 }

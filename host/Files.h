@@ -1,6 +1,7 @@
 // The few file-system operations tga-host needs to read its inputs and to put
 // its outputs in place safely, on POSIX and on Windows. Errors come back as
-// errno values, so that messages use the C library's own words.
+// errno values, so that messages use the C library's own words. The calls
+// that differ are in posix/ and win32/ System.cpp; the rest in Files.cpp.
 #pragma once
 
 #include "SafeWrite.h"
@@ -23,14 +24,18 @@ FileKind KindOf(const std::string &path, int *error);
 // POSIX; '/' or '\\' on Windows, read in the system's code page, where a
 // '\\' byte can also be the second byte of a character.
 size_t LastSeparator(const std::string &path);
-
-// The size in bytes of the file `path`; false when it cannot be told.
-bool SizeOf(const std::string &path, uint64_t *size);
+// Where the character of `path` that holds the byte `at` starts, counting
+// characters from `from`: `at` itself on POSIX, where a byte is as good a
+// place to cut as any.
+size_t CharacterStart(const std::string &path, size_t from, size_t at);
 
 // Whether this user may write the existing file `path`; `*error` says why not.
 bool Writable(const std::string &path, int *error);
 
-using safe_write::FollowLinks;
+// Creates the new file `path`, only when nothing has that name, and closes
+// it: 0, or the errno value.
+int CreateNew(const std::string &path);
+unsigned long ProcessId();
 
 // A name of its own beside `path` (same folder, so that a kept partial file
 // is renamed within it) for a new file, which a writer then creates: the
@@ -40,15 +45,6 @@ bool MakeTemporaryBeside(const std::string &path, std::string *temporary, int *e
 
 // Renames `from` to `to` only when `to` does not exist.
 bool RenameToNew(const std::string &from, const std::string &to, int *error);
-
-// Removes the file `path` names; no error when it is already gone.
-void RemoveFile(const std::string &path);
-
-// Beside the errno values: a file another program keeps open without
-// letting others write it (Windows' sharing rules), and a name that holds
-// another file than the one opened at the start.
-const int kErrorInUse = safe_write::kInUse;
-const int kErrorNameChanged = safe_write::kNameChanged;
 
 // The message for an errno value: the system's words, except that a folder is
 // called a folder and a file in use is called so.

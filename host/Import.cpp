@@ -2,10 +2,10 @@
 #include "Commands.h"
 #include "Conversions.h"
 #include "Input.h"
-#if TLP_HOST_PNG
 #include "Output.h"
-#include "Png.h"
 #include "Progress.h"
+#if TLP_HOST_PNG
+#include "Png.h"
 #endif
 
 #include <cstdint>
@@ -17,15 +17,10 @@ namespace {
 
 // Writes the record as a PNG at `out`, which changes only when that worked.
 int WriteImported(const HostImage &image, const std::string &out) {
-  if (image.Width == 0 || image.Height == 0) {
-    std::fprintf(stderr, "tga-host import: cannot write '%s': a PNG cannot hold an empty picture\n",
-                 out.c_str());
-    return 1;
-  }
-  if (!KnownKind(image.Kind)) {
-    std::fprintf(stderr, "tga-host import: the plug-in delivered a picture of an unknown kind\n");
-    return 1;
-  }
+  if (image.Width == 0 || image.Height == 0)
+    return Say("import", "cannot write '" + out + "': a PNG cannot hold an empty picture");
+  if (!KnownKind(image.Kind))
+    return Say("import", "the plug-in delivered a picture of an unknown kind");
   return WriteOutput({"import", out}, [&image, &out](const std::string &path) {
     // A row at a time from the record, the palette applied.
     Phase writing("writing '" + out + "'", image.Height);
@@ -105,7 +100,6 @@ int CmdImport(Plugin &plugin, const Args &args) {
 #else
   (void)plugin;
   (void)limits;
-  std::fprintf(stderr, "tga-host import: this build has no PNG support\n");
-  return 1;
+  return Say("import", "this build has no PNG support");
 #endif
 }

@@ -7,16 +7,6 @@
 #include <cstdio>
 #include <string>
 
-namespace {
-
-std::string g_info;
-int32_t TLP_CALL KeepInfo(const char *text) {
-  g_info = text;
-  return 0;
-}
-
-} // namespace
-
 int CmdInfo(Plugin &plugin, const Args &args) {
   if (args.empty())
     return UsageError("info", "names no file");
@@ -38,9 +28,9 @@ int CmdInfo(Plugin &plugin, const Args &args) {
       continue;
     }
     bool valid = p.IMPORT_ValidFileCheck(file.c_str()) == 1;
-    p.IMPORT_ImageInformation(file.c_str(), KeepInfo);
+    p.IMPORT_ImageInformation(file.c_str(), KeepText);
     std::printf("%s: %s\n", file.c_str(), valid ? "Targa file" : RefusalReason(input, false).c_str());
-    std::printf("%s%s", SjisToUtf8(g_info).c_str(), g_info.empty() || g_info.back() == '\n' ? "" : "\n");
+    std::printf("%s%s", SjisToUtf8(g_keptText).c_str(), g_keptText.empty() || g_keptText.back() == '\n' ? "" : "\n");
     if (!valid)
       rc = 1;
   }

@@ -11,32 +11,25 @@
 
 namespace {
 
-// What a file holds of the pixel data its header claims, in bytes: for an
-// uncompressed file exactly; for run-length data at most what its bytes can
-// describe, 128 pixels for a packet's header and one pixel.
-struct PixelData {
-  uint64_t claimed = 0, held = 0;
-};
-
-PixelData Held(const targa::TTargaHeader &h, uint64_t fileSize) {
+// What a file holds of the `claimed` bytes of pixel data its header claims:
+// for an uncompressed file exactly; for run-length data at most what its
+// bytes can describe, 128 pixels for a packet's header and one pixel.
+uint64_t Held(const targa::TTargaHeader &h, uint64_t fileSize, uint64_t claimed) {
   const uint64_t bytes = uint64_t(h.PixelBytes());
   const uint64_t map = h.ColorMapType == targa::kColorMapPresent
                            ? uint64_t(h.ColorMapLen) * ((h.ColorMapEntrySize + 7u) / 8)
                            : 0;
   const uint64_t start = targa::kHeaderSize + h.IdLength + map;
   const uint64_t there = fileSize > start ? fileSize - start : 0;
-  PixelData data;
-  data.claimed = uint64_t(h.ImageWidth) * h.ImageHeight * bytes;
-  data.held = h.RunLength() ? (there + bytes) / (bytes + 1) * 128 * bytes : there;
-  data.held = std::min(data.held, data.claimed);
-  return data;
+  return std::min(h.RunLength() ? (there + bytes) / (bytes + 1) * 128 * bytes : there, claimed);
 }
 
-// The picture the plug-in would deliver, in bytes: what a decode needs at
-// the least.
-uint64_t RecordBytes(const targa::TTargaHeader &header) {
-  const bool mapped = header.BaseType() == targa::kColorMapped;
-  return uint64_t(header.ImageWidth) * header.ImageHeight * (mapped ? 1 : 3);
+// 768000000 as "768,000,000".
+std::string Grouped(uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (size_t at = digits.size(); at > 3; at -= 3)
+    digits.insert(at - 3, ",");
+  return digits;
 }
 
 } // namespace
@@ -68,29 +61,19 @@ bool InputFile::IsPng() const {
   return headBytes >= 8 && std::memcmp(head, kPng, 8) == 0;
 }
 
-std::string Grouped(uint64_t n) {
-  std::string digits = std::to_string(n);
-  for (size_t at = digits.size(); at > 3; at -= 3)
-    digits.insert(at - 3, ",");
-  return digits;
-}
-
 bool WithinLimits(const std::string &path, uint32_t width, uint32_t height, uint64_t maxPixels,
                   std::string *error) {
-  if (width > kMaxTargaSide || height > kMaxTargaSide) {
-    *error = "'" + path + "' is " + std::to_string(width) + " x " + std::to_string(height) +
-             "; a Targa file holds at most " + std::to_string(kMaxTargaSide) + " x " +
-             std::to_string(kMaxTargaSide);
-    return false;
-  }
+  const std::string is = "'" + path + "' is " + std::to_string(width) + " x " + std::to_string(height);
   const uint64_t pixels = uint64_t(width) * height;
-  if (pixels > maxPixels) {
-    *error = "'" + path + "' is " + std::to_string(width) + " x " + std::to_string(height) +
-             ", " + std::to_string(pixels) + " pixels, more than the limit of " +
+  if (width > kMaxTargaSide || height > kMaxTargaSide)
+    *error = is + "; a Targa file holds at most " + std::to_string(kMaxTargaSide) + " x " +
+             std::to_string(kMaxTargaSide);
+  else if (pixels > maxPixels)
+    *error = is + ", " + std::to_string(pixels) + " pixels, more than the limit of " +
              std::to_string(maxPixels) + " (--max-pixels N sets another)";
-    return false;
-  }
-  return true;
+  else
+    return true;
+  return false;
 }
 
 bool PngCanHold(const InputFile &input, uint32_t width, uint32_t height, std::string *error) {
@@ -120,7 +103,10 @@ std::string RefusalReason(const InputFile &input, bool decoding) {
   if (!decoding)
     return targa::Reason(targa::TTargaStatus::CannotOpen, header) +
            " by the plug-in, though its header passes every check";
-  const uint64_t needed = RecordBytes(header), room = MemoryAvailable();
+  // The picture the plug-in would deliver: what a decode needs at the least.
+  const bool mapped = header.BaseType() == targa::kColorMapped;
+  const uint64_t needed = uint64_t(header.ImageWidth) * header.ImageHeight * (mapped ? 1 : 3);
+  const uint64_t room = MemoryAvailable();
   if (needed > room)
     return targa::Reason(targa::TTargaStatus::OutOfMemory, header) + " (" + Grouped(needed) +
            " bytes; this process can have " + Grouped(room) + " more)";
@@ -148,12 +134,12 @@ ImportResult ImportTarga(const PluginApi &api, const InputFile &input, const Rea
       return ImportResult::Failed;
     // The plug-in delivers what the file lacks as white: the picture costs
     // what the header claims, whatever the file holds.
-    const PixelData data = Held(header, input.size > 0 ? static_cast<uint64_t>(input.size) : 0);
-    if (data.held < data.claimed) {
-      const uint64_t missing = data.claimed - data.held;
+    const uint64_t claimed = uint64_t(header.ImageWidth) * header.ImageHeight * uint64_t(header.PixelBytes());
+    const uint64_t held = Held(header, input.size > 0 ? static_cast<uint64_t>(input.size) : 0, claimed);
+    if (held < claimed) {
+      const uint64_t missing = claimed - held;
       const std::string holds = "'" + path + "' holds " + (header.RunLength() ? "at most " : "") +
-                                Grouped(data.held) + " of " + Grouped(data.claimed) +
-                                " bytes of pixel data";
+                                Grouped(held) + " of " + Grouped(claimed) + " bytes of pixel data";
       if (missing > limits.maxMissing) {
         *error = holds + "; the " + Grouped(missing) + " missing, which would read as white, are " +
                  "more than the limit of " + Grouped(limits.maxMissing) +
@@ -179,11 +165,9 @@ bool ReadTarga(const char *command, const PluginApi &api, const std::string &pat
                const ReadLimits &limits, Imported *imported, int32_t boxWidth, int32_t boxHeight) {
   std::string error, notice;
   if (ImportTarga(api, Examine(path), limits, imported, &error, &notice, boxWidth, boxHeight) !=
-      ImportResult::Ok) {
-    std::fprintf(stderr, "tga-host %s: %s\n", command, error.c_str());
-    return false;
-  }
+      ImportResult::Ok)
+    return Say(command, error) == 0;
   if (!notice.empty())
-    std::fprintf(stderr, "tga-host %s: %s\n", command, notice.c_str());
+    Say(command, notice);
   return true;
 }

@@ -25,9 +25,6 @@ struct ReadLimits {
   uint64_t maxMissing = kDefaultMaxMissing;
 };
 
-// 768000000 as "768,000,000".
-std::string Grouped(uint64_t n);
-
 // What tga-host knows of an input file from one look at it, taken before the
 // plug-in opens it and used for every check and message after: what it is,
 // its size and its first bytes.

@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Dialog.h"
 #include "Methods.h"
+#include "Progress.h"
 #include "System.h"
 
 #include <cstdio>
@@ -64,10 +65,8 @@ int CmdOptions(Plugin &plugin, const Args &args) {
   const PluginApi &p = plugin.Api();
   p.PLUGINCALLBACK(0);
   OptionsDialog dialog(p, !answered);
-  if (!dialog.Error().empty()) {
-    std::fprintf(stderr, "tga-host options: %s\n", dialog.Error().c_str());
-    return 1;
-  }
+  if (!dialog.Error().empty())
+    return Say("options", dialog.Error());
   HostPanel &panel = dialog.Panel();
   const int opened = panel.Checked();
   std::printf("dialog opened with: %s\n", opened < 0 ? "none" : panel.Item(opened).c_str());
@@ -77,7 +76,7 @@ int CmdOptions(Plugin &plugin, const Args &args) {
       panel.Click(answer);
     tlpwin::Click(dialog.Button(answer >= 0 ? tlpwin::kOkId : tlpwin::kCancelId));
   } else {
-    const tlpwin::Rect r = dialog.Placement();
+    const tlpwin::Rect r = tlpwin::Placement(dialog.Window());
     std::printf("waiting for OK or Cancel in the window at %dx%d+%d+%d\n", r.width, r.height, r.left, r.top);
   }
   std::fflush(stdout);

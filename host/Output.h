@@ -12,40 +12,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <utility>
-
-class OutputFile {
-public:
-  explicit OutputFile(std::string path) : path_(std::move(path)) {}
-  // Removes the temporary file unless it was put in place or kept.
-  ~OutputFile();
-  OutputFile(const OutputFile &) = delete;
-  OutputFile &operator=(const OutputFile &) = delete;
-
-  // Checks OUT and, unless it is a pipe or device, makes the temporary file.
-  // False with `error` set ("cannot write 'OUT': ...").
-  bool Open(std::string *error);
-  // Where the writer writes: the temporary file, or OUT itself.
-  const std::string &WritePath() const { return writePath_; }
-
-  // Puts what was written in place of OUT (safe_write::PutInPlace). False
-  // with `error` set, OUT as it was.
-  bool Commit(std::string *error);
-  // After a stop: keeps what was written beside OUT under a name of its own
-  // ("out.partial.tga") when `keep` asks, and says where things stand.
-  std::string Stopped(bool keep);
-
-  // "cannot write 'OUT': " and the reason for an errno value (0: unknown).
-  std::string CannotWrite(int error) const;
-
-private:
-  std::string path_;   // OUT as the user named it
-  std::string target_; // the file it names, links followed
-  std::string writePath_;
-  std::string temporary_;
-  bool direct_ = false;
-  bool existed_ = false;
-};
 
 struct WriteRequest {
   const char *command; // for messages: "tga-host COMMAND: ..."
@@ -63,14 +29,11 @@ struct WriteResult {
 };
 
 // Writes `request.out` through `write`, which is handed the path to write
-// to, in an OutputFile; Ctrl-C stops it. Messages go to standard error.
-// Returns the exit status: 0 written, 1 failed, 130 stopped.
+// to: the temporary file, or OUT itself; Ctrl-C stops it. Messages go to
+// standard error. Returns the exit status: 0 written, 1 failed, 130 stopped.
 int WriteOutput(const WriteRequest &request,
                 const std::function<WriteResult(const std::string &path)> &write);
 
 // Writes `record` with EXPORT_WriteToFile through WriteOutput, with a
 // progress bar.
 int WriteWithProgress(const PluginApi &api, const HostImage &record, const WriteRequest &request);
-
-// Exit status of a write stopped by Ctrl-C or --stop-at-row.
-const int kExitStopped = 130;

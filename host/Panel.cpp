@@ -16,13 +16,9 @@ const char kClass[] = "TgaHostWindow";
 // screen's corner.
 tlpwin::Window MakeHostWindow(bool visible) {
   tlpwin::RegisterWindowClass(kClass, kClass); // fails harmlessly when already registered
-  tlpwin::WindowSpec spec;
-  spec.className = kClass;
-  spec.module = kClass;
-  spec.text = "tga-host";
-  spec.style = tlpwin::kPopup | tlpwin::kBorder | (visible ? tlpwin::kVisible : 0);
-  spec.rect = tlpwin::Rect{0, 0, 300, 180};
-  return tlpwin::Create(spec);
+  return tlpwin::Create({kClass, kClass, "tga-host",
+                         tlpwin::kPopup | tlpwin::kBorder | (visible ? tlpwin::kVisible : 0u), 0,
+                         tlpwin::Rect{0, 0, 300, 180}});
 }
 
 } // namespace
@@ -30,10 +26,6 @@ tlpwin::Window MakeHostWindow(bool visible) {
 HostPanel::HostPanel(const PluginApi &api, bool visible) : api_(api) {
   window_ = MakeHostWindow(visible);
   Open(window_, window_);
-}
-
-HostPanel::HostPanel(const PluginApi &api, tlpwin::Window application, tlpwin::Window parent) : api_(api) {
-  Open(application, parent);
 }
 
 void HostPanel::Open(tlpwin::Window application, tlpwin::Window parent) {
@@ -64,16 +56,7 @@ HostPanel::~HostPanel() {
     tlpwin::Destroy(window_);
 }
 
-int HostPanel::Checked() const {
-  for (size_t k = 0; k < items_.size(); ++k)
-    if (tlpwin::IsChecked(items_[k]))
-      return static_cast<int>(k);
-  return -1;
-}
-
-std::string HostPanel::Item(int k) const { return SjisToUtf8(tlpwin::Text(items_[static_cast<size_t>(k)])); }
-
-void HostPanel::Click(int k) { tlpwin::Click(items_[static_cast<size_t>(k)]); }
+std::string HostPanel::Item(int k) const { return SjisToUtf8(tlpwin::Text(ItemWindow(k))); }
 
 void HostPanel::Hold(int seconds) {
   const tlpwin::Rect r = tlpwin::Placement(window_);
@@ -88,20 +71,20 @@ void HostPanel::Hold(int seconds) {
 }
 
 bool HostPanel::Leave(bool accept) {
-  if (left_)
-    return !panel_ || !tlpwin::Exists(panel_);
-  api_.EXPORT_LeaveOption(accept ? 1 : 0);
-  left_ = true;
-  tlpwin::PumpMessages(); // the panel's release is posted
+  if (!left_) {
+    api_.EXPORT_LeaveOption(accept ? 1 : 0);
+    left_ = true;
+    tlpwin::PumpMessages(); // the panel's release is posted
+  }
   return !panel_ || !tlpwin::Exists(panel_);
 }
 
 bool ChooseMethodOnPanel(const PluginApi &api, int method, std::string *error) {
   HostPanel panel(api, false);
   *error = panel.Error();
-  if (!error->empty())
-    return false;
-  panel.Click(method);
-  panel.Leave(true);
-  return true;
+  if (error->empty()) {
+    panel.Click(method);
+    panel.Leave(true);
+  }
+  return error->empty();
 }

@@ -18,7 +18,9 @@ public:
   HostPanel(const PluginApi &api, bool visible);
   // Opens the panel in `parent`, a window that the caller keeps, inside the
   // host's top-level window `application`.
-  HostPanel(const PluginApi &api, tlpwin::Window application, tlpwin::Window parent);
+  HostPanel(const PluginApi &api, tlpwin::Window application, tlpwin::Window parent) : api_(api) {
+    Open(application, parent);
+  }
   // Leaves the panel if that was not done (the plug-in requires it once for
   // every entry), without taking its selection, and destroys the window it
   // made.
@@ -29,10 +31,15 @@ public:
   // Empty when the panel is open with an item for each method.
   const std::string &Error() const { return error_; }
   // The checked item, -1 for none.
-  int Checked() const;
+  int Checked() const {
+    for (size_t k = 0; k < items_.size(); ++k)
+      if (tlpwin::IsChecked(items_[k]))
+        return static_cast<int>(k);
+    return -1;
+  }
   // The text of item k, in UTF-8.
   std::string Item(int k) const;
-  void Click(int k);
+  void Click(int k) { tlpwin::Click(ItemWindow(k)); }
   // Runs the host's message loop for `seconds`, the panel on the screen.
   void Hold(int seconds);
   // EXPORT_LeaveOption, once, and one turn of the message loop; false when

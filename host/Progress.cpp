@@ -1,7 +1,6 @@
 #include "Progress.h"
 #include "System.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <cstdio>
@@ -14,20 +13,19 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a si
 
 const int kBarCells = 40;
 
+// The write under way (WriteRows).
 struct State {
   bool active = false;
   int32_t stopBeforeRow = 0;
   Phase *bar = nullptr;
   int32_t row = 0; // the last row asked about
   bool stopped = false;
-  int32_t stoppedAt = 0;
 } g_state;
 
 int32_t TLP_CALL OnRow(int32_t row) {
   g_state.row = row;
   if (g_interrupted.load() || (g_state.stopBeforeRow > 0 && row >= g_state.stopBeforeRow)) {
     g_state.stopped = true;
-    g_state.stoppedAt = row;
     return 1;
   }
   if (g_state.bar)
@@ -39,6 +37,11 @@ void OnCtrlC() { g_interrupted = true; }
 
 } // namespace
 
+int Say(const char *command, const std::string &line) {
+  std::fprintf(stderr, "tga-host %s: %s\n", command, line.c_str());
+  return 1;
+}
+
 CtrlCStops::CtrlCStops() {
   g_interrupted = false;
   CatchCtrlC(OnCtrlC);
@@ -48,8 +51,8 @@ CtrlCStops::~CtrlCStops() { ReleaseCtrlC(); }
 
 bool CtrlCStops::Pressed() { return g_interrupted.load(); }
 
-Phase::Phase(const std::string &name, uint64_t total, const char *unit)
-    : name_(name), total_(total), unit_(unit), shown_(StderrIsTerminal()) {
+Phase::Phase(const std::string &name, uint64_t total)
+    : name_(name), total_(total), shown_(StderrIsTerminal()) {
   if (!shown_)
     return;
   if (total_ == 0) {
@@ -69,17 +72,6 @@ Phase::~Phase() {
   std::fflush(stderr);
 }
 
-void Phase::Update(uint64_t done) {
-  if (shown_ && total_ != 0)
-    Draw(std::min(done, total_));
-}
-
-void Phase::Done() {
-  if (shown_ && total_ != 0)
-    Draw(total_);
-  done_ = true;
-}
-
 void Phase::Draw(uint64_t done) {
   // Redrawn when the percentage moves, so that a long step costs little.
   const int percent = static_cast<int>(done * 100 / total_);
@@ -87,55 +79,32 @@ void Phase::Draw(uint64_t done) {
     return;
   drawn_ = percent;
   const int cells = static_cast<int>(done * kBarCells / total_);
-  char bar[kBarCells + 1];
-  for (int i = 0; i < kBarCells; ++i)
-    bar[i] = i < cells ? '#' : '.';
-  bar[kBarCells] = '\0';
-  std::fprintf(stderr, "\r%s [%s] %3d%%", name_.c_str(), bar, percent);
-  if (*unit_)
-    std::fprintf(stderr, " %llu/%llu %s", static_cast<unsigned long long>(done),
-                 static_cast<unsigned long long>(total_), unit_);
+  const std::string bar = std::string(cells, '#') + std::string(kBarCells - cells, '.');
+  std::fprintf(stderr, "\r%s [%s] %3d%% %llu/%llu rows", name_.c_str(), bar.c_str(), percent,
+               static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_));
   std::fflush(stderr);
 }
 
 void Steps::Report(const char *step, uint64_t done, uint64_t total) {
   if (!phase_ || step_ != step) {
-    if (phase_)
-      phase_->Done();
-    phase_.reset(); // one line at a time
+    Done();
     step_ = step;
     phase_.reset(new Phase(prefix_ + step, total));
   }
   phase_->Update(done);
 }
 
-void Steps::Done() {
-  if (phase_)
-    phase_->Done();
-  phase_.reset();
-}
-
-WriteProgress::WriteProgress(uint32_t rows, int32_t stopBeforeRow, const std::string &name) {
+bool WriteRows(uint32_t rows, int32_t stopBeforeRow, const std::string &name,
+               const std::function<bool(ProgressCallback)> &write, int32_t *row, bool *stopped) {
   assert(!g_state.active);
+  std::unique_ptr<Phase> bar(rows > 0 ? new Phase(name, rows) : nullptr);
+  g_state = State{true, stopBeforeRow, bar.get()};
+  const bool written = write(OnRow);
+  // The bar's line is complete once the write has returned its result.
+  if (bar && written && !g_state.stopped)
+    bar->Done();
+  *row = g_state.row;
+  *stopped = g_state.stopped || g_interrupted.load();
   g_state = State{};
-  g_state.active = true;
-  g_state.stopBeforeRow = stopBeforeRow;
-  if (rows > 0)
-    bar_.reset(new Phase(name, rows));
-  g_state.bar = bar_.get();
+  return written;
 }
-
-WriteProgress::~WriteProgress() { g_state = State{}; }
-
-ProgressCallback WriteProgress::Callback() const { return OnRow; }
-
-void WriteProgress::Finish(bool written) {
-  if (bar_ && written && !g_state.stopped)
-    bar_->Done();
-  g_state.bar = nullptr;
-  bar_.reset();
-}
-
-bool WriteProgress::Stopped() const { return g_state.stopped; }
-int32_t WriteProgress::StoppedAt() const { return g_state.stoppedAt; }
-int32_t WriteProgress::Row() const { return g_state.row; }

@@ -5,7 +5,7 @@
 #include "Input.h"
 #include "Methods.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +44,13 @@ void Usage(FILE *to) {
 
 void Doing(const std::string &what) { g_doing = what; }
 
+std::string g_keptText;
+
+int32_t TLP_CALL KeepText(const char *text) {
+  g_keptText = text;
+  return 0;
+}
+
 int UsageError(const char *command, const std::string &line) {
   // One line, so that the error does not scroll away behind the help.
   if (command)
@@ -54,19 +61,15 @@ int UsageError(const char *command, const std::string &line) {
 }
 
 bool WantsHelp(const Args &args) {
-  for (const std::string &a : args)
-    if (a == "--help" || a == "-h")
-      return true;
-  return false;
+  return std::find(args.begin(), args.end(), "--help") != args.end() ||
+         std::find(args.begin(), args.end(), "-h") != args.end();
 }
 
 bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out) {
   const size_t digits = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  if (text.size() <= digits || text.size() > 18)
+  if (text.size() <= digits || text.size() > 18 ||
+      text.find_first_not_of("0123456789", digits) != std::string::npos)
     return false;
-  for (size_t i = digits; i < text.size(); ++i)
-    if (!std::isdigit(static_cast<unsigned char>(text[i])))
-      return false;
   const long long v = std::strtoll(text.c_str(), nullptr, 10);
   if (v < min || v > max)
     return false;
@@ -78,43 +81,39 @@ bool TakeOption(const Args &args, size_t *i, const char *name, std::string *valu
   const std::string &a = args[*i];
   const size_t n = std::strlen(name);
   *missing = false;
-  if (a.compare(0, n, name) != 0)
+  if (a.compare(0, n, name) != 0 || (a.size() > n && a[n] != '='))
     return false;
-  if (a.size() > n) {
-    if (a[n] != '=')
-      return false;
+  if (a.size() > n)
     *value = a.substr(n + 1);
-    return true;
-  }
-  if (*i + 1 >= args.size()) {
+  else if (*i + 1 < args.size())
+    *value = args[++*i];
+  else
     *missing = true;
-    return true;
-  }
-  *value = args[++*i];
   return true;
 }
 
 int ParseLimit(const char *command, const Args &args, size_t *i, ReadLimits *limits) {
-  std::string value;
-  bool missing = false;
-  if (TakeOption(args, i, "--max-missing", &value, &missing)) {
+  const int64_t most = int64_t(kMaxTargaSide) * kMaxTargaSide;
+  const struct {
+    const char *name;
+    int64_t min, max;
+    uint64_t *to;
+    std::string wants;
+  } kLimits[] = {{"--max-missing", 0, INT64_MAX / 2, &limits->maxMissing, "a number of bytes"},
+                 {"--max-pixels", 1, most, &limits->maxPixels, "a number from 1 to " + std::to_string(most)}};
+  for (const auto &limit : kLimits) {
+    std::string value;
+    bool missing = false;
     int64_t v = 0;
-    if (missing || !ParseNumber(value, 0, INT64_MAX / 2, &v))
-      return UsageError(command, "--max-missing wants a number of bytes" +
-                                     (missing ? std::string() : ", not '" + value + "'"));
-    limits->maxMissing = static_cast<uint64_t>(v);
+    if (!TakeOption(args, i, limit.name, &value, &missing))
+      continue;
+    if (missing || !ParseNumber(value, limit.min, limit.max, &v))
+      return UsageError(command, std::string(limit.name) + " wants " + limit.wants +
+                                     (missing ? "" : ", not '" + value + "'"));
+    *limit.to = static_cast<uint64_t>(v);
     return 1;
   }
-  if (!TakeOption(args, i, "--max-pixels", &value, &missing))
-    return 0;
-  const int64_t most = int64_t(kMaxTargaSide) * kMaxTargaSide;
-  int64_t v = 0;
-  if (missing || !ParseNumber(value, 1, most, &v)) {
-    return UsageError(command, "--max-pixels wants a number from 1 to " + std::to_string(most) +
-                                   (missing ? "" : ", not '" + value + "'"));
-  }
-  limits->maxPixels = static_cast<uint64_t>(v);
-  return 1;
+  return 0;
 }
 
 bool ParseMethod(const char *command, const std::string &text, int *out) {
@@ -126,61 +125,6 @@ bool ParseMethod(const char *command, const std::string &text, int *out) {
   }
   *out = static_cast<int>(v);
   return true;
-}
-
-int ParseWriteArgs(const char *command, const Args &args, bool exporting, void (*help)(),
-                   WriteOptions *o) {
-  std::vector<std::string> paths;
-  bool optionsEnded = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string &a = args[i];
-    const bool option = !optionsEnded && a.size() > 1 && a[0] == '-';
-    if (!option) {
-      paths.push_back(a);
-      continue;
-    }
-    if (const int limit = ParseLimit(command, args, &i, &o->limits)) {
-      if (limit == 2)
-        return 2;
-      continue;
-    }
-    std::string name = a, value;
-    const size_t eq = a.find('=');
-    if (eq != std::string::npos) {
-      name = a.substr(0, eq);
-      value = a.substr(eq + 1);
-    }
-    const bool takesValue = exporting && (name == "--method" || name == "--stop-at-row");
-    if (takesValue && eq == std::string::npos) {
-      if (i + 1 >= args.size())
-        return UsageError(command, name + " wants a value");
-      value = args[++i];
-    }
-    int64_t v = 0;
-    if (a == "--help" || a == "-h") {
-      help();
-      return -1;
-    } else if (a == "--") {
-      optionsEnded = true;
-    } else if (a == "--keep-partial") {
-      o->keepPartial = true;
-    } else if (takesValue && name == "--method") {
-      if (!ParseMethod(command, value, &o->method))
-        return 2;
-    } else if (takesValue && name == "--stop-at-row") {
-      if (!ParseNumber(value, 1, 65535, &v))
-        return UsageError(command, "--stop-at-row wants a row from 1 to 65535, not '" + value + "'");
-      o->stopAtRow = static_cast<int32_t>(v);
-    } else {
-      return UsageError(command, "unknown option '" + a + "'");
-    }
-  }
-  if (paths.size() != 2) {
-    return UsageError(command, "needs an input and an output file");
-  }
-  o->in = paths[0];
-  o->out = paths[1];
-  return 0;
 }
 
 int main(int argc, char **argv) {

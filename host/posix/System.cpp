@@ -1,12 +1,16 @@
 #include "System.h"
 
+#include "Files.h"
 #include "Registry.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <fcntl.h>
 #include <fstream>
 #include <optional>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -50,6 +54,56 @@ uint64_t MemoryAvailable() {
   const uint64_t used = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
   return r.rlim_cur > used ? r.rlim_cur - used : 0;
 }
+
+FileKind KindOf(const std::string &path, int *error) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    *error = errno;
+    return errno == ENOENT || errno == ENOTDIR ? FileKind::Missing : FileKind::Unknown;
+  }
+  if (S_ISREG(st.st_mode))
+    return FileKind::Regular;
+  return S_ISDIR(st.st_mode) ? FileKind::Folder : FileKind::Other;
+}
+
+size_t LastSeparator(const std::string &path) { return path.find_last_of('/'); }
+
+size_t CharacterStart(const std::string &, size_t, size_t at) { return at; }
+
+bool Writable(const std::string &path, int *error) {
+  *error = access(path.c_str(), W_OK) == 0 ? 0 : errno;
+  return *error == 0;
+}
+
+int CreateNew(const std::string &path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0)
+    return errno;
+  close(fd);
+  return 0;
+}
+
+unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+
+bool RenameToNew(const std::string &from, const std::string &to, int *error) {
+  // A hard link fails when the name is taken, with no window for a race.
+  if (link(from.c_str(), to.c_str()) == 0) {
+    unlink(from.c_str());
+    return true;
+  }
+  // File systems without hard links.
+  struct stat st;
+  if (errno == EEXIST || lstat(to.c_str(), &st) == 0) {
+    *error = EEXIST;
+    return false;
+  }
+  if (std::rename(from.c_str(), to.c_str()) == 0)
+    return true;
+  *error = errno;
+  return false;
+}
+
+void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 std::string StoreLocation() {
   const std::optional<std::string> store = tlp::registry::StorePath();

@@ -1,8 +1,13 @@
 #include "System.h"
 
+#include "Files.h"
 #include "Settings.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <io.h>
+#include <process.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 namespace {
@@ -14,6 +19,20 @@ BOOL WINAPI OnConsoleCtrl(DWORD event) {
     return FALSE;
   g_pressed();
   return TRUE;
+}
+
+// Whether the system takes `path` for a device (NUL, CON, AUX, COM1, also
+// "nul.tga" and in a folder): its own rule, from ntdll.
+bool IsDeviceName(const std::string &path) {
+  using IsDosDeviceName = ULONG(WINAPI *)(const wchar_t *);
+  static const auto rule = reinterpret_cast<IsDosDeviceName>(
+      reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlIsDosDeviceName_U")));
+  const int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+  if (!rule || n <= 0)
+    return false;
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], n);
+  return rule(wide.c_str()) != 0;
 }
 
 } // namespace
@@ -43,6 +62,70 @@ uint64_t MemoryAvailable() {
   return status.ullAvailVirtual < status.ullAvailPageFile ? status.ullAvailVirtual
                                                           : status.ullAvailPageFile;
 }
+
+FileKind KindOf(const std::string &path, int *error) {
+  // A device has no attributes to ask for, and no links to follow.
+  if (IsDeviceName(path))
+    return FileKind::Other;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    *error = ErrnoOf(GetLastError());
+    return *error == ENOENT ? FileKind::Missing : FileKind::Unknown;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    return FileKind::Folder;
+  // Devices (NUL, CON, serial ports) are no disk files.
+  HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return FileKind::Regular;
+  const DWORD type = GetFileType(h);
+  CloseHandle(h);
+  return type == FILE_TYPE_DISK ? FileKind::Regular : FileKind::Other;
+}
+
+// A backslash can be the second byte of a Shift-JIS character.
+size_t LastSeparator(const std::string &path) {
+  size_t last = std::string::npos;
+  for (const char *p = path.c_str(); *p; p = CharNextA(p))
+    if (*p == '\\' || *p == '/')
+      last = static_cast<size_t>(p - path.c_str());
+  return last;
+}
+
+size_t CharacterStart(const std::string &path, size_t from, size_t at) {
+  size_t next = from;
+  while (next < at)
+    next = static_cast<size_t>(CharNextA(path.c_str() + next) - path.c_str());
+  if (next == at)
+    return at;
+  return static_cast<size_t>(CharPrevA(path.c_str() + from, path.c_str() + next) - path.c_str());
+}
+
+bool Writable(const std::string &path, int *error) {
+  *error = _access(path.c_str(), 2) == 0 ? 0 : errno;
+  return *error == 0;
+}
+
+int CreateNew(const std::string &path) {
+  const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (fd < 0)
+    return errno;
+  _close(fd);
+  return 0;
+}
+
+unsigned long ProcessId() { return static_cast<unsigned long>(_getpid()); }
+
+bool RenameToNew(const std::string &from, const std::string &to, int *error) {
+  if (MoveFileExA(from.c_str(), to.c_str(), 0))
+    return true;
+  *error = ErrnoOf(GetLastError());
+  return false;
+}
+
+// Windows has no file-size signal.
+void IgnoreFileSizeSignal() {}
 
 std::string StoreLocation() {
   return std::string("the registry key HKEY_CURRENT_USER\\") + kSettingsKey;

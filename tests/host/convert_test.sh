@@ -7,14 +7,7 @@ host=$1
 samples=$2
 dir=$3
 rm -rf "$dir" && mkdir -p "$dir" || exit 1
-failed=0
-check() { # description, then a command that must succeed
-  local what=$1
-  shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failed=$((failed + 1)); fi
-}
-status() { "$@" >"$dir/out.txt" 2>"$dir/err.txt"; echo $?; }
-. "$(dirname "${BASH_SOURCE[0]}")/ctrl_c.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 "$samples" write "$dir" || { echo "FAIL: no samples"; exit 1; }
 

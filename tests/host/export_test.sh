@@ -24,15 +24,8 @@ if [ -n "$runner" ]; then
 fi
 # A settings store of this test's own (where there is no registry).
 export XDG_CONFIG_HOME=$dir/config
-failed=0
-check() { # description, then a command that must succeed
-  local what=$1
-  shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failed=$((failed + 1)); fi
-}
-status() { "$@" >"$dir/out.txt" 2>"$dir/err.txt"; echo $?; }
+. "$here/common.sh"
 files() { python3 "$here/tga_files.py" "$@"; }
-. "$here/ctrl_c.sh"
 
 files make "$dir" || { echo "FAIL: no test pictures"; exit 1; }
 cp "$samples/sample.png" "$dir/sample.png"

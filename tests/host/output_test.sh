@@ -10,12 +10,8 @@ shift 2
 host=("$@")
 rm -rf "$dir" && mkdir -p "$dir/o" || exit 1
 o=$dir/o
-failed=0
-check() { # description, then a command that must succeed
-  local what=$1
-  shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failed=$((failed + 1)); fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+# Both streams in one file here.
 status() { "$@" >"$dir/out.txt" 2>&1; echo $?; }
 # 4 KB, with the signal that would end the program ignored, as a shell's
 # `trap '' XFSZ` passes on to what it runs.

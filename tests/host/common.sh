@@ -1,4 +1,14 @@
-# Sourced by the host tests. Ctrl-C on a write: a write to a pipe that nobody
+# Sourced by the host tests, which set $dir and $host first.
+failed=0
+check() { # description, then a command that must succeed
+  local what=$1
+  shift
+  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failed=$((failed + 1)); fi
+}
+# A command's exit status; what it said in $dir/out.txt and $dir/err.txt.
+status() { "$@" >"$dir/out.txt" 2>"$dir/err.txt"; echo $?; }
+
+# Ctrl-C on a write: a write to a pipe that nobody
 # drains blocks; SIGINT then stops it at the next row. The output is no
 # regular file, so it stays.
 #   ctrl_c_on_pipe DIR ARGS...
