@@ -54,6 +54,6 @@ private:
   bool WriteBody();
 
   const HostImage *Image = nullptr;
-  // Open from Open to Close of the safe write, which alone closes it.
+  // The safe write's stream while the file is written; only the safe write closes it.
   std::FILE *Stream = nullptr;
 };
