@@ -63,8 +63,6 @@ DWORD CodeOf(int error) {
   switch (error) {
   case ENOENT:
     return ERROR_FILE_NOT_FOUND;
-  case EACCES:
-    return ERROR_ACCESS_DENIED;
   case EEXIST:
     return ERROR_FILE_EXISTS;
   case ENOSPC:
