@@ -2,6 +2,8 @@
 #include "SafeWrite.h"
 #include "TargaHeader.h"
 
+#include <utility>
+
 namespace {
 
 // Colour-map entries per block write: bounds the stack buffer.
@@ -38,38 +40,33 @@ bool TTargaEncoder::SaveToFile(const std::string &fileName, const HostImage *ima
     return false;
 
   safe_write::TSafeWrite out(fileName, FileBytes(*Image));
-  Stream.reset(out.Open());
+  Stream = out.Open();
   if (!Stream)
     return false;
   // Every way out before the close, the host's own exception from Progress
   // included, leaves an old file as it was and no new one.
   struct Unfinished {
-    StreamPtr &stream;
+    std::FILE *&stream;
     safe_write::TSafeWrite &out;
     ~Unfinished() {
       if (stream)
-        out.Close(stream.release(), false);
+        out.Close(std::exchange(stream, nullptr), false);
     }
   } unfinished{Stream, out};
 
   // A stop by the host counts as written: what came before it replaces the
   // old file, as the host asked.
   const bool written = WriteBody();
-  // Closed here rather than by the holder, so that a failed flush counts.
-  return out.Close(Stream.release(), written);
+  return out.Close(std::exchange(Stream, nullptr), written);
 }
 
 bool TTargaEncoder::WriteBody() {
-  switch (Image->Kind) {
-  case TLP_KIND_INDEXED8:
+  if (Image->Kind == TLP_KIND_INDEXED8)
     return WriteHeader8() && WritePalette() && WriteRows8();
-  case TLP_KIND_HIGH16:
+  if (Image->Kind == TLP_KIND_HIGH16)
     return WriteHeader16() && WriteRows16();
-  case TLP_KIND_FULL24:
-    return WriteHeader24() && WriteRows24();
-  default:
-    return false; // refused by CanWrite before the file was opened
-  }
+  // CanWrite, before the file was opened, left only the 24-bit kind.
+  return WriteHeader24() && WriteRows24();
 }
 
 // No ID, origin 0, rows top first, no attribute bits: everything not given
@@ -87,7 +84,7 @@ bool TTargaEncoder::WriteHeader(uint8_t colorMapType, uint8_t imageType, uint16_
   h.ImageDescriptor = targa::kTopLeftOriginBit;
   uint8_t bytes[targa::kHeaderSize];
   h.Serialise(bytes);
-  return std::fwrite(bytes, 1, sizeof bytes, Stream.get()) == sizeof bytes;
+  return std::fwrite(bytes, 1, sizeof bytes, Stream) == sizeof bytes;
 }
 
 bool TTargaEncoder::WriteHeader8() {
@@ -115,7 +112,7 @@ bool TTargaEncoder::WritePalette() {
       *out++ = entry[2];
     }
     const size_t bytes = static_cast<size_t>(n) * 3;
-    if (std::fwrite(buffer, 1, bytes, Stream.get()) != bytes)
+    if (std::fwrite(buffer, 1, bytes, Stream) != bytes)
       return false;
     done += n;
   }
@@ -137,7 +134,7 @@ bool TTargaEncoder::WriteRows(uint32_t bytesPerPixel) {
     if (Progress && Progress(static_cast<int32_t>(r + 1)) != 0)
       return true; // the host's stop: what is written stays
     if (rowBytes != 0 &&
-        std::fwrite(reinterpret_cast<const void *>(row), 1, rowBytes, Stream.get()) != rowBytes)
+        std::fwrite(reinterpret_cast<const void *>(row), 1, rowBytes, Stream) != rowBytes)
       return false;
   }
   return true;

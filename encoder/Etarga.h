@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 
 // One encoder writes one file: colour-mapped 8-bit for kind 1, true colour
@@ -40,11 +39,6 @@ public:
   static uint64_t FileBytes(const HostImage &image);
 
 private:
-  struct StreamCloser {
-    void operator()(FILE *f) const noexcept { std::fclose(f); }
-  };
-  using StreamPtr = std::unique_ptr<FILE, StreamCloser>;
-
   // Each step answers false when the stream refused bytes.
   bool WriteHeader8();
   bool WriteHeader16();
@@ -60,5 +54,6 @@ private:
   bool WriteBody();
 
   const HostImage *Image = nullptr;
-  StreamPtr Stream;
+  // The safe write's stream while the file is written; only the safe write closes it.
+  std::FILE *Stream = nullptr;
 };

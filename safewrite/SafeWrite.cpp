@@ -24,21 +24,21 @@ const uint64_t kMemoryCopy = uint64_t(64) << 20;
 const size_t kChunk = size_t(1) << 20;
 
 // A primitive's answer, or the failure a test injected in its place.
-template <class F> int Call(const char *name, F &&call) {
+template <class F> int Call(const char *name, F &&call) noexcept(noexcept(call())) {
   if (seams::Injected(name))
     return errno;
   return call();
 }
 
-int LastError() { return errno != 0 ? errno : EIO; }
+int LastError() noexcept { return errno != 0 ? errno : EIO; }
 
 // A block of `size` bytes, or null where memory runs out.
-uint8_t *Allocate(size_t size) { return seams::Injected("new") ? nullptr : new (std::nothrow) uint8_t[size]; }
+uint8_t *Allocate(size_t size) noexcept { return seams::Injected("new") ? nullptr : new (std::nothrow) uint8_t[size]; }
 
 // Reads at `at`; `*got` is 0 where the file ends there (it may have shrunk
 // since its size was taken).
-int ReadAt(const sys::File &from, uint64_t at, uint8_t *buffer, size_t want, size_t *got) {
-  if (int e = Call("ReadAt", [&] { return sys::ReadAt(from, at, buffer, want, got); }))
+int ReadAt(const sys::File &from, uint64_t at, uint8_t *buffer, size_t want, size_t *got) noexcept {
+  if (int e = Call("ReadAt", [&]() noexcept { return sys::ReadAt(from, at, buffer, want, got); }))
     return e;
   if (seams::Injected("Shrunk"))
     *got = 0;
@@ -46,7 +46,7 @@ int ReadAt(const sys::File &from, uint64_t at, uint8_t *buffer, size_t want, siz
 }
 
 // Copies `size` bytes at the start of `from` to the start of `to`.
-int CopyFile(const sys::File &from, const sys::File &to, uint64_t size) {
+int CopyFile(const sys::File &from, const sys::File &to, uint64_t size) noexcept {
   std::unique_ptr<uint8_t[]> buffer(Allocate(kChunk));
   if (!buffer)
     return ENOMEM;
@@ -57,7 +57,7 @@ int CopyFile(const sys::File &from, const sys::File &to, uint64_t size) {
       return e;
     if (got == 0)
       return EIO; // shorter than it said
-    if (int e = Call("WriteAt", [&] { return sys::WriteAt(to, at, buffer.get(), got); }))
+    if (int e = Call("WriteAt", [&]() noexcept { return sys::WriteAt(to, at, buffer.get(), got); }))
       return e;
     at += got;
   }
@@ -74,28 +74,44 @@ TSafeWrite::~TSafeWrite() {
     Abandon();
 }
 
-bool TSafeWrite::Fail(int error) {
-  if (Error_ == 0)
-    Error_ = error;
+// Each write fails once: every step that fails gives up at once.
+bool TSafeWrite::Fail(int error) noexcept {
+  Error_ = error;
   return false;
 }
 
 std::FILE *TSafeWrite::Open() {
+  const sys::File *writeTo = Begin();
+  std::FILE *stream = nullptr;
+  if (writeTo) {
+    seams::Took(Way_);
+    stream = seams::Injected("Stream") ? nullptr : sys::Stream(*writeTo);
+    if (!stream)
+      Fail(LastError());
+  }
+  if (!stream)
+    Abandon();
+  return stream;
+}
+
+// Opens the file and chooses the way to write it: the file the stream
+// writes to, or null after Fail.
+const sys::File *TSafeWrite::Begin() {
   bool readable = false;
-  int error = Call("OpenExisting", [&] { return sys::OpenExisting(Path, Target.get(), &readable); });
+  const auto openExisting = [&]() noexcept { return sys::OpenExisting(Path, Target.get(), &readable); };
+  int error = Call("OpenExisting", openExisting);
   if (error == ENOENT) {
     error = Call("CreateNew", [&] { return sys::CreateNew(Path, OwnerOnly, Target.get()); });
     if (error == 0)
       Way_ = Way::kNew;
     else if (error == EEXIST) // made by someone else meanwhile
-      error = Call("OpenExisting", [&] { return sys::OpenExisting(Path, Target.get(), &readable); });
+      error = Call("OpenExisting", openExisting);
   }
   sys::Facts facts;
   if (error == 0 && Way_ == Way::kNone)
     error = Call("Inspect", [&] { return sys::Inspect(*Target, &facts); });
   if (error != 0) {
     Fail(error);
-    Abandon();
     return nullptr;
   }
   Readable = readable;
@@ -105,7 +121,7 @@ std::FILE *TSafeWrite::Open() {
     Way_ = Way::kDirect;
   // Replaced by a rename only where the new file carries every fact of the
   // old; where it cannot, the old file is written in place.
-  if (Way_ == Way::kNone && facts.oneName && (seams::RenameAsWindows() || sys::RenameCarries())) {
+  if (Way_ == Way::kNone && facts.replaceable) {
     Beside = std::make_unique<sys::Sibling>();
     if (Call("MakeSibling", [&] { return sys::MakeSibling(Path, *Target, Beside.get()); }) == 0) {
       Way_ = Way::kRename;
@@ -116,19 +132,11 @@ std::FILE *TSafeWrite::Open() {
     }
   }
   if (Way_ == Way::kNone) {
-    if (!KeepCopy()) {
-      Abandon();
+    if (!KeepCopy())
       return nullptr;
-    }
     Way_ = Way::kInPlace;
   }
-  seams::Took(Way_);
-  std::FILE *stream = seams::Injected("Stream") ? nullptr : sys::Stream(*writeTo);
-  if (!stream) {
-    Fail(LastError());
-    Abandon();
-  }
-  return stream;
+  return writeTo;
 }
 
 bool TSafeWrite::Close(std::FILE *stream, bool complete) {
@@ -181,11 +189,11 @@ bool TSafeWrite::KeepCopy() {
 // The old size and bytes back, the size first: the file never grows here,
 // so the blocks the old bytes need are still its own. A step that fails is
 // tried once more; one that keeps failing cannot be helped.
-bool TSafeWrite::PutBack() {
+bool TSafeWrite::PutBack() noexcept {
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (Call("Truncate", [&] { return sys::Truncate(*Target, OldSize); }) != 0)
+    if (Call("Truncate", [&]() noexcept { return sys::Truncate(*Target, OldSize); }) != 0)
       continue;
-    const int wrote = Copy->memory ? Call("WriteAt", [&] {
+    const int wrote = Copy->memory ? Call("WriteAt", [&]() noexcept {
       return sys::WriteAt(*Target, 0, Copy->memory.get(), static_cast<size_t>(OldSize));
     })
                                    : CopyFile(Copy->scratch, *Target, OldSize);
@@ -243,7 +251,7 @@ bool TSafeWrite::InPlaceFromSibling() {
 void TSafeWrite::Abandon() {
   if (Way_ == Way::kNew)
     sys::RemoveCreated(Path, *Target);
-  else if (Way_ == Way::kInPlace && Copy)
+  else if (Way_ == Way::kInPlace) // set only once the copy is kept
     PutBack();
   Release();
 }
@@ -263,7 +271,7 @@ int WriteWhole(const std::string &path, const std::vector<uint8_t> &bytes, bool 
   if (!stream)
     return out.Error();
   errno = 0;
-  const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
   return out.Close(stream, written) ? 0 : out.Error();
 }
 
@@ -303,7 +311,7 @@ bool g_refused = false;
 bool g_noExchange = false;
 } // namespace
 
-void FailAt(long failAt, int error, bool onward) {
+void FailAt(long failAt, int error, bool onward) noexcept {
   g_failAt = failAt;
   g_onward = onward;
   g_error = error;
@@ -311,19 +319,21 @@ void FailAt(long failAt, int error, bool onward) {
   g_failed = "";
   g_took = Way::kNone;
 }
-const char *Failed() { return g_failed; }
-void RenameAsWindows(bool on) { g_renameAsWindows = on; }
-bool RenameAsWindows() { return g_renameAsWindows; }
-void KeepInMemoryUpTo(uint64_t bytes) { g_inMemory = bytes; }
-uint64_t KeepInMemoryUpTo() { return g_inMemory; }
-void RefuseReplace(bool on) { g_refused = on; }
-bool ReplaceRefused() { return g_refused; }
-void NoExchange(bool on) { g_noExchange = on; }
-bool NoExchange() { return g_noExchange; }
-void Took(Way way) { g_took = way; }
-Way Took() { return g_took; }
+const char *Failed() noexcept { return g_failed; }
+void RenameAsWindows(bool on) noexcept { g_renameAsWindows = on; }
+#if defined(_WIN32)
+bool RenameAsWindows() noexcept { return g_renameAsWindows; }
+#endif
+void KeepInMemoryUpTo(uint64_t bytes) noexcept { g_inMemory = bytes; }
+uint64_t KeepInMemoryUpTo() noexcept { return g_inMemory; }
+void RefuseReplace(bool on) noexcept { g_refused = on; }
+bool ReplaceRefused() noexcept { return g_refused; }
+void NoExchange(bool on) noexcept { g_noExchange = on; }
+bool NoExchange() noexcept { return g_noExchange; }
+void Took(Way way) noexcept { g_took = way; }
+Way Took() noexcept { return g_took; }
 
-bool Injected(const char *call) {
+bool Injected(const char *call) noexcept {
   ++g_calls;
   if (g_failAt == 0 || (g_onward ? g_calls < g_failAt : g_calls != g_failAt))
     return false;

@@ -87,9 +87,10 @@ public:
   int Error() const { return Error_; }
 
 private:
-  bool Fail(int error);
+  const sys::File *Begin();
+  bool Fail(int error) noexcept;
   bool KeepCopy();
-  bool PutBack();
+  bool PutBack() noexcept;
   bool Commit();
   bool InPlaceFromSibling();
   void Abandon();
@@ -112,7 +113,11 @@ std::string FollowLinks(const std::string &path);
 
 // The errno value (or kInUse) of a system error code: Windows' codes are
 // mapped, errno values stay as they are.
+#if defined(_WIN32)
 int ErrnoOf(unsigned long code);
+#else
+inline int ErrnoOf(unsigned long code) { return static_cast<int>(code); }
+#endif
 
 // Writes `bytes` as the whole file `path` through TSafeWrite: 0, or the errno
 // value of the failure.

@@ -21,7 +21,9 @@ struct File {
 
 struct Facts {
   bool regular = false; // a disk file (not a device, pipe or folder)
-  bool oneName = false;
+  // One name, and a new file beside it can carry every fact of it on this
+  // system (not under Wine, which cannot carry Unix facts).
+  bool replaceable = false;
   uint64_t size = 0;
 };
 
@@ -38,7 +40,7 @@ struct Sibling {
 // Opens the existing file `path` names (links followed) for writing without
 // truncating it, and for reading where allowed (`*readable`); never waits
 // for a pipe's reader. ENOENT when nothing is there.
-int OpenExisting(const std::string &path, File *file, bool *readable);
+int OpenExisting(const std::string &path, File *file, bool *readable) noexcept;
 // Creates `path` (a dangling link's target) as a new, empty file for reading
 // and writing, for its owner alone where asked. EEXIST when something is there.
 int CreateNew(const std::string &path, bool ownerOnly, File *file);
@@ -46,9 +48,6 @@ int CreateNew(const std::string &path, bool ownerOnly, File *file);
 void RemoveCreated(const std::string &path, const File &file);
 int Inspect(const File &file, Facts *facts);
 
-// Whether a rename can carry every fact of a file on this system (not under
-// Wine, which cannot carry Unix facts).
-bool RenameCarries();
 // Makes the new file beside the final target of `path`, opened as `old`,
 // with every fact of `old` carried; fails where one cannot be.
 int MakeSibling(const std::string &path, const File &old, Sibling *sibling);
@@ -63,11 +62,12 @@ void DropSibling(Sibling *sibling);
 // bytes: beside `path`'s target, else in the system's temporary folder.
 int MakeScratch(const std::string &path, File *file);
 
-int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t *got);
-int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size);
-int Truncate(const File &file, uint64_t size);
+// These and OpenExisting never throw (they allocate nothing).
+int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t *got) noexcept;
+int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size) noexcept;
+int Truncate(const File &file, uint64_t size) noexcept;
 // The file's current position, where its stream stopped.
-int Position(const File &file, uint64_t *position);
+int Position(const File &file, uint64_t *position) noexcept;
 // A stream over a second handle of `file`, at its start; null with errno set.
 std::FILE *Stream(const File &file);
 void Close(File *file);
@@ -80,32 +80,35 @@ namespace seams {
 // Every call of the sequence to a primitive counts; the one numbered
 // `failAt` (from 1) fails with `error`, or with `onward` every one from it
 // on. 0: none fails.
-void FailAt(long failAt, int error, bool onward = false);
+// (None of them throws, so that both builds branch alike where they call.)
+void FailAt(long failAt, int error, bool onward = false) noexcept;
 // Which primitive the last injected failure hit, for messages.
-const char *Failed();
+const char *Failed() noexcept;
 // Under Wine, take the rename path that Windows itself takes.
-void RenameAsWindows(bool on);
+void RenameAsWindows(bool on) noexcept;
 // Old files larger than this are kept in a scratch file (0: the product's rule).
-void KeepInMemoryUpTo(uint64_t bytes);
-bool Injected(const char *call);
-bool RenameAsWindows();
-uint64_t KeepInMemoryUpTo();
+void KeepInMemoryUpTo(uint64_t bytes) noexcept;
+bool Injected(const char *call) noexcept;
+#if defined(_WIN32)
+bool RenameAsWindows() noexcept;
+#endif
+uint64_t KeepInMemoryUpTo() noexcept;
 // Every replace refused, as for a mount point: the new bytes go in place.
-void RefuseReplace(bool on);
-bool ReplaceRefused();
+void RefuseReplace(bool on) noexcept;
+bool ReplaceRefused() noexcept;
 // A file system that cannot exchange two names (POSIX): checked, then renamed.
-void NoExchange(bool on);
-bool NoExchange();
+void NoExchange(bool on) noexcept;
+bool NoExchange() noexcept;
 // The way the last Open chose (kNone until one did).
-void Took(Way way);
-Way Took();
+void Took(Way way) noexcept;
+Way Took() noexcept;
 #else
-inline bool ReplaceRefused() { return false; }
-inline bool NoExchange() { return false; }
-inline void Took(Way) {}
-inline bool Injected(const char *) { return false; }
-inline bool RenameAsWindows() { return false; }
-inline uint64_t KeepInMemoryUpTo() { return 0; }
+inline bool ReplaceRefused() noexcept { return false; }
+inline bool NoExchange() noexcept { return false; }
+inline void Took(Way) noexcept {}
+inline bool Injected(const char *) noexcept { return false; }
+inline bool RenameAsWindows() noexcept { return false; }
+inline uint64_t KeepInMemoryUpTo() noexcept { return 0; }
 #endif
 } // namespace seams
 

@@ -90,35 +90,37 @@ int CarryAttributes(int from, int to) {
     return e;
   for (size_t at = 0; at < own.size(); at += std::strlen(&own[at]) + 1) {
     const std::string name(&own[at]);
-    if (names.find(name + '\0') == std::string::npos && fremovexattr(to, name.c_str()) != 0)
+    if (names.find(name + '\0') == std::string::npos &&
+        Sys("fremovexattr", [&] { return fremovexattr(to, name.c_str()); }) != 0)
       return errno;
   }
   return 0;
 }
 
-int Reopened(int fd, int flags) {
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  return open(self.c_str(), flags | O_CLOEXEC | O_NOCTTY);
+int Reopened(int fd, int flags) noexcept {
+  char self[32];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  return open(self, flags | O_CLOEXEC | O_NOCTTY);
 }
 
 } // namespace
 
-int OpenExisting(const std::string &path, File *file, bool *readable) {
+int OpenExisting(const std::string &path, File *file, bool *readable) noexcept {
   // For writing only, without waiting: a pipe with no reader answers at
   // once, and this process never becomes a pipe's reader itself.
-  int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = Sys("open", [&] { return open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
   if (fd < 0)
     return errno;
-  const int flags = fcntl(fd, F_GETFL);
+  const int flags = Sys("fcntl", [&] { return fcntl(fd, F_GETFL); });
   if (flags != -1)
     fcntl(fd, F_SETFL, flags & ~O_NONBLOCK); // a slow reader is waited for
   struct stat st;
   *readable = false;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+  if (Sys("fstat", [&] { return fstat(fd, &st); }) == 0 && S_ISREG(st.st_mode)) {
     // The same file again, for reading too, where this user may read it.
-    const int both = Reopened(fd, O_RDWR);
+    const int both = Sys("open", [&] { return Reopened(fd, O_RDWR); });
     struct stat again;
-    if (both >= 0 && fstat(both, &again) == 0 && SameFile(st, again)) {
+    if (both >= 0 && Sys("fstat", [&] { return fstat(both, &again); }) == 0 && SameFile(st, again)) {
       close(fd);
       fd = both;
       *readable = true;
@@ -160,12 +162,10 @@ int Inspect(const File &file, Facts *facts) {
   if (Sys("fstat", [&] { return fstat(Fd(file), &st); }) != 0)
     return errno;
   facts->regular = S_ISREG(st.st_mode);
-  facts->oneName = st.st_nlink == 1;
+  facts->replaceable = st.st_nlink == 1;
   facts->size = static_cast<uint64_t>(st.st_size);
   return 0;
 }
-
-bool RenameCarries() { return true; }
 
 int MakeSibling(const std::string &path, const File &old, Sibling *sibling) {
   std::string folder;
@@ -186,7 +186,7 @@ int MakeSibling(const std::string &path, const File &old, Sibling *sibling) {
   int fd = Sys("openat", [&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); });
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
     const std::string name = TemporaryName(sibling->target);
-    fd = openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    fd = Sys("openat", [&] { return openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); });
     if (fd >= 0)
       sibling->temporary = name;
     else if (errno != EEXIST)
@@ -306,7 +306,7 @@ int MakeScratch(const std::string &path, File *file) {
   return errno;
 }
 
-int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t *got) {
+int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t *got) noexcept {
   ssize_t n;
   do
     n = Sys("pread", [&] { return pread(Fd(file), buffer, size, static_cast<off_t>(offset)); });
@@ -317,7 +317,7 @@ int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t 
   return 0;
 }
 
-int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size) {
+int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size) noexcept {
   const char *at = static_cast<const char *>(buffer);
   while (size > 0) {
     const ssize_t n = Sys("pwrite", [&] { return pwrite(Fd(file), at, size, static_cast<off_t>(offset)); });
@@ -330,11 +330,11 @@ int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size) 
   return 0;
 }
 
-int Truncate(const File &file, uint64_t size) {
+int Truncate(const File &file, uint64_t size) noexcept {
   return ftruncate(Fd(file), static_cast<off_t>(size)) == 0 ? 0 : errno;
 }
 
-int Position(const File &file, uint64_t *position) {
+int Position(const File &file, uint64_t *position) noexcept {
   const off_t at = Sys("lseek", [&] { return lseek(Fd(file), 0, SEEK_CUR); });
   if (at < 0)
     return errno;
@@ -370,7 +370,7 @@ std::string FollowLinks(const std::string &path) {
     if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
       return at;
     std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
-    const ssize_t n = readlink(at.c_str(), &target[0], target.size());
+    const ssize_t n = sys::Sys("readlink", [&] { return readlink(at.c_str(), &target[0], target.size()); });
     if (n <= 0 || static_cast<size_t>(n) >= target.size())
       return at;
     target.resize(static_cast<size_t>(n));
@@ -379,8 +379,6 @@ std::string FollowLinks(const std::string &path) {
   }
   return at;
 }
-
-int ErrnoOf(unsigned long code) { return static_cast<int>(code); }
 
 } // namespace TLP_SAFE_WRITE_BUILD
 } // namespace safe_write

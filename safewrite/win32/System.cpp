@@ -58,6 +58,30 @@ namespace {
 
 int LastError() { return ErrnoOf(GetLastError()); }
 
+// The Windows code of an errno value that a test injects.
+DWORD CodeOf(int error) {
+  switch (error) {
+  case ENOENT:
+    return ERROR_FILE_NOT_FOUND;
+  case EEXIST:
+    return ERROR_FILE_EXISTS;
+  case ENOSPC:
+    return ERROR_DISK_FULL;
+  default:
+    return ERROR_GEN_FAILURE;
+  }
+}
+
+// A system call's answer, or the failure a test injects in its place:
+// `failed`, with the error set; the product never injects.
+template <class R, class F> R Win(const char *name, R failed, F &&call) {
+  if (seams::Injected(name)) {
+    SetLastError(CodeOf(errno));
+    return failed;
+  }
+  return call();
+}
+
 bool UnderWine() {
   static const bool wine =
       GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
@@ -81,8 +105,9 @@ size_t LastSeparator(const std::string &path) {
 bool FinalName(HANDLE file, std::string *name) {
   std::string buffer(2 * MAX_PATH, '\0');
   for (int attempt = 0;; ++attempt) {
-    const DWORD n = GetFinalPathNameByHandleA(file, &buffer[0], static_cast<DWORD>(buffer.size()),
-                                              FILE_NAME_NORMALIZED);
+    const DWORD n = Win("GetFinalPathNameByHandleA", DWORD(0), [&] {
+      return GetFinalPathNameByHandleA(file, &buffer[0], static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
+    });
     if (n == 0 || (n >= buffer.size() && attempt > 0))
       return false;
     if (n < buffer.size()) {
@@ -105,10 +130,22 @@ bool SetDeleted(HANDLE file, bool deleted) {
   return SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof info) != 0;
 }
 
+// Every step that may fail goes through the seam; the steps that undo or
+// let go (SetDeleted on the way out, CloseHandle) do not.
+BOOL SetInformation(const char *name, HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void *info, DWORD size) {
+  return Win(name, FALSE, [&] { return SetFileInformationByHandle(file, kind, info, size); });
+}
+BOOL GetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void *info, DWORD size) {
+  return Win("GetFileInformationByHandleEx", FALSE, [&] { return GetFileInformationByHandleEx(file, kind, info, size); });
+}
+HANDLE Create(const char *path, DWORD access, DWORD disposition, DWORD flags) {
+  return Win("CreateFileA", INVALID_HANDLE_VALUE,
+             [&] { return CreateFileA(path, access, kShareAll, nullptr, disposition, flags, nullptr); });
+}
+
 bool SameFile(HANDLE a, HANDLE b) {
   FILE_ID_INFO x, y;
-  return GetFileInformationByHandleEx(a, FileIdInfo, &x, sizeof x) &&
-         GetFileInformationByHandleEx(b, FileIdInfo, &y, sizeof y) &&
+  return GetInformation(a, FileIdInfo, &x, sizeof x) && GetInformation(b, FileIdInfo, &y, sizeof y) &&
          x.VolumeSerialNumber == y.VolumeSerialNumber &&
          std::memcmp(&x.FileId, &y.FileId, sizeof x.FileId) == 0;
 }
@@ -124,8 +161,7 @@ HANDLE MakeBeside(const std::string &folder, DWORD flags, std::string *name) {
               static_cast<unsigned long>(GetCurrentProcessId() * 2654435761u ^ GetTickCount() ^
                                          static_cast<DWORD>(InterlockedIncrement(&counter)) * 40503u));
     *name = folder + unique;
-    const HANDLE file = CreateFileA(name->c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll, nullptr,
-                                    CREATE_NEW, flags, nullptr);
+    const HANDLE file = Create(name->c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, CREATE_NEW, flags);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
       return file;
   }
@@ -134,13 +170,11 @@ HANDLE MakeBeside(const std::string &folder, DWORD flags, std::string *name) {
 
 } // namespace
 
-int OpenExisting(const std::string &path, File *file, bool *readable) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+int OpenExisting(const std::string &path, File *file, bool *readable) noexcept {
+  HANDLE h = Create(path.c_str(), GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   *readable = h != INVALID_HANDLE_VALUE;
   if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
-    h = CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                    nullptr);
+    h = Create(path.c_str(), GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (h == INVALID_HANDLE_VALUE)
     return LastError();
   file->handle = Held(h);
@@ -149,11 +183,11 @@ int OpenExisting(const std::string &path, File *file, bool *readable) {
 
 int CreateNew(const std::string &path, bool, File *file) {
   const DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE;
-  HANDLE h = CreateFileA(path.c_str(), access, kShareAll, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = Create(path.c_str(), access, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
   // Under Wine a dangling Unix link is a name that exists but opens nothing:
   // its target is made, as a plain open would, and only where it is new.
   if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
-    h = CreateFileA(path.c_str(), access, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    h = Create(path.c_str(), access, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
     if (h != INVALID_HANDLE_VALUE && GetLastError() == ERROR_ALREADY_EXISTS) {
       CloseHandle(h);
       return EEXIST;
@@ -174,20 +208,26 @@ void RemoveCreated(const std::string &, const File &file) {
 }
 
 int Inspect(const File &file, Facts *facts) {
-  if (GetFileType(H(file)) != FILE_TYPE_DISK) {
+  if (!file.Open()) // a new file that could not be opened again after its replace failed
+    return EBADF;
+  // A type the system could not tell is a failure, never a device: a disk
+  // file taken for one would be written without a copy of its old bytes.
+  SetLastError(NO_ERROR);
+  const DWORD type = Win("GetFileType", DWORD(FILE_TYPE_UNKNOWN), [&] { return GetFileType(H(file)); });
+  if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR)
+    return LastError();
+  if (type != FILE_TYPE_DISK) {
     *facts = Facts{};
     return 0;
   }
   FILE_STANDARD_INFO info;
-  if (!GetFileInformationByHandleEx(H(file), FileStandardInfo, &info, sizeof info))
+  if (!GetInformation(H(file), FileStandardInfo, &info, sizeof info))
     return LastError();
   facts->regular = !info.Directory;
-  facts->oneName = info.NumberOfLinks == 1;
+  facts->replaceable = info.NumberOfLinks == 1 && (!UnderWine() || seams::RenameAsWindows());
   facts->size = static_cast<uint64_t>(info.EndOfFile.QuadPart);
   return 0;
 }
-
-bool RenameCarries() { return !UnderWine(); }
 
 int MakeSibling(const std::string &, const File &old, Sibling *sibling) {
   if (!FinalName(H(old), &sibling->target))
@@ -204,44 +244,49 @@ int MakeSibling(const std::string &, const File &old, Sibling *sibling) {
   // No name keeps it should the process die before it is complete: the
   // disposition is cleared just before the replace. (Never delete-on-close,
   // whose disposition cannot be cleared.)
-  if (!SetDeleted(file, true))
+  FILE_DISPOSITION_INFO deleted;
+  deleted.DeleteFile = TRUE;
+  if (!SetInformation("SetFileInformationByHandle", file, FileDispositionInfo, &deleted, sizeof deleted))
     return LastError();
   // The attributes the replace keeps, set first: under Wine it keeps none.
   FILE_BASIC_INFO basic;
-  if (!GetFileInformationByHandleEx(H(old), FileBasicInfo, &basic, sizeof basic))
+  if (!GetInformation(H(old), FileBasicInfo, &basic, sizeof basic))
     return LastError();
   FILE_BASIC_INFO carried{};
   carried.FileAttributes = basic.FileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                                    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
   if (carried.FileAttributes != 0 &&
-      !SetFileInformationByHandle(file, FileBasicInfo, &carried, sizeof carried))
+      !SetInformation("SetFileInformationByHandle", file, FileBasicInfo, &carried, sizeof carried))
     return LastError();
   return 0;
 }
 
 int Replace(Sibling *sibling, const File &old) {
   // Only the file opened at the start is replaced.
-  const HANDLE now = CreateFileA(sibling->target.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE now =
+      Create(sibling->target.c_str(), 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
   if (now == INVALID_HANDLE_VALUE)
     return kNameChanged;
   const bool same = SameFile(now, H(old));
   CloseHandle(now);
   if (!same)
     return kNameChanged;
-  if (!SetDeleted(H(sibling->file), false))
+  FILE_DISPOSITION_INFO kept;
+  kept.DeleteFile = FALSE;
+  if (!SetInformation("SetFileInformationByHandle", H(sibling->file), FileDispositionInfo, &kept, sizeof kept))
     return LastError();
   CloseHandle(H(sibling->file));
   sibling->file.handle = -1;
-  if (ReplaceFileA(sibling->target.c_str(), sibling->temporary.c_str(), nullptr,
-                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+  if (Win("ReplaceFileA", FALSE, [&] {
+        return ReplaceFileA(sibling->target.c_str(), sibling->temporary.c_str(), nullptr,
+                            REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+      })) {
     sibling->temporary.clear();
     return 0;
   }
   const int error = LastError();
   // Open again, to be copied in place or dropped.
-  const HANDLE file = CreateFileA(sibling->temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE file = Create(sibling->temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, OPEN_EXISTING, 0);
   if (file != INVALID_HANDLE_VALUE) {
     sibling->file.handle = Held(file);
     SetDeleted(file, true);
@@ -261,7 +306,7 @@ void DropSibling(Sibling *sibling) {
 int MakeScratch(const std::string &path, File *file) {
   const size_t slash = LastSeparator(path);
   char system[MAX_PATH + 1];
-  const DWORD n = GetTempPathA(sizeof system, system);
+  const DWORD n = Win("GetTempPathA", DWORD(0), [&] { return GetTempPathA(sizeof system, system); });
   const std::string folders[] = {slash == std::string::npos ? std::string(".\\") : path.substr(0, slash + 1),
                                  n > 0 && n < sizeof system ? std::string(system, n) : std::string()};
   for (const std::string &folder : folders) {
@@ -278,19 +323,20 @@ int MakeScratch(const std::string &path, File *file) {
   return LastError();
 }
 
-int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t *got) {
+int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t *got) noexcept {
   OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(offset);
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD n = 0;
   const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-  if (!ReadFile(H(file), buffer, want, &n, &at) && GetLastError() != ERROR_HANDLE_EOF)
+  if (!Win("ReadFile", FALSE, [&] { return ReadFile(H(file), buffer, want, &n, &at); }) &&
+      GetLastError() != ERROR_HANDLE_EOF)
     return LastError();
   *got = n;
   return 0;
 }
 
-int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size) {
+int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size) noexcept {
   const char *from = static_cast<const char *>(buffer);
   while (size > 0) {
     OVERLAPPED at{};
@@ -298,7 +344,7 @@ int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size) 
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD n = 0;
     const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-    if (!WriteFile(H(file), from, want, &n, &at))
+    if (!Win("WriteFile", FALSE, [&] { return WriteFile(H(file), from, want, &n, &at); }))
       return LastError();
     if (n == 0)
       return EIO;
@@ -307,15 +353,15 @@ int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size) 
   return 0;
 }
 
-int Truncate(const File &file, uint64_t size) {
+int Truncate(const File &file, uint64_t size) noexcept {
   FILE_END_OF_FILE_INFO end;
   end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-  return SetFileInformationByHandle(H(file), FileEndOfFileInfo, &end, sizeof end) ? 0 : LastError();
+  return SetInformation("SetFileInformationByHandle", H(file), FileEndOfFileInfo, &end, sizeof end) ? 0 : LastError();
 }
 
-int Position(const File &file, uint64_t *position) {
+int Position(const File &file, uint64_t *position) noexcept {
   LARGE_INTEGER zero{}, at{};
-  if (!SetFilePointerEx(H(file), zero, &at, FILE_CURRENT))
+  if (!Win("SetFilePointerEx", FALSE, [&] { return SetFilePointerEx(H(file), zero, &at, FILE_CURRENT); }))
     return LastError();
   *position = static_cast<uint64_t>(at.QuadPart);
   return 0;
@@ -323,18 +369,20 @@ int Position(const File &file, uint64_t *position) {
 
 std::FILE *Stream(const File &file) {
   HANDLE second = INVALID_HANDLE_VALUE;
-  if (!DuplicateHandle(GetCurrentProcess(), H(file), GetCurrentProcess(), &second, 0, FALSE,
-                       DUPLICATE_SAME_ACCESS)) {
+  if (!Win("DuplicateHandle", FALSE, [&] {
+        return DuplicateHandle(GetCurrentProcess(), H(file), GetCurrentProcess(), &second, 0, FALSE,
+                               DUPLICATE_SAME_ACCESS);
+      })) {
     errno = LastError();
     return nullptr;
   }
-  const int fd = _open_osfhandle(Held(second), _O_BINARY);
+  const int fd = Win("_open_osfhandle", -1, [&] { return _open_osfhandle(Held(second), _O_BINARY); });
   if (fd < 0) {
     CloseHandle(second);
     return nullptr;
   }
   _lseeki64(fd, 0, SEEK_SET); // a device has no position
-  std::FILE *stream = _fdopen(fd, "wb");
+  std::FILE *stream = Win("_fdopen", static_cast<std::FILE *>(nullptr), [&] { return _fdopen(fd, "wb"); });
   if (!stream)
     _close(fd);
   return stream;
