@@ -3,6 +3,7 @@
 // an independent model over many random files.
 #include "Dtarga.h"
 #include "RowConverters.h"
+#include "ShortReadSource.h"
 #include "TestSupport.h"
 
 #include <random>
@@ -374,7 +375,7 @@ TEST(Decoder, PreviewStepAndSize) {
 
 TEST(Decoder, ExpandFiveRoundsToNearest) {
   for (int i = 0; i < 32; ++i)
-    EXPECT_EQ(ExpandFive[i], (i * 255 + 15) / 31) << i;
+    EXPECT_EQ(row_converters::ExpandFive[i], (i * 255 + 15) / 31) << i;
 }
 
 TEST(Decoder, LargeUncompressedFilesMatchTheOnePixelPath) {
@@ -438,6 +439,7 @@ Bytes Convert(const Bytes &p, const Kind &k) {
     return {p[0], p[0], p[0]};
   if (k.depth <= 16) {
     unsigned v = p[0] | (p[1] << 8);
+    using row_converters::ExpandFive;
     return {ExpandFive[v & 31], ExpandFive[(v >> 5) & 31], ExpandFive[(v >> 10) & 31]};
   }
   return {p[0], p[1], p[2]};
