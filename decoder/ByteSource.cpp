@@ -1,5 +1,6 @@
 #include "ByteSource.h"
 
+#include "Allocation.h"
 #include "DecoderPlatform.h"
 #include "InputBuffer.h"
 
@@ -36,7 +37,7 @@ size_t TFileSource::Read(uint8_t *dst, size_t count) {
   if (piece == 0 || count <= static_cast<size_t>(TInputBuffer::StreamSize))
     return ReadStream(dst, count);
   if (!Buffer)
-    Buffer.reset(new (std::nothrow) uint8_t[piece]);
+    Buffer.reset(allocation::NewBytes(piece));
   if (!Buffer)
     return ReadStream(dst, count); // slower, but the same bytes
   size_t n = 0;

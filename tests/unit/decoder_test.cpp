@@ -232,6 +232,8 @@ TEST(Decoder, StatusesNameTheReason) {
   EXPECT_FALSE(missing.Decode(TempFile::Folder() + "/missing.tga"));
   EXPECT_EQ(missing.Status, TTargaStatus::CannotOpen);
   EXPECT_EQ(targa::Reason(missing.Status, missing.Header), "the file cannot be opened");
+  EXPECT_STREQ(targa::ToString(TTargaStatus::Accepted), "accepted");
+  EXPECT_STREQ(targa::ToString(static_cast<TTargaStatus>(255)), "unknown status");
 }
 
 // A preview of an uncompressed file reads from it no more than 1/Step of it
