@@ -200,156 +200,203 @@ void TimeExports(const PluginApi &api, const std::string &dir, int rounds, FILE 
   DeleteFileA((dir + "/export-kind1.tga").c_str());
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+struct Options {
   int rounds = 7;
-  std::vector<std::string> paths;
-  const char *outPath = nullptr;
+  std::vector<std::string> paths; // the plug-ins to time side by side
+  const char *outPath = nullptr;  // stdout when none
+};
+
+bool ParseOptions(int argc, char **argv, Options *o) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
-      rounds = std::max(1, std::atoi(argv[++i]));
+      o->rounds = std::max(1, std::atoi(argv[++i]));
     else if (std::strcmp(argv[i], "--plugin") == 0 && i + 1 < argc)
-      paths.push_back(argv[++i]);
+      o->paths.push_back(argv[++i]);
     else if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc)
-      outPath = argv[++i];
+      o->outPath = argv[++i];
     else {
       std::fprintf(stderr, "usage: tga_bench32 [--rounds N] [--plugin PATH]... [--out FILE]\n");
-      return 2;
+      return false;
     }
   }
-  if (paths.empty())
-    paths.push_back(DefaultPluginPath());
-  std::vector<std::unique_ptr<Plugin>> plugins;
-  for (const std::string &p : paths) {
-    plugins.push_back(std::make_unique<Plugin>());
-    std::string error;
-    if (!plugins.back()->Load(p, &error)) {
-      std::fprintf(stderr, "tga_bench32: %s\n", error.c_str());
-      return 1;
-    }
-  }
+  if (o->paths.empty())
+    o->paths.push_back(DefaultPluginPath());
+  return true;
+}
 
+bool LoadPlugins(const std::vector<std::string> &paths, std::vector<std::unique_ptr<Plugin>> *plugins) {
+  for (const std::string &p : paths) {
+    plugins->push_back(std::make_unique<Plugin>());
+    std::string error;
+    if (!plugins->back()->Load(p, &error)) {
+      std::fprintf(stderr, "tga_bench32: %s\n", error.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+// The inputs, their bytes, and every measure over them; the measures refer
+// to the rest, so all of it lives as long as the run.
+struct Bench {
+  std::string dir;
+  std::vector<Input> inputs;
+  std::vector<Bytes> files;
+  std::vector<uint8_t> buffer = std::vector<uint8_t>(kPiece);
+  std::vector<uint8_t> rowBuffer;
+  std::vector<Measure> measures;
+
+  const Bytes &FileOf(const Input &in) const { return files[static_cast<size_t>(&in - inputs.data())]; }
+};
+
+void MakeInputs(Bench &b) {
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
-  std::string dir = std::string(temp) + "tlp-bench32-" + std::to_string(GetCurrentProcessId());
-  CreateDirectoryA(dir.c_str(), nullptr);
-  std::vector<Input> inputs;
-  bench::MakeInputs(4096, 4096, "4096", dir, &inputs);
-  std::vector<Bytes> files;
-  for (const Input &in : inputs)
-    files.push_back(Slurp(in.path));
+  b.dir = std::string(temp) + "tlp-bench32-" + std::to_string(GetCurrentProcessId());
+  CreateDirectoryA(b.dir.c_str(), nullptr);
+  bench::MakeInputs(4096, 4096, "4096", b.dir, &b.inputs);
+  for (const Input &in : b.inputs)
+    b.files.push_back(Slurp(in.path));
+}
 
-  std::vector<Measure> measures;
+void AddPluginMeasures(Bench &b, const std::vector<std::unique_ptr<Plugin>> &plugins,
+                       const std::vector<std::string> &paths) {
   for (size_t p = 0; p < plugins.size(); ++p) {
     const PluginApi &api = plugins[p]->Api();
     std::string label = plugins.size() > 1 ? ":" + BaseName(paths[p]) : "";
     for (int32_t box : {0, 256})
-      measures.push_back({(box ? "preview256/plugin" : "decode/plugin") + label, [&api, box](const Input &in) {
-                            HostImage *image = nullptr;
-                            if (box)
-                              api.IMPORT_CreatePreviewImage(in.path.c_str(), box, box, &image);
-                            else
-                              api.IMPORT_CreateImage(in.path.c_str(), &image);
-                            if (!image)
-                              return false;
-                            g_sink = static_cast<const uint8_t *>(image->Pixels)[0];
-                            api.IMPORT_FreeImage(image);
-                            std::free(image);
-                            return true;
-                          }});
+      b.measures.push_back({(box ? "preview256/plugin" : "decode/plugin") + label, [&api, box](const Input &in) {
+                              HostImage *image = nullptr;
+                              if (box)
+                                api.IMPORT_CreatePreviewImage(in.path.c_str(), box, box, &image);
+                              else
+                                api.IMPORT_CreateImage(in.path.c_str(), &image);
+                              if (!image)
+                                return false;
+                              g_sink = static_cast<const uint8_t *>(image->Pixels)[0];
+                              api.IMPORT_FreeImage(image);
+                              std::free(image);
+                              return true;
+                            }});
   }
-  measures.push_back({"decode/stb-file", [](const Input &in) {
-                        int w, h, n;
-                        stbi_uc *px = stbi_load(in.path.c_str(), &w, &h, &n, 3);
-                        if (!px)
-                          return false;
-                        g_sink = px[0];
-                        stbi_image_free(px);
-                        return true;
-                      }});
-  measures.push_back({"decode/stb-memory", [&](const Input &in) {
-                        const Bytes &b = files[static_cast<size_t>(&in - inputs.data())];
-                        int w, h, n;
-                        stbi_uc *px = stbi_load_from_memory(b.data(), static_cast<int>(b.size()), &w, &h, &n, 3);
-                        if (!px)
-                          return false;
-                        g_sink = px[0];
-                        stbi_image_free(px);
-                        return true;
-                      }});
-  std::vector<uint8_t> buffer(kPiece);
-  measures.push_back({"floor", [&](const Input &in) {
-                        auto *block = static_cast<uint8_t *>(std::malloc(in.outputBytes));
-                        bool ok = block && ReadThrough(in, buffer.data(), block);
-                        if (block)
-                          g_sink = block[in.outputBytes - 1];
-                        std::free(block);
-                        return ok;
-                      }});
-  measures.push_back({"touch", [](const Input &in) {
-                        auto *block = static_cast<uint8_t *>(std::malloc(in.outputBytes));
-                        if (!block)
-                          return false;
-                        std::memset(block, 0x55, in.outputBytes);
-                        g_sink = block[in.outputBytes - 1];
-                        std::free(block);
-                        return true;
-                      }});
-  measures.push_back({"read", [&](const Input &in) { return ReadThrough(in, buffer.data(), nullptr); }});
-  std::vector<uint8_t> rowBuffer;
-  for (uint32_t perCall : {1u, 16u})
-    measures.push_back({perCall == 1 ? "preview-rows/one-per-read" : "preview-rows/16-per-read",
-                        [&, perCall](const Input &in) {
-                          PreviewRows rows;
-                          PreviewRowsOf(files[static_cast<size_t>(&in - inputs.data())], 256, &rows);
-                          return ReadRows(in, rows, perCall, rowBuffer);
-                        },
-                        [&](const Input &in) {
-                          PreviewRows rows;
-                          return PreviewRowsOf(files[static_cast<size_t>(&in - inputs.data())], 256, &rows);
-                        }});
+}
 
-  // times[measure][input] over the rounds
-  std::vector<std::vector<std::vector<double>>> times(measures.size(), std::vector<std::vector<double>>(inputs.size()));
-  int rc = 0;
-  for (int r = 0; r < rounds && rc == 0; ++r)
-    for (size_t i = 0; i < inputs.size() && rc == 0; ++i)
-      for (size_t k = 0; k < measures.size(); ++k) {
-        size_t m = r % 2 ? measures.size() - 1 - k : k;
-        if (measures[m].applies && !measures[m].applies(inputs[i]))
+// stb_image, and the floors of a decode and of a preview's reads.
+void AddOtherMeasures(Bench &b) {
+  b.measures.push_back({"decode/stb-file", [](const Input &in) {
+                          int w, h, n;
+                          stbi_uc *px = stbi_load(in.path.c_str(), &w, &h, &n, 3);
+                          if (!px)
+                            return false;
+                          g_sink = px[0];
+                          stbi_image_free(px);
+                          return true;
+                        }});
+  b.measures.push_back({"decode/stb-memory", [&b](const Input &in) {
+                          const Bytes &file = b.FileOf(in);
+                          int w, h, n;
+                          stbi_uc *px = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &w, &h, &n, 3);
+                          if (!px)
+                            return false;
+                          g_sink = px[0];
+                          stbi_image_free(px);
+                          return true;
+                        }});
+  b.measures.push_back({"floor", [&b](const Input &in) {
+                          auto *block = static_cast<uint8_t *>(std::malloc(in.outputBytes));
+                          bool ok = block && ReadThrough(in, b.buffer.data(), block);
+                          if (block)
+                            g_sink = block[in.outputBytes - 1];
+                          std::free(block);
+                          return ok;
+                        }});
+  b.measures.push_back({"touch", [](const Input &in) {
+                          auto *block = static_cast<uint8_t *>(std::malloc(in.outputBytes));
+                          if (!block)
+                            return false;
+                          std::memset(block, 0x55, in.outputBytes);
+                          g_sink = block[in.outputBytes - 1];
+                          std::free(block);
+                          return true;
+                        }});
+  b.measures.push_back({"read", [&b](const Input &in) { return ReadThrough(in, b.buffer.data(), nullptr); }});
+  for (uint32_t perCall : {1u, 16u})
+    b.measures.push_back({perCall == 1 ? "preview-rows/one-per-read" : "preview-rows/16-per-read",
+                          [&b, perCall](const Input &in) {
+                            PreviewRows rows;
+                            PreviewRowsOf(b.FileOf(in), 256, &rows);
+                            return ReadRows(in, rows, perCall, b.rowBuffer);
+                          },
+                          [&b](const Input &in) {
+                            PreviewRows rows;
+                            return PreviewRowsOf(b.FileOf(in), 256, &rows);
+                          }});
+}
+
+// times[measure][input] over the rounds; false when a call failed (the
+// rounds stop there).
+using Times = std::vector<std::vector<std::vector<double>>>;
+bool RunRounds(const Bench &b, int rounds, Times *times) {
+  times->assign(b.measures.size(), std::vector<std::vector<double>>(b.inputs.size()));
+  for (int r = 0; r < rounds; ++r)
+    for (size_t i = 0; i < b.inputs.size(); ++i)
+      for (size_t k = 0; k < b.measures.size(); ++k) {
+        size_t m = r % 2 ? b.measures.size() - 1 - k : k;
+        if (b.measures[m].applies && !b.measures[m].applies(b.inputs[i]))
           continue;
         double t0 = Now();
-        bool ok = measures[m].run(inputs[i]);
+        bool ok = b.measures[m].run(b.inputs[i]);
         double t1 = Now();
         if (!ok) {
-          std::fprintf(stderr, "tga_bench32: %s failed on %s\n", measures[m].name.c_str(), inputs[i].name.c_str());
-          rc = 1;
-          break;
+          std::fprintf(stderr, "tga_bench32: %s failed on %s\n", b.measures[m].name.c_str(),
+                       b.inputs[i].name.c_str());
+          return false;
         }
-        times[m][i].push_back(t1 - t0);
+        (*times)[m][i].push_back(t1 - t0);
       }
+  return true;
+}
 
-  FILE *out = outPath ? std::fopen(outPath, "w") : stdout;
-  if (!out) {
-    std::fprintf(stderr, "tga_bench32: cannot write %s\n", outPath);
-    rc = 1;
-  }
-  for (size_t m = 0; out && m < measures.size(); ++m)
-    for (size_t i = 0; i < inputs.size(); ++i) {
+void Report(const Bench &b, const Times &times, FILE *out) {
+  for (size_t m = 0; m < b.measures.size(); ++m)
+    for (size_t i = 0; i < b.inputs.size(); ++i) {
       std::vector<double> t = times[m][i];
       if (t.empty())
         continue;
       std::sort(t.begin(), t.end());
-      std::fprintf(out, "%s\t%s\t%.3f\t%.3f\n", measures[m].name.c_str(), inputs[i].name.c_str(), t.front(),
+      std::fprintf(out, "%s\t%s\t%.3f\t%.3f\n", b.measures[m].name.c_str(), b.inputs[i].name.c_str(), t.front(),
                    t[t.size() / 2]);
     }
-  if (out)
-    TimeExports(plugins.front()->Api(), dir, rounds, out);
-  if (out && out != stdout)
-    std::fclose(out);
-  for (const Input &in : inputs)
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  Options o;
+  if (!ParseOptions(argc, argv, &o))
+    return 2;
+  std::vector<std::unique_ptr<Plugin>> plugins;
+  if (!LoadPlugins(o.paths, &plugins))
+    return 1;
+  Bench b;
+  MakeInputs(b);
+  AddPluginMeasures(b, plugins, o.paths);
+  AddOtherMeasures(b);
+
+  Times times;
+  int rc = RunRounds(b, o.rounds, &times) ? 0 : 1;
+  FILE *out = o.outPath ? std::fopen(o.outPath, "w") : stdout;
+  if (!out) {
+    std::fprintf(stderr, "tga_bench32: cannot write %s\n", o.outPath);
+    rc = 1;
+  } else {
+    Report(b, times, out);
+    TimeExports(plugins.front()->Api(), b.dir, o.rounds, out);
+    if (out != stdout)
+      std::fclose(out);
+  }
+  for (const Input &in : b.inputs)
     DeleteFileA(in.path.c_str());
-  RemoveDirectoryA(dir.c_str());
+  RemoveDirectoryA(b.dir.c_str());
   return rc;
 }

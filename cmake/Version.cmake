@@ -23,6 +23,7 @@ math(EXPR TLP_VERSION_VALUE
 set(tlp_generated_dir ${PROJECT_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/TargaVersion.h.in ${tlp_generated_dir}/TargaVersion.h @ONLY)
 target_include_directories(Targa PRIVATE ${tlp_generated_dir})
+target_include_directories(Targa_seams PRIVATE ${tlp_generated_dir})
 
 # Adds the version resource to a Windows program or library: what the file's
 # properties show. FILE_TYPE is VFT_DLL or VFT_APP.

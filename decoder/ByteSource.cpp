@@ -1,5 +1,6 @@
 #include "ByteSource.h"
 
+#include "Allocation.h"
 #include "DecoderPlatform.h"
 #include "InputBuffer.h"
 
@@ -36,7 +37,7 @@ size_t TFileSource::Read(uint8_t *dst, size_t count) {
   if (piece == 0 || count <= static_cast<size_t>(TInputBuffer::StreamSize))
     return ReadStream(dst, count);
   if (!Buffer)
-    Buffer.reset(new (std::nothrow) uint8_t[piece]);
+    Buffer.reset(allocation::NewBytes(piece));
   if (!Buffer)
     return ReadStream(dst, count); // slower, but the same bytes
   size_t n = 0;
@@ -101,29 +102,4 @@ uint64_t TMemorySource::Skip(uint64_t count) {
   size_t n = static_cast<size_t>(std::min<uint64_t>(count, Size - Position));
   Position += n;
   return n;
-}
-
-size_t TShortReadSource::NextLength() {
-  State ^= State << 13; // xorshift: any repeatable spread of lengths will do
-  State ^= State >> 17;
-  State ^= State << 5;
-  return 1 + State % Longest;
-}
-
-size_t TShortReadSource::Read(uint8_t *dst, size_t count) {
-  size_t n = Inner.Read(dst, std::min(count, NextLength()));
-  Taken += n;
-  return n;
-}
-
-uint64_t TShortReadSource::Skip(uint64_t count) {
-  uint64_t passed = 0;
-  while (passed < count) {
-    uint64_t piece = std::min<uint64_t>(count - passed, NextLength() * 4096);
-    uint64_t n = Inner.Skip(piece);
-    passed += n;
-    if (n < piece)
-      break;
-  }
-  return passed;
 }

@@ -1,7 +1,7 @@
 // Where the decoder's bytes come from: a file named by a path (what the
-// plug-in's entry points use), a span of memory, or, for tests, another
-// source cut into short reads. The decoder keeps its own buffer; a source
-// only hands bytes over and passes over the ones the decoder does not need.
+// plug-in's entry points use) or a span of memory. The decoder keeps its own
+// buffer; a source only hands bytes over and passes over the ones the decoder
+// does not need.
 #pragma once
 
 #include <cstddef>
@@ -81,23 +81,4 @@ private:
   const uint8_t *Data;
   size_t Size;
   size_t Position = 0;
-};
-
-// Another source's bytes in reads of 1 to `longest` bytes, their lengths a
-// repeatable sequence from `seed`, and skips in pieces: the decoder must give
-// the same result however its reads are cut.
-class TShortReadSource : public TByteSource {
-public:
-  TShortReadSource(TByteSource &inner, uint32_t seed, size_t longest)
-      : Inner(inner), State(seed | 1), Longest(longest ? longest : 1) {}
-
-  size_t Read(uint8_t *dst, size_t count) override;
-  uint64_t Skip(uint64_t count) override;
-
-private:
-  size_t NextLength();
-
-  TByteSource &Inner;
-  uint32_t State;
-  size_t Longest;
 };

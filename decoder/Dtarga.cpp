@@ -1,5 +1,6 @@
 #include "Dtarga.h"
 
+#include "Allocation.h"
 #include "DecoderPlatform.h"
 #include "RowConverters.h"
 
@@ -20,11 +21,10 @@ const char kTitle[] = "* TARGA FILE (decoder records) *\n\n";
 
 // Size of a block of `a` × `b` × `c` bytes, or nothing when it does not fit
 // in size_t (12.9 GB for the largest header, beyond a 32-bit address space).
+// The sides come from 16-bit fields and `c` is a pixel's bytes: the product
+// cannot wrap in 64 bits.
 std::optional<size_t> BlockSize(uint64_t a, uint64_t b, uint64_t c) {
-  uint64_t n = a * b; // both at most 2^17: cannot wrap
-  if (c != 0 && n > UINT64_MAX / c)
-    return std::nullopt;
-  n *= c;
+  const uint64_t n = a * b * c;
   if (n > static_cast<uint64_t>(SIZE_MAX))
     return std::nullopt;
   return static_cast<size_t>(n);
@@ -216,7 +216,7 @@ bool TTargaDecoder::TakeColorMap() {
     return Fail(status);
   const int32_t length = Header.ColorMapLen;
   if (length != 0 && !HeaderOnly) {
-    Palette = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(length) * 4));
+    Palette = static_cast<uint8_t *>(allocation::Malloc(static_cast<size_t>(length) * 4));
     if (!Palette)
       return Fail(TTargaStatus::OutOfMemory);
     if (!ReadColorMap(length, Header.ColorMapEntrySize))
@@ -246,7 +246,7 @@ bool TTargaDecoder::ReadImage() {
   OutBits = TrueColor ? 24 : 8;
   RowBytes = OutBits / 8 * OutWidth;
   // Never null, also for an empty image: null means "cannot be read".
-  Pixels = static_cast<uint8_t *>(std::malloc(BlockBytes ? BlockBytes : 1));
+  Pixels = static_cast<uint8_t *>(allocation::Malloc(BlockBytes ? BlockBytes : 1));
   if (!Pixels)
     return Fail(TTargaStatus::OutOfMemory);
   decoder_platform::AdviseLargeBlock(Pixels, BlockBytes);
@@ -330,7 +330,7 @@ template <class Conv> bool TTargaDecoder::ReadShrinkingBands() {
   const int32_t band = static_cast<int32_t>(
       std::min<size_t>(static_cast<size_t>(OutHeight), std::max<size_t>(1, kBandBytes / stored)));
   std::unique_ptr<uint8_t, void (*)(void *)> buffer(
-      static_cast<uint8_t *>(std::malloc(static_cast<size_t>(band) * stored)), std::free);
+      static_cast<uint8_t *>(allocation::Malloc(static_cast<size_t>(band) * stored)), std::free);
   if (!buffer)
     return false; // the row-by-row path needs no buffer
   for (int32_t done = 0; done < OutHeight; done += band) {

@@ -1,5 +1,7 @@
 #include "InputBuffer.h"
 
+#include "Allocation.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -13,10 +15,8 @@ void TInputBuffer::Start(TByteSource *source) {
 }
 
 void TInputBuffer::ReadWhole() {
-  if (Base != Data)
-    return;
   if (!Whole)
-    Whole.reset(new (std::nothrow) uint8_t[StreamSize]);
+    Whole.reset(allocation::NewBytes(StreamSize));
   if (!Whole)
     return; // the smaller buffer reads the same bytes
   const size_t held = static_cast<size_t>(End - Pos);

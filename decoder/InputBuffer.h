@@ -53,6 +53,7 @@ public:
   bool Refill(size_t want = SIZE_MAX);
   // From here on the data is read whole: refills take up to StreamSize bytes
   // (Size where that buffer cannot be had). The bytes in hand move along.
+  // Once after Start, at most.
   void ReadWhole();
 
   // The bytes in the buffer not yet taken, for loops that take them in place.

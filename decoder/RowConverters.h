@@ -12,15 +12,16 @@
 #include <emmintrin.h>
 #endif
 
+namespace row_converters {
+
 // Widens a 5-bit channel to 8 bits: entry i is i * 255 / 31, rounded.
 inline constexpr uint8_t ExpandFive[32] = {0,   8,   16,  25,  33,  41,  49,  58,  66,  74,  82,
                                            90,  99,  107, 115, 123, 132, 140, 148, 156, 165, 173,
                                            181, 189, 197, 206, 214, 222, 230, 239, 247, 255};
 
-// The names have internal linkage, as in a file of their own: the decoder's
+// The rest have internal linkage, as in a file of their own: the decoder's
 // loops instantiated over them are the decoder's alone, and the compiler may
 // fold each one into its only caller.
-namespace row_converters {
 namespace {
 
 // Four pixels at a time as 32-bit words, where words are little-endian.

@@ -1,6 +1,8 @@
 // Helpers shared by the exported entry points.
 #pragma once
 
+#include "Allocation.h"
+
 #include <string>
 
 namespace tlp {
@@ -25,6 +27,9 @@ template <class F> void Guarded(F &&body) noexcept {
 }
 
 // The host's path as the plug-in's own text: a null path is an empty name.
-inline std::string PathText(const char *path) { return path ? std::string(path) : std::string(); }
+inline std::string PathText(const char *path) {
+  allocation::MayThrow();
+  return path ? std::string(path) : std::string();
+}
 
 } // namespace tlp

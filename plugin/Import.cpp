@@ -24,7 +24,7 @@ HostImage *CreateRecord(TTargaDecoder &decoder, const char *path) {
     return nullptr;
   // The host never frees the record through us: it comes from the C heap,
   // zero-filled, like the blocks it carries.
-  auto *image = static_cast<HostImage *>(std::calloc(sizeof(HostImage), 1));
+  auto *image = static_cast<HostImage *>(allocation::Calloc(sizeof(HostImage), 1));
   if (!image)
     return nullptr;
   image->Kind = decoder.TrueColor ? TLP_KIND_FULL24 : TLP_KIND_INDEXED8;

@@ -8,6 +8,7 @@
 //   decode that succeeds always passing the file check.
 #include "Dtarga.h"
 #include "FuzzInput.h"
+#include "ShortReadSource.h"
 #include "TargaPlugin.h"
 
 #include <algorithm>

@@ -60,6 +60,23 @@ Plugin &LoadedPlugin() {
 
 const PluginApi &Api() { return LoadedPlugin().Api(); }
 
+SeamPlugin &Seams() {
+  static SeamPlugin seams;
+  if (!seams.plugin.Loaded()) {
+    std::string path = DefaultPluginPath(), error;
+    path.replace(path.rfind("Targa.tlp"), 9, "Targa-seams.tlp");
+    if (!seams.plugin.Load(path, &error)) {
+      ADD_FAILURE() << error;
+      std::abort();
+    }
+    seams.RefuseAllocation = reinterpret_cast<void (*)(long)>(seams.plugin.Symbol("TLP_RefuseAllocation"));
+    seams.AllocationRefused = reinterpret_cast<int (*)()>(seams.plugin.Symbol("TLP_AllocationRefused"));
+    if (!seams.RefuseAllocation || !seams.AllocationRefused)
+      std::abort();
+  }
+  return seams;
+}
+
 std::optional<int32_t> ReportedCode() {
   const int32_t kUntouched = -12345;
   int32_t code = kUntouched;

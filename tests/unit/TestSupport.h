@@ -66,5 +66,15 @@ private:
 Plugin &LoadedPlugin();
 const PluginApi &Api();
 
+// The test build of the plug-in, loaded beside the product's: every
+// allocation it makes counts, and the one numbered n (from 1) is refused.
+struct SeamPlugin {
+  Plugin plugin;
+  void (*RefuseAllocation)(long n) = nullptr; // 0: none is
+  int (*AllocationRefused)() = nullptr;       // 1: the refusal came
+  const PluginApi &Api() const { return plugin.Api(); }
+};
+SeamPlugin &Seams();
+
 // What EXPORT_BeforeTransform writes; none when it leaves the integer alone.
 std::optional<int32_t> ReportedCode();

@@ -3,6 +3,7 @@
 // an independent model over many random files.
 #include "Dtarga.h"
 #include "RowConverters.h"
+#include "ShortReadSource.h"
 #include "TestSupport.h"
 
 #include <random>
@@ -231,6 +232,8 @@ TEST(Decoder, StatusesNameTheReason) {
   EXPECT_FALSE(missing.Decode(TempFile::Folder() + "/missing.tga"));
   EXPECT_EQ(missing.Status, TTargaStatus::CannotOpen);
   EXPECT_EQ(targa::Reason(missing.Status, missing.Header), "the file cannot be opened");
+  EXPECT_STREQ(targa::ToString(TTargaStatus::Accepted), "accepted");
+  EXPECT_STREQ(targa::ToString(static_cast<TTargaStatus>(255)), "unknown status");
 }
 
 // A preview of an uncompressed file reads from it no more than 1/Step of it
@@ -374,7 +377,7 @@ TEST(Decoder, PreviewStepAndSize) {
 
 TEST(Decoder, ExpandFiveRoundsToNearest) {
   for (int i = 0; i < 32; ++i)
-    EXPECT_EQ(ExpandFive[i], (i * 255 + 15) / 31) << i;
+    EXPECT_EQ(row_converters::ExpandFive[i], (i * 255 + 15) / 31) << i;
 }
 
 TEST(Decoder, LargeUncompressedFilesMatchTheOnePixelPath) {
@@ -438,6 +441,7 @@ Bytes Convert(const Bytes &p, const Kind &k) {
     return {p[0], p[0], p[0]};
   if (k.depth <= 16) {
     unsigned v = p[0] | (p[1] << 8);
+    using row_converters::ExpandFive;
     return {ExpandFive[v & 31], ExpandFive[(v >> 5) & 31], ExpandFive[(v >> 10) & 31]};
   }
   return {p[0], p[1], p[2]};
