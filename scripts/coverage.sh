@@ -69,7 +69,10 @@ for d in build/coverage build/coverage-win32; do [ ! -d $d ] || : >$d/coverage.t
 while read -r path build lines branches; do
   [[ " ${builds[*]} " == *" $build "* ]] || continue
   dir=build/coverage; [ "$build" = win32 ] && dir=build/coverage-win32
-  summary=$(gcovr -a "$dir/coverage.json" -r . --filter "$path" --print-summary -o /dev/null 2>&1)
+  # The table goes to a file of the build: gcovr puts a new file in place of
+  # the one it is given, and as root /dev/null would be replaced.
+  summary=$(gcovr -a "$dir/coverage.json" -r . --filter "$path" --print-summary \
+    -o "$dir/summary-table.txt" 2>&1)
   read -r lp lc lt <<<"$(figure lines <<<"$summary")"
   read -r bp bc bt <<<"$(figure branches <<<"$summary")"
   [ -n "${lt:-}" ] || { echo "coverage $path ($build): no file measured"; rc=1; continue; }
