@@ -53,6 +53,8 @@ const uint32_t kReleaseMessage = tlpwin::kFirstPrivateMessage + 0x100;
 const int kGroupId = 1;
 const int kFirstButtonId = 0x100;
 
+tlpwin::Rect WindowRect(const PanelRect &r) { return tlpwin::Rect{r.left, r.top, r.width, r.height}; }
+
 } // namespace
 
 void *OptionParentWindow = nullptr;
@@ -90,7 +92,7 @@ TExportOptionForm::~TExportOptionForm() {
 bool TExportOptionForm::MakeWindows() {
   if (!g_classRegistered)
     g_classRegistered = tlpwin::RegisterWindowClass(kClassName, kModule);
-  PanelRect client; // at the parent's top-left corner, as large as its client area
+  tlpwin::Rect client; // at the parent's top-left corner, as large as its client area
   if (!g_classRegistered || !tlpwin::ClientArea(OptionParentWindow, &client))
     return false;
   tlpwin::Window panel = tlpwin::Create({kClassName, kModule, kPanelCaption, kPanelStyle, kKeyboardParent,
@@ -99,12 +101,12 @@ bool TExportOptionForm::MakeWindows() {
     return false;
   tlpwin::Window group =
       tlpwin::Create({tlpwin::kButtonClass, nullptr, kConvMethodCaption, kButtonStyle | tlpwin::kGroupBox,
-                      kKeyboardParent, TGAConvMethodRG.group, panel, kGroupId, font_, nullptr});
+                      kKeyboardParent, WindowRect(TGAConvMethodRG.group), panel, kGroupId, font_, nullptr});
   bool made = group != nullptr;
   for (int k = 0; k < OptionPanelModel::kItemCount && made; ++k) {
     const uint32_t style = kItemStyle | (k == 0 ? tlpwin::kGroup | tlpwin::kTabStop : 0);
     buttons_[k] = tlpwin::Create({tlpwin::kButtonClass, nullptr, kConvMethodItems[k], style, 0,
-                                  TGAConvMethodRG.Button(k), group, kFirstButtonId + k, font_, nullptr});
+                                  WindowRect(TGAConvMethodRG.Button(k)), group, kFirstButtonId + k, font_, nullptr});
     made = buttons_[k] != nullptr;
   }
   if (!made) {

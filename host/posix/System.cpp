@@ -1,6 +1,5 @@
 #include "System.h"
 
-#include "Registry.h"
 
 #include <csignal>
 #include <cstdint>
@@ -49,13 +48,6 @@ uint64_t MemoryAvailable() {
   std::ifstream("/proc/self/statm") >> pages;
   const uint64_t used = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
   return r.rlim_cur > used ? r.rlim_cur - used : 0;
-}
-
-std::string StoreLocation() {
-  const std::optional<std::string> store = tlp::registry::StorePath();
-  if (!store)
-    return "the settings store: neither XDG_CONFIG_HOME nor HOME names a folder for it";
-  return "'" + *store + "'";
 }
 
 const char kWindowsNote[] = " (this build's windows are a headless stand-in)";

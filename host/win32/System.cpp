@@ -1,6 +1,5 @@
 #include "System.h"
 
-#include "Settings.h"
 
 #include <io.h>
 #include <windows.h>
@@ -42,10 +41,6 @@ uint64_t MemoryAvailable() {
     return UINT64_MAX;
   return status.ullAvailVirtual < status.ullAvailPageFile ? status.ullAvailVirtual
                                                           : status.ullAvailPageFile;
-}
-
-std::string StoreLocation() {
-  return std::string("the registry key HKEY_CURRENT_USER\\") + kSettingsKey;
 }
 
 const char kWindowsNote[] = "";
