@@ -126,17 +126,12 @@ void TExportOptionForm::Release() {
     tlpwin::Post(panel_, kReleaseMessage);
 }
 
+// Only the opening selection and clicks come here, while the panel stands:
+// a change always checks an item. Every other item is unchecked, as the
+// system checks a radio button in a group: the first item then gives up the
+// tab stop it starts with.
 void TExportOptionForm::Apply(OptionPanelModel::CheckChange change) {
-  if (!panel_)
-    return;
-  if (change.check < 0) {
-    if (change.uncheck >= 0)
-      tlpwin::SetCheck(buttons_[change.uncheck], false);
-    return;
-  }
-  // Every other item is unchecked, as the system checks a radio button in a
-  // group: the first item then gives up the tab stop it starts with.
-  for (int k = 0; k < OptionPanelModel::kItemCount; ++k)
+  for (int k = 0; k < OptionPanelModel::kItemCount && change.check >= 0; ++k)
     tlpwin::SetCheck(buttons_[k], k == change.check);
 }
 

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <regex>
 
 #include <sys/stat.h>
 
@@ -34,7 +35,6 @@ using Text = std::u16string;
 using View = std::u16string_view;
 constexpr size_t kNone = View::npos;
 
-const char kTemporaryPrefix[] = ".HKEY_CURRENT_USER.reg.";
 const char16_t kHeader[] = u"Windows Registry Editor Version 5.00";
 
 struct Store {
@@ -64,11 +64,9 @@ View Trim(View s) {
 // The data of a line `"name"=data`. Our names hold no quote or backslash, so
 // a name written with escapes is never ours.
 std::optional<View> ValueData(View line, View name) {
+  const View rest = Trim(line.substr(std::min(line.size(), name.size() + 2)));
   if (line.size() < name.size() + 2 || line[0] != u'"' || line[name.size() + 1] != u'"' ||
-      !SameName(line.substr(1, name.size()), name))
-    return std::nullopt;
-  const View rest = Trim(line.substr(name.size() + 2));
-  if (rest.empty() || rest[0] != u'=')
+      !SameName(line.substr(1, name.size()), name) || rest.empty() || rest[0] != u'=')
     return std::nullopt;
   return Trim(rest.substr(1));
 }
@@ -141,27 +139,21 @@ bool LoadStore(const std::string &path, Store *store) {
     store->text += static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
                                          (store->utf16 ? static_cast<uint8_t>(bytes[i + 1]) << 8 : 0));
   View first = View(store->text).substr(0, store->text.find(u'\n'));
-  if (first.substr(0, 3) == u"\xEF\xBB\xBF") // UTF-8's byte-order mark
-    first.remove_prefix(3);
-  if (!first.empty() && first.back() == u'\r')
-    store->eol = u"\r\n";
+  first.remove_prefix(first.substr(0, 3) == u"\xEF\xBB\xBF" ? 3 : 0); // UTF-8's byte-order mark
+  store->eol = !first.empty() && first.back() == u'\r' ? u"\r\n" : u"\n";
   return store->text.empty() || Trim(first) == kHeader;
 }
 
 // Temporary stores that earlier versions left when killed before their rename go; one younger
 // than a minute may belong to a save still at work, so it stays.
 void RemoveStaleTemporaries(const std::string &folder) {
-  const std::string prefix = kTemporaryPrefix;
+  const std::regex temporary(R"(\.HKEY_CURRENT_USER\.reg\.[A-Za-z0-9]{6})");
   const auto minuteAgo = fs::file_time_type::clock::now() - std::chrono::minutes(1);
   std::error_code ec; // an iterator that fails becomes the end
-  for (fs::directory_iterator it(folder, ec), end; it != end; it.increment(ec)) {
-    const std::string name = it->path().filename();
-    if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
-        name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-                               prefix.size()) == std::string::npos &&
+  for (fs::directory_iterator it(folder, ec), end; it != end; it.increment(ec))
+    if (std::regex_match(it->path().filename().string(), temporary) &&
         it->symlink_status(ec).type() == fs::file_type::regular && it->last_write_time(ec) < minuteAgo && !ec)
       fs::remove(it->path(), ec);
-  }
 }
 
 // Saves the new store through the shared safe-write sequence: a crash, a
