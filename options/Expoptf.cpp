@@ -53,8 +53,6 @@ const uint32_t kReleaseMessage = tlpwin::kFirstPrivateMessage + 0x100;
 const int kGroupId = 1;
 const int kFirstButtonId = 0x100;
 
-tlpwin::Rect WindowRect(const PanelRect &r) { return tlpwin::Rect{r.left, r.top, r.width, r.height}; }
-
 } // namespace
 
 void *OptionParentWindow = nullptr;
@@ -95,18 +93,24 @@ bool TExportOptionForm::MakeWindows() {
   tlpwin::Rect client; // at the parent's top-left corner, as large as its client area
   if (!g_classRegistered || !tlpwin::ClientArea(OptionParentWindow, &client))
     return false;
-  tlpwin::Window panel = tlpwin::Create({kClassName, kModule, kPanelCaption, kPanelStyle, kKeyboardParent,
-                                         client, OptionParentWindow, 0, font_, this});
+  tlpwin::WindowSpec spec{kClassName, kModule, kPanelCaption, kPanelStyle, kKeyboardParent, client};
+  spec.parent = OptionParentWindow;
+  spec.font = font_;
+  spec.handler = this;
+  tlpwin::Window panel = tlpwin::Create(spec);
   if (!panel)
     return false;
-  tlpwin::Window group =
-      tlpwin::Create({tlpwin::kButtonClass, nullptr, kConvMethodCaption, kButtonStyle | tlpwin::kGroupBox,
-                      kKeyboardParent, WindowRect(TGAConvMethodRG.group), panel, kGroupId, font_, nullptr});
+  auto button = [&](tlpwin::Window parent, int id, const char *text, uint32_t style, uint32_t exStyle,
+                    const PanelRect &r) {
+    const tlpwin::Rect place{r.left, r.top, r.width, r.height};
+    return tlpwin::Create({tlpwin::kButtonClass, nullptr, text, style, exStyle, place, parent, id, font_, nullptr});
+  };
+  tlpwin::Window group = button(panel, kGroupId, kConvMethodCaption, kButtonStyle | tlpwin::kGroupBox,
+                                kKeyboardParent, TGAConvMethodRG.group);
   bool made = group != nullptr;
   for (int k = 0; k < OptionPanelModel::kItemCount && made; ++k) {
     const uint32_t style = kItemStyle | (k == 0 ? tlpwin::kGroup | tlpwin::kTabStop : 0);
-    buttons_[k] = tlpwin::Create({tlpwin::kButtonClass, nullptr, kConvMethodItems[k], style, 0,
-                                  WindowRect(TGAConvMethodRG.Button(k)), group, kFirstButtonId + k, font_, nullptr});
+    buttons_[k] = button(group, kFirstButtonId + k, kConvMethodItems[k], style, 0, TGAConvMethodRG.Button(k));
     made = buttons_[k] != nullptr;
   }
   if (!made) {

@@ -164,7 +164,9 @@ bool ReplaceStore(const std::string &path, const Store &store) {
   fs::create_directories(fs::path(folder).parent_path(), made);
   if (made || (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST))
     return false;
-  RemoveStaleTemporaries(folder);
+  // Earlier versions left theirs beside the file that a symbolic link names.
+  const std::string target = safe_write::FollowLinks(path);
+  RemoveStaleTemporaries(target.substr(0, target.find_last_of('/')));
   std::vector<uint8_t> bytes = store.utf16 ? std::vector<uint8_t>{0xFF, 0xFE} : std::vector<uint8_t>();
   for (char16_t c : store.text) {
     const uint8_t unit[2] = {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)};
