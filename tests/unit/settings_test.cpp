@@ -283,6 +283,8 @@ TEST_F(Settings, KeyTheUserMayOnlyReadIsNeitherLoadedNorSaved) {
   EXPECT_EQ(GetValue(), Dword(3)) << "nor saved";
   EXPECT_EQ(tlp::store::LoadDword(kValue), std::nullopt);
   EXPECT_FALSE(tlp::store::SaveDword(kValue, 5));
+  EXPECT_EQ(tlp::store::Where(), std::string("the registry key HKEY_CURRENT_USER\\") + kKey)
+      << "as a host's message names it";
 }
 
 TEST_F(Settings, KeyThatCannotBeCreatedGetsNothing) {
