@@ -4,9 +4,7 @@
 #include "Commands.h"
 #include "Methods.h"
 #include "Panel.h"
-#include "Registry.h"
-#include "Settings.h"
-#include "System.h"
+#include "Store.h"
 
 #include <cstdio>
 
@@ -21,11 +19,10 @@ int32_t ReportedCode(const PluginApi &p) {
 
 void PrintMethod(const char *label, int32_t code) {
   const int method = MethodOfCode(code);
-  if (method < 0) {
+  if (method < 0)
     std::printf("%s: outside 0 to %d\nhost code: none\n", label, kMethodCount - 1);
-    return;
-  }
-  std::printf("%s: %d (%s)\nhost code: %d\n", label, method, kMethods[method].meaning, code);
+  else
+    std::printf("%s: %d (%s)\nhost code: %d\n", label, method, kMethods[method].meaning, code);
 }
 
 void Usage(FILE *to) {
@@ -41,24 +38,6 @@ void Usage(FILE *to) {
   ListMethods(to);
 }
 
-// The method the plug-in reads back from its store after `method` was
-// stored; -1 for none. The plug-in keeps the value it has when a load
-// fails, so a different method is chosen first.
-int ReadBack(const PluginApi &p, int method) {
-  std::string error;
-  if (!ChooseMethodOnPanel(p, method == 0 ? 1 : 0, &error))
-    return -1;
-  p.PLUGINCALLBACK(0);
-  return MethodOfCode(ReportedCode(p));
-}
-
-// Whether the store lets this user change the setting: then a save of the
-// plug-in's succeeds, as it asks for no more.
-bool StoreWritable() {
-  tlp::registry::Key key;
-  return tlp::registry::OpenKey(kSettingsKey, key.Receive()) == tlp::registry::kSuccess;
-}
-
 } // namespace
 
 int CmdMethod(Plugin &plugin, const Args &args) {
@@ -70,26 +49,19 @@ int CmdMethod(Plugin &plugin, const Args &args) {
       Usage(stdout);
       return 0;
     }
-    if (a == "--show") {
-      if (i + 1 >= args.size() || !ParseNumber(args[i + 1], 0, 3600, &show))
-        return UsageError("method", "--show wants a number of seconds (0 to 3600)");
-      ++i;
-    } else if (chosen < 0) {
-      if (!ParseMethod("method", a, &chosen))
-        return 2;
-    } else {
+    if (a == "--show" && (i + 1 >= args.size() || !ParseNumber(args[++i], 0, 3600, &show)))
+      return UsageError("method", "--show wants a number of seconds (0 to 3600)");
+    if (a != "--show" && chosen >= 0)
       return UsageError("method", "takes one method number");
-    }
+    if (a != "--show" && !ParseMethod("method", a, &chosen))
+      return 2;
   }
-  const bool haveChoice = chosen >= 0;
-
   const PluginApi &p = plugin.Api();
   p.PLUGINCALLBACK(0);
-  if (!haveChoice && show == 0) {
+  if (chosen < 0 && show == 0) {
     PrintMethod("method", ReportedCode(p));
     return 0;
   }
-
   {
     HostPanel panel(p, show > 0);
     if (!panel.Error().empty()) {
@@ -98,33 +70,33 @@ int CmdMethod(Plugin &plugin, const Args &args) {
     }
     const int opened = panel.Checked();
     std::printf("panel opened with: %s\n", opened < 0 ? "none" : panel.Item(opened).c_str());
-    if (haveChoice) {
+    if (chosen >= 0) {
       panel.Click(chosen);
       std::printf("clicked: %s\n", panel.Item(chosen).c_str());
     }
     if (show > 0)
       panel.Hold(static_cast<int>(show));
-    if (!panel.Leave(haveChoice))
+    if (!panel.Leave(chosen >= 0))
       std::fprintf(stderr, "tga-host: the panel is still there after the message loop ran\n");
   }
-  return SaveMethod(p, chosen, haveChoice ? "method set" : "method");
+  return SaveMethod(p, chosen, chosen >= 0 ? "method set" : "method");
 }
 
+// The store is read back as the plug-in reads it. Another program may store
+// a method of its own between this save and the read-back; that is no
+// failure of this one.
 int SaveMethod(const PluginApi &p, int chosen, const char *label) {
   const int32_t code = ReportedCode(p);
   p.PLUGOUTCALLBACK();
-  const int back = chosen >= 0 ? ReadBack(p, chosen) : chosen;
-  if (back != chosen) {
-    // Another program may store a method of its own between this save and
-    // the read-back; that is no failure of this one.
-    if (back < 0 || !StoreWritable()) {
-      std::fprintf(stderr, "tga-host: method %d could not be stored in %s\n", chosen,
-                   StoreLocation().c_str());
-      return 1;
-    }
-    std::fprintf(stderr, "tga-host: method %d was stored in %s, then changed by another program: "
-                         "it now holds method %d\n", chosen, StoreLocation().c_str(), back);
+  const std::optional<uint32_t> stored = tlp::store::LoadDword(tlp::store::kMethodValue);
+  const int back = stored ? static_cast<int8_t>(*stored) : -1;
+  if (chosen >= 0 && !stored) {
+    std::fprintf(stderr, "tga-host: method %d could not be stored in %s\n", chosen, tlp::store::Where().c_str());
+    return 1;
   }
+  if (chosen >= 0 && back != chosen)
+    std::fprintf(stderr, "tga-host: method %d was stored in %s, then changed by another program: "
+                         "it now holds method %d\n", chosen, tlp::store::Where().c_str(), back);
   PrintMethod(label, code);
   return 0;
 }

@@ -24,10 +24,6 @@ int64_t FileSize(FILE *f);
 // UINT64_MAX where it sets no limit.
 uint64_t MemoryAvailable();
 
-// Where the plug-in keeps its conversion method, for the message when it
-// could not store it.
-std::string StoreLocation();
-
 // What this build's windows are, said where there is no screen to show one:
 // empty for the system's own, else " (this build's windows are ...)".
 extern const char kWindowsNote[];

@@ -90,21 +90,27 @@ TExportOptionForm::~TExportOptionForm() {
 bool TExportOptionForm::MakeWindows() {
   if (!g_classRegistered)
     g_classRegistered = tlpwin::RegisterWindowClass(kClassName, kModule);
-  PanelRect client; // at the parent's top-left corner, as large as its client area
+  tlpwin::Rect client; // at the parent's top-left corner, as large as its client area
   if (!g_classRegistered || !tlpwin::ClientArea(OptionParentWindow, &client))
     return false;
-  tlpwin::Window panel = tlpwin::Create({kClassName, kModule, kPanelCaption, kPanelStyle, kKeyboardParent,
-                                         client, OptionParentWindow, 0, font_, this});
+  tlpwin::WindowSpec spec{kClassName, kModule, kPanelCaption, kPanelStyle, kKeyboardParent, client};
+  spec.parent = OptionParentWindow;
+  spec.font = font_;
+  spec.handler = this;
+  tlpwin::Window panel = tlpwin::Create(spec);
   if (!panel)
     return false;
-  tlpwin::Window group =
-      tlpwin::Create({tlpwin::kButtonClass, nullptr, kConvMethodCaption, kButtonStyle | tlpwin::kGroupBox,
-                      kKeyboardParent, TGAConvMethodRG.group, panel, kGroupId, font_, nullptr});
+  auto button = [&](tlpwin::Window parent, int id, const char *text, uint32_t style, uint32_t exStyle,
+                    const PanelRect &r) {
+    const tlpwin::Rect place{r.left, r.top, r.width, r.height};
+    return tlpwin::Create({tlpwin::kButtonClass, nullptr, text, style, exStyle, place, parent, id, font_, nullptr});
+  };
+  tlpwin::Window group = button(panel, kGroupId, kConvMethodCaption, kButtonStyle | tlpwin::kGroupBox,
+                                kKeyboardParent, TGAConvMethodRG.group);
   bool made = group != nullptr;
   for (int k = 0; k < OptionPanelModel::kItemCount && made; ++k) {
     const uint32_t style = kItemStyle | (k == 0 ? tlpwin::kGroup | tlpwin::kTabStop : 0);
-    buttons_[k] = tlpwin::Create({tlpwin::kButtonClass, nullptr, kConvMethodItems[k], style, 0,
-                                  TGAConvMethodRG.Button(k), group, kFirstButtonId + k, font_, nullptr});
+    buttons_[k] = button(group, kFirstButtonId + k, kConvMethodItems[k], style, 0, TGAConvMethodRG.Button(k));
     made = buttons_[k] != nullptr;
   }
   if (!made) {
@@ -124,17 +130,12 @@ void TExportOptionForm::Release() {
     tlpwin::Post(panel_, kReleaseMessage);
 }
 
+// Only the opening selection and clicks come here, while the panel stands:
+// a change always checks an item. Every other item is unchecked, as the
+// system checks a radio button in a group: the first item then gives up the
+// tab stop it starts with.
 void TExportOptionForm::Apply(OptionPanelModel::CheckChange change) {
-  if (!panel_)
-    return;
-  if (change.check < 0) {
-    if (change.uncheck >= 0)
-      tlpwin::SetCheck(buttons_[change.uncheck], false);
-    return;
-  }
-  // Every other item is unchecked, as the system checks a radio button in a
-  // group: the first item then gives up the tab stop it starts with.
-  for (int k = 0; k < OptionPanelModel::kItemCount; ++k)
+  for (int k = 0; k < OptionPanelModel::kItemCount && change.check >= 0; ++k)
     tlpwin::SetCheck(buttons_[k], k == change.check);
 }
 

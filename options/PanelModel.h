@@ -3,12 +3,15 @@
 // which the unit tests link on their own.
 #pragma once
 
-#include "TlpWin.h"
-
 #include <cstdint>
 
 // A rectangle in its parent's client area.
-using PanelRect = tlpwin::Rect;
+struct PanelRect {
+  int32_t left = 0, top = 0, width = 0, height = 0;
+  bool operator==(const PanelRect &o) const {
+    return left == o.left && top == o.top && width == o.width && height == o.height;
+  }
+};
 
 // Designed at 96 pixels per inch with a 12-pixel text height; other
 // resolutions scale it.

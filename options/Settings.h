@@ -5,9 +5,6 @@
 #include <cstdint>
 #include <optional>
 
-// The plug-in's own key below the current user's hive.
-inline constexpr char kSettingsKey[] = "Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga";
-
 // 0 to 5 in normal use; any 8-bit value can come from the registry.
 extern int8_t ConversionMethod;
 

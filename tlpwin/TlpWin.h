@@ -132,6 +132,9 @@ TLPWIN_API int32_t ScreenPixelsPerInch();
 #if !defined(_WIN32)
 // The stand-in's screen: 96 pixels per inch unless a test sets another.
 TLPWIN_API void SetScreenPixelsPerInch(int32_t pixelsPerInch);
+// A window system that runs out, for tests: the stand-in makes `made` more
+// windows and fonts, then refuses every one until this is called with -1.
+TLPWIN_API void RefuseAfter(int made);
 #endif
 
 // ---- What a host does, and what tests read back --------------------------------

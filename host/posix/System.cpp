@@ -1,7 +1,6 @@
 #include "System.h"
 
 #include "Files.h"
-#include "Registry.h"
 
 #include <cerrno>
 #include <csignal>
@@ -104,12 +103,5 @@ bool RenameToNew(const std::string &from, const std::string &to, int *error) {
 }
 
 void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
-
-std::string StoreLocation() {
-  const std::optional<std::string> store = tlp::registry::StorePath();
-  if (!store)
-    return "the settings store: neither XDG_CONFIG_HOME nor HOME names a folder for it";
-  return "'" + *store + "'";
-}
 
 const char kWindowsNote[] = " (this build's windows are a headless stand-in)";

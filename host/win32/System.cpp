@@ -1,7 +1,6 @@
 #include "System.h"
 
 #include "Files.h"
-#include "Settings.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -126,9 +125,5 @@ bool RenameToNew(const std::string &from, const std::string &to, int *error) {
 
 // Windows has no file-size signal.
 void IgnoreFileSizeSignal() {}
-
-std::string StoreLocation() {
-  return std::string("the registry key HKEY_CURRENT_USER\\") + kSettingsKey;
-}
 
 const char kWindowsNote[] = "";

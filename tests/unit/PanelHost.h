@@ -6,7 +6,7 @@
 #include "TestSupport.h"
 
 #include "PanelModel.h"
-#include "Registry.h"
+#include "Store.h"
 #include "TlpWin.h"
 
 #include <algorithm>
@@ -42,10 +42,15 @@ inline Window MakeHost(int width, int height) {
   return tlpwin::Create(spec);
 }
 
-inline PanelRect ClientArea(Window w) {
-  PanelRect r;
+inline tlpwin::Rect ClientArea(Window w) {
+  tlpwin::Rect r;
   tlpwin::ClientArea(w, &r);
   return r;
+}
+
+// Where the model's rectangle is the window's.
+inline bool operator==(const tlpwin::Rect &a, const PanelRect &b) {
+  return a.left == b.left && a.top == b.top && a.width == b.width && a.height == b.height;
 }
 
 // One turn of the host's message loop: everything queued now is dispatched.
@@ -54,7 +59,6 @@ inline void PumpOnce() { tlpwin::PumpMessages(); }
 // Gives the plug-in any method, in range or not, by loading it from a store of
 // this test's own that is gone afterwards.
 inline void LoadMethodFromStore(int32_t method) {
-  const char kKey[] = "Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga";
 #if defined(_WIN32)
   std::string root = "Software\\TlpPanelTests\\" + std::to_string(_getpid());
   HKEY mapped = nullptr;
@@ -69,15 +73,7 @@ inline void LoadMethodFromStore(int32_t method) {
   std::string folder = TempFile::Folder() + "/panel-config";
   setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
 #endif
-  {
-    tlp::registry::Key key;
-    uint32_t v = static_cast<uint32_t>(method);
-    const uint8_t data[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                             static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
-    EXPECT_EQ(tlp::registry::CreateKey(kKey, key.Receive()), tlp::registry::kSuccess);
-    EXPECT_EQ(tlp::registry::SetValue(key.Get(), "TransformMethod", tlp::registry::kTypeDword, data, 4),
-              tlp::registry::kSuccess);
-  }
+  EXPECT_TRUE(tlp::store::SaveDword(tlp::store::kMethodValue, static_cast<uint32_t>(method)));
   Api().PLUGINCALLBACK(0);
 #if defined(_WIN32)
   RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);

@@ -51,6 +51,7 @@ struct State {
   std::vector<Posted> queue;
   uintptr_t next = 0x10000; // handles are never reused: a stale one is simply no window
   int32_t pixelsPerInch = 96;
+  int madeBeforeRefusal = -1; // -1: never refused
 };
 
 // Never destroyed: hosts and plug-ins may still call in while the process ends.
@@ -117,7 +118,19 @@ bool UnregisterWindowClass(const char *name, const void *module) {
   return true;
 }
 
+// Whether a test has the next window or font refused.
+static bool Refused() {
+  int &left = S().madeBeforeRefusal;
+  if (left > 0)
+    --left;
+  else if (left == 0)
+    return true;
+  return false;
+}
+
 Window Create(const WindowSpec &s) {
+  if (Refused())
+    return nullptr;
   WindowData w;
   if (std::strcmp(s.className, kButtonClass) == 0) {
     w.cls = {kButtonClass, nullptr};
@@ -190,6 +203,8 @@ bool ClientArea(Window window, Rect *area) {
 // The stand-in's fonts have no internal leading: the cell height is the
 // character height. Height 0 is the default font's, 12.
 Font MakeFont(int32_t height, int32_t charset, const char *face) {
+  if (Refused())
+    return nullptr;
   const uintptr_t key = S().next;
   S().next += 4;
   S().fonts[key] = FontData{height, charset, face ? face : ""};
@@ -206,6 +221,8 @@ int32_t TextHeight(Font font) {
 }
 
 int32_t ScreenPixelsPerInch() { return S().pixelsPerInch; }
+
+void RefuseAfter(int made) { S().madeBeforeRefusal = made; }
 
 void SetScreenPixelsPerInch(int32_t pixelsPerInch) { S().pixelsPerInch = pixelsPerInch > 0 ? pixelsPerInch : 96; }
 

@@ -1,12 +1,11 @@
-// The settings store where there is no registry: a .reg text file that the
-// five registry operations read and replace, answering with the registry's
-// codes. Driven through those operations, as the setting drives them; the
-// file is prepared and read back byte for byte.
+// The settings store where there is no registry: a .reg text file that a load
+// reads and a save replaces. Driven as the setting drives it; the file is
+// prepared and read back byte for byte.
 #if !defined(_WIN32)
 
 #include "StoreFiles.h"
 
-#include "Registry.h"
+#include "Store.h"
 
 #include <algorithm>
 #include <csignal>
@@ -20,37 +19,13 @@
 
 namespace {
 
-namespace reg = tlp::registry;
+namespace store = tlp::store;
 
-const char kKey[] = "Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga";
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
 const std::string kSection = "[HKEY_CURRENT_USER\\Software\\KADORIX\\Tolva\\Plugin\\KADORIX\\ETarga]\n";
 
-// The setting's save: the key opened or created, then the value written.
-reg::Status Save(uint32_t value) {
-  reg::Key key;
-  const reg::Status created = reg::CreateKey(kKey, key.Receive());
-  const uint8_t data[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                           static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-  if (created != reg::kSuccess)
-    return created;
-  return reg::SetValue(key.Get(), "TransformMethod", reg::kTypeDword, data, 4);
-}
-
-// The setting's load: the first failure, or the DWORD (none for another type).
-using Loaded = std::pair<reg::Status, std::optional<uint32_t>>;
-
-Loaded Load() {
-  reg::Key key;
-  uint32_t type = 0, size = 0;
-  uint8_t data[4] = {};
-  reg::Status status = reg::OpenKey(kKey, key.Receive());
-  if (status == reg::kSuccess)
-    status = reg::QueryValue(key.Get(), "TransformMethod", &type, data, &size);
-  if (status != reg::kSuccess || type != reg::kTypeDword || size != 4)
-    return {status, std::nullopt};
-  return {status, data[0] | data[1] << 8 | data[2] << 16 | uint32_t(data[3]) << 24};
-}
+bool Save(uint32_t value) { return store::SaveDword(store::kMethodValue, value); }
+std::optional<uint32_t> Load() { return store::LoadDword(store::kMethodValue); }
 
 std::vector<std::string> FolderEntries(const std::string &folder) {
   std::vector<std::string> names;
@@ -96,20 +71,20 @@ TEST_F(Store, RefusedOrForeignStoreIsNeitherReadNorWritten) {
     const char *name;
     std::optional<std::string> content; // none: no store
     mode_t storeMode, folderMode, configMode;
-    Loaded load;
-    reg::Status save;
+    std::optional<uint32_t> load;
+    bool saved;
   };
   const Case cases[] = {
-      {"read-only store", stored, 0444, 0700, 0700, {reg::kAccessDenied, {}}, reg::kAccessDenied},
-      {"store without the read bit", stored, 0200, 0700, 0700, {reg::kAccessDenied, {}}, reg::kAccessDenied},
-      {"no owner's bits", stored, 0066, 0700, 0700, {reg::kAccessDenied, {}}, reg::kAccessDenied},
-      {"read-only folder (saved in place)", stored, 0600, 0500, 0700, {reg::kSuccess, 3}, reg::kSuccess},
-      {"no store, read-only config folder", {}, 0, 0, 0500, {reg::kFileNotFound, {}}, reg::kAccessDenied},
-      {"not a .reg file", "TransformMethod=3\n", 0600, 0700, 0700, {reg::kBadDb, {}}, reg::kBadDb},
+      {"read-only store", stored, 0444, 0700, 0700, {}, false},
+      {"store without the read bit", stored, 0200, 0700, 0700, {}, false},
+      {"no owner's bits", stored, 0066, 0700, 0700, {}, false},
+      {"read-only folder (saved in place)", stored, 0600, 0500, 0700, 3, true},
+      {"no store, read-only config folder", {}, 0, 0, 0500, {}, false},
+      {"not a .reg file", "TransformMethod=3\n", 0600, 0700, 0700, {}, false},
       {"older .reg format", "REGEDIT4\n\n" + kSection + "\"TransformMethod\"=dword:00000003\n", 0600, 0700,
-       0700, {reg::kBadDb, {}}, reg::kBadDb},
-      {"UTF-16 with an odd byte", utf16 + "s", 0600, 0700, 0700, {reg::kBadDb, {}}, reg::kBadDb},
-      {"UTF-16 without its header", utf16, 0600, 0700, 0700, {reg::kBadDb, {}}, reg::kBadDb},
+       0700, {}, false},
+      {"UTF-16 with an odd byte", utf16 + "s", 0600, 0700, 0700, {}, false},
+      {"UTF-16 without its header", utf16, 0600, 0700, 0700, {}, false},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -123,13 +98,13 @@ TEST_F(Store, RefusedOrForeignStoreIsNeitherReadNorWritten) {
     const auto entries = FolderEntries(StoreFolder());
     AsOwner([&] {
       EXPECT_EQ(Load(), c.load);
-      EXPECT_EQ(Save(5), c.save);
+      EXPECT_EQ(Save(5), c.saved);
     });
     chmod(ConfigHome().c_str(), 0700);
     chmod(StoreFolder().c_str(), 0700);
     chmod(StorePath().c_str(), 0600);
     std::optional<std::string> expected = c.content;
-    if (c.save == reg::kSuccess)
+    if (c.saved)
       expected->replace(expected->find("00000003"), 8, "00000005");
     EXPECT_EQ(ReadText(StorePath()), expected);
     EXPECT_EQ(FolderEntries(StoreFolder()), entries);
@@ -137,47 +112,15 @@ TEST_F(Store, RefusedOrForeignStoreIsNeitherReadNorWritten) {
   }
 }
 
-// The store is read again at each operation: what changed since the key was
-// opened is what counts, and a store that became foreign is not rewritten.
-TEST_F(Store, StoreChangedSinceTheKeyWasOpened) {
-  struct Case {
-    const char *name;
-    std::string content; // the store once the key is open
-    reg::Status query, set;
-  } const cases[] = {
-      {"no longer a .reg file", "TransformMethod=3\n", reg::kBadDb, reg::kBadDb},
-      {"the key removed", kHeader, reg::kFileNotFound, reg::kKeyDeleted},
-      {"a value line without \"=\"", kHeader + kSection + "\"TransformMethod\" dword:00000003\n",
-       reg::kFileNotFound, reg::kSuccess},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.name);
-    ASSERT_EQ(Save(3), reg::kSuccess);
-    reg::Key key;
-    ASSERT_EQ(reg::OpenKey(kKey, key.Receive()), reg::kSuccess);
-    WriteText(StorePath(), c.content);
-    uint32_t type = 0, size = 0;
-    uint8_t data[4] = {};
-    EXPECT_EQ(reg::QueryValue(key.Get(), "TransformMethod", &type, data, &size), c.query);
-    const uint8_t five[4] = {5, 0, 0, 0};
-    EXPECT_EQ(reg::SetValue(key.Get(), "TransformMethod", reg::kTypeDword, five, 4), c.set);
-    if (c.set != reg::kSuccess)
-      EXPECT_EQ(ReadText(StorePath()), c.content);
-    else
-      EXPECT_EQ(Load(), (Loaded{reg::kSuccess, 5}));
-    ClearStore();
-  }
-}
-
 // A store path that is no file.
 TEST_F(Store, StoreThatIsNoFileFailsTheSave) {
   std::filesystem::create_directories(StorePath()); // a folder
-  EXPECT_EQ(Load().first, reg::kIoFailed);
-  EXPECT_EQ(Save(5), reg::kIoFailed);
+  EXPECT_EQ(Load(), std::nullopt);
+  EXPECT_FALSE(Save(5));
   std::filesystem::remove(StorePath());
   ASSERT_EQ(mkfifo(StorePath().c_str(), 0600), 0); // never waited on
-  EXPECT_EQ(Load().first, reg::kBadDb);
-  EXPECT_EQ(Save(5), reg::kBadDb);
+  EXPECT_EQ(Load(), std::nullopt);
+  EXPECT_FALSE(Save(5));
   EXPECT_EQ(FolderEntries(StoreFolder()), std::vector<std::string>{"HKEY_CURRENT_USER.reg"});
 }
 
@@ -267,10 +210,10 @@ TEST_F(Store, SaveKeepsTheEncodingAndClearsOnlyStaleTemporaries) {
     }
     std::sort(staying.begin(), staying.end());
 
-    EXPECT_EQ(Load(), Loaded(reg::kSuccess, c.loaded));
-    EXPECT_EQ(Save(5), reg::kSuccess);
+    EXPECT_EQ(Load(), c.loaded);
+    EXPECT_TRUE(Save(5));
     EXPECT_EQ(ReadText(StorePath()), encode(c, after));
-    EXPECT_EQ(Load(), Loaded(reg::kSuccess, 5));
+    EXPECT_EQ(Load(), 5u);
     struct stat st;
     ASSERT_EQ(stat(StorePath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u) << "the store keeps its mode";
@@ -302,12 +245,14 @@ TEST_F(Store, SaveAddsOnlyWhatIsMissing) {
            "\r\n\r\n"},
       {"the key at the end without a line feed", kHeader + kSection + "\"A\"=dword:00000001",
        kHeader + kSection + "\"A\"=dword:00000001\n" + value},
+      {"a value line without \"=\"", kHeader + kSection + "\"TransformMethod\" dword:00000003\n",
+       kHeader + kSection + "\"TransformMethod\" dword:00000003\n" + value + "\n"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     if (c.before)
       WriteText(StorePath(), *c.before);
-    EXPECT_EQ(Save(5), reg::kSuccess);
+    EXPECT_TRUE(Save(5));
     EXPECT_EQ(ReadText(StorePath()), c.after);
     struct stat st;
     ASSERT_EQ(stat(StorePath().c_str(), &st), 0);
@@ -325,18 +270,18 @@ TEST_F(Store, FullDiskLeavesTheOldStore) {
     limited.rlim_cur = 40; // the new store gets partly written, then the disk is "full"
     auto handler = std::signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &limited);
-    const reg::Status status = Save(5);
+    const bool saved = Save(5);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, handler);
-    return status;
+    return saved;
   };
   WriteText(StorePath(), stored);
-  EXPECT_EQ(save(), reg::kIoFailed);
+  EXPECT_FALSE(save());
   EXPECT_EQ(ReadText(StorePath()), stored);
   EXPECT_EQ(FolderEntries(StoreFolder()), std::vector<std::string>{"HKEY_CURRENT_USER.reg"});
 
   ClearStore();
-  EXPECT_EQ(save(), reg::kIoFailed);
+  EXPECT_FALSE(save());
   EXPECT_EQ(ReadText(StorePath()), std::nullopt);
   EXPECT_TRUE(FolderEntries(StoreFolder()).empty());
 }
@@ -346,7 +291,7 @@ TEST_F(Store, SaveWritesThroughASymbolicLink) {
   WriteText(target, kHeader + kSection + "\"TransformMethod\"=dword:00000003\n");
   std::filesystem::create_directories(StoreFolder());
   std::filesystem::create_symlink(target, StorePath());
-  EXPECT_EQ(Save(0), reg::kSuccess);
+  EXPECT_TRUE(Save(0));
   EXPECT_TRUE(std::filesystem::is_symlink(StorePath()));
   EXPECT_EQ(ReadText(target), kHeader + kSection + "\"TransformMethod\"=dword:00000000\n");
   std::filesystem::remove_all(ConfigHome() + "/dotfiles");
@@ -362,8 +307,8 @@ TEST_F(Store, StoreFollowsTheConfigFolderOfTheMoment) {
   const std::string file = "/Tolva/HKEY_CURRENT_USER.reg";
 
   setenv("XDG_CONFIG_HOME", (other + "/xdg//").c_str(), 1);
-  EXPECT_EQ(reg::StorePath(), other + "/xdg" + file); // as messages name it
-  EXPECT_EQ(Save(2), reg::kSuccess);
+  EXPECT_EQ(store::Where(), "'" + other + "/xdg" + file + "'"); // as messages name it
+  EXPECT_TRUE(Save(2));
   EXPECT_TRUE(std::filesystem::exists(other + "/xdg" + file));
 
   setenv("HOME", (other + "/home").c_str(), 1);
@@ -372,15 +317,15 @@ TEST_F(Store, StoreFollowsTheConfigFolderOfTheMoment) {
       unsetenv("XDG_CONFIG_HOME");
     else
       setenv("XDG_CONFIG_HOME", "relative/config", 1); // not absolute: ignored
-    EXPECT_EQ(Save(2), reg::kSuccess);
+    EXPECT_TRUE(Save(2));
     EXPECT_TRUE(std::filesystem::exists(other + "/home/.config" + file));
     std::filesystem::remove_all(other + "/home");
   }
   unsetenv("XDG_CONFIG_HOME");
   unsetenv("HOME");
-  EXPECT_EQ(reg::StorePath(), std::nullopt);
-  EXPECT_EQ(Load().first, reg::kPathNotFound);
-  EXPECT_EQ(Save(2), reg::kPathNotFound);
+  EXPECT_EQ(store::Where(), "the settings store: neither XDG_CONFIG_HOME nor HOME names a folder for it");
+  EXPECT_EQ(Load(), std::nullopt);
+  EXPECT_FALSE(Save(2));
 
   setenv("HOME", savedHome.c_str(), 1);
   setenv("XDG_CONFIG_HOME", config.c_str(), 1);
