@@ -65,7 +65,12 @@ tlp_wine_prefix_copy() {
   awk 'index(tolower($0), "[software\\\\kadorix\\\\tolva\\\\plugin\\\\kadorix\\\\etarga]") == 1 { skip = 1 }
        skip && /^$/ { skip = 0; next }
        !skip' "$dest.tmp/user.reg" >"$dest.tmp/user.reg.new" &&
-    mv "$dest.tmp/user.reg.new" "$dest.tmp/user.reg" && mv "$dest.tmp" "$dest"
+    mv "$dest.tmp/user.reg.new" "$dest.tmp/user.reg" || return 1
+  # AUX is COM1, which Wine maps to the machine's first serial port: in the
+  # tests it is /dev/null, so that writing a device name reaches no hardware.
+  rm -f "$dest.tmp"/dosdevices/com[0-9]*
+  printf '\n[Software\\\\Wine\\\\Ports]\n"COM1"="/dev/null"\n' >>"$dest.tmp/system.reg" &&
+    mv "$dest.tmp" "$dest"
 }
 
 tlp_wine_prefix() {
