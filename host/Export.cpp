@@ -9,7 +9,6 @@
 #include "Methods.h"
 #include "Panel.h"
 #include "Input.h"
-#include "Output.h"
 #include "Progress.h"
 #if TLP_HOST_PNG
 #include "Png.h"

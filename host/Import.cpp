@@ -2,7 +2,6 @@
 #include "Commands.h"
 #include "Conversions.h"
 #include "Input.h"
-#include "Output.h"
 #include "Progress.h"
 #if TLP_HOST_PNG
 #include "Png.h"

@@ -1,7 +1,6 @@
 #include "Panel.h"
 
 #include "Methods.h"
-#include "Text.h"
 
 #include <algorithm>
 #include <chrono>
