@@ -252,6 +252,7 @@ int CmdConvert(Plugin &plugin, const Args &args) {
   Doing("write '" + o.out + "'");
   const int status = WriteWithProgress(api, image, {"convert", o.out, o.keepPartial, 0});
   if (status == 0)
-    std::printf("%s: %u x %u, %s\n", o.out.c_str(), image.Width, image.Height, KindName(image.Kind));
+    std::printf("%s: %u x %u, %s\n", o.out.c_str(), image.Width, image.Height,
+                KindName(image.Kind));
   return status;
 }

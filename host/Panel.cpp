@@ -12,9 +12,8 @@ HostPanel::HostPanel(const PluginApi &api, bool visible) : api_(api) {
   // screen's corner.
   static const char kClass[] = "TgaHostWindow";
   tlpwin::RegisterWindowClass(kClass, kClass); // fails harmlessly when already registered
-  window_ = tlpwin::Create({kClass, kClass, "tga-host",
-                            tlpwin::kPopup | tlpwin::kBorder | (visible ? tlpwin::kVisible : 0u), 0,
-                            tlpwin::Rect{0, 0, 300, 180}});
+  const uint32_t style = tlpwin::kPopup | tlpwin::kBorder | (visible ? tlpwin::kVisible : 0u);
+  window_ = tlpwin::Create({kClass, kClass, "tga-host", style, 0, tlpwin::Rect{0, 0, 300, 180}});
   Open(window_, window_);
 }
 

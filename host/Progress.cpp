@@ -225,7 +225,8 @@ int WriteWithProgress(const PluginApi &api, const HostImage &record, const Write
     // The plug-in's callback carries no context, so one write at a time.
     assert(!g_state.active);
     const uint32_t rows = record.Height;
-    std::unique_ptr<Phase> bar(rows > 0 ? new Phase("writing '" + request.out + "'", rows) : nullptr);
+    const std::string name = "writing '" + request.out + "'";
+    std::unique_ptr<Phase> bar(rows > 0 ? new Phase(name, rows) : nullptr);
     g_state = State{true, request.stopAtRow, bar.get()};
     WriteResult result;
     errno = 0;
