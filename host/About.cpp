@@ -1,5 +1,5 @@
 #include "Commands.h"
-#include "Text.h"
+#include "Panel.h"
 
 #include <cstdio>
 #include <string>

@@ -9,7 +9,6 @@
 #include "Methods.h"
 #include "Panel.h"
 #include "Input.h"
-#include "Output.h"
 #include "Progress.h"
 #if TLP_HOST_PNG
 #include "Png.h"
@@ -244,17 +243,16 @@ int CmdConvert(Plugin &plugin, const Args &args) {
   if (const int status = ParseWriteArgs("convert", args, false, [] { std::fputs(kUsage, stdout); }, &o);
       status >= 0)
     return status;
-  const std::string &in = o.in, &out = o.out;
-
   const PluginApi &api = plugin.Api();
   Imported imported(api);
-  Doing("read '" + in + "'");
-  if (!ReadTarga("convert", api, in, o.limits, &imported))
+  Doing("read '" + o.in + "'");
+  if (!ReadTarga("convert", api, o.in, o.limits, &imported))
     return 1;
   const HostImage &image = *imported.image;
-  Doing("write '" + out + "'");
-  const int status = WriteWithProgress(api, image, {"convert", out, o.keepPartial, 0});
+  Doing("write '" + o.out + "'");
+  const int status = WriteWithProgress(api, image, {"convert", o.out, o.keepPartial, 0});
   if (status == 0)
-    std::printf("%s: %u x %u, %s\n", out.c_str(), image.Width, image.Height, KindName(image.Kind));
+    std::printf("%s: %u x %u, %s\n", o.out.c_str(), image.Width, image.Height,
+                KindName(image.Kind));
   return status;
 }

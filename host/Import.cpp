@@ -2,7 +2,6 @@
 #include "Commands.h"
 #include "Conversions.h"
 #include "Input.h"
-#include "Output.h"
 #include "Progress.h"
 #if TLP_HOST_PNG
 #include "Png.h"
@@ -11,35 +10,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-
-#if TLP_HOST_PNG
-namespace {
-
-// Writes the record as a PNG at `out`, which changes only when that worked.
-int WriteImported(const HostImage &image, const std::string &out) {
-  if (image.Width == 0 || image.Height == 0)
-    return Say("import", "cannot write '" + out + "': a PNG cannot hold an empty picture");
-  if (!KnownKind(image.Kind))
-    return Say("import", "the plug-in delivered a picture of an unknown kind");
-  return WriteOutput({"import", out}, [&image, &out](const std::string &path) {
-    // A row at a time from the record, the palette applied.
-    Phase writing("writing '" + out + "'", image.Height);
-    const RowSource row = [&image](uint32_t y, uint8_t *rgb) {
-      RgbRowFromRecord(image, y, rgb);
-      return !CtrlCStops::Pressed();
-    };
-    WriteResult result;
-    result.written = WritePng(path, image.Width, image.Height, row, &result.error,
-                              [&writing](uint32_t y) { writing.Update(y); });
-    if (result.written)
-      writing.Done();
-    result.stopped = CtrlCStops::Pressed();
-    return result;
-  });
-}
-
-} // namespace
-#endif
 
 int CmdImport(Plugin &plugin, const Args &args) {
   const char *usage =
@@ -91,11 +61,31 @@ int CmdImport(Plugin &plugin, const Args &args) {
   if (!ReadTarga("import", p, in, limits, &imported, static_cast<int32_t>(boxW),
                  static_cast<int32_t>(boxH)))
     return 1;
+  const HostImage &image = *imported.image;
   Doing("write '" + out + "'");
-  const int status = WriteImported(*imported.image, out);
+  if (image.Width == 0 || image.Height == 0)
+    return Say("import", "cannot write '" + out + "': a PNG cannot hold an empty picture");
+  if (!KnownKind(image.Kind))
+    return Say("import", "the plug-in delivered a picture of an unknown kind");
+  // OUT changes only when the write worked.
+  const int status = WriteOutput({"import", out}, [&image, &out](const std::string &path) {
+    // A row at a time from the record, the palette applied.
+    Phase writing("writing '" + out + "'", image.Height);
+    const RowSource row = [&image](uint32_t y, uint8_t *rgb) {
+      RgbRowFromRecord(image, y, rgb);
+      return !CtrlCStops::Pressed();
+    };
+    WriteResult result;
+    result.written = WritePng(path, image.Width, image.Height, row, &result.error,
+                              [&writing](uint32_t y) { writing.Update(y); });
+    if (result.written)
+      writing.Done();
+    result.stopped = CtrlCStops::Pressed();
+    return result;
+  });
   if (status == 0)
-    std::printf("%s: %ux%u, %s\n", out.c_str(), imported.image->Width, imported.image->Height,
-                imported.image->Kind == TLP_KIND_INDEXED8 ? "8-bit indexed" : "24-bit");
+    std::printf("%s: %ux%u, %s\n", out.c_str(), image.Width, image.Height,
+                image.Kind == TLP_KIND_INDEXED8 ? "8-bit indexed" : "24-bit");
   return status;
 #else
   (void)plugin;

@@ -1,7 +1,7 @@
 // tga-host info: what the plug-in says of each file, and why it refuses one.
 #include "Commands.h"
 #include "Input.h"
-#include "Text.h"
+#include "Panel.h"
 
 #include <cstdint>
 #include <cstdio>

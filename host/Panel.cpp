@@ -1,30 +1,19 @@
 #include "Panel.h"
 
 #include "Methods.h"
-#include "Text.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
-namespace {
-
-const char kClass[] = "TgaHostWindow";
-
-// A bordered pop-up as large as the panel's design and a margin, at the
-// screen's corner.
-tlpwin::Window MakeHostWindow(bool visible) {
-  tlpwin::RegisterWindowClass(kClass, kClass); // fails harmlessly when already registered
-  return tlpwin::Create({kClass, kClass, "tga-host",
-                         tlpwin::kPopup | tlpwin::kBorder | (visible ? tlpwin::kVisible : 0u), 0,
-                         tlpwin::Rect{0, 0, 300, 180}});
-}
-
-} // namespace
-
 HostPanel::HostPanel(const PluginApi &api, bool visible) : api_(api) {
-  window_ = MakeHostWindow(visible);
+  // A bordered pop-up as large as the panel's design and a margin, at the
+  // screen's corner.
+  static const char kClass[] = "TgaHostWindow";
+  tlpwin::RegisterWindowClass(kClass, kClass); // fails harmlessly when already registered
+  const uint32_t style = tlpwin::kPopup | tlpwin::kBorder | (visible ? tlpwin::kVisible : 0u);
+  window_ = tlpwin::Create({kClass, kClass, "tga-host", style, 0, tlpwin::Rect{0, 0, 300, 180}});
   Open(window_, window_);
 }
 

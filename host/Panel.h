@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+// The plug-in's texts are code page 932; terminals want UTF-8 (posix/ and
+// win32/ Text.cpp).
+std::string SjisToUtf8(const std::string &sjis);
+
 class HostPanel {
 public:
   // Opens the panel in a new window of the host, shown on the screen when

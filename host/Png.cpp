@@ -1,7 +1,7 @@
-// The PNG opening and closing both systems share; each system's decoder and
-// encoder calls are in posix/ and win32/ Png.cpp.
+// The PNG opening and closing both systems share, and the chunk check before
+// any decoder; each system's decoder and encoder calls are in posix/ and
+// win32/ Png.cpp.
 #include "Png.h"
-#include "PngChunks.h"
 
 #include "Files.h"
 #include "System.h"
@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -39,7 +40,256 @@ bool ChooseFilter(uint32_t width, uint32_t height, const RowSource &row, PngFilt
   return true;
 }
 
+// ---- The chunk check ---------------------------------------------------------
+
+const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+const uint32_t kMaxChunk = 0x7FFFFFFFu; // the most a PNG chunk may hold
+const size_t kHeaderEnd = 8 + 8 + 13 + 4;
+
+uint32_t BigEndian32(const unsigned char *p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+void PutBigEndian32(uint32_t v, std::string *to) {
+  for (int shift = 24; shift >= 0; shift -= 8)
+    to->push_back(static_cast<char>(v >> shift));
+}
+
+const uint32_t *CrcTable() {
+  static const struct Table {
+    uint32_t t[256];
+    Table() {
+      for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t c = n;
+        for (int k = 0; k < 8; ++k)
+          c = c >> 1 ^ (0xEDB88320u & (0u - (c & 1)));
+        t[n] = c;
+      }
+    }
+  } table;
+  return table.t;
+}
+
+// The running CRC (started at 0xFFFFFFFF, inverted at the end) over `n` bytes.
+uint32_t CrcUpdate(uint32_t crc, const unsigned char *p, size_t n) {
+  const uint32_t *t = CrcTable();
+  while (n--)
+    crc = t[(crc ^ *p++) & 0xFF] ^ crc >> 8;
+  return crc;
+}
+
+bool IsLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Which bit depths each colour type (0 to 6) allows, as a mask of (1 << depth).
+const unsigned kLow = 1u << 1 | 1u << 2 | 1u << 4, k8 = 1u << 8, k16 = 1u << 16;
+const unsigned kDepths[7] = {kLow | k8 | k16, 0, k8 | k16, kLow | k8, k8 | k16, 0, k8 | k16};
+
 } // namespace
+
+std::string PngStream::Fail(int error) {
+  error_ = error != 0 ? error : EIO;
+  return ErrorText(error_);
+}
+
+bool PngStream::ReadAt(uint64_t offset, void *data, size_t size) {
+  errno = 0;
+  if (fileAt_ != offset && !SeekFile(file_, offset)) {
+    fileAt_ = UINT64_MAX;
+    error_ = errno != 0 ? errno : EIO;
+    return false;
+  }
+  const size_t got = std::fread(data, 1, size, file_);
+  fileAt_ = offset + got;
+  if (got == size)
+    return true;
+  // A file that shrank since its size was taken is an error of its own.
+  error_ = std::ferror(file_) && errno != 0 ? errno : EIO;
+  return false;
+}
+
+std::string PngStream::ReadHeader() {
+  const int64_t size = FileSize(file_);
+  if (size < 0)
+    return Fail(errno);
+  fileSize_ = static_cast<uint64_t>(size);
+  unsigned char h[kHeaderEnd] = {};
+  const size_t got = static_cast<size_t>(std::min<uint64_t>(fileSize_, sizeof h));
+  if (!ReadAt(0, h, got))
+    return Fail(error_);
+  if (got < 8 || std::memcmp(h, kSignature, 8) != 0)
+    return "not a PNG file";
+  if (got < sizeof h)
+    return "the file ends within the PNG header";
+  if (BigEndian32(h + 8) != 13 || std::memcmp(h + 12, "IHDR", 4) != 0)
+    return "the PNG file does not start with its header chunk";
+  if ((CrcUpdate(0xFFFFFFFFu, h + 12, 17) ^ 0xFFFFFFFFu) != BigEndian32(h + 29))
+    return "the PNG header is damaged (CRC error)";
+  width_ = BigEndian32(h + 16);
+  height_ = BigEndian32(h + 20);
+  depth_ = h[24];
+  colourType_ = h[25];
+  if (width_ == 0 || height_ == 0 || width_ > kMaxChunk || height_ > kMaxChunk)
+    return "the PNG header gives an invalid size";
+  if (depth_ > 16 || colourType_ > 6 || !(kDepths[colourType_] >> depth_ & 1))
+    return "the PNG header gives an invalid colour type and bit depth";
+  if (h[26] != 0 || h[27] != 0 || h[28] > 1)
+    return "the PNG header names an unknown compression, filter or interlace method";
+  parts_.clear();
+  Keep(0, kHeaderEnd);
+  return {};
+}
+
+void PngStream::Keep(uint64_t offset, uint64_t length) {
+  if (!parts_.empty() && parts_.back().made.empty() &&
+      parts_.back().offset + parts_.back().length == offset) {
+    parts_.back().length += length;
+    return;
+  }
+  Part part;
+  part.offset = offset;
+  part.length = length;
+  parts_.push_back(part);
+}
+
+void PngStream::Make(const char type[4], const std::string &data) {
+  Part part;
+  PutBigEndian32(static_cast<uint32_t>(data.size()), &part.made);
+  part.made.append(type, 4);
+  part.made += data;
+  const uint32_t crc =
+      CrcUpdate(0xFFFFFFFFu, reinterpret_cast<const unsigned char *>(part.made.data()) + 4,
+                data.size() + 4) ^
+      0xFFFFFFFFu;
+  PutBigEndian32(crc, &part.made);
+  part.length = part.made.size();
+  parts_.push_back(part);
+}
+
+// Whether the chunk at `offset`, of `length` data bytes, matches its CRC (in
+// `matches`), and its data in `data` when asked. False with `error_` set when
+// the file cannot be read.
+bool PngStream::Checked(uint64_t offset, uint32_t length, bool *matches, std::string *data) {
+  unsigned char block[65536];
+  uint32_t running = 0xFFFFFFFFu;
+  uint64_t at = offset + 4, left = uint64_t(length) + 4;
+  while (left > 0) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(left, sizeof block));
+    if (!ReadAt(at, block, n))
+      return false;
+    running = CrcUpdate(running, block, n);
+    if (data)
+      data->append(reinterpret_cast<const char *>(block) + (at == offset + 4 ? 4 : 0),
+                   n - (at == offset + 4 ? 4 : 0));
+    at += n;
+    left -= n;
+  }
+  unsigned char stored[4];
+  if (!ReadAt(at, stored, 4))
+    return false;
+  *matches = (running ^ 0xFFFFFFFFu) == BigEndian32(stored);
+  return true;
+}
+
+std::string PngStream::Scan() {
+  uint64_t pos = kHeaderEnd;
+  bool pictureData = false, transparency = false;
+  uint32_t paletteEntries = 0;
+  while (pos < fileSize_) {
+    unsigned char head[8];
+    if (fileSize_ - pos < 8)
+      return "the file ends within a PNG chunk";
+    if (!ReadAt(pos, head, sizeof head))
+      return Fail(error_);
+    const uint32_t length = BigEndian32(head);
+    const char *type = reinterpret_cast<const char *>(head + 4);
+    if (!IsLetter(head[4]) || !IsLetter(head[5]) || !IsLetter(head[6]) || !IsLetter(head[7]))
+      return "the PNG file is damaged: no chunk begins at byte " + std::to_string(pos);
+    const std::string name = "the PNG chunk '" + std::string(type, 4) + "'";
+    if (length > kMaxChunk)
+      return name + " claims " + std::to_string(length) + " bytes, more than a chunk may hold";
+    const uint64_t rest = fileSize_ - pos - 8; // its data and CRC, if whole
+    if (uint64_t(length) + 4 > rest)
+      return name + " claims " + std::to_string(length) + " bytes, more than the rest of the file (" +
+             std::to_string(rest) + (rest == 1 ? " byte)" : " bytes)");
+    const bool critical = head[4] <= 'Z';
+    const bool isData = std::memcmp(type, "IDAT", 4) == 0;
+    const bool isPalette = std::memcmp(type, "PLTE", 4) == 0;
+    const bool isTransparency = std::memcmp(type, "tRNS", 4) == 0;
+    if (std::memcmp(type, "IEND", 4) == 0)
+      break;
+    if (critical && !isData && !isPalette)
+      return name + (std::memcmp(type, "IHDR", 4) == 0 ? " comes twice"
+                                                       : " is of a kind tga-host does not read");
+    // Chunks the picture needs only: a palette and transparency count before
+    // the picture data, as decoders take them.
+    const bool palette = isPalette && colourType_ == 3 && !pictureData && paletteEntries == 0;
+    const bool wanted = isData || isPalette || (isTransparency && !pictureData && !transparency);
+    if (palette && (length == 0 || length % 3 != 0 || length > 3 * 256))
+      return name + " is not a valid palette";
+    std::string data;
+    bool good = false;
+    if (wanted && !Checked(pos, length, &good, palette ? &data : nullptr))
+      return Fail(error_);
+    if (wanted && !good)
+      return name + " is damaged (CRC error)";
+    if (palette) {
+      // Exactly the entries the bit depth can index: missing ones black,
+      // extra ones dropped, as libpng drops them.
+      paletteEntries = std::min(length / 3, 1u << depth_);
+      data.resize(3 * (size_t(1) << depth_), '\0');
+      Make("PLTE", data);
+    } else if (isTransparency && wanted) {
+      transparency = true;
+      // Only a tRNS that fits the picture, as libpng keeps it.
+      const bool fits = colourType_ == 0   ? length == 2
+                        : colourType_ == 2 ? length == 6
+                        : colourType_ == 3 ? length >= 1 && length <= paletteEntries
+                                           : false;
+      if (fits)
+        Keep(pos, uint64_t(length) + 12);
+    } else if (isData) {
+      if (colourType_ == 3 && paletteEntries == 0)
+        return "the indexed PNG has no palette before its picture data";
+      pictureData = true;
+      Keep(pos, uint64_t(length) + 12);
+    }
+    pos += uint64_t(length) + 12;
+  }
+  if (!pictureData)
+    return "the PNG file holds no picture data";
+  Make("IEND", std::string());
+  size_ = position_ = 0;
+  for (Part &part : parts_) {
+    part.start = size_;
+    size_ += part.length;
+  }
+  return {};
+}
+
+size_t PngStream::Read(void *data, size_t size) {
+  unsigned char *to = static_cast<unsigned char *>(data);
+  size_t done = 0;
+  while (done < size && position_ < size_) {
+    // The last part that starts at or before the position.
+    const Part &part = *(std::upper_bound(parts_.begin(), parts_.end(), position_,
+                                          [](uint64_t at, const Part &p) { return at < p.start; }) -
+                         1);
+    const uint64_t within = position_ - part.start;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(part.length - within, size - done));
+    if (!part.made.empty())
+      std::memcpy(to + done, part.made.data() + within, n);
+    else if (!ReadAt(part.offset + within, to + done, n))
+      return done;
+    done += n;
+    position_ += n;
+  }
+  return done;
+}
+
+bool PngStream::Seek(uint64_t to) {
+  position_ = to;
+  return size_ != 0; // not before the scan
+}
 
 bool PngSink::Write(const void *data, size_t size) {
   errno = 0;

@@ -5,7 +5,7 @@
 // and the command's messages.
 #pragma once
 
-#include "TargaPlugin.h"
+#include "PluginLoader.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -76,13 +76,36 @@ public:
   static bool Pressed();
 };
 
-// Runs `write`, one EXPORT_WriteToFile call, with the callback to hand to
-// it, under a bar named `name` ("writing 'out.tga'") over `rows` rows; its
-// answer is the result. The plug-in's callback carries no context, so one
-// write at a time. The callback answers "stop" once Ctrl-C was pressed or,
-// when `stopBeforeRow` > 0, before that row (1 = top), so that a stop can be
-// tried out at a chosen place. `*stopped` says whether the write stopped,
-// `*row` the row it stopped before or the last it asked about (0 before the
-// first).
-bool WriteRows(uint32_t rows, int32_t stopBeforeRow, const std::string &name,
-               const std::function<bool(ProgressCallback)> &write, int32_t *row, bool *stopped);
+// Writing an output file so that a user never loses the file that was there:
+// the writer fills a new file under a temporary name beside OUT, which takes
+// OUT's place through the shared safe-write sequence only once the write
+// succeeded. A stop, a failure or Ctrl-C leave OUT exactly as it was, and the
+// temporary file goes. A symbolic link keeps pointing where it pointed: the
+// file it names is written. A pipe or device is written directly and never
+// removed.
+struct WriteRequest {
+  const char *command; // for messages: "tga-host COMMAND: ..."
+  std::string out;
+  bool keepPartial = false;
+  int32_t stopAtRow = 0; // > 0: stop before this row, as Ctrl-C would
+};
+
+// What a writer made of its write.
+struct WriteResult {
+  bool written = false; // the file holds what was written, stopped or not
+  int error = 0;        // when not written: the errno value, 0 when not known
+  bool stopped = false;
+  std::string where;    // where a stop came ("before row 3 of 10"), if known
+};
+
+// Writes `request.out` through `write`, which is handed the path to write
+// to: the temporary file, or OUT itself; Ctrl-C stops it. Messages go to
+// standard error. Returns the exit status: 0 written, 1 failed, 130 stopped.
+int WriteOutput(const WriteRequest &request,
+                const std::function<WriteResult(const std::string &path)> &write);
+
+// Writes `record` with EXPORT_WriteToFile through WriteOutput, with a
+// progress bar over its rows. The plug-in's callback answers "stop" once
+// Ctrl-C was pressed or, when `request.stopAtRow` > 0, before that row
+// (1 = top), so that a stop can be tried out at a chosen place.
+int WriteWithProgress(const PluginApi &api, const HostImage &record, const WriteRequest &request);

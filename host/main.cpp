@@ -33,13 +33,6 @@ const Command kCommands[] = {
 
 std::string g_doing = "go on";
 
-void Usage(FILE *to) {
-  std::fprintf(to, "usage: tga-host [--plugin PATH] COMMAND [ARGS...]\n\ncommands:\n");
-  for (const Command &c : kCommands)
-    std::fprintf(to, "  %-8s %s\n", c.name, c.summary);
-  std::fprintf(to, "\n'tga-host COMMAND --help' tells more.\n");
-}
-
 } // namespace
 
 void Doing(const std::string &what) { g_doing = what; }
@@ -137,7 +130,10 @@ int main(int argc, char **argv) {
     else if (std::strncmp(argv[i], "--plugin=", 9) == 0)
       pluginPath = argv[i] + 9;
     else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      Usage(stdout);
+      std::printf("usage: tga-host [--plugin PATH] COMMAND [ARGS...]\n\ncommands:\n");
+      for (const Command &c : kCommands)
+        std::printf("  %-8s %s\n", c.name, c.summary);
+      std::printf("\n'tga-host COMMAND --help' tells more.\n");
       return 0;
     } else
       break;

@@ -1,6 +1,4 @@
 #include "Png.h"
-#include "PngChunks.h"
-#include "PngPixels.h"
 
 #include "Files.h"
 
@@ -62,7 +60,7 @@ void WriteData(png_structp png, png_bytep data, size_t length) {
 
 void FlushData(png_structp) {}
 
-// Reads the checked chunks (PngChunks.h) instead of the file.
+// Reads the checked chunks (PngStream) instead of the file.
 void ReadData(png_structp png, png_bytep data, size_t length) {
   PngStream *stream = static_cast<PngStream *>(png_get_io_ptr(png));
   if (stream->Read(data, length) == length)

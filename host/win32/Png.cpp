@@ -1,11 +1,9 @@
 // PNG through the system's imaging component (WIC). The decoder reads the
-// checked chunks of PngStream (PngChunks.h), never the file itself, so the
+// checked chunks of PngStream (Png.h), never the file itself, so the
 // picture's size and every chunk are judged before it has seen any of them.
 // The encoder writes through a stream of our own over the shared code's sink,
 // so that a failed write keeps the system's reason.
 #include "Png.h"
-#include "PngChunks.h"
-#include "PngPixels.h"
 
 #include "Files.h"
 

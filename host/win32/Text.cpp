@@ -1,4 +1,4 @@
-#include "Text.h"
+#include "Panel.h"
 
 #include <windows.h>
 
