@@ -20,10 +20,6 @@ enum class FileKind {
 // What `path` is, links followed; `*error` is set for Missing and Unknown.
 FileKind KindOf(const std::string &path, int *error);
 
-// Where the last folder separator of `path` is (npos for none): '/' on
-// POSIX; '/' or '\\' on Windows, read in the system's code page, where a
-// '\\' byte can also be the second byte of a character.
-size_t LastSeparator(const std::string &path);
 // Where the character of `path` that holds the byte `at` starts, counting
 // characters from `from`: `at` itself on POSIX, where a byte is as good a
 // place to cut as any.
@@ -53,6 +49,7 @@ std::string ErrorText(int error);
 // The errno value that matches a Windows error code, for messages in one
 // style.
 using safe_write::ErrnoOf;
+using safe_write::LastSeparator;
 
 // Under a file-size limit a write fails with an error instead of ending the
 // program (POSIX raises SIGXFSZ). Windows has no such signal; under Wine a

@@ -111,6 +111,11 @@ private:
 // not exist yet; `path` itself where no link is on the way.
 std::string FollowLinks(const std::string &path);
 
+// Where the last folder separator of `path` is (npos for none): '/' on POSIX;
+// '/' or '\\' on Windows, read in the system's code page, in which a '\\'
+// byte can also be the second byte of a character.
+size_t LastSeparator(const std::string &path);
+
 // The errno value (or kInUse) of a system error code: Windows' codes are
 // mapped, errno values stay as they are.
 #if defined(_WIN32)

@@ -65,8 +65,6 @@ FileKind KindOf(const std::string &path, int *error) {
   return S_ISDIR(st.st_mode) ? FileKind::Folder : FileKind::Other;
 }
 
-size_t LastSeparator(const std::string &path) { return path.find_last_of('/'); }
-
 size_t CharacterStart(const std::string &, size_t, size_t at) { return at; }
 
 bool Writable(const std::string &path, int *error) {

@@ -83,15 +83,6 @@ FileKind KindOf(const std::string &path, int *error) {
   return type == FILE_TYPE_DISK ? FileKind::Regular : FileKind::Other;
 }
 
-// A backslash can be the second byte of a Shift-JIS character.
-size_t LastSeparator(const std::string &path) {
-  size_t last = std::string::npos;
-  for (const char *p = path.c_str(); *p; p = CharNextA(p))
-    if (*p == '\\' || *p == '/')
-      last = static_cast<size_t>(p - path.c_str());
-  return last;
-}
-
 size_t CharacterStart(const std::string &path, size_t from, size_t at) {
   size_t next = from;
   while (next < at)

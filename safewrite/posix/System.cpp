@@ -36,7 +36,7 @@ bool SameFile(const struct stat &a, const struct stat &b) {
 
 // `path` as its folder and its name in that folder.
 void Split(const std::string &path, std::string *folder, std::string *name) {
-  const size_t slash = path.find_last_of('/');
+  const size_t slash = LastSeparator(path);
   *folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   *name = path.substr(slash == std::string::npos ? 0 : slash + 1);
 }
@@ -360,6 +360,8 @@ void Close(File *file) {
 }
 
 } // namespace sys
+
+size_t LastSeparator(const std::string &path) { return path.find_last_of('/'); }
 
 // Built from what readlink says, so no length limit of the system's
 // applies to it.

@@ -88,16 +88,6 @@ bool UnderWine() {
   return wine;
 }
 
-// Where the last separator of `path` is, read in the system's code page, in
-// which a '\\' byte can also be the second byte of a character.
-size_t LastSeparator(const std::string &path) {
-  size_t last = std::string::npos;
-  for (const char *p = path.c_str(); *p; p = CharNextA(p))
-    if (*p == '\\' || *p == '/')
-      last = static_cast<size_t>(p - path.c_str());
-  return last;
-}
-
 // The full name of the file open as `file`, links followed: under Wine a
 // Unix link looks like a plain file, and only the handle tells its target.
 // The name is taken as long as the call says it wrote, in a buffer grown to
@@ -395,6 +385,14 @@ void Close(File *file) {
 }
 
 } // namespace sys
+
+size_t LastSeparator(const std::string &path) {
+  size_t last = std::string::npos;
+  for (const char *p = path.c_str(); *p; p = CharNextA(p))
+    if (*p == '\\' || *p == '/')
+      last = static_cast<size_t>(p - path.c_str());
+  return last;
+}
 
 std::string FollowLinks(const std::string &path) {
   const HANDLE h = CreateFileA(path.c_str(), 0, sys::kShareAll, nullptr, OPEN_EXISTING,
