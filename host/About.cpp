@@ -2,7 +2,6 @@
 #include "Panel.h"
 
 #include <cstdio>
-#include <string>
 
 namespace {
 
@@ -20,10 +19,8 @@ int32_t TLP_CALL KeepVerbose(uint32_t version, const char *name, const char *cop
 } // namespace
 
 int CmdAbout(Plugin &plugin, const Args &args) {
-  if (WantsHelp(args)) {
-    std::printf("usage: tga-host about\n\nPrints what the plug-in says about itself.\n");
+  if (ShowHelp(args, "usage: tga-host about\n\nPrints what the plug-in says about itself.\n"))
     return 0;
-  }
   if (!args.empty())
     return UsageError("about", "takes no arguments");
   const PluginApi &p = plugin.Api();

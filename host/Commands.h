@@ -36,8 +36,10 @@ void Doing(const std::string &what);
 // exit status, 2.
 int UsageError(const char *command, const std::string &line);
 
-// Whether --help or -h is among the arguments.
-bool WantsHelp(const Args &args);
+// Whether `arg` asks for help: --help or -h.
+bool IsHelp(const std::string &arg);
+// When --help or -h is among the arguments: prints `usage` and says so.
+bool ShowHelp(const Args &args, const char *usage);
 
 // A whole number from `min` to `max` in decimal digits, with an optional
 // sign; false for anything else.

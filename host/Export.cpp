@@ -8,15 +8,12 @@
 #include "Conversions.h"
 #include "Methods.h"
 #include "Panel.h"
-#include "Input.h"
 #include "Progress.h"
 #if TLP_HOST_PNG
 #include "Png.h"
 #endif
 
 #include <cstdio>
-#include <cstring>
-#include <string>
 
 namespace {
 
@@ -46,7 +43,7 @@ int ParseWriteArgs(const char *command, const Args &args, bool exporting, void (
     } else if (const int limit = ParseLimit(command, args, &i, &o->limits)) {
       if (limit == 2)
         return 2;
-    } else if (a == "--help" || a == "-h") {
+    } else if (IsHelp(a)) {
       help();
       return 0;
     } else if (a == "--") {

@@ -1,15 +1,12 @@
 // tga-host import: the image the plug-in delivers, as a PNG.
 #include "Commands.h"
 #include "Conversions.h"
-#include "Input.h"
 #include "Progress.h"
 #if TLP_HOST_PNG
 #include "Png.h"
 #endif
 
-#include <cstdint>
 #include <cstdio>
-#include <string>
 
 int CmdImport(Plugin &plugin, const Args &args) {
   const char *usage =
@@ -22,10 +19,8 @@ int CmdImport(Plugin &plugin, const Args &args) {
       "--max-missing BYTES files that lack more than BYTES of the pixel data\n"
       "their header claims (default 67108864); less than that reads as white.\n"
       "exit status: 0 written, 1 cannot read or write, 2 usage, 130 stopped\n";
-  if (WantsHelp(args)) {
-    std::printf("%s", usage);
+  if (ShowHelp(args, usage))
     return 0;
-  }
   std::string in, out;
   int64_t boxW = 0, boxH = 0;
   ReadLimits limits;

@@ -1,21 +1,16 @@
 // tga-host info: what the plug-in says of each file, and why it refuses one.
 #include "Commands.h"
-#include "Input.h"
 #include "Panel.h"
 
-#include <cstdint>
 #include <cstdio>
-#include <string>
 
 int CmdInfo(Plugin &plugin, const Args &args) {
   if (args.empty())
     return UsageError("info", "names no file");
-  if (WantsHelp(args)) {
-    std::printf("usage: tga-host info FILE...\n\n"
-                "For each file: whether the plug-in reads it, and its information text.\n"
-                "exit status: 0 all files are Targa files, 1 otherwise, 2 usage\n");
+  if (ShowHelp(args, "usage: tga-host info FILE...\n\n"
+                     "For each file: whether the plug-in reads it, and its information text.\n"
+                     "exit status: 0 all files are Targa files, 1 otherwise, 2 usage\n"))
     return 0;
-  }
   const PluginApi &p = plugin.Api();
   int rc = 0;
   for (const std::string &file : args) {

@@ -25,17 +25,17 @@ void PrintMethod(const char *label, int32_t code) {
     std::printf("%s: %d (%s)\nhost code: %d\n", label, method, kMethods[method].meaning, code);
 }
 
-void Usage(FILE *to) {
-  std::fprintf(to,
-               "usage: tga-host method [N] [--show SECONDS]\n\n"
-               "Without N, prints the conversion method the plug-in has stored and the\n"
-               "host code it reports for it. With N (0 to %d), opens the plug-in's options\n"
-               "panel in a window of this host, clicks item N, accepts it and stores it.\n"
-               "--show keeps the panel on screen for SECONDS first, in the host's message\n"
-               "loop; without N the panel is then left without a change.\n\n"
-               "methods:\n",
-               kMethodCount - 1);
-  ListMethods(to);
+int Usage() {
+  std::printf("usage: tga-host method [N] [--show SECONDS]\n\n"
+              "Without N, prints the conversion method the plug-in has stored and the\n"
+              "host code it reports for it. With N (0 to %d), opens the plug-in's options\n"
+              "panel in a window of this host, clicks item N, accepts it and stores it.\n"
+              "--show keeps the panel on screen for SECONDS first, in the host's message\n"
+              "loop; without N the panel is then left without a change.\n\n"
+              "methods:\n",
+              kMethodCount - 1);
+  ListMethods(stdout);
+  return 0;
 }
 
 } // namespace
@@ -45,10 +45,8 @@ int CmdMethod(Plugin &plugin, const Args &args) {
   int64_t show = 0;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &a = args[i];
-    if (a == "--help" || a == "-h") {
-      Usage(stdout);
-      return 0;
-    }
+    if (IsHelp(a))
+      return Usage();
     if (a == "--show" && (i + 1 >= args.size() || !ParseNumber(args[++i], 0, 3600, &show)))
       return UsageError("method", "--show wants a number of seconds (0 to 3600)");
     if (a != "--show" && chosen >= 0)

@@ -8,32 +8,31 @@
 #include "System.h"
 
 #include <cstdio>
-#include <string>
 
 namespace {
 
 const int kCancelled = 3;
 
-void Usage(FILE *to) {
-  std::fprintf(to,
-               "usage: tga-host options [--answer N|cancel]\n\n"
-               "Opens the export options dialog: a window titled \"Targa export options\"\n"
-               "with the plug-in's options panel, opened on the stored method, and OK\n"
-               "and Cancel. OK (or Enter) stores the method checked on the panel;\n"
-               "Cancel, Esc or closing the window stores nothing. Tab and Shift+Tab move\n"
-               "between the panel's methods and the buttons, the arrow keys change the\n"
-               "method.\n\n"
-               "  --answer N       check method N (0 to %d) on the panel and press OK,\n"
-               "                   with no window on the screen\n"
-               "  --answer cancel  press Cancel\n\n"
-               "Without --answer the dialog needs a screen; where there is none (the\n"
-               "Linux build has none) the command says so and exits 2.\n\n"
-               "exit status: 0 a method stored (printed), 1 the dialog could not open or\n"
-               "the method could not be stored, 2 a usage error or no screen,\n"
-               "3 cancelled: nothing stored.\n\n"
-               "methods:\n",
-               kMethodCount - 1);
-  ListMethods(to);
+int Usage() {
+  std::printf("usage: tga-host options [--answer N|cancel]\n\n"
+              "Opens the export options dialog: a window titled \"Targa export options\"\n"
+              "with the plug-in's options panel, opened on the stored method, and OK\n"
+              "and Cancel. OK (or Enter) stores the method checked on the panel;\n"
+              "Cancel, Esc or closing the window stores nothing. Tab and Shift+Tab move\n"
+              "between the panel's methods and the buttons, the arrow keys change the\n"
+              "method.\n\n"
+              "  --answer N       check method N (0 to %d) on the panel and press OK,\n"
+              "                   with no window on the screen\n"
+              "  --answer cancel  press Cancel\n\n"
+              "Without --answer the dialog needs a screen; where there is none (the\n"
+              "Linux build has none) the command says so and exits 2.\n\n"
+              "exit status: 0 a method stored (printed), 1 the dialog could not open or\n"
+              "the method could not be stored, 2 a usage error or no screen,\n"
+              "3 cancelled: nothing stored.\n\n"
+              "methods:\n",
+              kMethodCount - 1);
+  ListMethods(stdout);
+  return 0;
 }
 
 } // namespace
@@ -43,10 +42,8 @@ int CmdOptions(Plugin &plugin, const Args &args) {
   int answer = -1; // the method, -1 for Cancel
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &a = args[i];
-    if (a == "--help" || a == "-h") {
-      Usage(stdout);
-      return 0;
-    }
+    if (IsHelp(a))
+      return Usage();
     if (a != "--answer" || answered || i + 1 >= args.size())
       return UsageError("options", a != "--answer" ? "unexpected '" + a + "'"
                                    : answered      ? "one --answer only"

@@ -2,7 +2,6 @@
 // through its exported functions.
 #include "Commands.h"
 #include "Files.h"
-#include "Input.h"
 #include "Methods.h"
 
 #include <algorithm>
@@ -11,7 +10,6 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
-#include <string>
 
 namespace {
 
@@ -53,9 +51,13 @@ int UsageError(const char *command, const std::string &line) {
   return 2;
 }
 
-bool WantsHelp(const Args &args) {
-  return std::find(args.begin(), args.end(), "--help") != args.end() ||
-         std::find(args.begin(), args.end(), "-h") != args.end();
+bool IsHelp(const std::string &arg) { return arg == "--help" || arg == "-h"; }
+
+bool ShowHelp(const Args &args, const char *usage) {
+  if (std::none_of(args.begin(), args.end(), IsHelp))
+    return false;
+  std::fputs(usage, stdout);
+  return true;
 }
 
 bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out) {
@@ -129,7 +131,7 @@ int main(int argc, char **argv) {
       pluginPath = argv[++i];
     else if (std::strncmp(argv[i], "--plugin=", 9) == 0)
       pluginPath = argv[i] + 9;
-    else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+    else if (IsHelp(argv[i])) {
       std::printf("usage: tga-host [--plugin PATH] COMMAND [ARGS...]\n\ncommands:\n");
       for (const Command &c : kCommands)
         std::printf("  %-8s %s\n", c.name, c.summary);
