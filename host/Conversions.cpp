@@ -177,8 +177,7 @@ Box MakeBox(const std::vector<ColourCount> &hist, size_t begin, size_t end) {
       lo[ch] = std::min(lo[ch], Channel(hist[i].colour, ch));
       hi[ch] = std::max(hi[ch], Channel(hist[i].colour, ch));
     }
-  Box box{begin, end};
-  box.spread = -1;
+  Box box{begin, end, 0, -1};
   for (int ch = 0; ch < 3; ++ch)
     if (hi[ch] - lo[ch] > box.spread) {
       box.spread = hi[ch] - lo[ch];

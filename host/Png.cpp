@@ -23,23 +23,6 @@ using File = std::unique_ptr<FILE, FileCloser>;
 // neighbouring rows spread over it, as the filters work on pairs of rows.
 const uint32_t kBandRows = 16, kBands = 8;
 
-// The filter that makes the smaller file of the trial rows; adaptive on a tie.
-bool ChooseFilter(uint32_t width, uint32_t height, const RowSource &row, PngFilter *filter,
-                  int *error) {
-  const bool whole = height <= kBandRows * kBands;
-  const uint32_t rows = whole ? height : kBandRows * kBands;
-  const RowSource trial = [&](uint32_t i, uint8_t *rgb) {
-    const uint64_t start = uint64_t(height - kBandRows) * (i / kBandRows) / (kBands - 1);
-    return row(whole ? i : static_cast<uint32_t>(start) + i % kBandRows, rgb);
-  };
-  PngSink adaptive(nullptr), none(nullptr);
-  if (!EncodePng(adaptive, width, rows, trial, PngFilter::Adaptive, error) ||
-      !EncodePng(none, width, rows, trial, PngFilter::None, error))
-    return false;
-  *filter = none.Size() < adaptive.Size() ? PngFilter::None : PngFilter::Adaptive;
-  return true;
-}
-
 // ---- The chunk check ---------------------------------------------------------
 
 const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -55,26 +38,21 @@ void PutBigEndian32(uint32_t v, std::string *to) {
     to->push_back(static_cast<char>(v >> shift));
 }
 
-const uint32_t *CrcTable() {
+// The running CRC (started at 0xFFFFFFFF, inverted at the end) over `n` bytes.
+uint32_t CrcUpdate(uint32_t crc, const unsigned char *p, size_t n) {
   static const struct Table {
     uint32_t t[256];
     Table() {
-      for (uint32_t n = 0; n < 256; ++n) {
-        uint32_t c = n;
-        for (int k = 0; k < 8; ++k)
+      for (uint32_t k = 0; k < 256; ++k) {
+        uint32_t c = k;
+        for (int bit = 0; bit < 8; ++bit)
           c = c >> 1 ^ (0xEDB88320u & (0u - (c & 1)));
-        t[n] = c;
+        t[k] = c;
       }
     }
   } table;
-  return table.t;
-}
-
-// The running CRC (started at 0xFFFFFFFF, inverted at the end) over `n` bytes.
-uint32_t CrcUpdate(uint32_t crc, const unsigned char *p, size_t n) {
-  const uint32_t *t = CrcTable();
   while (n--)
-    crc = t[(crc ^ *p++) & 0xFF] ^ crc >> 8;
+    crc = table.t[(crc ^ *p++) & 0xFF] ^ crc >> 8;
   return crc;
 }
 
@@ -84,38 +62,45 @@ bool IsLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c
 const unsigned kLow = 1u << 1 | 1u << 2 | 1u << 4, k8 = 1u << 8, k16 = 1u << 16;
 const unsigned kDepths[7] = {kLow | k8 | k16, 0, k8 | k16, kLow | k8, k8 | k16, 0, k8 | k16};
 
-} // namespace
-
-std::string PngStream::Fail(int error) {
-  error_ = error != 0 ? error : EIO;
-  return ErrorText(error_);
+// A sink's failure: its first errno value is the one kept.
+bool Failed(int *error) {
+  if (*error == 0)
+    *error = errno != 0 ? errno : EIO;
+  return false;
 }
 
-bool PngStream::ReadAt(uint64_t offset, void *data, size_t size) {
+} // namespace
+
+std::string PngStream::Fail(int why) {
+  error = why != 0 ? why : EIO;
+  return ErrorText(error);
+}
+
+bool PngStream::ReadAt(uint64_t offset, void *data, size_t bytes) {
   errno = 0;
   if (fileAt_ != offset && !SeekFile(file_, offset)) {
     fileAt_ = UINT64_MAX;
-    error_ = errno != 0 ? errno : EIO;
+    error = errno != 0 ? errno : EIO;
     return false;
   }
-  const size_t got = std::fread(data, 1, size, file_);
+  const size_t got = std::fread(data, 1, bytes, file_);
   fileAt_ = offset + got;
-  if (got == size)
+  if (got == bytes)
     return true;
   // A file that shrank since its size was taken is an error of its own.
-  error_ = std::ferror(file_) && errno != 0 ? errno : EIO;
+  error = std::ferror(file_) && errno != 0 ? errno : EIO;
   return false;
 }
 
 std::string PngStream::ReadHeader() {
-  const int64_t size = FileSize(file_);
-  if (size < 0)
+  const int64_t length = FileSize(file_);
+  if (length < 0)
     return Fail(errno);
-  fileSize_ = static_cast<uint64_t>(size);
+  fileSize_ = static_cast<uint64_t>(length);
   unsigned char h[kHeaderEnd] = {};
   const size_t got = static_cast<size_t>(std::min<uint64_t>(fileSize_, sizeof h));
   if (!ReadAt(0, h, got))
-    return Fail(error_);
+    return Fail(error);
   if (got < 8 || std::memcmp(h, kSignature, 8) != 0)
     return "not a PNG file";
   if (got < sizeof h)
@@ -124,11 +109,11 @@ std::string PngStream::ReadHeader() {
     return "the PNG file does not start with its header chunk";
   if ((CrcUpdate(0xFFFFFFFFu, h + 12, 17) ^ 0xFFFFFFFFu) != BigEndian32(h + 29))
     return "the PNG header is damaged (CRC error)";
-  width_ = BigEndian32(h + 16);
-  height_ = BigEndian32(h + 20);
+  width = BigEndian32(h + 16);
+  height = BigEndian32(h + 20);
   depth_ = h[24];
   colourType_ = h[25];
-  if (width_ == 0 || height_ == 0 || width_ > kMaxChunk || height_ > kMaxChunk)
+  if (width == 0 || height == 0 || width > kMaxChunk || height > kMaxChunk)
     return "the PNG header gives an invalid size";
   if (depth_ > 16 || colourType_ > 6 || !(kDepths[colourType_] >> depth_ & 1))
     return "the PNG header gives an invalid colour type and bit depth";
@@ -145,10 +130,7 @@ void PngStream::Keep(uint64_t offset, uint64_t length) {
     parts_.back().length += length;
     return;
   }
-  Part part;
-  part.offset = offset;
-  part.length = length;
-  parts_.push_back(part);
+  parts_.push_back(Part{offset, length, 0, {}});
 }
 
 void PngStream::Make(const char type[4], const std::string &data) {
@@ -166,7 +148,7 @@ void PngStream::Make(const char type[4], const std::string &data) {
 }
 
 // Whether the chunk at `offset`, of `length` data bytes, matches its CRC (in
-// `matches`), and its data in `data` when asked. False with `error_` set when
+// `matches`), and its data in `data` when asked. False with `error` set when
 // the file cannot be read.
 bool PngStream::Checked(uint64_t offset, uint32_t length, bool *matches, std::string *data) {
   unsigned char block[65536];
@@ -199,7 +181,7 @@ std::string PngStream::Scan() {
     if (fileSize_ - pos < 8)
       return "the file ends within a PNG chunk";
     if (!ReadAt(pos, head, sizeof head))
-      return Fail(error_);
+      return Fail(error);
     const uint32_t length = BigEndian32(head);
     const char *type = reinterpret_cast<const char *>(head + 4);
     if (!IsLetter(head[4]) || !IsLetter(head[5]) || !IsLetter(head[6]) || !IsLetter(head[7]))
@@ -229,7 +211,7 @@ std::string PngStream::Scan() {
     std::string data;
     bool good = false;
     if (wanted && !Checked(pos, length, &good, palette ? &data : nullptr))
-      return Fail(error_);
+      return Fail(error);
     if (wanted && !good)
       return name + " is damaged (CRC error)";
     if (palette) {
@@ -258,61 +240,55 @@ std::string PngStream::Scan() {
   if (!pictureData)
     return "the PNG file holds no picture data";
   Make("IEND", std::string());
-  size_ = position_ = 0;
+  size = position = 0;
   for (Part &part : parts_) {
-    part.start = size_;
-    size_ += part.length;
+    part.start = size;
+    size += part.length;
   }
   return {};
 }
 
-size_t PngStream::Read(void *data, size_t size) {
+size_t PngStream::Read(void *data, size_t bytes) {
   unsigned char *to = static_cast<unsigned char *>(data);
   size_t done = 0;
-  while (done < size && position_ < size_) {
+  while (done < bytes && position < size) {
     // The last part that starts at or before the position.
-    const Part &part = *(std::upper_bound(parts_.begin(), parts_.end(), position_,
+    const Part &part = *(std::upper_bound(parts_.begin(), parts_.end(), position,
                                           [](uint64_t at, const Part &p) { return at < p.start; }) -
                          1);
-    const uint64_t within = position_ - part.start;
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(part.length - within, size - done));
+    const uint64_t within = position - part.start;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(part.length - within, bytes - done));
     if (!part.made.empty())
       std::memcpy(to + done, part.made.data() + within, n);
     else if (!ReadAt(part.offset + within, to + done, n))
       return done;
     done += n;
-    position_ += n;
+    position += n;
   }
   return done;
 }
 
 bool PngStream::Seek(uint64_t to) {
-  position_ = to;
-  return size_ != 0; // not before the scan
+  position = to;
+  return size != 0; // not before the scan
 }
 
-bool PngSink::Write(const void *data, size_t size) {
+bool PngSink::Write(const void *data, size_t bytes) {
   errno = 0;
-  if (file_ && std::fwrite(data, 1, size, file_) != size)
-    return Failed();
-  position_ += size;
-  size_ = std::max(size_, position_);
+  if (file && std::fwrite(data, 1, bytes, file) != bytes)
+    return Failed(&error);
+  position += bytes;
+  size = std::max(size, position);
   return true;
 }
 
 bool PngSink::Seek(uint64_t to) {
   errno = 0;
-  if (file_ && !SeekFile(file_, to))
-    return Failed();
-  position_ = to;
-  size_ = std::max(size_, to);
+  if (file && !SeekFile(file, to))
+    return Failed(&error);
+  position = to;
+  size = std::max(size, to);
   return true;
-}
-
-bool PngSink::Failed() {
-  if (error_ == 0)
-    error_ = errno != 0 ? errno : EIO;
-  return false;
 }
 
 bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *picture,
@@ -327,7 +303,7 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
   // picture as soon as it is handed it.
   PngStream stream(f.get());
   std::string bad = stream.ReadHeader();
-  if (bad.empty() && !accept(stream.Width(), stream.Height(), error))
+  if (bad.empty() && !accept(stream.width, stream.height, error))
     return false;
   if (bad.empty())
     bad = stream.Scan();
@@ -344,10 +320,19 @@ bool WritePng(const std::string &path, uint32_t width, uint32_t height, const Ro
     *error = errno;
     return false;
   }
-  PngFilter filter = PngFilter::Adaptive;
-  if (!ChooseFilter(width, height, row, &filter, error))
+  // The filter that makes the smaller file of the trial rows; adaptive on a tie.
+  const bool whole = height <= kBandRows * kBands;
+  const RowSource trial = [&](uint32_t i, uint8_t *rgb) {
+    const uint64_t start = uint64_t(height - kBandRows) * (i / kBandRows) / (kBands - 1);
+    return row(whole ? i : static_cast<uint32_t>(start) + i % kBandRows, rgb);
+  };
+  const uint32_t rows = whole ? height : kBandRows * kBands;
+  PngSink adaptive{nullptr}, none{nullptr};
+  if (!EncodePng(adaptive, width, rows, trial, PngFilter::Adaptive, error) ||
+      !EncodePng(none, width, rows, trial, PngFilter::None, error))
     return false;
-  PngSink sink(f.get());
+  const PngFilter filter = none.size < adaptive.size ? PngFilter::None : PngFilter::Adaptive;
+  PngSink sink{f.get()};
   const RowSource told = [&](uint32_t y, uint8_t *rgb) {
     if (!row(y, rgb))
       return false;

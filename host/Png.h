@@ -53,11 +53,10 @@ public:
   // Over `file`, which the caller keeps open while the stream is used.
   explicit PngStream(FILE *file) : file_(file) {}
 
-  // Reads the signature and header chunk. Empty, or why the file is no PNG
-  // tga-host reads ("the PNG header is damaged (CRC error)").
+  // Reads the signature and header chunk, and the picture's size. Empty, or
+  // why the file is no PNG tga-host reads ("the PNG header is damaged (CRC
+  // error)").
   std::string ReadHeader();
-  uint32_t Width() const { return width_; }
-  uint32_t Height() const { return height_; }
 
   // Walks the remaining chunks and makes the stream. Empty, or what is wrong
   // ("the PNG chunk 'IDAT' is damaged (CRC error)"). A palette is always
@@ -67,12 +66,13 @@ public:
 
   // The stream: whole chunks as a decoder reads them. Read returns fewer
   // bytes than asked only at its end or when the file fails (Error()).
-  size_t Read(void *data, size_t size);
+  size_t Read(void *data, size_t bytes);
   bool Seek(uint64_t to);
-  uint64_t Position() const { return position_; }
-  uint64_t Size() const { return size_; }
-  // errno of a failed read of the file, or 0.
-  int Error() const { return error_; }
+
+  // Read only, by the stream's users.
+  uint32_t width = 0, height = 0;
+  uint64_t size = 0, position = 0; // of the stream
+  int error = 0;                   // errno of a failed read of the file, or 0
 
 private:
   // A piece of the stream: bytes of the file, or bytes made here.
@@ -81,39 +81,28 @@ private:
     uint64_t start = 0;              // in the stream
     std::string made;
   };
-  std::string Fail(int error);
+  std::string Fail(int why);
   void Keep(uint64_t offset, uint64_t length);
   void Make(const char type[4], const std::string &data);
-  bool ReadAt(uint64_t offset, void *data, size_t size);
+  bool ReadAt(uint64_t offset, void *data, size_t bytes);
   bool Checked(uint64_t offset, uint32_t length, bool *matches, std::string *data);
 
   FILE *file_;
   uint64_t fileSize_ = 0;
   uint64_t fileAt_ = UINT64_MAX; // where the file stands, when known
-  uint32_t width_ = 0, height_ = 0;
   uint8_t depth_ = 0, colourType_ = 0;
   std::vector<Part> parts_;
-  uint64_t size_ = 0, position_ = 0;
-  int error_ = 0;
 };
 
 // Where an encoder's bytes go: a file, or nowhere (null) when only their
 // count is wanted.
-class PngSink {
-public:
-  explicit PngSink(FILE *file) : file_(file) {}
-  // False with Error() set to an errno value.
+struct PngSink {
+  FILE *file;
+  uint64_t position = 0, size = 0;
+  int error = 0; // errno of the first failed write or seek
+  // False with `error` set.
   bool Write(const void *data, size_t size);
   bool Seek(uint64_t to);
-  uint64_t Position() const { return position_; }
-  uint64_t Size() const { return size_; }
-  int Error() const { return error_; }
-
-private:
-  bool Failed();
-  FILE *file_;
-  uint64_t position_ = 0, size_ = 0;
-  int error_ = 0;
 };
 
 // How rows are filtered before compression. A picture of few colours

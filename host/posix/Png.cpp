@@ -53,7 +53,7 @@ struct Session {
 void WriteData(png_structp png, png_bytep data, size_t length) {
   Failure *failure = static_cast<Failure *>(png_get_error_ptr(png));
   if (!failure->sink->Write(data, length)) {
-    failure->ioError = failure->sink->Error();
+    failure->ioError = failure->sink->error;
     png_error(png, "write error");
   }
 }
@@ -67,7 +67,7 @@ void ReadData(png_structp png, png_bytep data, size_t length) {
     return;
   Failure *failure = static_cast<Failure *>(png_get_error_ptr(png));
   failure->message =
-      stream->Error() != 0 ? ErrorText(stream->Error()) : "the PNG data is damaged or incomplete";
+      stream->error != 0 ? ErrorText(stream->error) : "the PNG data is damaged or incomplete";
   png_longjmp(png, 1);
 }
 

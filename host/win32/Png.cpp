@@ -55,7 +55,7 @@ public:
     const size_t got = in_->Read(data, size);
     if (read)
       *read = static_cast<ULONG>(got);
-    return got < size && in_->Error() != 0 ? STG_E_READFAULT : S_OK;
+    return got < size && in_->error != 0 ? STG_E_READFAULT : S_OK;
   }
   HRESULT STDMETHODCALLTYPE Write(const void *data, ULONG size, ULONG *written) override {
     if (!out_)
@@ -116,9 +116,9 @@ public:
   }
 
 private:
-  uint64_t Position() const { return in_ ? in_->Position() : out_->Position(); }
-  uint64_t Size() const { return in_ ? in_->Size() : out_->Size(); }
-  HRESULT Failed(HRESULT hr) const { return out_ && out_->Error() == ENOSPC ? STG_E_MEDIUMFULL : hr; }
+  uint64_t Position() const { return in_ ? in_->position : out_->position; }
+  uint64_t Size() const { return in_ ? in_->size : out_->size; }
+  HRESULT Failed(HRESULT hr) const { return out_ && out_->error == ENOSPC ? STG_E_MEDIUMFULL : hr; }
 
   PngStream *in_ = nullptr;
   PngSink *out_ = nullptr;
@@ -191,7 +191,7 @@ const Deep kDeep[] = {
 
 bool DecodePng(PngStream &png, RgbPicture *picture, std::string *error,
                const ReadProgress &progress) {
-  const uint32_t width = png.Width(), height = png.Height();
+  const uint32_t width = png.width, height = png.height;
   Com<IWICImagingFactory> factory;
   if (FAILED(MakeFactory(factory.GetAddressOf()))) {
     *error = "the system's imaging component cannot be started";
@@ -216,7 +216,7 @@ bool DecodePng(PngStream &png, RgbPicture *picture, std::string *error,
   if (SUCCEEDED(hr) && (frameWidth != width || frameHeight != height))
     hr = WINCODEC_ERR_BADHEADER;
   if (FAILED(hr)) {
-    *error = ReadFailure(hr, png.Error());
+    *error = ReadFailure(hr, png.error);
     return false;
   }
 
@@ -252,7 +252,7 @@ bool DecodePng(PngStream &png, RgbPicture *picture, std::string *error,
     const WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width), 1};
     hr = source->CopyPixels(&rect, stride, stride, line.data());
     if (FAILED(hr)) {
-      *error = ReadFailure(hr, png.Error());
+      *error = ReadFailure(hr, png.error);
       return false;
     }
     // 8-bit BGRA, or the frame's own 16-bit little-endian channels.
@@ -324,7 +324,7 @@ bool EncodePng(PngSink &sink, uint32_t width, uint32_t height, const RowSource &
   if (FAILED(hr)) {
     if (hr == E_OUTOFMEMORY)
       throw std::bad_alloc();
-    *error = sink.Error() != 0 ? sink.Error() : ErrnoOfResult(hr);
+    *error = sink.error != 0 ? sink.error : ErrnoOfResult(hr);
     return false;
   }
   return true;
