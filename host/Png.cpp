@@ -14,10 +14,7 @@
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
+using File = std::unique_ptr<FILE, int (*)(FILE *)>;
 
 // The rows the filters are tried on: all of a small picture, else bands of
 // neighbouring rows spread over it, as the filters work on pairs of rows.
@@ -38,8 +35,8 @@ void PutBigEndian32(uint32_t v, std::string *to) {
     to->push_back(static_cast<char>(v >> shift));
 }
 
-// The running CRC (started at 0xFFFFFFFF, inverted at the end) over `n` bytes.
-uint32_t CrcUpdate(uint32_t crc, const unsigned char *p, size_t n) {
+// The CRC of `n` more bytes after those whose CRC is `crc` (0 for none).
+uint32_t Crc(uint32_t crc, const void *data, size_t n) {
   static const struct Table {
     uint32_t t[256];
     Table() {
@@ -51,9 +48,11 @@ uint32_t CrcUpdate(uint32_t crc, const unsigned char *p, size_t n) {
       }
     }
   } table;
+  const unsigned char *p = static_cast<const unsigned char *>(data);
+  crc = ~crc;
   while (n--)
     crc = table.t[(crc ^ *p++) & 0xFF] ^ crc >> 8;
-  return crc;
+  return ~crc;
 }
 
 bool IsLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -62,52 +61,38 @@ bool IsLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c
 const unsigned kLow = 1u << 1 | 1u << 2 | 1u << 4, k8 = 1u << 8, k16 = 1u << 16;
 const unsigned kDepths[7] = {kLow | k8 | k16, 0, k8 | k16, kLow | k8, k8 | k16, 0, k8 | k16};
 
-// A sink's failure: its first errno value is the one kept.
-bool Failed(int *error) {
-  if (*error == 0)
-    *error = errno != 0 ? errno : EIO;
-  return false;
-}
-
 } // namespace
-
-std::string PngStream::Fail(int why) {
-  error = why != 0 ? why : EIO;
-  return ErrorText(error);
-}
 
 bool PngStream::ReadAt(uint64_t offset, void *data, size_t bytes) {
   errno = 0;
-  if (fileAt_ != offset && !SeekFile(file_, offset)) {
-    fileAt_ = UINT64_MAX;
-    error = errno != 0 ? errno : EIO;
-    return false;
-  }
-  const size_t got = std::fread(data, 1, bytes, file_);
-  fileAt_ = offset + got;
-  if (got == bytes)
+  const bool there = fileAt_ == offset || SeekFile(file_, offset);
+  const size_t got = there ? std::fread(data, 1, bytes, file_) : 0;
+  fileAt_ = there ? offset + got : UINT64_MAX;
+  if (there && got == bytes)
     return true;
   // A file that shrank since its size was taken is an error of its own.
-  error = std::ferror(file_) && errno != 0 ? errno : EIO;
+  error = (!there || std::ferror(file_)) && errno != 0 ? errno : EIO;
   return false;
 }
 
 std::string PngStream::ReadHeader() {
   const int64_t length = FileSize(file_);
-  if (length < 0)
-    return Fail(errno);
+  if (length < 0) {
+    error = errno != 0 ? errno : EIO;
+    return ErrorText(error);
+  }
   fileSize_ = static_cast<uint64_t>(length);
   unsigned char h[kHeaderEnd] = {};
   const size_t got = static_cast<size_t>(std::min<uint64_t>(fileSize_, sizeof h));
   if (!ReadAt(0, h, got))
-    return Fail(error);
+    return ErrorText(error);
   if (got < 8 || std::memcmp(h, kSignature, 8) != 0)
     return "not a PNG file";
   if (got < sizeof h)
     return "the file ends within the PNG header";
   if (BigEndian32(h + 8) != 13 || std::memcmp(h + 12, "IHDR", 4) != 0)
     return "the PNG file does not start with its header chunk";
-  if ((CrcUpdate(0xFFFFFFFFu, h + 12, 17) ^ 0xFFFFFFFFu) != BigEndian32(h + 29))
+  if (Crc(0, h + 12, 17) != BigEndian32(h + 29))
     return "the PNG header is damaged (CRC error)";
   width = BigEndian32(h + 16);
   height = BigEndian32(h + 20);
@@ -120,56 +105,49 @@ std::string PngStream::ReadHeader() {
   if (h[26] != 0 || h[27] != 0 || h[28] > 1)
     return "the PNG header names an unknown compression, filter or interlace method";
   parts_.clear();
+  size = 0;
   Keep(0, kHeaderEnd);
   return {};
 }
 
 void PngStream::Keep(uint64_t offset, uint64_t length) {
-  if (!parts_.empty() && parts_.back().made.empty() &&
-      parts_.back().offset + parts_.back().length == offset) {
-    parts_.back().length += length;
-    return;
-  }
-  parts_.push_back(Part{offset, length, 0, {}});
+  Part *last = parts_.empty() ? nullptr : &parts_.back();
+  if (last && last->made.empty() && last->offset + last->length == offset)
+    last->length += length;
+  else
+    parts_.push_back(Part{offset, length, size, {}});
+  size += length;
 }
 
-void PngStream::Make(const char type[4], const std::string &data) {
-  Part part;
-  PutBigEndian32(static_cast<uint32_t>(data.size()), &part.made);
-  part.made.append(type, 4);
-  part.made += data;
-  const uint32_t crc =
-      CrcUpdate(0xFFFFFFFFu, reinterpret_cast<const unsigned char *>(part.made.data()) + 4,
-                data.size() + 4) ^
-      0xFFFFFFFFu;
-  PutBigEndian32(crc, &part.made);
+void PngStream::Make(const std::string &chunk) {
+  Part part{0, 0, size, {}};
+  PutBigEndian32(static_cast<uint32_t>(chunk.size() - 4), &part.made);
+  part.made += chunk;
+  PutBigEndian32(Crc(0, chunk.data(), chunk.size()), &part.made);
   part.length = part.made.size();
-  parts_.push_back(part);
+  size += part.length;
+  parts_.push_back(std::move(part));
 }
 
-// Whether the chunk at `offset`, of `length` data bytes, matches its CRC (in
-// `matches`), and its data in `data` when asked. False with `error` set when
-// the file cannot be read.
-bool PngStream::Checked(uint64_t offset, uint32_t length, bool *matches, std::string *data) {
+// Empty when the chunk at `offset`, of `length` data bytes and called `name`,
+// matches its CRC, else what is wrong; its type and data go to `chunk` when
+// asked.
+std::string PngStream::Check(uint64_t offset, uint32_t length, const std::string &name,
+                             std::string *chunk) {
   unsigned char block[65536];
-  uint32_t running = 0xFFFFFFFFu;
-  uint64_t at = offset + 4, left = uint64_t(length) + 4;
-  while (left > 0) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(left, sizeof block));
-    if (!ReadAt(at, block, n))
-      return false;
-    running = CrcUpdate(running, block, n);
-    if (data)
-      data->append(reinterpret_cast<const char *>(block) + (at == offset + 4 ? 4 : 0),
-                   n - (at == offset + 4 ? 4 : 0));
-    at += n;
-    left -= n;
+  uint32_t crc = 0;
+  const uint64_t end = offset + 8 + length; // where the stored CRC is
+  for (uint64_t at = offset + 4, n = 0; at < end; at += n) {
+    n = std::min<uint64_t>(end - at, sizeof block);
+    if (!ReadAt(at, block, static_cast<size_t>(n)))
+      return ErrorText(error);
+    crc = Crc(crc, block, static_cast<size_t>(n));
+    if (chunk)
+      chunk->append(reinterpret_cast<const char *>(block), static_cast<size_t>(n));
   }
-  unsigned char stored[4];
-  if (!ReadAt(at, stored, 4))
-    return false;
-  *matches = (running ^ 0xFFFFFFFFu) == BigEndian32(stored);
-  return true;
+  if (!ReadAt(end, block, 4))
+    return ErrorText(error);
+  return crc == BigEndian32(block) ? "" : name + " is damaged (CRC error)";
 }
 
 std::string PngStream::Scan() {
@@ -181,45 +159,39 @@ std::string PngStream::Scan() {
     if (fileSize_ - pos < 8)
       return "the file ends within a PNG chunk";
     if (!ReadAt(pos, head, sizeof head))
-      return Fail(error);
+      return ErrorText(error);
     const uint32_t length = BigEndian32(head);
-    const char *type = reinterpret_cast<const char *>(head + 4);
-    if (!IsLetter(head[4]) || !IsLetter(head[5]) || !IsLetter(head[6]) || !IsLetter(head[7]))
+    const std::string type(reinterpret_cast<const char *>(head + 4), 4);
+    if (!std::all_of(head + 4, head + 8, IsLetter))
       return "the PNG file is damaged: no chunk begins at byte " + std::to_string(pos);
-    const std::string name = "the PNG chunk '" + std::string(type, 4) + "'";
+    const std::string name = "the PNG chunk '" + type + "'";
     if (length > kMaxChunk)
       return name + " claims " + std::to_string(length) + " bytes, more than a chunk may hold";
     const uint64_t rest = fileSize_ - pos - 8; // its data and CRC, if whole
     if (uint64_t(length) + 4 > rest)
-      return name + " claims " + std::to_string(length) + " bytes, more than the rest of the file (" +
-             std::to_string(rest) + (rest == 1 ? " byte)" : " bytes)");
-    const bool critical = head[4] <= 'Z';
-    const bool isData = std::memcmp(type, "IDAT", 4) == 0;
-    const bool isPalette = std::memcmp(type, "PLTE", 4) == 0;
-    const bool isTransparency = std::memcmp(type, "tRNS", 4) == 0;
-    if (std::memcmp(type, "IEND", 4) == 0)
+      return name + " claims " + std::to_string(length) +
+             " bytes, more than the rest of the file (" + std::to_string(rest) +
+             (rest == 1 ? " byte)" : " bytes)");
+    const bool isData = type == "IDAT", isPalette = type == "PLTE", isTransparency = type == "tRNS";
+    if (type == "IEND")
       break;
-    if (critical && !isData && !isPalette)
-      return name + (std::memcmp(type, "IHDR", 4) == 0 ? " comes twice"
-                                                       : " is of a kind tga-host does not read");
+    if (head[4] <= 'Z' && !isData && !isPalette) // critical
+      return name + (type == "IHDR" ? " comes twice" : " is of a kind tga-host does not read");
     // Chunks the picture needs only: a palette and transparency count before
     // the picture data, as decoders take them.
     const bool palette = isPalette && colourType_ == 3 && !pictureData && paletteEntries == 0;
     const bool wanted = isData || isPalette || (isTransparency && !pictureData && !transparency);
     if (palette && (length == 0 || length % 3 != 0 || length > 3 * 256))
       return name + " is not a valid palette";
-    std::string data;
-    bool good = false;
-    if (wanted && !Checked(pos, length, &good, palette ? &data : nullptr))
-      return Fail(error);
-    if (wanted && !good)
-      return name + " is damaged (CRC error)";
+    std::string chunk, bad = wanted ? Check(pos, length, name, palette ? &chunk : nullptr) : "";
+    if (!bad.empty())
+      return bad;
     if (palette) {
       // Exactly the entries the bit depth can index: missing ones black,
       // extra ones dropped, as libpng drops them.
       paletteEntries = std::min(length / 3, 1u << depth_);
-      data.resize(3 * (size_t(1) << depth_), '\0');
-      Make("PLTE", data);
+      chunk.resize(4 + 3 * (size_t(1) << depth_), '\0');
+      Make(chunk);
     } else if (isTransparency && wanted) {
       transparency = true;
       // Only a tRNS that fits the picture, as libpng keeps it.
@@ -239,12 +211,8 @@ std::string PngStream::Scan() {
   }
   if (!pictureData)
     return "the PNG file holds no picture data";
-  Make("IEND", std::string());
-  size = position = 0;
-  for (Part &part : parts_) {
-    part.start = size;
-    size += part.length;
-  }
+  Make("IEND");
+  position = 0;
   return {};
 }
 
@@ -268,33 +236,30 @@ size_t PngStream::Read(void *data, size_t bytes) {
   return done;
 }
 
-bool PngStream::Seek(uint64_t to) {
-  position = to;
-  return size != 0; // not before the scan
-}
-
 bool PngSink::Write(const void *data, size_t bytes) {
   errno = 0;
-  if (file && std::fwrite(data, 1, bytes, file) != bytes)
-    return Failed(&error);
-  position += bytes;
-  size = std::max(size, position);
-  return true;
+  return Moved(!file || std::fwrite(data, 1, bytes, file) == bytes, position + bytes);
 }
 
 bool PngSink::Seek(uint64_t to) {
   errno = 0;
-  if (file && !SeekFile(file, to))
-    return Failed(&error);
-  position = to;
-  size = std::max(size, to);
-  return true;
+  return Moved(!file || SeekFile(file, to), to);
+}
+
+bool PngSink::Moved(bool done, uint64_t to) {
+  if (done) {
+    position = to;
+    size = std::max(size, to);
+  } else if (error == 0) {
+    error = errno != 0 ? errno : EIO; // the first failure's
+  }
+  return done;
 }
 
 bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *picture,
              std::string *error, const ReadProgress &progress) {
   const std::string cannot = "cannot read '" + path + "': ";
-  File f(std::fopen(path.c_str(), "rb"));
+  File f(std::fopen(path.c_str(), "rb"), std::fclose);
   if (!f) {
     *error = cannot + ErrorText(errno);
     return false;
@@ -315,7 +280,7 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
 
 bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
               int *error, const std::function<void(uint32_t y)> &written) {
-  File f(std::fopen(path.c_str(), "wb"));
+  File f(std::fopen(path.c_str(), "wb"), std::fclose);
   if (!f) {
     *error = errno;
     return false;

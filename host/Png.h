@@ -64,10 +64,10 @@ public:
   // past the file's own entries read as opaque black on every system.
   std::string Scan();
 
-  // The stream: whole chunks as a decoder reads them. Read returns fewer
-  // bytes than asked only at its end or when the file fails (Error()).
+  // The stream: whole chunks as a decoder reads them, from `position`, which
+  // its users may set anywhere. Read returns fewer bytes than asked only at
+  // its end or when the file fails (`error`).
   size_t Read(void *data, size_t bytes);
-  bool Seek(uint64_t to);
 
   // Read only, by the stream's users.
   uint32_t width = 0, height = 0;
@@ -81,11 +81,10 @@ private:
     uint64_t start = 0;              // in the stream
     std::string made;
   };
-  std::string Fail(int why);
   void Keep(uint64_t offset, uint64_t length);
-  void Make(const char type[4], const std::string &data);
+  void Make(const std::string &chunk); // of its type and data
   bool ReadAt(uint64_t offset, void *data, size_t bytes);
-  bool Checked(uint64_t offset, uint32_t length, bool *matches, std::string *data);
+  std::string Check(uint64_t offset, uint32_t length, const std::string &name, std::string *chunk);
 
   FILE *file_;
   uint64_t fileSize_ = 0;
@@ -103,6 +102,7 @@ struct PngSink {
   // False with `error` set.
   bool Write(const void *data, size_t size);
   bool Seek(uint64_t to);
+  bool Moved(bool done, uint64_t to);
 };
 
 // How rows are filtered before compression. A picture of few colours

@@ -16,33 +16,22 @@
 
 namespace {
 
-struct Failure {
-  std::string message;
-  int ioError = 0; // errno of a failed write
-  PngSink *sink = nullptr;
-};
-
 void OnError(png_structp png, png_const_charp message) {
-  static_cast<Failure *>(png_get_error_ptr(png))->message = message;
+  *static_cast<std::string *>(png_get_error_ptr(png)) = message;
   png_longjmp(png, 1);
 }
 
 void OnWarning(png_structp, png_const_charp) {}
 
-// libpng's structures for one read or write, its errors going to `failure`.
-// Throws std::bad_alloc when libpng cannot make them.
+// libpng's structures for one read or write, its error messages going to
+// `failure`; `info` is null when libpng cannot make them.
 struct Session {
-  Session(bool writes, Failure *failure) : write(writes) {
+  Session(bool writes, std::string *failure) : write(writes) {
     png = write ? png_create_write_struct(PNG_LIBPNG_VER_STRING, failure, OnError, OnWarning)
                 : png_create_read_struct(PNG_LIBPNG_VER_STRING, failure, OnError, OnWarning);
     info = png ? png_create_info_struct(png) : nullptr;
-    if (!info) {
-      Destroy();
-      throw std::bad_alloc();
-    }
   }
-  ~Session() { Destroy(); }
-  void Destroy() {
+  ~Session() {
     write ? png_destroy_write_struct(&png, &info) : png_destroy_read_struct(&png, &info, nullptr);
   }
   const bool write;
@@ -50,12 +39,10 @@ struct Session {
   png_infop info = nullptr;
 };
 
+// A failed write keeps its errno value in the sink.
 void WriteData(png_structp png, png_bytep data, size_t length) {
-  Failure *failure = static_cast<Failure *>(png_get_error_ptr(png));
-  if (!failure->sink->Write(data, length)) {
-    failure->ioError = failure->sink->error;
+  if (!static_cast<PngSink *>(png_get_io_ptr(png))->Write(data, length))
     png_error(png, "write error");
-  }
 }
 
 void FlushData(png_structp) {}
@@ -65,8 +52,7 @@ void ReadData(png_structp png, png_bytep data, size_t length) {
   PngStream *stream = static_cast<PngStream *>(png_get_io_ptr(png));
   if (stream->Read(data, length) == length)
     return;
-  Failure *failure = static_cast<Failure *>(png_get_error_ptr(png));
-  failure->message =
+  *static_cast<std::string *>(png_get_error_ptr(png)) =
       stream->error != 0 ? ErrorText(stream->error) : "the PNG data is damaged or incomplete";
   png_longjmp(png, 1);
 }
@@ -75,13 +61,12 @@ void ReadData(png_structp png, png_bytep data, size_t length) {
 
 bool DecodePng(PngStream &stream, RgbPicture *picture, std::string *error,
                const ReadProgress &progress) {
-  Failure failure;
-  Session r(false, &failure);
+  Session r(false, error);
+  if (!r.info)
+    throw std::bad_alloc();
   std::vector<uint8_t> rows;
-  if (setjmp(png_jmpbuf(r.png))) {
-    *error = failure.message;
+  if (setjmp(png_jmpbuf(r.png)))
     return false;
-  }
   png_set_read_fn(r.png, &stream, ReadData);
   // The sizes were judged by `accept`, with this program's own limits, and
   // the chunks by the scan.
@@ -124,15 +109,16 @@ bool DecodePng(PngStream &stream, RgbPicture *picture, std::string *error,
 
 bool EncodePng(PngSink &sink, uint32_t width, uint32_t height, const RowSource &row,
                PngFilter filter, int *error) {
-  Failure failure;
-  failure.sink = &sink;
+  std::string failure; // libpng's message, which says no more than EIO
   Session w(true, &failure);
+  if (!w.info)
+    throw std::bad_alloc();
   std::vector<uint8_t> line(size_t(width) * 3);
   if (setjmp(png_jmpbuf(w.png))) {
-    *error = failure.ioError != 0 ? failure.ioError : EIO;
+    *error = sink.error != 0 ? sink.error : EIO;
     return false;
   }
-  png_set_write_fn(w.png, nullptr, WriteData, FlushData);
+  png_set_write_fn(w.png, &sink, WriteData, FlushData);
   // zlib's level 4 with libpng's adaptive filters: within about 1.5 % of the
   // default level 6 in size, and 1.3 (dithered pictures) to 3.3 (photos)
   // times quicker, where level 6 spends most of a large photo's write

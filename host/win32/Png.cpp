@@ -11,10 +11,12 @@
 #include <wincodec.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <utility>
 #include <vector>
@@ -36,8 +38,8 @@ HRESULT MakeFactory(IWICImagingFactory **factory) {
   } session;
   if (FAILED(session.hr) && session.hr != RPC_E_CHANGED_MODE)
     return CO_E_NOTINITIALIZED;
-  return CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                          reinterpret_cast<void **>(factory));
+  return CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                          IID_IWICImagingFactory, reinterpret_cast<void **>(factory));
 }
 
 // The IStream that WIC reads or writes: the checked chunks of a PngStream,
@@ -49,7 +51,7 @@ public:
   explicit StackStream(PngStream *in) : in_(in) {}
   explicit StackStream(PngSink *out) : out_(out) {}
 
-  HRESULT STDMETHODCALLTYPE Read(void *data, ULONG size, ULONG *read) override {
+  STDMETHODIMP Read(void *data, ULONG size, ULONG *read) override {
     if (!in_)
       return STG_E_ACCESSDENIED;
     const size_t got = in_->Read(data, size);
@@ -57,15 +59,17 @@ public:
       *read = static_cast<ULONG>(got);
     return got < size && in_->error != 0 ? STG_E_READFAULT : S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Write(const void *data, ULONG size, ULONG *written) override {
+  // A failed write or seek keeps its errno value in the sink, which is the
+  // one reported, whatever the encoder makes of the result.
+  STDMETHODIMP Write(const void *data, ULONG size, ULONG *written) override {
     if (!out_)
       return STG_E_ACCESSDENIED;
     const bool put = out_->Write(data, size);
     if (written)
       *written = put ? size : 0;
-    return put ? S_OK : Failed(STG_E_WRITEFAULT);
+    return put ? S_OK : STG_E_WRITEFAULT;
   }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+  STDMETHODIMP QueryInterface(REFIID iid, void **out) override {
     if (!out)
       return E_POINTER;
     if (iid == IID_IUnknown || iid == IID_ISequentialStream || iid == IID_IStream) {
@@ -76,23 +80,22 @@ public:
     *out = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-  ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&refs_); }
-  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *,
-                                   ULARGE_INTEGER *) override {
+  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+  STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&refs_); }
+  STDMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  STDMETHODIMP CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *, ULARGE_INTEGER *) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+  STDMETHODIMP Revert() override { return E_NOTIMPL; }
+  STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
     return STG_E_INVALIDFUNCTION;
   }
-  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+  STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
     return STG_E_INVALIDFUNCTION;
   }
-  HRESULT STDMETHODCALLTYPE Clone(IStream **) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER *to) override {
+  STDMETHODIMP Clone(IStream **) override { return E_NOTIMPL; }
+  STDMETHODIMP Commit(DWORD) override { return S_OK; }
+  STDMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER *to) override {
     const int64_t base = origin == STREAM_SEEK_SET   ? 0
                          : origin == STREAM_SEEK_CUR ? static_cast<int64_t>(Position())
                          : origin == STREAM_SEEK_END ? static_cast<int64_t>(Size())
@@ -100,13 +103,15 @@ public:
     if (base < 0)
       return STG_E_INVALIDFUNCTION;
     const int64_t at = base + move.QuadPart;
-    if (at < 0 || !(in_ ? in_->Seek(static_cast<uint64_t>(at)) : out_->Seek(static_cast<uint64_t>(at))))
-      return Failed(STG_E_SEEKERROR);
+    if (at < 0 || (out_ && !out_->Seek(static_cast<uint64_t>(at))))
+      return STG_E_SEEKERROR;
+    if (in_)
+      in_->position = static_cast<uint64_t>(at);
     if (to)
       to->QuadPart = static_cast<ULONGLONG>(at);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD) override {
+  STDMETHODIMP Stat(STATSTG *stat, DWORD) override {
     if (!stat)
       return E_POINTER;
     std::memset(stat, 0, sizeof *stat);
@@ -118,28 +123,28 @@ public:
 private:
   uint64_t Position() const { return in_ ? in_->position : out_->position; }
   uint64_t Size() const { return in_ ? in_->size : out_->size; }
-  HRESULT Failed(HRESULT hr) const { return out_ && out_->error == ENOSPC ? STG_E_MEDIUMFULL : hr; }
 
   PngStream *in_ = nullptr;
   PngSink *out_ = nullptr;
   LONG refs_ = 1;
 };
 
-// The errno value for a failed WIC or stream call.
-int ErrnoOfResult(HRESULT hr) {
-  if (HRESULT_FACILITY(hr) == FACILITY_WIN32)
-    return ErrnoOf(HRESULT_CODE(hr));
-  switch (hr) {
-  case E_OUTOFMEMORY:
-  case STG_E_INSUFFICIENTMEMORY:
-    return ENOMEM;
-  case STG_E_MEDIUMFULL:
-    return ENOSPC;
-  case STG_E_ACCESSDENIED:
-    return EACCES;
-  default:
-    return EIO;
-  }
+// Why WIC could not write the picture, as an errno value: the sink's own
+// where writing the file failed (`sinkError`), else the result's. Lack of
+// memory goes up as bad_alloc, as everywhere in tga-host. Always false.
+bool WriteFailure(HRESULT hr, int sinkError, int *error) {
+  if (hr == E_OUTOFMEMORY)
+    throw std::bad_alloc();
+  if (sinkError != 0)
+    *error = sinkError;
+  else if (HRESULT_FACILITY(hr) == FACILITY_WIN32)
+    *error = ErrnoOf(HRESULT_CODE(hr));
+  else
+    *error = hr == STG_E_INSUFFICIENTMEMORY ? ENOMEM
+             : hr == STG_E_MEDIUMFULL       ? ENOSPC
+             : hr == STG_E_ACCESSDENIED     ? EACCES
+                                            : EIO;
+  return false;
 }
 
 // Why WIC could not read the picture, in a few words: the file's own error
@@ -152,40 +157,24 @@ std::string ReadFailure(HRESULT hr, int streamError) {
     throw std::bad_alloc();
   if (streamError != 0)
     return ErrorText(streamError);
-  switch (hr) {
-  case WINCODEC_ERR_COMPONENTNOTFOUND:
+  const HRESULT damaged[] = {WINCODEC_ERR_UNKNOWNIMAGEFORMAT,
+                             WINCODEC_ERR_BADHEADER,
+                             WINCODEC_ERR_BADIMAGE,
+                             WINCODEC_ERR_BADSTREAMDATA,
+                             WINCODEC_ERR_STREAMREAD,
+                             WINCODEC_ERR_FRAMEMISSING,
+                             E_FAIL};
+  if (hr == WINCODEC_ERR_COMPONENTNOTFOUND)
     return "this system has no PNG decoder";
-  case WINCODEC_ERR_UNKNOWNIMAGEFORMAT:
-  case WINCODEC_ERR_BADHEADER:
-  case WINCODEC_ERR_BADIMAGE:
-  case WINCODEC_ERR_BADSTREAMDATA:
-  case WINCODEC_ERR_STREAMREAD:
-  case WINCODEC_ERR_FRAMEMISSING:
-  case E_FAIL:
+  if (std::count(std::begin(damaged), std::end(damaged), hr) != 0)
     return "the PNG data is damaged or incomplete";
-  case WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT:
-  case WINCODEC_ERR_UNSUPPORTEDOPERATION:
+  if (hr == WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT || hr == WINCODEC_ERR_UNSUPPORTEDOPERATION)
     return "a kind of PNG the system's decoder does not read";
-  default: {
-    char text[80];
-    std::snprintf(text, sizeof text, "the system's PNG decoder failed (error 0x%08lX)",
-                  static_cast<unsigned long>(hr));
-    return text;
-  }
-  }
+  char text[80];
+  std::snprintf(text, sizeof text, "the system's PNG decoder failed (error 0x%08lX)",
+                static_cast<unsigned long>(hr));
+  return text;
 }
-
-// The frame's own formats that keep 16 bits a channel, read as they are;
-// every other format goes through a converter to 8-bit BGRA.
-struct Deep {
-  const GUID *format;
-  int channels; // 1 grey, 3 RGB, 4 RGBA
-};
-const Deep kDeep[] = {
-    {&GUID_WICPixelFormat16bppGray, 1},
-    {&GUID_WICPixelFormat48bppRGB, 3},
-    {&GUID_WICPixelFormat64bppRGBA, 4},
-};
 
 } // namespace
 
@@ -204,36 +193,32 @@ bool DecodePng(PngStream &png, RgbPicture *picture, std::string *error,
   Com<IWICFormatConverter> converter;
   UINT frameWidth = 0, frameHeight = 0;
   WICPixelFormatGUID format = {};
-  HRESULT hr = factory->CreateDecoder(GUID_ContainerFormatPng, nullptr, decoder.GetAddressOf());
-  if (SUCCEEDED(hr))
-    hr = decoder->Initialize(&stream, WICDecodeMetadataCacheOnDemand);
-  if (SUCCEEDED(hr))
-    hr = decoder->GetFrame(0, frame.GetAddressOf());
-  if (SUCCEEDED(hr))
-    hr = frame->GetSize(&frameWidth, &frameHeight);
-  if (SUCCEEDED(hr))
-    hr = frame->GetPixelFormat(&format);
-  if (SUCCEEDED(hr) && (frameWidth != width || frameHeight != height))
-    hr = WINCODEC_ERR_BADHEADER;
-  if (FAILED(hr)) {
+  HRESULT hr;
+  if (FAILED(
+          hr = factory->CreateDecoder(GUID_ContainerFormatPng, nullptr, decoder.GetAddressOf())) ||
+      FAILED(hr = decoder->Initialize(&stream, WICDecodeMetadataCacheOnDemand)) ||
+      FAILED(hr = decoder->GetFrame(0, frame.GetAddressOf())) ||
+      FAILED(hr = frame->GetSize(&frameWidth, &frameHeight)) ||
+      FAILED(hr = frame->GetPixelFormat(&format)) ||
+      FAILED(hr = frameWidth != width || frameHeight != height ? WINCODEC_ERR_BADHEADER : S_OK)) {
     *error = ReadFailure(hr, png.error);
     return false;
   }
 
-  int channels = 0;
-  for (const Deep &d : kDeep)
-    if (IsEqualGUID(format, *d.format))
-      channels = d.channels;
+  // The frame's own formats that keep 16 bits a channel are read as they
+  // are; every other format goes through a converter to 8-bit BGRA.
+  const int channels = IsEqualGUID(format, GUID_WICPixelFormat16bppGray)   ? 1
+                       : IsEqualGUID(format, GUID_WICPixelFormat48bppRGB)  ? 3
+                       : IsEqualGUID(format, GUID_WICPixelFormat64bppRGBA) ? 4
+                                                                           : 0;
   IWICBitmapSource *source = frame.Get();
   if (channels == 0) {
     // Palettes, grey of fewer bits and 8-bit colour: 8-bit BGRA holds them
     // exactly, a transparent colour as alpha.
-    hr = factory->CreateFormatConverter(converter.GetAddressOf());
-    if (SUCCEEDED(hr))
-      hr = converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppBGRA,
-                                 WICBitmapDitherTypeNone, nullptr, 0.0,
-                                 WICBitmapPaletteTypeCustom);
-    if (FAILED(hr)) {
+    if (FAILED(hr = factory->CreateFormatConverter(converter.GetAddressOf())) ||
+        FAILED(hr = converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppBGRA,
+                                          WICBitmapDitherTypeNone, nullptr, 0.0,
+                                          WICBitmapPaletteTypeCustom))) {
       *error = ReadFailure(hr, 0);
       return false;
     }
@@ -276,14 +261,14 @@ bool EncodePng(PngSink &sink, uint32_t width, uint32_t height, const RowSource &
   Com<IWICBitmapFrameEncode> frame;
   Com<IPropertyBag2> options;
   WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-  HRESULT hr = MakeFactory(factory.GetAddressOf());
-  if (SUCCEEDED(hr))
-    hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.GetAddressOf());
-  if (SUCCEEDED(hr))
-    hr = encoder->Initialize(&stream, WICBitmapEncoderNoCache);
-  if (SUCCEEDED(hr))
-    hr = encoder->CreateNewFrame(frame.GetAddressOf(), options.GetAddressOf());
-  if (SUCCEEDED(hr) && filter == PngFilter::None) {
+  HRESULT hr;
+  if (FAILED(hr = MakeFactory(factory.GetAddressOf())) ||
+      FAILED(
+          hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.GetAddressOf())) ||
+      FAILED(hr = encoder->Initialize(&stream, WICBitmapEncoderNoCache)) ||
+      FAILED(hr = encoder->CreateNewFrame(frame.GetAddressOf(), options.GetAddressOf())))
+    return WriteFailure(hr, sink.error, error);
+  if (filter == PngFilter::None) {
     // The encoder's only setting that bears on size and time; its default
     // filtering stays for every other picture.
     PROPBAG2 option = {};
@@ -295,19 +280,16 @@ bool EncodePng(PngSink &sink, uint32_t width, uint32_t height, const RowSource &
     // An encoder without the option writes as it would anyway.
     options->Write(1, &option, &value);
   }
-  if (SUCCEEDED(hr))
-    hr = frame->Initialize(options.Get());
-  if (SUCCEEDED(hr))
-    hr = frame->SetSize(width, height);
-  if (SUCCEEDED(hr))
-    hr = frame->SetPixelFormat(&format);
+  if (FAILED(hr = frame->Initialize(options.Get())) || FAILED(hr = frame->SetSize(width, height)) ||
+      FAILED(hr = frame->SetPixelFormat(&format)))
+    return WriteFailure(hr, sink.error, error);
   const bool bgr = IsEqualGUID(format, GUID_WICPixelFormat24bppBGR);
-  if (SUCCEEDED(hr) && !bgr && !IsEqualGUID(format, GUID_WICPixelFormat24bppRGB))
-    hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+  if (!bgr && !IsEqualGUID(format, GUID_WICPixelFormat24bppRGB))
+    return WriteFailure(WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT, sink.error, error);
   // Rows go to the encoder one at a time, so memory stays one row.
   const UINT stride = width * 3;
   std::vector<uint8_t> line(stride);
-  for (uint32_t y = 0; SUCCEEDED(hr) && y < height; ++y) {
+  for (uint32_t y = 0; y < height; ++y) {
     if (!row(y, line.data())) {
       *error = EINTR;
       return false;
@@ -315,17 +297,10 @@ bool EncodePng(PngSink &sink, uint32_t width, uint32_t height, const RowSource &
     if (bgr)
       for (size_t i = 0; i < stride; i += 3)
         std::swap(line[i], line[i + 2]);
-    hr = frame->WritePixels(1, stride, stride, line.data());
+    if (FAILED(hr = frame->WritePixels(1, stride, stride, line.data())))
+      return WriteFailure(hr, sink.error, error);
   }
-  if (SUCCEEDED(hr))
-    hr = frame->Commit();
-  if (SUCCEEDED(hr))
-    hr = encoder->Commit();
-  if (FAILED(hr)) {
-    if (hr == E_OUTOFMEMORY)
-      throw std::bad_alloc();
-    *error = sink.error != 0 ? sink.error : ErrnoOfResult(hr);
-    return false;
-  }
+  if (FAILED(hr = frame->Commit()) || FAILED(hr = encoder->Commit()))
+    return WriteFailure(hr, sink.error, error);
   return true;
 }
