@@ -77,10 +77,8 @@ bool PngStream::ReadAt(uint64_t offset, void *data, size_t bytes) {
 
 std::string PngStream::ReadHeader() {
   const int64_t length = FileSize(file_);
-  if (length < 0) {
-    error = errno != 0 ? errno : EIO;
-    return ErrorText(error);
-  }
+  if (length < 0)
+    return ErrorText(errno != 0 ? errno : EIO);
   fileSize_ = static_cast<uint64_t>(length);
   unsigned char h[kHeaderEnd] = {};
   const size_t got = static_cast<size_t>(std::min<uint64_t>(fileSize_, sizeof h));
@@ -195,10 +193,8 @@ std::string PngStream::Scan() {
     } else if (isTransparency && wanted) {
       transparency = true;
       // Only a tRNS that fits the picture, as libpng keeps it.
-      const bool fits = colourType_ == 0   ? length == 2
-                        : colourType_ == 2 ? length == 6
-                        : colourType_ == 3 ? length >= 1 && length <= paletteEntries
-                                           : false;
+      const bool fits = (colourType_ == 0 && length == 2) || (colourType_ == 2 && length == 6) ||
+                        (colourType_ == 3 && length >= 1 && length <= paletteEntries);
       if (fits)
         Keep(pos, uint64_t(length) + 12);
     } else if (isData) {
@@ -260,14 +256,10 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
              std::string *error, const ReadProgress &progress) {
   const std::string cannot = "cannot read '" + path + "': ";
   File f(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!f) {
-    *error = cannot + ErrorText(errno);
-    return false;
-  }
   // Judged before a decoder sees the file: it may take memory for the whole
   // picture as soon as it is handed it.
   PngStream stream(f.get());
-  std::string bad = stream.ReadHeader();
+  std::string bad = f ? stream.ReadHeader() : ErrorText(errno);
   if (bad.empty() && !accept(stream.width, stream.height, error))
     return false;
   if (bad.empty())
@@ -286,12 +278,11 @@ bool WritePng(const std::string &path, uint32_t width, uint32_t height, const Ro
     return false;
   }
   // The filter that makes the smaller file of the trial rows; adaptive on a tie.
-  const bool whole = height <= kBandRows * kBands;
+  const uint32_t rows = std::min(height, kBandRows * kBands);
   const RowSource trial = [&](uint32_t i, uint8_t *rgb) {
     const uint64_t start = uint64_t(height - kBandRows) * (i / kBandRows) / (kBands - 1);
-    return row(whole ? i : static_cast<uint32_t>(start) + i % kBandRows, rgb);
+    return row(rows == height ? i : static_cast<uint32_t>(start) + i % kBandRows, rgb);
   };
-  const uint32_t rows = whole ? height : kBandRows * kBands;
   PngSink adaptive{nullptr}, none{nullptr};
   if (!EncodePng(adaptive, width, rows, trial, PngFilter::Adaptive, error) ||
       !EncodePng(none, width, rows, trial, PngFilter::None, error))

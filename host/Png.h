@@ -77,8 +77,8 @@ public:
 private:
   // A piece of the stream: bytes of the file, or bytes made here.
   struct Part {
-    uint64_t offset = 0, length = 0; // in the file, when `made` is empty
-    uint64_t start = 0;              // in the stream
+    // In the file when `made` is empty, and where it starts in the stream.
+    uint64_t offset = 0, length = 0, start = 0;
     std::string made;
   };
   void Keep(uint64_t offset, uint64_t length);
@@ -124,17 +124,12 @@ bool EncodePng(PngSink &sink, uint32_t width, uint32_t height, const RowSource &
 // How both PNG readers turn a row into 8-bit RGB, so that every platform
 // gives the same bytes: 16-bit values scale as v x 255 / 65535, rounded, and
 // alpha is flattened onto white in the picture's own values (no gamma).
-// One 8-bit channel `v` of alpha `a`, onto white.
-inline uint8_t OnWhite8(unsigned v, unsigned a) {
-  return static_cast<uint8_t>((v * a + 255 * (255 - a) + 127) / 255);
-}
-
-// One 16-bit channel `v` of alpha `a`, onto white, as 8 bits: worked out in
-// units of 65535 x 65535, then rounded once.
-inline uint8_t OnWhite16(uint32_t v, uint32_t a) {
-  const uint64_t one = 65535ull * 65535;
-  const uint64_t x = uint64_t(v) * a + 65535ull * (65535 - a);
-  return static_cast<uint8_t>((x * 255 + one / 2) / one);
+// One channel `v` of alpha `a`, both of 0 to `max` (255 or 65535), onto
+// white, as 8 bits: worked out in units of max x max, then rounded once. `T`
+// holds max x max x 256.
+template <class T, T max> inline uint8_t OnWhite(T v, T a) {
+  const T one = max * max;
+  return static_cast<uint8_t>(((v * a + max * (max - a)) * 255 + one / 2) / one);
 }
 
 // One row of `channels` a pixel (1 grey, 3 colour, 4 colour and alpha) of 8
@@ -150,7 +145,7 @@ inline void FlattenRow(const uint8_t *in, uint32_t width, int depth, int channel
     const uint32_t a = channels == 4 ? at(3) : deep ? 65535 : 255;
     for (int c = 0; c < 3; ++c) {
       const uint32_t v = at(channels == 1 ? 0 : bgr ? 2 - c : c);
-      out[c] = deep ? OnWhite16(v, a) : OnWhite8(v, a);
+      out[c] = deep ? OnWhite<uint64_t, 65535>(v, a) : OnWhite<uint32_t, 255>(v, a);
     }
   }
 }

@@ -72,8 +72,7 @@ bool DecodePng(PngStream &stream, RgbPicture *picture, std::string *error,
   // the chunks by the scan.
   png_set_user_limits(r.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   png_read_info(r.png, r.info);
-  const uint32_t width = png_get_image_width(r.png, r.info);
-  const uint32_t height = png_get_image_height(r.png, r.info);
+  const uint32_t width = stream.width, height = stream.height; // as libpng read them
 
   // Palettes become RGB, grey becomes RGB of 8 or 16 bits (little-endian), a
   // transparent colour becomes alpha. No gamma handling: the values are taken

@@ -11,12 +11,10 @@
 #include <wincodec.h>
 #include <wrl/client.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <new>
 #include <utility>
 #include <vector>
@@ -72,37 +70,30 @@ public:
   STDMETHODIMP QueryInterface(REFIID iid, void **out) override {
     if (!out)
       return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_ISequentialStream || iid == IID_IStream) {
-      *out = static_cast<IStream *>(this);
+    const bool ours = iid == IID_IUnknown || iid == IID_ISequentialStream || iid == IID_IStream;
+    *out = ours ? static_cast<IStream *>(this) : nullptr;
+    if (ours)
       AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    return ours ? S_OK : E_NOINTERFACE;
   }
   STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
   STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&refs_); }
-  STDMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-  STDMETHODIMP CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *, ULARGE_INTEGER *) override {
-    return E_NOTIMPL;
-  }
+  // What WIC never asks of a stream it reads or writes straight through.
+  using Size64 = ULARGE_INTEGER;
+  STDMETHODIMP SetSize(Size64) override { return E_NOTIMPL; }
+  STDMETHODIMP CopyTo(IStream *, Size64, Size64 *, Size64 *) override { return E_NOTIMPL; }
   STDMETHODIMP Revert() override { return E_NOTIMPL; }
-  STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
-  STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
+  STDMETHODIMP LockRegion(Size64, Size64, DWORD) override { return STG_E_INVALIDFUNCTION; }
+  STDMETHODIMP UnlockRegion(Size64, Size64, DWORD) override { return STG_E_INVALIDFUNCTION; }
   STDMETHODIMP Clone(IStream **) override { return E_NOTIMPL; }
   STDMETHODIMP Commit(DWORD) override { return S_OK; }
   STDMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER *to) override {
-    const int64_t base = origin == STREAM_SEEK_SET   ? 0
-                         : origin == STREAM_SEEK_CUR ? static_cast<int64_t>(Position())
-                         : origin == STREAM_SEEK_END ? static_cast<int64_t>(Size())
-                                                     : -1;
-    if (base < 0)
+    if (origin > STREAM_SEEK_END)
       return STG_E_INVALIDFUNCTION;
-    const int64_t at = base + move.QuadPart;
+    const uint64_t base = origin == STREAM_SEEK_SET   ? 0
+                          : origin == STREAM_SEEK_CUR ? Position()
+                                                      : Size();
+    const int64_t at = static_cast<int64_t>(base) + move.QuadPart;
     if (at < 0 || (out_ && !out_->Seek(static_cast<uint64_t>(at))))
       return STG_E_SEEKERROR;
     if (in_)
@@ -157,16 +148,11 @@ std::string ReadFailure(HRESULT hr, int streamError) {
     throw std::bad_alloc();
   if (streamError != 0)
     return ErrorText(streamError);
-  const HRESULT damaged[] = {WINCODEC_ERR_UNKNOWNIMAGEFORMAT,
-                             WINCODEC_ERR_BADHEADER,
-                             WINCODEC_ERR_BADIMAGE,
-                             WINCODEC_ERR_BADSTREAMDATA,
-                             WINCODEC_ERR_STREAMREAD,
-                             WINCODEC_ERR_FRAMEMISSING,
-                             E_FAIL};
   if (hr == WINCODEC_ERR_COMPONENTNOTFOUND)
     return "this system has no PNG decoder";
-  if (std::count(std::begin(damaged), std::end(damaged), hr) != 0)
+  if (hr == WINCODEC_ERR_UNKNOWNIMAGEFORMAT || hr == WINCODEC_ERR_BADHEADER ||
+      hr == WINCODEC_ERR_BADIMAGE || hr == WINCODEC_ERR_BADSTREAMDATA ||
+      hr == WINCODEC_ERR_STREAMREAD || hr == WINCODEC_ERR_FRAMEMISSING || hr == E_FAIL)
     return "the PNG data is damaged or incomplete";
   if (hr == WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT || hr == WINCODEC_ERR_UNSUPPORTEDOPERATION)
     return "a kind of PNG the system's decoder does not read";
@@ -187,6 +173,10 @@ bool DecodePng(PngStream &png, RgbPicture *picture, std::string *error,
     return false;
   }
 
+  const auto failed = [error](HRESULT hr, int streamError) {
+    *error = ReadFailure(hr, streamError);
+    return false;
+  };
   StackStream stream(&png);
   Com<IWICBitmapDecoder> decoder;
   Com<IWICBitmapFrameDecode> frame;
@@ -200,10 +190,8 @@ bool DecodePng(PngStream &png, RgbPicture *picture, std::string *error,
       FAILED(hr = decoder->GetFrame(0, frame.GetAddressOf())) ||
       FAILED(hr = frame->GetSize(&frameWidth, &frameHeight)) ||
       FAILED(hr = frame->GetPixelFormat(&format)) ||
-      FAILED(hr = frameWidth != width || frameHeight != height ? WINCODEC_ERR_BADHEADER : S_OK)) {
-    *error = ReadFailure(hr, png.error);
-    return false;
-  }
+      FAILED(hr = frameWidth != width || frameHeight != height ? WINCODEC_ERR_BADHEADER : S_OK))
+    return failed(hr, png.error);
 
   // The frame's own formats that keep 16 bits a channel are read as they
   // are; every other format goes through a converter to 8-bit BGRA.
@@ -218,10 +206,8 @@ bool DecodePng(PngStream &png, RgbPicture *picture, std::string *error,
     if (FAILED(hr = factory->CreateFormatConverter(converter.GetAddressOf())) ||
         FAILED(hr = converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppBGRA,
                                           WICBitmapDitherTypeNone, nullptr, 0.0,
-                                          WICBitmapPaletteTypeCustom))) {
-      *error = ReadFailure(hr, 0);
-      return false;
-    }
+                                          WICBitmapPaletteTypeCustom)))
+      return failed(hr, 0);
     source = converter.Get();
   }
   // A row of 16-bit RGBA must fit the decoder's 32-bit sizes.
@@ -235,11 +221,8 @@ bool DecodePng(PngStream &png, RgbPicture *picture, std::string *error,
   std::vector<BYTE> line(stride);
   for (uint32_t y = 0; y < height; ++y) {
     const WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width), 1};
-    hr = source->CopyPixels(&rect, stride, stride, line.data());
-    if (FAILED(hr)) {
-      *error = ReadFailure(hr, png.error);
-      return false;
-    }
+    if (FAILED(hr = source->CopyPixels(&rect, stride, stride, line.data())))
+      return failed(hr, png.error);
     // 8-bit BGRA, or the frame's own 16-bit little-endian channels.
     FlattenRow(line.data(), width, channels == 0 ? 8 : 16, channels == 0 ? 4 : channels,
                channels == 0, picture->Row(y));
@@ -273,8 +256,7 @@ bool EncodePng(PngSink &sink, uint32_t width, uint32_t height, const RowSource &
     // filtering stays for every other picture.
     PROPBAG2 option = {};
     option.pstrName = const_cast<LPOLESTR>(L"FilterOption");
-    VARIANT value;
-    VariantInit(&value);
+    VARIANT value = {};
     value.vt = VT_UI1;
     value.bVal = WICPngFilterNone;
     // An encoder without the option writes as it would anyway.
