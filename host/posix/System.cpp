@@ -4,10 +4,8 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdint>
 #include <fcntl.h>
 #include <fstream>
-#include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
