@@ -6,7 +6,6 @@
 
 #include "SafeWrite.h"
 
-#include <cstdint>
 #include <string>
 
 enum class FileKind {

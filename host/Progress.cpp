@@ -38,6 +38,47 @@ int32_t TLP_CALL OnRow(int32_t row) {
 
 void OnCtrlC() { g_interrupted = true; }
 
+// Exit status of a write stopped by Ctrl-C or --stop-at-row.
+const int kExitStopped = 130;
+
+// The temporary file beside the file OUT names while a command writes it:
+// removed unless it was put in place or kept.
+struct Temporary {
+  std::string path;
+  ~Temporary() {
+    if (!path.empty())
+      std::remove(path.c_str());
+  }
+};
+
+// "cannot write 'OUT': " and the reason for an errno value (0: unknown).
+std::string CannotWrite(const std::string &out, int error) {
+  return "cannot write '" + out +
+         "': " + (error != 0 ? ErrorText(error) : std::string("the plug-in could not write it"));
+}
+
+// After a stop: keeps what was written beside `target`, the file OUT names,
+// as "name.partial.ext", numbered when taken; says where it went or why not.
+std::string KeepPartial(const std::string &target, Temporary *temporary) {
+  const size_t slash = safe_write::LastSeparator(target);
+  const size_t base = slash == std::string::npos ? 0 : slash + 1;
+  size_t dot = target.find_last_of('.');
+  if (dot == std::string::npos || dot <= base)
+    dot = target.size();
+  const std::string stem = target.substr(0, dot), ext = target.substr(dot);
+  int err = ENOENT;
+  for (int n = 1; n < 100; ++n) {
+    const std::string name = stem + ".partial" + (n > 1 ? "-" + std::to_string(n) : "") + ext;
+    if (RenameToNew(temporary->path, name, &err)) {
+      temporary->path.clear();
+      return "'" + name + "' keeps what was written; ";
+    }
+    if (err != EEXIST)
+      break;
+  }
+  return "the partial file cannot be kept (" + ErrorText(err) + "); ";
+}
+
 } // namespace
 
 int Say(const char *command, const std::string &line) {
@@ -96,51 +137,6 @@ void Steps::Report(const char *step, uint64_t done, uint64_t total) {
   }
   phase_->Update(done);
 }
-
-namespace {
-
-// Exit status of a write stopped by Ctrl-C or --stop-at-row.
-const int kExitStopped = 130;
-
-// The temporary file beside the file OUT names while a command writes it:
-// removed unless it was put in place or kept.
-struct Temporary {
-  std::string path;
-  ~Temporary() {
-    if (!path.empty())
-      std::remove(path.c_str());
-  }
-};
-
-// "cannot write 'OUT': " and the reason for an errno value (0: unknown).
-std::string CannotWrite(const std::string &out, int error) {
-  return "cannot write '" + out +
-         "': " + (error != 0 ? ErrorText(error) : std::string("the plug-in could not write it"));
-}
-
-// After a stop: keeps what was written beside `target`, the file OUT names,
-// as "name.partial.ext", numbered when taken; says where it went or why not.
-std::string KeepPartial(const std::string &target, Temporary *temporary) {
-  const size_t slash = safe_write::LastSeparator(target);
-  const size_t base = slash == std::string::npos ? 0 : slash + 1;
-  size_t dot = target.find_last_of('.');
-  if (dot == std::string::npos || dot <= base)
-    dot = target.size();
-  const std::string stem = target.substr(0, dot), ext = target.substr(dot);
-  int err = ENOENT;
-  for (int n = 1; n < 100; ++n) {
-    const std::string name = stem + ".partial" + (n > 1 ? "-" + std::to_string(n) : "") + ext;
-    if (RenameToNew(temporary->path, name, &err)) {
-      temporary->path.clear();
-      return "'" + name + "' keeps what was written; ";
-    }
-    if (err != EEXIST)
-      break;
-  }
-  return "the partial file cannot be kept (" + ErrorText(err) + "); ";
-}
-
-} // namespace
 
 int WriteOutput(const WriteRequest &request,
                 const std::function<WriteResult(const std::string &path)> &write) {
