@@ -20,7 +20,7 @@ int32_t Scaled(int32_t v) {
 
 } // namespace
 
-OptionsDialog::OptionsDialog(const PluginApi &api, bool visible) : api_(api) {
+OptionsDialog::OptionsDialog(const PluginApi &api, bool visible) {
   tlpwin::RegisterWindowClass(kClass, kClass); // fails harmlessly when already registered
   const int32_t width = Scaled(kPlaceWidth), placeHeight = Scaled(kPlaceHeight);
   const int32_t buttonWidth = Scaled(kButtonWidth), buttonHeight = Scaled(kButtonHeight);
@@ -40,7 +40,7 @@ OptionsDialog::OptionsDialog(const PluginApi &api, bool visible) : api_(api) {
   place_ = window_ ? tlpwin::Create({kClass, kClass, "", tlpwin::kChild | tlpwin::kVisible,
                                      tlpwin::kExControlParent, place, window_})
                    : nullptr;
-  panel_ = std::make_unique<HostPanel>(api_, window_, place_);
+  panel_ = std::make_unique<HostPanel>(api, window_, place_);
   error_ = panel_->Error();
 
   // OK starts a group of its own, so the arrows stay in the panel's.
@@ -61,9 +61,7 @@ OptionsDialog::OptionsDialog(const PluginApi &api, bool visible) : api_(api) {
 }
 
 OptionsDialog::~OptionsDialog() {
-  if (!finished_)
-    Finish();
-  panel_.reset();
+  panel_.reset(); // before its window
   if (window_)
     tlpwin::Destroy(window_);
   tlpwin::FreeFont(font_);

@@ -7,11 +7,8 @@
 #pragma once
 
 #include "Panel.h"
-#include "PluginLoader.h"
-#include "TlpWin.h"
 
 #include <memory>
-#include <string>
 
 class OptionsDialog final : private tlpwin::Handler {
 public:
@@ -21,7 +18,8 @@ public:
   // on its first tab stop: the panel's checked item. Error() says what went
   // wrong when it did not open.
   OptionsDialog(const PluginApi &api, bool visible);
-  // Declines the panel if Finish was not called, and destroys the window.
+  // Declines the panel if Finish was not called (the panel's own
+  // destructor does), and destroys the window.
   ~OptionsDialog();
   OptionsDialog(const OptionsDialog &) = delete;
   OptionsDialog &operator=(const OptionsDialog &) = delete;
@@ -39,10 +37,7 @@ public:
   Answer Given() const { return answer_; }
   // EXPORT_LeaveOption: accepted on OK, declined otherwise; false when the
   // panel is still there after the turn of the message loop that follows.
-  bool Finish() {
-    finished_ = true;
-    return panel_->Leave(answer_ == Answer::kOk);
-  }
+  bool Finish() { return panel_->Leave(answer_ == Answer::kOk); }
 
 private:
   void Clicked(tlpwin::Window, int id) override {
@@ -57,11 +52,10 @@ private:
       window_ = nullptr;
   }
 
-  const PluginApi &api_;
   tlpwin::Font font_ = nullptr;
   tlpwin::Window window_ = nullptr, place_ = nullptr, ok_ = nullptr, cancel_ = nullptr;
   std::unique_ptr<HostPanel> panel_;
   Answer answer_ = Answer::kNone;
-  bool answered_ = false, finished_ = false;
+  bool answered_ = false;
   std::string error_;
 };

@@ -10,37 +10,31 @@ namespace {
 // 255 characters on Windows (a Shift-JIS character is one or two bytes).
 const size_t kMaxNameBytes = 255;
 
-// "OUT.PID.tmp" beside OUT; where OUT's own name leaves no room for the
-// ending, that name is cut short, never the folder (a whole character kept).
-std::string TemporaryName(const std::string &path, int attempt) {
-  std::string ending = "." + std::to_string(ProcessId());
-  if (attempt > 0)
-    ending += "-" + std::to_string(attempt);
-  ending += ".tmp";
-  const size_t slash = LastSeparator(path);
-  const size_t start = slash == std::string::npos ? 0 : slash + 1;
-  size_t end = path.size();
-  if (end - start + ending.size() > kMaxNameBytes)
-    end = CharacterStart(path, start, start + (kMaxNameBytes - ending.size()));
-  return path.substr(0, end) + ending;
-}
-
 } // namespace
 
 bool MakeTemporaryBeside(const std::string &path, std::string *temporary, int *error) {
+  const size_t slash = safe_write::LastSeparator(path);
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = TemporaryName(path, attempt);
+    // "OUT.PID.tmp" beside OUT; where OUT's own name leaves no room for the
+    // ending, that name is cut short, never the folder (a whole character kept).
+    const std::string ending =
+        "." + std::to_string(ProcessId()) + (attempt > 0 ? "-" + std::to_string(attempt) : "") + ".tmp";
+    size_t end = path.size();
+    if (end - start + ending.size() > kMaxNameBytes)
+      end = CharacterStart(path, start, start + (kMaxNameBytes - ending.size()));
     // Only a name nobody uses; free again once proven so: the writer creates
     // it as a new file, so no temporary file of its own is made.
-    *error = CreateNew(name);
+    *temporary = path.substr(0, end) + ending;
+    *error = CreateNew(*temporary);
     if (*error == 0) {
-      std::remove(name.c_str());
-      *temporary = name;
+      std::remove(temporary->c_str());
       return true;
     }
     if (*error != EEXIST)
-      return false;
+      break;
   }
+  temporary->clear();
   return false;
 }
 

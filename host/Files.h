@@ -6,7 +6,6 @@
 
 #include "SafeWrite.h"
 
-#include <cstdint>
 #include <string>
 
 enum class FileKind {
@@ -49,7 +48,6 @@ std::string ErrorText(int error);
 // The errno value that matches a Windows error code, for messages in one
 // style.
 using safe_write::ErrnoOf;
-using safe_write::LastSeparator;
 
 // Under a file-size limit a write fails with an error instead of ending the
 // program (POSIX raises SIGXFSZ). Windows has no such signal; under Wine a

@@ -45,8 +45,6 @@ HostPanel::~HostPanel() {
     tlpwin::Destroy(window_);
 }
 
-std::string HostPanel::Item(int k) const { return SjisToUtf8(tlpwin::Text(ItemWindow(k))); }
-
 void HostPanel::Hold(int seconds) {
   const tlpwin::Rect r = tlpwin::Placement(window_);
   std::printf("holding the panel window at %dx%d+%d+%d for %d s\n", r.width, r.height, r.left, r.top,

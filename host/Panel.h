@@ -42,7 +42,7 @@ public:
     return -1;
   }
   // The text of item k, in UTF-8.
-  std::string Item(int k) const;
+  std::string Item(int k) const { return SjisToUtf8(tlpwin::Text(ItemWindow(k))); }
   void Click(int k) { tlpwin::Click(ItemWindow(k)); }
   // Runs the host's message loop for `seconds`, the panel on the screen.
   void Hold(int seconds);

@@ -7,7 +7,6 @@
 #include <cassert>
 #include <cerrno>
 #include <cstdio>
-#include <utility>
 
 namespace {
 
@@ -38,6 +37,47 @@ int32_t TLP_CALL OnRow(int32_t row) {
 }
 
 void OnCtrlC() { g_interrupted = true; }
+
+// Exit status of a write stopped by Ctrl-C or --stop-at-row.
+const int kExitStopped = 130;
+
+// The temporary file beside the file OUT names while a command writes it:
+// removed unless it was put in place or kept.
+struct Temporary {
+  std::string path;
+  ~Temporary() {
+    if (!path.empty())
+      std::remove(path.c_str());
+  }
+};
+
+// "cannot write 'OUT': " and the reason for an errno value (0: unknown).
+std::string CannotWrite(const std::string &out, int error) {
+  return "cannot write '" + out +
+         "': " + (error != 0 ? ErrorText(error) : std::string("the plug-in could not write it"));
+}
+
+// After a stop: keeps what was written beside `target`, the file OUT names,
+// as "name.partial.ext", numbered when taken; says where it went or why not.
+std::string KeepPartial(const std::string &target, Temporary *temporary) {
+  const size_t slash = safe_write::LastSeparator(target);
+  const size_t base = slash == std::string::npos ? 0 : slash + 1;
+  size_t dot = target.find_last_of('.');
+  if (dot == std::string::npos || dot <= base)
+    dot = target.size();
+  const std::string stem = target.substr(0, dot), ext = target.substr(dot);
+  int err = ENOENT;
+  for (int n = 1; n < 100; ++n) {
+    const std::string name = stem + ".partial" + (n > 1 ? "-" + std::to_string(n) : "") + ext;
+    if (RenameToNew(temporary->path, name, &err)) {
+      temporary->path.clear();
+      return "'" + name + "' keeps what was written; ";
+    }
+    if (err != EEXIST)
+      break;
+  }
+  return "the partial file cannot be kept (" + ErrorText(err) + "); ";
+}
 
 } // namespace
 
@@ -98,126 +138,49 @@ void Steps::Report(const char *step, uint64_t done, uint64_t total) {
   phase_->Update(done);
 }
 
-namespace {
-
-// Exit status of a write stopped by Ctrl-C or --stop-at-row.
-const int kExitStopped = 130;
-
-// OUT while a command writes it: the temporary file beside the file OUT
-// names, removed unless it was put in place or kept; or OUT itself when it
-// is a pipe or device.
-class OutputFile {
-public:
-  explicit OutputFile(std::string path) : path_(std::move(path)) {}
-  ~OutputFile() {
-    if (!temporary_.empty())
-      std::remove(temporary_.c_str());
-  }
-
-  // "cannot write 'OUT': " and the reason for an errno value (0: unknown).
-  std::string CannotWrite(int error) const {
-    return "cannot write '" + path_ + "': " +
-           (error != 0 ? ErrorText(error) : std::string("the plug-in could not write it"));
-  }
-
-  // Checks OUT and, unless it is a pipe or device, makes the temporary file.
-  // Where the writer writes then: the temporary file, or OUT itself.
-  bool Open(std::string *writePath, std::string *error) {
-    int err = 0;
-    // A device before anything else: it is no file a link could lead to.
-    FileKind kind = KindOf(path_, &err);
-    if (kind != FileKind::Other) {
-      target_ = safe_write::FollowLinks(path_);
-      kind = KindOf(target_, &err);
-    }
-    direct_ = kind == FileKind::Other;
-    existed_ = kind == FileKind::Regular;
-    *writePath = path_;
-    if (direct_)
-      return true;
-    // Replacing by a rename would get past a file that may not be written.
-    if (kind == FileKind::Folder)
-      err = EISDIR;
-    else if (kind != FileKind::Unknown && (!existed_ || Writable(target_, &err)) &&
-             MakeTemporaryBeside(target_, &temporary_, &err)) {
-      *writePath = temporary_;
-      return true;
-    }
-    *error = CannotWrite(err);
-    return false;
-  }
-
-  // Puts what was written in place of OUT, through the same sequence as the
-  // plug-in's own export: OUT keeps its links and every fact, and stays as
-  // it was when this fails. The temporary file goes with this object.
-  bool Commit(std::string *error) {
-    if (direct_)
-      return true;
-    if (const int err = safe_write::PutInPlace(temporary_, path_)) {
-      *error = CannotWrite(err);
-      return false;
-    }
-    return true;
-  }
-
-  // After a stop: keeps what was written beside OUT under a name of its own
-  // ("out.partial.tga") when `keep` asks, and says where things stand.
-  std::string Stopped(bool keep) {
-    if (direct_)
-      return "'" + path_ + "' is no regular file and has what was written";
-    const std::string as = existed_ ? "'" + path_ + "' is as it was" : "'" + path_ + "' was not made";
-    if (!keep)
-      return as;
-    // "name.partial.ext" beside the file OUT names, numbered when taken.
-    const size_t slash = LastSeparator(target_);
-    const size_t base = slash == std::string::npos ? 0 : slash + 1;
-    size_t dot = target_.find_last_of('.');
-    if (dot == std::string::npos || dot <= base)
-      dot = target_.size();
-    const std::string stem = target_.substr(0, dot), ext = target_.substr(dot);
-    int err = ENOENT;
-    for (int n = 1; n < 100 && !temporary_.empty(); ++n) {
-      const std::string name = stem + ".partial" + (n > 1 ? "-" + std::to_string(n) : "") + ext;
-      if (RenameToNew(temporary_, name, &err)) {
-        temporary_.clear();
-        return "'" + name + "' keeps what was written; " + as;
-      }
-      if (err != EEXIST)
-        break;
-    }
-    return "the partial file cannot be kept (" + ErrorText(err) + "); " + as;
-  }
-
-private:
-  std::string path_;   // OUT as the user named it
-  std::string target_; // the file it names, links followed
-  std::string temporary_;
-  bool direct_ = false;
-  bool existed_ = false;
-};
-
-} // namespace
-
 int WriteOutput(const WriteRequest &request,
                 const std::function<WriteResult(const std::string &path)> &write) {
   const char *command = request.command;
+  const std::string &out = request.out;
   // Before the temporary file exists: from here on Ctrl-C ends the command
   // through the cleanup below.
   CtrlCStops ctrlC;
-  OutputFile out(request.out);
-  std::string path, error;
-  if (!out.Open(&path, &error))
-    return Say(command, error);
-  const WriteResult result = write(path);
+  int err = 0;
+  // A device before anything else: it is no file a link could lead to. A
+  // pipe or device is written directly.
+  FileKind kind = KindOf(out, &err);
+  std::string target;
+  if (kind != FileKind::Other) {
+    target = safe_write::FollowLinks(out);
+    kind = KindOf(target, &err);
+  }
+  const bool direct = kind == FileKind::Other, existed = kind == FileKind::Regular;
+  Temporary temporary;
+  // Replacing by a rename would get past a file that may not be written.
+  if (kind == FileKind::Folder)
+    err = EISDIR;
+  else if (!direct && kind != FileKind::Unknown && (!existed || Writable(target, &err)))
+    MakeTemporaryBeside(target, &temporary.path, &err);
+  if (!direct && temporary.path.empty())
+    return Say(command, CannotWrite(out, err));
+  const WriteResult result = write(direct ? out : temporary.path);
   if (result.stopped || CtrlCStops::Pressed()) {
+    std::string as = "'" + out + "' " + (existed ? "is as it was" : "was not made");
+    if (direct)
+      as = "'" + out + "' is no regular file and has what was written";
     // A write that failed on the way has nothing worth keeping.
+    else if (request.keepPartial && result.written)
+      as = KeepPartial(target, &temporary) + as;
     std::fprintf(stderr, "tga-host %s: stopped%s%s; %s\n", command, result.where.empty() ? "" : " ",
-                 result.where.c_str(), out.Stopped(request.keepPartial && result.written).c_str());
+                 result.where.c_str(), as.c_str());
     return kExitStopped;
   }
   if (!result.written)
-    return Say(command, out.CannotWrite(result.error));
-  return out.Commit(&error) ? 0 : Say(command, error);
+    return Say(command, CannotWrite(out, result.error));
+  // Through the same sequence as the plug-in's own export: OUT keeps its
+  // links and every fact, and stays as it was when this fails.
+  err = direct ? 0 : safe_write::PutInPlace(temporary.path, out);
+  return err == 0 ? 0 : Say(command, CannotWrite(out, err));
 }
 
 int WriteWithProgress(const PluginApi &api, const HostImage &record, const WriteRequest &request) {
@@ -225,8 +188,7 @@ int WriteWithProgress(const PluginApi &api, const HostImage &record, const Write
     // The plug-in's callback carries no context, so one write at a time.
     assert(!g_state.active);
     const uint32_t rows = record.Height;
-    const std::string name = "writing '" + request.out + "'";
-    std::unique_ptr<Phase> bar(rows > 0 ? new Phase(name, rows) : nullptr);
+    std::unique_ptr<Phase> bar(rows > 0 ? new Phase("writing '" + request.out + "'", rows) : nullptr);
     g_state = State{true, request.stopAtRow, bar.get()};
     WriteResult result;
     errno = 0;
@@ -238,8 +200,8 @@ int WriteWithProgress(const PluginApi &api, const HostImage &record, const Write
       bar->Done();
     result.stopped = g_state.stopped || g_interrupted.load();
     const int32_t at = g_state.row;
-    result.where = at > 0 ? "before row " + std::to_string(at) + " of " + std::to_string(rows)
-                          : "before the first row";
+    result.where =
+        at > 0 ? "before row " + std::to_string(at) + " of " + std::to_string(rows) : "before the first row";
     g_state = State{};
     return result;
   });

@@ -4,10 +4,8 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdint>
 #include <fcntl.h>
 #include <fstream>
-#include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,10 +24,9 @@ void CatchCtrlC(void (*pressed)()) {
   g_pressed = pressed;
   struct sigaction sa = {};
   sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
   // No SA_RESTART: an open or write blocked on a pipe must fail with EINTR,
   // or Ctrl-C would wait for a reader that may never come.
-  sa.sa_flags = 0;
-  sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, &g_oldSigint);
 }
 

@@ -3,8 +3,6 @@
 #include <iconv.h>
 
 std::string SjisToUtf8(const std::string &sjis) {
-  if (sjis.empty())
-    return sjis;
   iconv_t cd = iconv_open("UTF-8", "CP932");
   if (cd == reinterpret_cast<iconv_t>(-1))
     return sjis;

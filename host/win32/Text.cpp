@@ -3,8 +3,6 @@
 #include <windows.h>
 
 std::string SjisToUtf8(const std::string &sjis) {
-  if (sjis.empty())
-    return sjis;
   int wn = MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), nullptr, 0);
   if (wn <= 0)
     return sjis;
