@@ -281,26 +281,26 @@ void AddPluginMeasures(Bench &b, const std::vector<std::unique_ptr<Plugin>> &plu
   }
 }
 
+// An stb_image decode's outcome: its first byte kept where the optimiser
+// must leave it, and its block freed.
+bool KeepStb(stbi_uc *px) {
+  if (!px)
+    return false;
+  g_sink = px[0];
+  stbi_image_free(px);
+  return true;
+}
+
 // stb_image, and the floors of a decode and of a preview's reads.
 void AddOtherMeasures(Bench &b) {
   b.measures.push_back({"decode/stb-file", [](const Input &in) {
                           int w, h, n;
-                          stbi_uc *px = stbi_load(in.path.c_str(), &w, &h, &n, 3);
-                          if (!px)
-                            return false;
-                          g_sink = px[0];
-                          stbi_image_free(px);
-                          return true;
+                          return KeepStb(stbi_load(in.path.c_str(), &w, &h, &n, 3));
                         }});
   b.measures.push_back({"decode/stb-memory", [&b](const Input &in) {
                           const Bytes &file = b.FileOf(in);
                           int w, h, n;
-                          stbi_uc *px = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &w, &h, &n, 3);
-                          if (!px)
-                            return false;
-                          g_sink = px[0];
-                          stbi_image_free(px);
-                          return true;
+                          return KeepStb(stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &w, &h, &n, 3));
                         }});
   b.measures.push_back({"floor", [&b](const Input &in) {
                           auto *block = static_cast<uint8_t *>(std::malloc(in.outputBytes));
