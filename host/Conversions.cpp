@@ -13,61 +13,53 @@
 #include "Methods.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
-#include <optional>
-#include <unordered_set>
+#include <stdexcept>
+#include <unordered_map>
 
 namespace {
 
 const size_t kMaxPalette = 256;
 
-// Bytes per row of `kind` for `width` pixels, rounded up to 4; nothing when
-// the pixel block of `height` such rows does not fit in a size_t.
-std::optional<size_t> PaddedBytesPerRow(int32_t kind, uint32_t width, uint32_t height) {
-  const uint32_t bytesPerPixel = kind == TLP_KIND_INDEXED8 ? 1 : kind == TLP_KIND_HIGH16 ? 2 : 3;
-  const uint64_t row = (uint64_t(width) * bytesPerPixel + 3) & ~uint64_t(3);
-  // The record's pitch is a signed 32-bit field.
-  if (row > uint64_t(std::numeric_limits<int32_t>::max()))
-    return std::nullopt;
-  if (height != 0 && row > std::numeric_limits<size_t>::max() / height)
-    return std::nullopt;
-  return static_cast<size_t>(row);
+uint32_t BytesPerPixel(int32_t kind) {
+  return kind == TLP_KIND_INDEXED8 ? 1 : kind == TLP_KIND_HIGH16 ? 2 : 3;
 }
 
 // A record of `kind` for `in` with padded rows, each filled from the
-// picture's row by `fill(source, record)`; each row is reported as `step`
-// when there is a `progress` to tell.
+// picture's row by `fill(source, record)`; `step` reports each row when
+// given. Throws std::length_error when the block cannot be addressed.
 template <class Fill>
-ConvertedImage Build(int32_t kind, const RgbView &in, const std::vector<Colour> &palette, Fill fill,
-                     const char *step = nullptr, const ConvertProgress &progress = nullptr) {
-  // Convert checked the widest kind, so this does not throw for its calls.
-  const size_t pitch = PaddedBytesPerRow(kind, in.width, in.height).value();
+ConvertedImage Build(int32_t kind, const RgbView &in, const std::vector<Colour> &palette,
+                     Fill fill, const char *step = nullptr,
+                     const ConvertProgress &progress = nullptr) {
+  std::optional<size_t> pitch = PaddedBytesPerRow(kind, in.width, in.height);
+  if (!pitch)
+    throw std::length_error("picture too large");
   ConvertedImage out;
   out.kind = kind;
   out.width = in.width;
   out.height = in.height;
-  out.bytesPerRow = static_cast<int32_t>(pitch);
-  out.pixels.assign(pitch * in.height, 0);
+  out.bytesPerRow = static_cast<int32_t>(*pitch);
+  out.pixels.assign(*pitch * in.height, 0);
   out.palette = palette;
   for (uint32_t y = 0; y < in.height; ++y) {
-    fill(in.rgb + size_t(y) * in.width * 3, out.pixels.data() + size_t(y) * pitch);
-    if (progress)
+    fill(in.rgb + size_t(y) * in.width * 3, out.pixels.data() + size_t(y) * *pitch);
+    if (progress && step)
       progress(step, y + 1, in.height);
   }
   return out;
 }
 
-// Every pixel 24-bit (blue, green, red) or a 16-bit word: blue in bits 0-4,
-// green 5-9, red 10-14, bit 15 zero, each the nearest of 32 levels.
+// Every pixel 24-bit (blue, green, red) or a 16-bit word.
 ConvertedImage ToTrueColour(const RgbView &in, int32_t kind) {
-  const auto five = [](unsigned v) { return (v * 31 + 127) / 255; };
   return Build(kind, in, {}, [&](const uint8_t *s, uint8_t *d) {
     for (uint32_t x = 0; x < in.width; ++x, s += 3) {
       if (kind == TLP_KIND_FULL24) {
         d = std::reverse_copy(s, s + 3, d);
         continue;
       }
-      const unsigned word = five(s[2]) | (five(s[1]) << 5) | (five(s[0]) << 10);
+      const uint16_t word = HighColourWord(s[0], s[1], s[2]);
       *d++ = static_cast<uint8_t>(word);
       *d++ = static_cast<uint8_t>(word >> 8);
     }
@@ -92,9 +84,9 @@ public:
   explicit NearestCache(const std::vector<Colour> &palette) : slots_(size_t(1) << kBits, kEmpty) {
     for (size_t i = 0; i < palette.size(); ++i)
       byGreen_.push_back({palette[i], static_cast<uint32_t>(i)});
-    // Stable: entries of one green stay in index order.
-    std::stable_sort(byGreen_.begin(), byGreen_.end(), [](const Entry &a, const Entry &b) {
-      return Green(a.colour) < Green(b.colour);
+    std::sort(byGreen_.begin(), byGreen_.end(), [](const Entry &a, const Entry &b) {
+      return Green(a.colour) != Green(b.colour) ? Green(a.colour) < Green(b.colour)
+                                                : a.index < b.index;
     });
   }
   uint8_t Find(Colour c) {
@@ -143,21 +135,6 @@ private:
   std::vector<uint64_t> slots_;
 };
 
-// The distinct colours of `in` in order of first appearance, when there are
-// at most kMaxPalette; nothing otherwise. Unlike Histogram it stops early,
-// holding no more than that many.
-std::optional<std::vector<Colour>> DistinctColours(const RgbView &in) {
-  std::vector<Colour> colours;
-  std::unordered_set<Colour> seen;
-  for (const uint8_t *p = in.rgb, *end = p + size_t(in.width) * in.height * 3; p < end; p += 3) {
-    if (seen.insert(ColourAt(p)).second)
-      colours.push_back(ColourAt(p));
-    if (colours.size() > kMaxPalette)
-      return std::nullopt;
-  }
-  return colours;
-}
-
 // ---- Median cut ------------------------------------------------------------
 
 struct ColourCount {
@@ -166,7 +143,6 @@ struct ColourCount {
 };
 
 // The picture's distinct colours with their pixel counts, in colour order.
-// Sorting a copy of the pixels keeps the memory to four bytes a pixel.
 std::vector<ColourCount> Histogram(const RgbView &in) {
   const size_t pixels = size_t(in.width) * in.height;
   std::vector<Colour> all;
@@ -175,49 +151,38 @@ std::vector<ColourCount> Histogram(const RgbView &in) {
     all.push_back(ColourAt(p));
   std::sort(all.begin(), all.end());
   std::vector<ColourCount> out;
-  for (Colour c : all)
-    if (!out.empty() && out.back().colour == c)
-      ++out.back().count;
-    else
-      out.push_back({c, 1});
+  for (size_t i = 0; i < all.size();) {
+    size_t j = i;
+    while (j < all.size() && all[j] == all[i])
+      ++j;
+    out.push_back({all[i], j - i});
+    i = j;
+  }
   return out;
 }
 
 uint8_t Channel(Colour c, int channel) { return static_cast<uint8_t>(c >> (16 - 8 * channel)); }
 
-// A box of colour space: the histogram entries [begin, end), at least one.
+// A box of colour space: the histogram entries [begin, end).
 struct Box {
   size_t begin, end;
-  int longest = 0;     // channel with the widest spread: 0 red, 1 green, 2 blue
-  int spread = -1;     // that spread, max - min
-  int top = 0;         // that channel's max
-  uint64_t pixels = 0; // the entries' counts added up
-  Colour mean = 0;     // their pixel-weighted mean colour, rounded
+  int longest = 0;   // channel with the widest spread: 0 red, 1 green, 2 blue
+  int spread = 0;    // that spread, max - min
 };
 
 Box MakeBox(const std::vector<ColourCount> &hist, size_t begin, size_t end) {
   uint8_t lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
-  uint64_t sum[3] = {0, 0, 0};
-  Box box{begin, end};
-  for (size_t i = begin; i < end; ++i) {
+  for (size_t i = begin; i < end; ++i)
     for (int ch = 0; ch < 3; ++ch) {
-      const uint8_t v = Channel(hist[i].colour, ch);
-      lo[ch] = std::min(lo[ch], v);
-      hi[ch] = std::max(hi[ch], v);
-      sum[ch] += v * hist[i].count;
+      lo[ch] = std::min(lo[ch], Channel(hist[i].colour, ch));
+      hi[ch] = std::max(hi[ch], Channel(hist[i].colour, ch));
     }
-    box.pixels += hist[i].count;
-  }
-  uint8_t mean[3];
-  for (int ch = 0; ch < 3; ++ch) {
-    mean[ch] = static_cast<uint8_t>((sum[ch] + box.pixels / 2) / box.pixels);
+  Box box{begin, end, 0, -1};
+  for (int ch = 0; ch < 3; ++ch)
     if (hi[ch] - lo[ch] > box.spread) {
       box.spread = hi[ch] - lo[ch];
       box.longest = ch;
-      box.top = hi[ch];
     }
-  }
-  box.mean = MakeColour(mean[0], mean[1], mean[2]);
   return box;
 }
 
@@ -228,22 +193,41 @@ Box MakeBox(const std::vector<ColourCount> &hist, size_t begin, size_t end) {
 std::pair<Box, Box> Split(std::vector<ColourCount> &hist, const Box &box) {
   const int ch = box.longest;
   uint64_t perLevel[256] = {};
-  for (size_t i = box.begin; i < box.end; ++i)
-    perLevel[Channel(hist[i].colour, ch)] += hist[i].count;
+  uint64_t total = 0;
+  int top = 0;
+  for (size_t i = box.begin; i < box.end; ++i) {
+    const uint8_t v = Channel(hist[i].colour, ch);
+    perLevel[v] += hist[i].count;
+    total += hist[i].count;
+    top = std::max<int>(top, v);
+  }
   int median = 0;
   for (uint64_t seen = 0; median < 256; ++median) {
     seen += perLevel[median];
-    if (2 * seen >= box.pixels)
+    if (2 * seen >= total)
       break;
   }
   // At the top level the lower side takes everything below it instead.
-  const int last = median < box.top ? median : median - 1;
-  const auto begin = hist.begin();
-  const auto cut =
-      std::partition(begin + std::ptrdiff_t(box.begin), begin + std::ptrdiff_t(box.end),
-                     [ch, last](const ColourCount &c) { return Channel(c.colour, ch) <= last; });
-  const size_t at = size_t(cut - begin);
+  const int last = median < top ? median : median - 1;
+  auto first = hist.begin() + static_cast<std::ptrdiff_t>(box.begin);
+  auto cut = std::partition(first, hist.begin() + static_cast<std::ptrdiff_t>(box.end),
+                            [ch, last](const ColourCount &c) { return Channel(c.colour, ch) <= last; });
+  const size_t at = static_cast<size_t>(cut - hist.begin());
   return {MakeBox(hist, box.begin, at), MakeBox(hist, at, box.end)};
+}
+
+// The pixel-weighted mean colour of a box, rounded.
+Colour Mean(const std::vector<ColourCount> &hist, const Box &box) {
+  uint64_t sum[3] = {0, 0, 0}, total = 0;
+  for (size_t i = box.begin; i < box.end; ++i) {
+    for (int ch = 0; ch < 3; ++ch)
+      sum[ch] += Channel(hist[i].colour, ch) * hist[i].count;
+    total += hist[i].count;
+  }
+  uint8_t v[3];
+  for (int ch = 0; ch < 3; ++ch)
+    v[ch] = static_cast<uint8_t>((sum[ch] + total / 2) / total);
+  return MakeColour(v[0], v[1], v[2]);
 }
 
 // ---- Floyd-Steinberg ---------------------------------------------------------
@@ -251,6 +235,154 @@ std::pair<Box, Box> Split(std::vector<ColourCount> &hist, const Box &box) {
 // Errors are kept in sixteenths; this rounds one back to whole levels, halves
 // away from zero so that positive and negative errors behave alike.
 int FromSixteenths(int v) { return v >= 0 ? (v + 8) / 16 : -((-v + 8) / 16); }
+
+} // namespace
+
+// ---- Records -----------------------------------------------------------------
+
+HostImage ConvertedImage::Record() {
+  paletteBlock_.assign(palette.size() * 4, 0);
+  for (size_t i = 0; i < palette.size(); ++i) {
+    paletteBlock_[4 * i] = Blue(palette[i]);
+    paletteBlock_[4 * i + 1] = Green(palette[i]);
+    paletteBlock_[4 * i + 2] = Red(palette[i]);
+  }
+  return {kind, pixels.empty() ? nullptr : pixels.data(), bytesPerRow, width, height,
+          paletteBlock_.empty() ? nullptr : paletteBlock_.data(),
+          static_cast<uint32_t>(palette.size())};
+}
+
+std::optional<size_t> PaddedBytesPerRow(int32_t kind, uint32_t width, uint32_t height) {
+  const uint64_t row = (uint64_t(width) * BytesPerPixel(kind) + 3) & ~uint64_t(3);
+  // The record's pitch is a signed 32-bit field.
+  if (row > uint64_t(std::numeric_limits<int32_t>::max()))
+    return std::nullopt;
+  if (height != 0 && row > std::numeric_limits<size_t>::max() / height)
+    return std::nullopt;
+  return static_cast<size_t>(row);
+}
+
+ConvertStatus Convert(int32_t code, const RgbView &in, ConvertedImage *out,
+                      const ConvertProgress &progress) {
+  const auto step = [&](const char *name) {
+    if (progress)
+      progress(name, 0, 0);
+  };
+  if (MethodOfCode(code) < 0)
+    return ConvertStatus::UnknownCode;
+  // Checked up front for the widest kind a code may make, so that no
+  // conversion starts and then finds its result unaddressable.
+  if (!PaddedBytesPerRow(TLP_KIND_FULL24, in.width, in.height) ||
+      uint64_t(in.width) * in.height > std::numeric_limits<size_t>::max() / 4)
+    return ConvertStatus::TooLarge;
+  if (code == 9) {
+    // Counting the colours is most of the median cut's time.
+    step("counting colours, median cut");
+    *out = ToDitheredIndexed(in, MedianCutPalette(in, kMaxPalette), progress);
+  } else if (code == 10) {
+    *out = ToNearestIndexed(in, WindowsPalette(), progress);
+  } else {
+    std::optional<std::vector<Colour>> colours;
+    if (code == 6 || code == 8) {
+      step("counting colours");
+      colours = DistinctColours(in, kMaxPalette);
+    }
+    const bool full = code == 2 || code == 6;
+    // Each pixel's own colour is its nearest. A colour map of no entries
+    // makes a file that readers refuse.
+    *out = !colours              ? ToTrueColour(in, full ? TLP_KIND_FULL24 : TLP_KIND_HIGH16)
+           : colours->empty()    ? ToNearestIndexed(in, {0})
+                                 : ToNearestIndexed(in, *colours);
+  }
+  return ConvertStatus::Ok;
+}
+
+uint8_t FiveBits(uint8_t v) { return static_cast<uint8_t>((v * 31 + 127) / 255); }
+
+uint16_t HighColourWord(uint8_t r, uint8_t g, uint8_t b) {
+  return static_cast<uint16_t>(FiveBits(b) | (FiveBits(g) << 5) | (FiveBits(r) << 10));
+}
+
+// ---- Indexed -------------------------------------------------------------------
+
+std::optional<std::vector<Colour>> DistinctColours(const RgbView &in, size_t limit) {
+  std::vector<Colour> colours;
+  std::unordered_map<Colour, bool> seen;
+  for (const uint8_t *p = in.rgb, *end = p + size_t(in.width) * in.height * 3; p < end; p += 3) {
+    if (!seen.emplace(ColourAt(p), true).second)
+      continue;
+    if (colours.size() == limit)
+      return std::nullopt;
+    colours.push_back(ColourAt(p));
+  }
+  return colours;
+}
+
+std::vector<Colour> MedianCutPalette(const RgbView &in, size_t limit) {
+  std::vector<ColourCount> hist = Histogram(in);
+  if (hist.empty())
+    return {0};
+  std::vector<Box> boxes{MakeBox(hist, 0, hist.size())};
+  // Always split the box with the widest spread on any channel: it holds the
+  // largest error a palette colour of its mean would make.
+  while (boxes.size() < limit) {
+    size_t widest = boxes.size();
+    for (size_t i = 0; i < boxes.size(); ++i)
+      if (boxes[i].end - boxes[i].begin >= 2 &&
+          (widest == boxes.size() || boxes[i].spread > boxes[widest].spread))
+        widest = i;
+    if (widest == boxes.size())
+      break; // every box is one colour: the palette is exact
+    std::pair<Box, Box> halves = Split(hist, boxes[widest]);
+    boxes[widest] = halves.first;
+    boxes.push_back(halves.second);
+  }
+  std::vector<Colour> palette;
+  for (const Box &box : boxes)
+    palette.push_back(Mean(hist, box));
+  return palette;
+}
+
+ConvertedImage ToDitheredIndexed(const RgbView &in, const std::vector<Colour> &palette,
+                                 const ConvertProgress &progress) {
+  NearestCache nearest(palette);
+  // Error owed to each pixel of this row and the next, in sixteenths, with a
+  // spare pixel at both ends so that the edges need no test.
+  const size_t slots = (size_t(in.width) + 2) * 3;
+  std::vector<int> here(slots, 0), below(slots, 0);
+  const auto fill = [&](const uint8_t *s, uint8_t *d) {
+    std::fill(below.begin(), below.end(), 0);
+    for (uint32_t x = 0; x < in.width; ++x, s += 3) {
+      const size_t at = (size_t(x) + 1) * 3;
+      int want[3];
+      for (int ch = 0; ch < 3; ++ch)
+        want[ch] = std::clamp(s[ch] + FromSixteenths(here[at + ch]), 0, 255);
+      const uint8_t index = nearest.Find(MakeColour(static_cast<uint8_t>(want[0]),
+                                                    static_cast<uint8_t>(want[1]),
+                                                    static_cast<uint8_t>(want[2])));
+      d[x] = index;
+      for (int ch = 0; ch < 3; ++ch) {
+        const int error = want[ch] - Channel(palette[index], ch);
+        here[at + 3 + ch] += error * 7;
+        below[at - 3 + ch] += error * 3;
+        below[at + ch] += error * 5;
+        below[at + 3 + ch] += error * 1;
+      }
+    }
+    here.swap(below);
+  };
+  return Build(TLP_KIND_INDEXED8, in, palette, fill, "error diffusion", progress);
+}
+
+ConvertedImage ToNearestIndexed(const RgbView &in, const std::vector<Colour> &palette,
+                                const ConvertProgress &progress) {
+  NearestCache nearest(palette);
+  const auto fill = [&](const uint8_t *s, uint8_t *d) {
+    for (uint32_t x = 0; x < in.width; ++x, s += 3)
+      d[x] = nearest.Find(ColourAt(s));
+  };
+  return Build(TLP_KIND_INDEXED8, in, palette, fill, "nearest colours", progress);
+}
 
 // The host's Windows palette. It is laid out the way a Windows logical
 // palette keeps the system's twenty static colours, ten at each end, with
@@ -287,111 +419,6 @@ const std::vector<Colour> &WindowsPalette() {
   return table;
 }
 
-} // namespace
-
-// ---- Records -----------------------------------------------------------------
-
-HostImage ConvertedImage::Record() {
-  paletteBlock_.clear();
-  for (Colour c : palette)
-    paletteBlock_.insert(paletteBlock_.end(), {Blue(c), Green(c), Red(c), 0});
-  uint8_t *const block = paletteBlock_.empty() ? nullptr : paletteBlock_.data();
-  return {kind,  pixels.empty() ? nullptr : pixels.data(), bytesPerRow, width, height,
-          block, static_cast<uint32_t>(palette.size())};
-}
-
-ConvertStatus Convert(int32_t code, const RgbView &in, ConvertedImage *out,
-                      const ConvertProgress &progress) {
-  if (MethodOfCode(code) < 0)
-    return ConvertStatus::UnknownCode;
-  // Checked up front for the widest kind a code may make, so that no
-  // conversion starts and then finds its result unaddressable.
-  if (!PaddedBytesPerRow(TLP_KIND_FULL24, in.width, in.height) ||
-      uint64_t(in.width) * in.height > std::numeric_limits<size_t>::max() / 4)
-    return ConvertStatus::TooLarge;
-  // Counting the colours is most of the median cut's time.
-  const bool exact = code == 6 || code == 8;
-  if (progress && (code == 9 || exact))
-    progress(code == 9 ? "counting colours, median cut" : "counting colours", 0, 0);
-  std::optional<std::vector<Colour>> palette;
-  if (code == 9)
-    palette = MedianCutPalette(in, kMaxPalette);
-  else if (code == 10)
-    palette = WindowsPalette();
-  else if (exact)
-    palette = DistinctColours(in);
-  if (!palette) {
-    *out = ToTrueColour(in, code == 2 || code == 6 ? TLP_KIND_FULL24 : TLP_KIND_HIGH16);
-  } else if (exact) {
-    // Each pixel's own colour is its nearest. A colour map of no entries
-    // makes a file that readers refuse.
-    *out = ToIndexed(in, palette->empty() ? std::vector<Colour>{0} : *palette, false);
-  } else {
-    *out = ToIndexed(in, *palette, code == 9, progress);
-  }
-  return ConvertStatus::Ok;
-}
-
-// ---- Indexed -------------------------------------------------------------------
-
-std::vector<Colour> MedianCutPalette(const RgbView &in, size_t limit) {
-  std::vector<ColourCount> hist = Histogram(in);
-  if (hist.empty())
-    return {0};
-  std::vector<Box> boxes{MakeBox(hist, 0, hist.size())};
-  // Always split the box with the widest spread on any channel: it holds the
-  // largest error a palette colour of its mean would make.
-  while (boxes.size() < limit) {
-    size_t widest = boxes.size();
-    for (size_t i = 0; i < boxes.size(); ++i)
-      if (boxes[i].end - boxes[i].begin >= 2 &&
-          (widest == boxes.size() || boxes[i].spread > boxes[widest].spread))
-        widest = i;
-    if (widest == boxes.size())
-      break; // every box is one colour: the palette is exact
-    std::pair<Box, Box> halves = Split(hist, boxes[widest]);
-    boxes[widest] = halves.first;
-    boxes.push_back(halves.second);
-  }
-  std::vector<Colour> palette;
-  for (const Box &box : boxes)
-    palette.push_back(box.mean);
-  return palette;
-}
-
-ConvertedImage ToIndexed(const RgbView &in, const std::vector<Colour> &palette, bool diffuse,
-                         const ConvertProgress &progress) {
-  NearestCache nearest(palette);
-  // Error owed to each pixel of this row and the next, in sixteenths, with a
-  // spare pixel at both ends so that the edges need no test. Without
-  // diffusion it stays zero, and each pixel is looked up as it is.
-  const size_t slots = (size_t(in.width) + 2) * 3;
-  std::vector<int> here(slots, 0), below(slots, 0);
-  const auto fill = [&](const uint8_t *s, uint8_t *d) {
-    std::fill(below.begin(), below.end(), 0);
-    for (uint32_t x = 0; x < in.width; ++x, s += 3) {
-      const size_t at = (size_t(x) + 1) * 3;
-      uint8_t want[3];
-      for (int ch = 0; ch < 3; ++ch)
-        want[ch] = static_cast<uint8_t>(std::clamp(s[ch] + FromSixteenths(here[at + ch]), 0, 255));
-      const uint8_t index = nearest.Find(MakeColour(want[0], want[1], want[2]));
-      d[x] = index;
-      if (!diffuse)
-        continue;
-      for (int ch = 0; ch < 3; ++ch) {
-        const int error = want[ch] - Channel(palette[index], ch);
-        here[at + 3 + ch] += error * 7;
-        below[at - 3 + ch] += error * 3;
-        below[at + ch] += error * 5;
-        below[at + 3 + ch] += error * 1;
-      }
-    }
-    here.swap(below);
-  };
-  return Build(TLP_KIND_INDEXED8, in, palette, fill,
-               diffuse ? "error diffusion" : "nearest colours", progress);
-}
-
 // ---- Records back to RGB -------------------------------------------------------
 
 bool KnownKind(int32_t kind) {
@@ -415,25 +442,28 @@ bool RgbPicture::Allocate(uint32_t w, uint32_t h) {
 }
 
 void RgbRowFromRecord(const HostImage &image, uint32_t y, uint8_t *d) {
-  static const uint8_t black[3] = {0, 0, 0};
-  const auto widen = [](unsigned five) { return static_cast<uint8_t>((five * 255 + 15) / 31); };
   const uint8_t *row = image.Pixels + std::ptrdiff_t(y) * image.BytesPerRow;
   for (uint32_t x = 0; x < image.Width; ++x, d += 3) {
-    if (image.Kind == TLP_KIND_HIGH16) {
+    if (image.Kind == TLP_KIND_INDEXED8) {
+      if (row[x] < image.PaletteCount) {
+        const uint8_t *entry = image.Palette + 4 * size_t(row[x]);
+        d[0] = entry[2];
+        d[1] = entry[1];
+        d[2] = entry[0];
+      } else {
+        d[0] = d[1] = d[2] = 0;
+      }
+    } else if (image.Kind == TLP_KIND_HIGH16) {
       const unsigned word = row[2 * x] | (row[2 * x + 1] << 8);
+      const auto widen = [](unsigned five) { return static_cast<uint8_t>((five * 255 + 15) / 31); };
       d[0] = widen((word >> 10) & 31);
       d[1] = widen((word >> 5) & 31);
       d[2] = widen(word & 31);
-      continue;
+    } else {
+      d[0] = row[3 * x + 2];
+      d[1] = row[3 * x + 1];
+      d[2] = row[3 * x];
     }
-    // Blue, green, red: the pixel's own, its palette entry's, or black for an
-    // index outside the palette.
-    const uint8_t *bgr = image.Kind != TLP_KIND_INDEXED8 ? row + 3 * size_t(x)
-                         : row[x] < image.PaletteCount   ? image.Palette + 4 * size_t(row[x])
-                                                         : black;
-    d[0] = bgr[2];
-    d[1] = bgr[1];
-    d[2] = bgr[0];
   }
 }
 

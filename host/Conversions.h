@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // A picture as the host holds it before conversion: rows top first, packed,
@@ -71,17 +72,36 @@ using ConvertProgress = std::function<void(const char *step, uint64_t done, uint
 ConvertStatus Convert(int32_t code, const RgbView &in, ConvertedImage *out,
                       const ConvertProgress &progress = nullptr);
 
-// ---- The steps that the tests take apart ----------------------------------
+// ---- The steps, for the tests ---------------------------------------------
+
+// Bytes per row of `kind` for `width` pixels, rounded up to 4; nothing when
+// the pixel block of `height` such rows does not fit in a size_t.
+std::optional<size_t> PaddedBytesPerRow(int32_t kind, uint32_t width, uint32_t height);
+
+// The nearest of the 32 levels of a 5-bit channel: v * 31 / 255, rounded.
+uint8_t FiveBits(uint8_t v);
+// A kind 2 word: blue in bits 0-4, green 5-9, red 10-14, bit 15 zero.
+uint16_t HighColourWord(uint8_t r, uint8_t g, uint8_t b);
+
+
+// The distinct colours of `in` in order of first appearance, when there are at
+// most `limit`; nothing otherwise.
+std::optional<std::vector<Colour>> DistinctColours(const RgbView &in, size_t limit);
 
 // At most `limit` colours chosen by median cut; the picture's own colours when
 // it has no more than `limit`.
 std::vector<Colour> MedianCutPalette(const RgbView &in, size_t limit);
 
-// Kind 1 against `palette`: each pixel its nearest colour (squared distance in
-// RGB; the lowest index among equals), with Floyd-Steinberg error diffusion
-// when `diffuse`.
-ConvertedImage ToIndexed(const RgbView &in, const std::vector<Colour> &palette, bool diffuse,
-                         const ConvertProgress &progress = nullptr);
+// Kind 1 against `palette`: with Floyd-Steinberg error diffusion, or each
+// pixel simply its nearest colour (squared distance in RGB; the lowest index
+// among equals).
+ConvertedImage ToDitheredIndexed(const RgbView &in, const std::vector<Colour> &palette,
+                                 const ConvertProgress &progress = nullptr);
+ConvertedImage ToNearestIndexed(const RgbView &in, const std::vector<Colour> &palette,
+                                const ConvertProgress &progress = nullptr);
+
+// The host's 256-colour Windows palette (see Conversions.cpp for its table).
+const std::vector<Colour> &WindowsPalette();
 
 // A record's pixels as packed RGB, the palette applied; indices outside the
 // palette read as black. False for a kind other than 1, 2 and 4, or a picture

@@ -74,14 +74,7 @@ size_t NearestIndex(const std::vector<Colour> &palette, Colour c) {
 // The index the nearest-colour conversion gives one pixel of colour `c`.
 size_t NearestOfOne(const std::vector<Colour> &palette, Colour c) {
   const Rgb one(1, 1, [c](uint32_t, uint32_t) { return c; });
-  return ToIndexed(one.View(), palette, false).pixels[0];
-}
-
-// The host's Windows palette, as code 10 gives it.
-std::vector<Colour> WindowsPalette() {
-  ConvertedImage out;
-  EXPECT_EQ(Convert(10, RgbView{0, 0, nullptr}, &out), ConvertStatus::Ok);
-  return out.palette;
+  return ToNearestIndexed(one.View(), palette).pixels[0];
 }
 
 // A record as packed RGB, as tga-host reads it back.
@@ -96,24 +89,20 @@ bool RgbFromRecord(const HostImage &image, Bytes *rgb) {
 } // namespace
 
 TEST(Conversions, RowsArePaddedToFourBytes) {
-  // Codes 10, 4 and 2 make kinds 1, 2 and 4.
   struct Case {
-    int32_t code;
+    int32_t kind;
     uint32_t width;
-    int32_t pitch;
-  } cases[] = {{10, 1, 4}, {10, 4, 4}, {10, 5, 8}, {4, 1, 4},     {4, 2, 4},     {4, 3, 8},
-               {2, 1, 4},  {2, 4, 12}, {2, 5, 16}, {2, 0, 0},     {2, 65535, 196608}};
-  ConvertedImage out;
-  for (const Case &c : cases) {
-    Rgb in(c.width, 3, [](uint32_t, uint32_t) { return Colour(0x123456); });
-    ASSERT_EQ(Convert(c.code, in.View(), &out), ConvertStatus::Ok);
-    EXPECT_EQ(out.bytesPerRow, c.pitch) << c.code << " " << c.width;
-    EXPECT_EQ(out.pixels.size(), size_t(c.pitch) * 3) << c.code << " " << c.width;
-  }
+    size_t pitch;
+  } cases[] = {{1, 1, 4}, {1, 4, 4}, {1, 5, 8}, {2, 1, 4}, {2, 2, 4}, {2, 3, 8},
+               {4, 1, 4}, {4, 4, 12}, {4, 5, 16}, {4, 0, 0}};
+  for (const Case &c : cases)
+    EXPECT_EQ(PaddedBytesPerRow(c.kind, c.width, 3), c.pitch) << c.kind << " " << c.width;
   // The record's pitch is a signed 32-bit field.
-  EXPECT_EQ(Convert(2, RgbView{0x2AAAAAAB, 1, nullptr}, &out), ConvertStatus::TooLarge);
+  EXPECT_FALSE(PaddedBytesPerRow(4, 0x2AAAAAAB, 1));
+  EXPECT_TRUE(PaddedBytesPerRow(4, 65535, 1));
 
   Rgb five = Gradient(5, 3);
+  ConvertedImage out;
   ASSERT_EQ(Convert(2, five.View(), &out), ConvertStatus::Ok);
   HostImage r = out.Record();
   EXPECT_EQ(r.Kind, TLP_KIND_FULL24);
@@ -152,20 +141,19 @@ TEST(Conversions, HighColourWordLayout) {
   } cases[] = {{0x000000, 0x0000}, {0xFFFFFF, 0x7FFF}, {0xFF0000, 0x7C00}, {0x00FF00, 0x03E0},
                {0x0000FF, 0x001F}, {0x080808, 0x0421}, {0x040404, 0x0000}, {0x050505, 0x0421}};
   for (const Case &c : cases) {
+    EXPECT_EQ(HighColourWord(Red(c.colour), Green(c.colour), Blue(c.colour)), c.word)
+        << std::hex << c.colour;
     Rgb in(1, 1, [&](uint32_t, uint32_t) { return c.colour; });
     ConvertedImage out;
     ASSERT_EQ(Convert(4, in.View(), &out), ConvertStatus::Ok);
     EXPECT_EQ(out.kind, TLP_KIND_HIGH16);
-    EXPECT_EQ(out.pixels[0] | (out.pixels[1] << 8), c.word) << std::hex << c.colour; // little-endian
+    EXPECT_EQ(out.pixels[0] | (out.pixels[1] << 8), c.word); // little-endian
   }
 }
 
 TEST(Conversions, FiveBitsIsTheNearestLevel) {
-  Rgb greys(256, 1, [](uint32_t x, uint32_t) { return MakeColour(0, 0, static_cast<uint8_t>(x)); });
-  ConvertedImage out;
-  ASSERT_EQ(Convert(4, greys.View(), &out), ConvertStatus::Ok);
   for (int v = 0; v < 256; ++v) {
-    const int q = out.pixels[2 * v] & 31; // blue
+    const int q = FiveBits(static_cast<uint8_t>(v));
     ASSERT_LE(q, 31);
     const int error = std::abs(Widen5(q) - v);
     EXPECT_LE(error, 4) << v;
@@ -202,6 +190,9 @@ TEST(Conversions, MoreThan256ColoursFallBackByCode) {
   EXPECT_EQ(out.kind, TLP_KIND_FULL24);
   ASSERT_EQ(Convert(8, in.View(), &out), ConvertStatus::Ok);
   EXPECT_EQ(out.kind, TLP_KIND_HIGH16);
+  EXPECT_FALSE(DistinctColours(in.View(), 256));
+  ASSERT_TRUE(DistinctColours(in.View(), 257));
+  EXPECT_EQ(DistinctColours(in.View(), 257)->size(), 257u);
 }
 
 TEST(Conversions, EmptyPicturesStayReadable) {
@@ -283,8 +274,8 @@ TEST(Conversions, ErrorDiffusionKeepsTheMeanColour) {
   // every pixel white; diffusion makes about half of them white.
   Rgb in(32, 32, [](uint32_t, uint32_t) { return Colour(0x808080); });
   const std::vector<Colour> bw = {0x000000, 0xFFFFFF};
-  ConvertedImage nearest = ToIndexed(in.View(), bw, false);
-  ConvertedImage dithered = ToIndexed(in.View(), bw, true);
+  ConvertedImage nearest = ToNearestIndexed(in.View(), bw);
+  ConvertedImage dithered = ToDitheredIndexed(in.View(), bw);
   size_t white = 0, nearestWhite = 0;
   for (uint32_t y = 0; y < 32; ++y)
     for (uint32_t x = 0; x < 32; ++x) {
@@ -301,7 +292,7 @@ TEST(Conversions, ErrorDiffusionKeepsTheMeanColour) {
 }
 
 TEST(Conversions, WindowsPaletteTable) {
-  const std::vector<Colour> p = WindowsPalette();
+  const std::vector<Colour> &p = WindowsPalette();
   ASSERT_EQ(p.size(), 256u);
   // The system's twenty static colours, ten at each end.
   const Colour first[10] = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080,
@@ -339,7 +330,7 @@ TEST(Conversions, WindowsPaletteTable) {
 TEST(Conversions, WindowsPaletteNearestColour) {
   // Every colour of the palette maps to itself (the first of equals), and any
   // colour lies within half a cube step of its match on each channel.
-  const std::vector<Colour> p = WindowsPalette();
+  const std::vector<Colour> &p = WindowsPalette();
   Rgb table(16, 16, [&p](uint32_t x, uint32_t y) { return p[y * 16 + x]; });
   ConvertedImage out;
   ASSERT_EQ(Convert(10, table.View(), &out), ConvertStatus::Ok);
@@ -384,7 +375,7 @@ TEST(Conversions, PictureSearchAgreesWithPlainSearch) {
       palette.push_back(round == 3 ? MakeColour(static_cast<uint8_t>(rng() % 4 * 85), static_cast<uint8_t>(rng() % 2 * 255), static_cast<uint8_t>(rng() % 4 * 85))
                                    : Colour(rng() & 0xFFFFFF));
     Rgb in(97, 31, [&rng](uint32_t, uint32_t) { return Colour(rng() & 0xFFFFFF); });
-    ConvertedImage out = ToIndexed(in.View(), palette, false);
+    ConvertedImage out = ToNearestIndexed(in.View(), palette);
     for (uint32_t y = 0; y < in.height; ++y)
       for (uint32_t x = 0; x < in.width; ++x)
         ASSERT_EQ(out.pixels[size_t(y) * out.bytesPerRow + x], NearestIndex(palette, in.At(x, y)))
