@@ -165,11 +165,12 @@ int WriteOutput(const WriteRequest &request,
     return Say(command, CannotWrite(out, err));
   const WriteResult result = write(direct ? out : temporary.path);
   if (result.stopped || CtrlCStops::Pressed()) {
-    std::string as = "'" + out + "' " + (existed ? "is as it was" : "was not made");
-    if (direct)
-      as = "'" + out + "' is no regular file and has what was written";
+    std::string as = "'" + out + "' " +
+                     (direct    ? "is no regular file and has what was written"
+                      : existed ? "is as it was"
+                                : "was not made");
     // A write that failed on the way has nothing worth keeping.
-    else if (request.keepPartial && result.written)
+    if (!direct && request.keepPartial && result.written)
       as = KeepPartial(target, &temporary) + as;
     std::fprintf(stderr, "tga-host %s: stopped%s%s; %s\n", command, result.where.empty() ? "" : " ",
                  result.where.c_str(), as.c_str());
