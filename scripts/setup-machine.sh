@@ -50,20 +50,58 @@ for e in $bf/qemu-i386*; do
 done
 native=0
 /lib/ld-linux.so.2 --version >/dev/null 2>&1 && native=1
+# TLP_I386=qemu: under qemu-user all the same, as on a machine whose kernel
+# cannot run them (to see here what such a machine's CI sees).
+[ "${TLP_I386:-}" = qemu ] && native=0
 for e in $bf/qemu-i386*; do
   [ -f "$e" ] || continue
-  if [ $native = 1 ] && grep -qx 'interpreter /usr/bin/qemu-i386-static' "$e"; then
+  if [ $native = 1 ] && grep -qxE 'interpreter /usr/bin/qemu-i386(-static)?' "$e"; then
     echo "+ remove the qemu-i386 entry of binfmt_misc: the kernel runs i386 code itself"
     echo -1 >"$e" || true
   elif [[ " ${switched[*]} " == *" $e "* ]]; then
     echo 1 >"$e" || true
   fi
 done
+# Under qemu-user a 32-bit Wine program costs what qemu takes to start it:
+# about a minute with bookworm's qemu 7.2, which cannot place Wine's
+# reservations of the upper address space (Wine then halves them some 65,000
+# times), a fifth of a second with qemu 10. The release's backports bring 10
+# where the release has an older one; where they cannot be had, the older one
+# still runs everything, slowly.
+qemu_fast() {
+  local v
+  v=$("$1" --version 2>/dev/null | sed -nE '1s/.* version ([0-9]+)\..*/\1/p')
+  [ "${v:-0}" -ge 10 ]
+}
 if [ $native = 0 ]; then
-  install_missing qemu-user-static
+  qemu=/usr/bin/qemu-i386
+  if ! qemu_fast $qemu; then
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    backports=/etc/apt/sources.list.d/tlp-backports.sources
+    if [ -n "$codename" ] && ! grep -rqs -- "$codename-backports" /etc/apt/sources.list /etc/apt/sources.list.d/; then
+      uri=$(sed -nE 's,^URIs: *(http[^ ]*/debian)/?$,\1,p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
+      echo "+ add $codename-backports to apt's sources (for qemu-user 10)"
+      printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+        "${uri:-http://deb.debian.org/debian}" "$codename" >"$backports"
+      apt_update
+    fi
+    echo "+ apt-get install -t $codename-backports qemu-user"
+    apt_install -t "$codename-backports" qemu-user || true
+  fi
+  if ! qemu_fast $qemu; then
+    echo "qemu-user 10 could not be installed: 32-bit programs run under the release's own, about a minute each"
+    install_missing qemu-user-static
+    qemu=/usr/bin/qemu-i386-static
+  fi
+  # An entry of this script's for another qemu goes; one of somebody else's stays.
+  for e in $bf/qemu-i386*; do
+    if [ -f "$e" ] && grep -qxE 'interpreter /usr/bin/qemu-i386(-static)?' "$e" && ! grep -qx "interpreter $qemu" "$e"; then
+      echo -1 >"$e" || true
+    fi
+  done
   if [ -e $bf/register ] && ! ls $bf/qemu-i386* >/dev/null 2>&1; then
-    echo "+ register qemu-i386 with binfmt_misc"
-    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+    echo "+ register $qemu for i386 programs with binfmt_misc"
+    printf '%s' ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$qemu:F" \
       >$bf/register || true
   fi
 fi
@@ -72,8 +110,9 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   echo "32-bit programs: cannot run here (the kernel cannot run i386 code, no qemu-user)"
 elif grep -qx enabled $bf/qemu-i386* 2>/dev/null; then
   why="the kernel cannot run i386 code"
+  [ "${TLP_I386:-}" = qemu ] && why="TLP_I386=qemu"
   [ $native = 1 ] && why="an entry this script did not register; the kernel could run them itself"
-  echo "32-bit programs: under qemu-user ($why)"
+  echo "32-bit programs: under qemu-user ($why): $(sed -n 's/^interpreter //p' $bf/qemu-i386* | head -n 1)"
 else
   echo "32-bit programs: natively (the kernel runs i386 code)"
 fi
