@@ -104,13 +104,15 @@ check "partial of a 0x5C name: kept as 表.partial.tga" [ "$(ls "$o")" = 表.par
 
 if [ "$mode" = wine ]; then
   # OUT open in another program, which lets nobody replace it: cmd's
-  # redirection holds it for three seconds (HOST is the runner, then tga-host).
+  # redirection holds it until its ping is ended, however long tga-host takes
+  # to start (HOST is the runner, then tga-host).
   rm -f "$o"/*
-  (cd "$o" && "${host[0]}" cmd /c "ping -n 4 127.0.0.1 >out.tga" >/dev/null 2>&1) &
+  (cd "$o" && "${host[0]}" cmd /c "ping -n 600 127.0.0.1 >out.tga" >/dev/null 2>&1) &
   holder=$!
   for _ in $(seq 40); do [ -e "$o/out.tga" ] && break; sleep 0.25; done
   check "OUT in use: exit 1" [ "$(status "${host[@]}" convert "$dir/in.tga" "$o/out.tga")" = 1 ]
   check "OUT in use: says so" grep -qF "cannot write '$o/out.tga': it is in use by another program" "$dir/out.txt"
+  "${host[0]}" taskkill /f /im ping.exe >/dev/null 2>&1
   wait "$holder"
   check "OUT in use: nothing else left" [ "$(ls "$o")" = out.tga ]
 fi
