@@ -44,6 +44,8 @@ bf=/proc/sys/fs/binfmt_misc
 if [ ! -e $bf/register ]; then
   mount -t binfmt_misc binfmt_misc $bf 2>/dev/null || true
 fi
+# An entry this script registered: for the qemu of either package.
+ours() { grep -qxE 'interpreter /usr/bin/qemu-i386(-static)?' "$1"; }
 switched=()
 for e in $bf/qemu-i386*; do
   if [ -f "$e" ] && grep -qx enabled "$e"; then echo 0 >"$e" && switched+=("$e"); fi
@@ -55,7 +57,7 @@ native=0
 [ "${TLP_I386:-}" = qemu ] && native=0
 for e in $bf/qemu-i386*; do
   [ -f "$e" ] || continue
-  if [ $native = 1 ] && grep -qxE 'interpreter /usr/bin/qemu-i386(-static)?' "$e"; then
+  if [ $native = 1 ] && ours "$e"; then
     echo "+ remove the qemu-i386 entry of binfmt_misc: the kernel runs i386 code itself"
     echo -1 >"$e" || true
   elif [[ " ${switched[*]} " == *" $e "* ]]; then
@@ -95,7 +97,7 @@ if [ $native = 0 ]; then
   fi
   # An entry of this script's for another qemu goes; one of somebody else's stays.
   for e in $bf/qemu-i386*; do
-    if [ -f "$e" ] && grep -qxE 'interpreter /usr/bin/qemu-i386(-static)?' "$e" && ! grep -qx "interpreter $qemu" "$e"; then
+    if [ -f "$e" ] && ours "$e" && ! grep -qx "interpreter $qemu" "$e"; then
       echo -1 >"$e" || true
     fi
   done
