@@ -26,12 +26,6 @@ bool TTargaEncoder::CanWrite(const HostImage &image) {
   return image.Width <= kMaxDimension && image.Height <= kMaxDimension;
 }
 
-uint64_t TTargaEncoder::FileBytes(const HostImage &image) {
-  const uint64_t pixel = image.Kind == TLP_KIND_INDEXED8 ? 1 : image.Kind == TLP_KIND_HIGH16 ? 2 : 3;
-  const uint64_t map = image.Kind == TLP_KIND_INDEXED8 ? 3 * uint64_t(image.PaletteCount) : 0;
-  return targa::kHeaderSize + map + uint64_t(image.Width) * image.Height * pixel;
-}
-
 bool TTargaEncoder::SaveToFile(const std::string &fileName, const HostImage *image) {
   Image = image;
   // Checked before opening: a record the header cannot describe must not
@@ -39,7 +33,7 @@ bool TTargaEncoder::SaveToFile(const std::string &fileName, const HostImage *ima
   if (!CanWrite(*Image))
     return false;
 
-  safe_write::TSafeWrite out(fileName, FileBytes(*Image));
+  safe_write::TSafeWrite out(fileName);
   Stream = out.Open();
   if (!Stream)
     return false;

@@ -35,8 +35,6 @@ public:
   static constexpr uint32_t kMaxDimension = 0xFFFF;
   // Whether the record is one this encoder can write faithfully.
   static bool CanWrite(const HostImage &image);
-  // The size of the file written for a record CanWrite takes.
-  static uint64_t FileBytes(const HostImage &image);
 
 private:
   // Each step answers false when the stream refused bytes.

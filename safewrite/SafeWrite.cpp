@@ -3,25 +3,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 
 namespace safe_write {
 inline namespace TLP_SAFE_WRITE_BUILD {
 
-// The old bytes of a file written in place, in memory or in a scratch file.
-struct Kept {
-  std::unique_ptr<uint8_t[]> memory;
-  sys::File scratch;
-  ~Kept() { sys::Close(&scratch); }
-};
-
 namespace {
 
-// Old files up to this size (or the new file's, if larger) are kept in
-// memory: bounded by what the caller's record honestly claims.
-const uint64_t kMemoryCopy = uint64_t(64) << 20;
-// Copies between files go through a buffer of this size.
+// Copies between files go through one buffer of this size; the stream of a
+// file's new bytes writes in pieces of the other.
 const size_t kChunk = size_t(1) << 20;
+const size_t kStreamBuffer = size_t(256) << 10;
 
 // A primitive's answer, or the failure a test injected in its place.
 template <class F> int Call(const char *name, F &&call) noexcept(noexcept(call())) {
@@ -30,53 +23,32 @@ template <class F> int Call(const char *name, F &&call) noexcept(noexcept(call()
   return call();
 }
 
+// The same, made once more where it fails: a step that mends or finishes
+// what is already under the name.
+template <class F> int Twice(const char *name, F &&call) noexcept {
+  const int e = Call(name, call);
+  return e == 0 ? 0 : Call(name, call);
+}
+
 int LastError() noexcept { return errno != 0 ? errno : EIO; }
 
 // A block of `size` bytes, or null where memory runs out.
 uint8_t *Allocate(size_t size) noexcept { return seams::Injected("new") ? nullptr : new (std::nothrow) uint8_t[size]; }
 
-// Reads at `at`; `*got` is 0 where the file ends there (it may have shrunk
-// since its size was taken).
-int ReadAt(const sys::File &from, uint64_t at, uint8_t *buffer, size_t want, size_t *got) noexcept {
-  if (int e = Call("ReadAt", [&]() noexcept { return sys::ReadAt(from, at, buffer, want, got); }))
-    return e;
-  if (seams::Injected("Shrunk"))
-    *got = 0;
-  return 0;
-}
-
-// Copies `size` bytes at the start of `from` to the start of `to`.
-int CopyFile(const sys::File &from, const sys::File &to, uint64_t size) noexcept {
-  std::unique_ptr<uint8_t[]> buffer(Allocate(kChunk));
-  if (!buffer)
-    return ENOMEM;
-  for (uint64_t at = 0; at < size;) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, size - at));
-    size_t got = 0;
-    if (int e = ReadAt(from, at, buffer.get(), want, &got))
-      return e;
-    if (got == 0)
-      return EIO; // shorter than it said
-    if (int e = Call("WriteAt", [&]() noexcept { return sys::WriteAt(to, at, buffer.get(), got); }))
-      return e;
-    at += got;
-  }
-  return 0;
-}
-
 } // namespace
 
-TSafeWrite::TSafeWrite(std::string path, uint64_t bytes)
-    : Path(std::move(path)), Bytes(bytes), Target(std::make_unique<sys::File>()) {}
+TSafeWrite::TSafeWrite(std::string path)
+    : Path(std::move(path)), Target(std::make_unique<sys::File>()), New(std::make_unique<sys::Temporary>()) {}
 
 TSafeWrite::~TSafeWrite() {
-  if (Target->Open())
-    Abandon();
+  if (Way_ != Way::kNone)
+    Release();
 }
 
 // Each write fails once: every step that fails gives up at once.
 bool TSafeWrite::Fail(int error) noexcept {
-  Error_ = error;
+  if (Error_ == 0)
+    Error_ = error;
   return false;
 }
 
@@ -88,55 +60,62 @@ std::FILE *TSafeWrite::Open() {
     stream = seams::Injected("Stream") ? nullptr : sys::Stream(*writeTo);
     if (!stream)
       Fail(LastError());
+    else if (Way_ != Way::kDirect) // a device or pipe gets its bytes as the writer gives them
+      std::setvbuf(stream, nullptr, _IOFBF, kStreamBuffer);
   }
-  if (!stream)
-    Abandon();
+  if (!stream) {
+    Release();
+    Way_ = Way::kNone;
+  } else {
+    seams::Reached("open");
+  }
   return stream;
 }
 
 // Opens the file and chooses the way to write it: the file the stream
 // writes to, or null after Fail.
 const sys::File *TSafeWrite::Begin() {
-  bool readable = false;
-  const auto openExisting = [&]() noexcept { return sys::OpenExisting(Path, Target.get(), &readable); };
+  const auto openExisting = [&]() noexcept { return sys::OpenExisting(Path, Target.get()); };
   int error = Call("OpenExisting", openExisting);
   if (error == ENOENT) {
-    error = Call("CreateNew", [&] { return sys::CreateNew(Path, OwnerOnly, Target.get()); });
-    if (error == 0)
+    error = Call("MakeNew", [&] { return sys::MakeNew(Path, OwnerOnly, New.get()); });
+    if (error == 0) {
       Way_ = Way::kNew;
-    else if (error == EEXIST) // made by someone else meanwhile
+      return &New->file;
+    }
+    sys::Drop(New.get());
+    if (error == EEXIST) // made by someone else meanwhile
       error = Call("OpenExisting", openExisting);
   }
   sys::Facts facts;
-  if (error == 0 && Way_ == Way::kNone)
+  if (error == 0)
     error = Call("Inspect", [&] { return sys::Inspect(*Target, &facts); });
   if (error != 0) {
     Fail(error);
     return nullptr;
   }
-  Readable = readable;
+  Way_ = Way::kDirect;
+  if (!facts.regular)
+    return Target.get();
   OldSize = facts.size;
-  const sys::File *writeTo = Target.get();
-  if (Way_ == Way::kNone && !facts.regular)
-    Way_ = Way::kDirect;
   // Replaced by a rename only where the new file carries every fact of the
   // old; where it cannot, the old file is written in place.
-  if (Way_ == Way::kNone && facts.replaceable) {
-    Beside = std::make_unique<sys::Sibling>();
-    if (Call("MakeSibling", [&] { return sys::MakeSibling(Path, *Target, Beside.get()); }) == 0) {
+  if (facts.replaceable) {
+    if (Call("MakeSibling", [&] { return sys::MakeSibling(Path, *Target, New.get()); }) == 0) {
       Way_ = Way::kRename;
-      writeTo = &Beside->file;
-    } else {
-      sys::DropSibling(Beside.get());
-      Beside.reset();
+      return &New->file;
+    }
+    if (int e = sys::Drop(New.get())) {
+      Fail(e);
+      return nullptr;
     }
   }
-  if (Way_ == Way::kNone) {
-    if (!KeepCopy())
-      return nullptr;
-    Way_ = Way::kInPlace;
+  if (int e = Call("MakeCopy", [&] { return sys::MakeCopy(Path, *Target, New.get()); })) {
+    Fail(e);
+    return nullptr;
   }
-  return writeTo;
+  Way_ = Way::kInPlace;
+  return &New->file;
 }
 
 bool TSafeWrite::Close(std::FILE *stream, bool complete) {
@@ -145,6 +124,7 @@ bool TSafeWrite::Close(std::FILE *stream, bool complete) {
   int closed = std::fclose(stream) == 0 ? 0 : LastError();
   if (closed == 0 && seams::Injected("CloseStream"))
     closed = errno;
+  seams::Reached("written");
   bool done = false;
   if (!complete)
     Fail(writeError);
@@ -152,61 +132,27 @@ bool TSafeWrite::Close(std::FILE *stream, bool complete) {
     Fail(closed);
   else
     done = Commit();
-  if (!done)
-    Abandon();
-  else
-    Release();
+  if (done)
+    seams::Reached("committed");
+  Release();
+  Way_ = Way::kNone;
   return done;
-}
-
-// The old bytes, read before the first new byte is written.
-bool TSafeWrite::KeepCopy() {
-  if (!Readable)
-    return Fail(EACCES); // no copy can be kept of what cannot be read
-  Copy = std::make_unique<Kept>();
-  const uint64_t inMemory = seams::KeepInMemoryUpTo() != 0 ? seams::KeepInMemoryUpTo() : std::max(Bytes, kMemoryCopy);
-  if (OldSize <= inMemory && OldSize == static_cast<size_t>(OldSize))
-    Copy->memory.reset(Allocate(static_cast<size_t>(OldSize)));
-  if (Copy->memory) {
-    for (uint64_t at = 0; at < OldSize;) {
-      size_t got = 0;
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk << 4, OldSize - at));
-      if (int e = ReadAt(*Target, at, Copy->memory.get() + at, want, &got))
-        return Fail(e);
-      if (got == 0)
-        return Fail(EIO);
-      at += got;
-    }
-    return true;
-  }
-  if (int e = Call("MakeScratch", [&] { return sys::MakeScratch(Path, &Copy->scratch); }))
-    return Fail(e);
-  if (int e = CopyFile(*Target, Copy->scratch, OldSize))
-    return Fail(e);
-  return true;
-}
-
-// The old size and bytes back, the size first: the file never grows here,
-// so the blocks the old bytes need are still its own. A step that fails is
-// tried once more; one that keeps failing cannot be helped.
-bool TSafeWrite::PutBack() noexcept {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    if (Call("Truncate", [&]() noexcept { return sys::Truncate(*Target, OldSize); }) != 0)
-      continue;
-    const int wrote = Copy->memory ? Call("WriteAt", [&]() noexcept {
-      return sys::WriteAt(*Target, 0, Copy->memory.get(), static_cast<size_t>(OldSize));
-    })
-                                   : CopyFile(Copy->scratch, *Target, OldSize);
-    if (wrote == 0)
-      return true;
-  }
-  return false;
 }
 
 bool TSafeWrite::Commit() {
   switch (Way_) {
+  case Way::kNew:
+    seams::Reached("commit");
+    if (int e = Call("Publish", [&] { return sys::Publish(New.get()); }))
+      return Fail(e);
+    return true;
   case Way::kRename: {
-    const int e = Call("Replace", [&] { return seams::ReplaceRefused() ? EBUSY : sys::Replace(Beside.get(), *Target); });
+    // On the disk before it stands for a file that had bytes to lose.
+    if (OldSize > 0)
+      if (int e = Call("Flush", [&]() noexcept { return sys::Flush(New->file); }))
+        return Fail(e);
+    seams::Reached("commit");
+    const int e = Call("Replace", [&] { return seams::ReplaceRefused() ? EBUSY : sys::Replace(New.get(), *Target); });
     if (e == 0)
       return true;
     // Someone else's file under the name now: left as found.
@@ -214,58 +160,101 @@ bool TSafeWrite::Commit() {
       return Fail(e);
     // A file that can be written but not replaced (a mount point, another
     // user's file in a sticky folder) takes the new bytes in place.
-    return InPlaceFromSibling();
+    Way_ = Way::kInPlace;
+    return CopyIn();
   }
-  case Way::kInPlace: {
-    // The old tail beyond the new bytes goes (or, after a stop, beyond the
-    // bytes written so far).
-    uint64_t end = 0;
-    if (int e = Call("Position", [&] { return sys::Position(*Target, &end); }))
-      return Fail(e);
-    if (int e = Call("Truncate", [&] { return sys::Truncate(*Target, end); }))
-      return Fail(e);
-    return true;
-  }
+  case Way::kInPlace:
+    return CopyIn();
   default:
     return true;
   }
 }
 
-bool TSafeWrite::InPlaceFromSibling() {
-  // The new file holds exactly what was written.
-  sys::Facts written;
-  if (int e = Call("Inspect", [&] { return sys::Inspect(Beside->file, &written); }))
+// The complete new file goes over the old one. It is kept first, flushed
+// under a name that a kill leaves, and the old file is held against our
+// other writers and checked to be still under the name. The bytes beyond
+// the old end go first, since only they take new room on the disk: a
+// failure among them leaves the old bytes whole, cut back to their size.
+// Once an old byte is overwritten a failure is mended by copying once more;
+// past that the name holds a mix and the kept new file stays.
+bool TSafeWrite::CopyIn() {
+  sys::Facts written, now;
+  if (int e = Call("Inspect", [&] { return sys::Inspect(New->file, &written); }))
     return Fail(e);
-  const uint64_t size = written.size;
-  if (!KeepCopy())
-    return false;
-  Way_ = Way::kInPlace;
-  if (int e = CopyFile(Beside->file, *Target, size))
+  if (int e = Call("Flush", [&]() noexcept { return sys::Flush(New->file); }))
     return Fail(e);
-  if (int e = Call("Truncate", [&] { return sys::Truncate(*Target, size); }))
+  if (int e = Call("Keep", [&] { return sys::Keep(New.get()); }))
     return Fail(e);
-  return true;
+  if (int e = Call("Lock", [&]() noexcept { return sys::Lock(*Target); }))
+    return Fail(e);
+  Locked = true;
+  if (int e = Call("StillNamed", [&]() noexcept { return sys::StillNamed(Path, *Target); }))
+    return Fail(e);
+  // Another writer may have changed it since it was opened.
+  if (int e = Call("Inspect", [&] { return sys::Inspect(*Target, &now); }))
+    return Fail(e);
+  const uint64_t old = now.size, size = written.size;
+  Buffer.reset(Allocate(kChunk));
+  if (!Buffer)
+    return Fail(ENOMEM);
+  seams::Reached("commit");
+  bool changed = false;
+  int e = size > old ? CopyRange(old, size - old, &changed) : 0;
+  bool overwritten = false;
+  if (e == 0) {
+    e = CopyRange(0, std::min(old, size), &overwritten);
+    if (e != 0 && overwritten)
+      e = CopyRange(0, std::min(old, size), &overwritten);
+  }
+  if (e == 0 && size < old) {
+    e = Twice("Truncate", [&]() noexcept { return sys::Truncate(*Target, size); });
+    overwritten = overwritten || e != 0;
+  }
+  if (e == 0)
+    e = Twice("Flush", [&]() noexcept { return sys::Flush(*Target); });
+  // Only the bytes beyond the old end were written: cut them off.
+  if (e != 0 && changed && !overwritten)
+    changed = Twice("Truncate", [&]() noexcept { return sys::Truncate(*Target, old); }) != 0;
+  if (e != 0 && (overwritten || changed))
+    Kept_ = New->path + New->name; // the one whole picture: it stays
+  return e == 0 || Fail(e);
 }
 
-// Undoes whatever the write has changed, then lets go of everything.
-void TSafeWrite::Abandon() {
-  if (Way_ == Way::kNew)
-    sys::RemoveCreated(Path, *Target);
-  else if (Way_ == Way::kInPlace) // set only once the copy is kept
-    PutBack();
-  Release();
+// Copies `size` bytes at `at` of the new file to the same place of the old;
+// `*changed` tells whether any of them reached it.
+int TSafeWrite::CopyRange(uint64_t at, uint64_t size, bool *changed) noexcept {
+  for (const uint64_t end = at + size; at < end;) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, end - at));
+    size_t got = 0, put = 0;
+    if (int e = Call("ReadAt", [&]() noexcept { return sys::ReadAt(New->file, at, Buffer.get(), want, &got); }))
+      return e;
+    if (got == 0 || seams::Injected("Shrunk"))
+      return EIO; // shorter than it said
+    const int e = Call("WriteAt", [&]() noexcept { return sys::WriteAt(*Target, at, Buffer.get(), got, &put); });
+    *changed = *changed || put > 0;
+    if (e != 0)
+      return e;
+    seams::Reached("copying");
+    at += got;
+  }
+  return 0;
 }
 
+// Lets go of everything; a new file that was never committed goes with it.
 void TSafeWrite::Release() {
-  if (Beside)
-    sys::DropSibling(Beside.get());
-  Beside.reset();
-  Copy.reset();
+  if (Locked)
+    sys::Unlock(*Target);
+  Locked = false;
+  if (Kept_.empty())
+    sys::Drop(New.get());
+  else
+    sys::Close(&New->file);
+  sys::Close(&New->folder);
   sys::Close(Target.get());
 }
 
 int WriteWhole(const std::string &path, const std::vector<uint8_t> &bytes, bool ownerOnly) {
-  TSafeWrite out(path, bytes.size());
+  TSafeWrite out(path);
   out.OwnerOnly = ownerOnly;
   std::FILE *stream = out.Open();
   if (!stream)
@@ -282,10 +271,7 @@ int PutInPlace(const std::string &from, const std::string &path) {
   std::unique_ptr<uint8_t[]> buffer(Allocate(kChunk));
   if (!buffer)
     return ENOMEM;
-  std::fseek(in.get(), 0, SEEK_END);
-  const long size = std::ftell(in.get());
-  std::rewind(in.get());
-  TSafeWrite out(path, size > 0 ? static_cast<uint64_t>(size) : 0);
+  TSafeWrite out(path);
   std::FILE *stream = out.Open();
   if (!stream)
     return out.Error();
@@ -305,10 +291,12 @@ bool g_onward = false;
 int g_error = EIO;
 const char *g_failed = "";
 bool g_renameAsWindows = false;
-uint64_t g_inMemory = 0;
 Way g_took = Way::kNone;
 bool g_refused = false;
 bool g_noExchange = false;
+bool g_noUnnamed = false;
+const char *g_pauseAt = nullptr;
+void (*g_pause)() = nullptr;
 } // namespace
 
 void FailAt(long failAt, int error, bool onward) noexcept {
@@ -324,12 +312,20 @@ void RenameAsWindows(bool on) noexcept { g_renameAsWindows = on; }
 #if defined(_WIN32)
 bool RenameAsWindows() noexcept { return g_renameAsWindows; }
 #endif
-void KeepInMemoryUpTo(uint64_t bytes) noexcept { g_inMemory = bytes; }
-uint64_t KeepInMemoryUpTo() noexcept { return g_inMemory; }
 void RefuseReplace(bool on) noexcept { g_refused = on; }
 bool ReplaceRefused() noexcept { return g_refused; }
 void NoExchange(bool on) noexcept { g_noExchange = on; }
 bool NoExchange() noexcept { return g_noExchange; }
+void NoUnnamed(bool on) noexcept { g_noUnnamed = on; }
+bool NoUnnamed() noexcept { return g_noUnnamed; }
+void PauseAt(const char *point, void (*pause)()) noexcept {
+  g_pauseAt = point;
+  g_pause = pause;
+}
+void Reached(const char *point) noexcept {
+  if (g_pauseAt && std::strcmp(point, g_pauseAt) == 0)
+    g_pause();
+}
 void Took(Way way) noexcept { g_took = way; }
 Way Took() noexcept { return g_took; }
 

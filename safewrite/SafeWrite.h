@@ -3,20 +3,23 @@
 // the settings store of our own share. The order of the steps lives here and
 // in SafeWrite.cpp; posix/ and win32/ supply the calls that differ (System.h).
 //
-// How a file is written is decided per file:
-// - a new file is created and, on a failure, removed again;
+// How a file is written is decided per file, and every way but the last
+// writes the new bytes into a file of their own, which no name holds while
+// the system allows, so a write that fails or is killed before its commit
+// leaves the name as it was:
+// - a new file takes its name once complete;
 // - a regular file with one name whose every fact a new file can carry (on
 //   POSIX owner, group, mode, ACLs and extended attributes; on Windows the
-//   attributes and security that the system's replace carries) is written
-//   beside itself and renamed over it, which leaves it whole even when the
-//   process dies mid-write; the rename overwrites only the file opened at
-//   the start, in the folder opened at the start;
+//   attributes and security that the system's replace carries) is replaced
+//   by the new file, flushed first, through a rename that overwrites only
+//   the file opened at the start, in the folder opened at the start;
 // - any other regular file (more names, facts that cannot be carried, a
 //   folder that takes no new file, a rename refused, and every file under
-//   Wine, which cannot carry Unix facts) is written in place through the
-//   name given, behind a copy of its old bytes, which go back on a failure;
+//   Wine, which cannot carry Unix facts) gets the complete new bytes copied
+//   over its own, in place: the new file is first flushed under a name a
+//   kill leaves, so that a whole picture is on the disk while the name holds
+//   a mix, and one writer at a time copies;
 // - a device or pipe is written as it is, and never removed.
-// Where no copy can be kept anywhere, the file is not written at all.
 #pragma once
 
 #include <cstdint>
@@ -51,18 +54,15 @@ enum class Way {
 const int kInUse = -2;
 const int kNameChanged = -3;
 
-struct Kept;
 namespace sys {
 struct File;
-struct Sibling;
+struct Temporary;
 } // namespace sys
 
-// One file being written, from Open to Close. `bytes` is the size the
-// complete file will have (0 when unknown): an old file up to that size, or
-// 64 MiB, is kept in memory, a larger one in a temporary file.
+// One file being written, from Open to Close.
 class TSafeWrite {
 public:
-  explicit TSafeWrite(std::string path, uint64_t bytes = 0);
+  explicit TSafeWrite(std::string path);
   // A write still open is undone as a failure.
   ~TSafeWrite();
   TSafeWrite(const TSafeWrite &) = delete;
@@ -76,7 +76,9 @@ public:
   // the written bytes stand under the name (only them: a shorter write cuts
   // the old file's tail off) and the answer is true. Otherwise the answer is
   // false, an old file is byte for byte as it was, a new one is gone, and
-  // nothing of this write stays in the folder. A device keeps what reached it.
+  // nothing of this write stays; or, where a copy in place failed past
+  // mending, the complete new file stays under the name Kept() gives. A
+  // device keeps what reached it.
   bool Close(std::FILE *stream, bool complete);
 
   // A new file is made readable by its owner alone (POSIX).
@@ -85,26 +87,26 @@ public:
   Way How() const { return Way_; }
   // The errno value of the first failure (or kNameChanged); 0 when none.
   int Error() const { return Error_; }
+  // Where a failed copy in place left the complete new file (empty: nowhere).
+  const std::string &Kept() const { return Kept_; }
 
 private:
   const sys::File *Begin();
   bool Fail(int error) noexcept;
-  bool KeepCopy();
-  bool PutBack() noexcept;
   bool Commit();
-  bool InPlaceFromSibling();
-  void Abandon();
+  bool CopyIn();
+  int CopyRange(uint64_t at, uint64_t size, bool *changed) noexcept;
   void Release();
 
   const std::string Path;
-  const uint64_t Bytes;
   Way Way_ = Way::kNone;
   int Error_ = 0;
   uint64_t OldSize = 0;
-  bool Readable = false;
-  std::unique_ptr<sys::File> Target;     // the file itself, kept open throughout
-  std::unique_ptr<sys::Sibling> Beside;  // the new file beside it (kRename)
-  std::unique_ptr<Kept> Copy;            // the old bytes (kInPlace)
+  bool Locked = false;
+  std::string Kept_;
+  std::unique_ptr<uint8_t[]> Buffer;      // one for every copy of this write
+  std::unique_ptr<sys::File> Target;      // the old file, kept open throughout
+  std::unique_ptr<sys::Temporary> New;    // the new bytes (all but kDirect)
 };
 
 // The file `path` finally names once symbolic links are followed, which need

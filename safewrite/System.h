@@ -27,45 +27,67 @@ struct Facts {
   uint64_t size = 0;
 };
 
-// The new file beside the old one: its folder, opened at the start (POSIX;
-// unused on Windows), the old file's name there (the full final name on
-// Windows), and the new file's name, empty while no name holds it.
-struct Sibling {
+// The file that takes the new bytes until they are complete: its folder,
+// opened at the start (POSIX), the name it is to take or stand in for there
+// (the full name on Windows), and the name it holds there, empty while none does.
+// No name holds it while it is written where the system allows, so a
+// process killed meanwhile leaves nothing of it.
+struct Temporary {
   File file;
   File folder;
+  std::string path; // the folder, ending in a separator
   std::string target;
-  std::string temporary;
+  std::string name;
+  bool atTarget = false; // made under the final name itself (Windows, POSIX without unnamed files)
 };
 
-// Opens the existing file `path` names (links followed) for writing without
-// truncating it, and for reading where allowed (`*readable`); never waits
-// for a pipe's reader. ENOENT when nothing is there.
-int OpenExisting(const std::string &path, File *file, bool *readable) noexcept;
-// Creates `path` (a dangling link's target) as a new, empty file for reading
-// and writing, for its owner alone where asked. EEXIST when something is there.
-int CreateNew(const std::string &path, bool ownerOnly, File *file);
-// Removes the file made by CreateNew, when `path` still names it.
-void RemoveCreated(const std::string &path, const File &file);
+// Opens the existing file `path` names (links followed) for reading and
+// writing without truncating it, or for writing alone where that is all
+// this user may; never waits for a pipe's reader. ENOENT when nothing is
+// there.
+int OpenExisting(const std::string &path, File *file) noexcept;
 int Inspect(const File &file, Facts *facts);
 
-// Makes the new file beside the final target of `path`, opened as `old`,
-// with every fact of `old` carried; fails where one cannot be.
-int MakeSibling(const std::string &path, const File &old, Sibling *sibling);
+// A new file for `path` (a dangling link's target), for its owner alone
+// where asked: EEXIST when something is there by the time it is published.
+int MakeNew(const std::string &path, bool ownerOnly, Temporary *made);
+// Gives the complete new file its name, only where none stands.
+int Publish(Temporary *made);
+
+// The new file beside the final target of `path`, opened as `old`, with
+// every fact of `old` carried; fails where one cannot be.
+int MakeSibling(const std::string &path, const File &old, Temporary *sibling);
 // Puts the complete sibling in place of `old`, only while the name still
-// holds `old` (else kNameChanged, everything left as found). On any failure
-// the sibling stays open, to be read or dropped.
-int Replace(Sibling *sibling, const File &old);
-// Closes the sibling and removes any name it got.
-void DropSibling(Sibling *sibling);
+// holds `old` (else kNameChanged, everything left as found), and makes the
+// change last (the folder flushed). On any failure the sibling stays open,
+// to be read or dropped.
+int Replace(Temporary *sibling, const File &old);
 
-// A temporary file of nobody's name where possible, for a copy of the old
-// bytes: beside `path`'s target, else in the system's temporary folder.
-int MakeScratch(const std::string &path, File *file);
+// A file for the new bytes of `old`, which is written in place: beside it,
+// else in a folder of the system's, readable by no one `old` does not let
+// read (on Windows a folder of the user's own).
+int MakeCopy(const std::string &path, const File &old, Temporary *copy);
+// Gives the complete copy a name that a kill leaves, flushed with it.
+int Keep(Temporary *copy);
 
-// These and OpenExisting never throw (they allocate nothing).
+// Closes the temporary file and removes any name it got, where that name
+// still holds it.
+int Drop(Temporary *made);
+
+// Holds `file` against the other writers of this sequence, waiting a
+// bounded time: EWOULDBLOCK when another holds it that long.
+int Lock(const File &file) noexcept;
+void Unlock(const File &file) noexcept;
+// 0 while `path` (links followed) names `file`; kNameChanged otherwise.
+int StillNamed(const std::string &path, const File &file) noexcept;
+
+// These never throw (they allocate nothing).
 int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t *got) noexcept;
-int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size) noexcept;
+// `*wrote` (where given) counts the bytes that reached the file, also on a failure.
+int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size, size_t *wrote = nullptr) noexcept;
 int Truncate(const File &file, uint64_t size) noexcept;
+// Its bytes on the disk.
+int Flush(const File &file) noexcept;
 // The file's current position, where its stream stopped.
 int Position(const File &file, uint64_t *position) noexcept;
 // A stream over a second handle of `file`, at its start; null with errno set.
@@ -86,29 +108,34 @@ void FailAt(long failAt, int error, bool onward = false) noexcept;
 const char *Failed() noexcept;
 // Under Wine, take the rename path that Windows itself takes.
 void RenameAsWindows(bool on) noexcept;
-// Old files larger than this are kept in a scratch file (0: the product's rule).
-void KeepInMemoryUpTo(uint64_t bytes) noexcept;
 bool Injected(const char *call) noexcept;
 #if defined(_WIN32)
 bool RenameAsWindows() noexcept;
 #endif
-uint64_t KeepInMemoryUpTo() noexcept;
 // Every replace refused, as for a mount point: the new bytes go in place.
 void RefuseReplace(bool on) noexcept;
 bool ReplaceRefused() noexcept;
 // A file system that cannot exchange two names (POSIX): checked, then renamed.
 void NoExchange(bool on) noexcept;
 bool NoExchange() noexcept;
+// A system without unnamed files (POSIX): the new file is named from the start.
+void NoUnnamed(bool on) noexcept;
+bool NoUnnamed() noexcept;
 // The way the last Open chose (kNone until one did).
 void Took(Way way) noexcept;
 Way Took() noexcept;
+// `pause` runs when the sequence reaches `point` (null: never), for the
+// tests that kill a writer there.
+void PauseAt(const char *point, void (*pause)()) noexcept;
+void Reached(const char *point) noexcept;
 #else
 inline bool ReplaceRefused() noexcept { return false; }
 inline bool NoExchange() noexcept { return false; }
+inline bool NoUnnamed() noexcept { return false; }
 inline void Took(Way) noexcept {}
 inline bool Injected(const char *) noexcept { return false; }
 inline bool RenameAsWindows() noexcept { return false; }
-inline uint64_t KeepInMemoryUpTo() noexcept { return 0; }
+inline void Reached(const char *) noexcept {}
 #endif
 } // namespace seams
 

@@ -144,10 +144,11 @@ bool LoadStore(const std::string &path, Store *store) {
   return store->text.empty() || Trim(first) == kHeader;
 }
 
-// Temporary stores that earlier versions left when killed before their rename go; one younger
-// than a minute may belong to a save still at work, so it stays.
+// Temporary stores that a save left when killed between naming its new store and renaming
+// it (and those of earlier versions) go; one younger than a minute may belong to a save
+// still at work, so it stays.
 void RemoveStaleTemporaries(const std::string &folder) {
-  const std::regex temporary(R"(\.HKEY_CURRENT_USER\.reg\.[A-Za-z0-9]{6})");
+  const std::regex temporary(R"(\.HKEY_CURRENT_USER\.reg\.([A-Za-z0-9]{6}|[A-Za-z0-9]{8}\.tmp))");
   const auto minuteAgo = fs::file_time_type::clock::now() - std::chrono::minutes(1);
   std::error_code ec; // an iterator that fails becomes the end
   for (fs::directory_iterator it(folder, ec), end; it != end; it.increment(ec))
@@ -212,6 +213,7 @@ bool SaveDword(const char *name, uint32_t value) {
       text += store.eol;
     text += u"[" + kSection + u"]" + store.eol + store.eol;
   }
+  const Text before = text;
   char dword[16];
   std::snprintf(dword, sizeof dword, "dword:%08x", value);
   // In place of the old data, keeping the rest of its line (and the name's
@@ -221,7 +223,8 @@ bool SaveDword(const char *name, uint32_t value) {
     text.replace(place.begin, place.end - place.begin, Widen(dword));
   else
     text.insert(place.next, store.eol + u"\"" + Widen(name) + u"\"=" + Widen(dword));
-  return ReplaceStore(*path, store);
+  // A store that would not change is not written: every save flushes the disk.
+  return text == before || ReplaceStore(*path, store);
 }
 
 std::string Where() {

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <random>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
@@ -97,64 +99,80 @@ int CarryAttributes(int from, int to) {
   return 0;
 }
 
-int Reopened(int fd, int flags) noexcept {
-  char self[32];
-  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  return open(self, flags | O_CLOEXEC | O_NOCTTY);
+// Whether a name made in the folder `dir` can be removed again: not in an
+// append-only or immutable folder.
+bool NamesGo(int dir) {
+  int flags = 0;
+  return ioctl(dir, FS_IOC_GETFLAGS, &flags) != 0 || (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) == 0;
+}
+
+// Opens `folder` into `made`.
+int OpenFolderAt(const std::string &folder, Temporary *made) {
+  made->path = folder == "/" ? folder : folder + "/";
+  const int dir = Sys("open", [&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (dir < 0)
+    return errno;
+  made->folder.handle = dir;
+  return 0;
+}
+
+// Opens the folder of `path`'s final target into `made`, and names the
+// target there.
+int OpenFolder(const std::string &path, Temporary *made) {
+  std::string folder;
+  Split(FollowLinks(path), &folder, &made->target);
+  return OpenFolderAt(folder, made);
+}
+
+// A file in the folder of `made`, of mode `mode` (less the umask): of no name where the system allows, else of a name of its own
+// made only where none stands.
+int MakeIn(Temporary *made, mode_t mode) {
+  const int dir = Fd(made->folder);
+  int fd = seams::NoUnnamed() ? -1 : Sys("openat", [&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode); });
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    const std::string name = TemporaryName(made->target);
+    fd = Sys("openat", [&] { return openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode); });
+    if (fd >= 0)
+      made->name = name;
+    else if (errno != EEXIST)
+      return errno;
+  }
+  if (fd < 0)
+    return EEXIST;
+  made->file.handle = fd;
+  return 0;
+}
+
+// Gives the unnamed file of `made` the name `name` in its folder.
+int Link(const Temporary &made, const std::string &name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(Fd(made.file));
+  return Sys("linkat", [&] { return linkat(AT_FDCWD, self.c_str(), Fd(made.folder), name.c_str(), AT_SYMLINK_FOLLOW); }) == 0
+             ? 0
+             : errno;
+}
+
+// Repeated while interrupted.
+int Synced(int fd) {
+  int r;
+  do
+    r = Sys("fsync", [&] { return fsync(fd); });
+  while (r != 0 && errno == EINTR);
+  return r == 0 ? 0 : errno;
 }
 
 } // namespace
 
-int OpenExisting(const std::string &path, File *file, bool *readable) noexcept {
-  // For writing only, without waiting: a pipe with no reader answers at
-  // once, and this process never becomes a pipe's reader itself.
-  int fd = Sys("open", [&] { return open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
+int OpenExisting(const std::string &path, File *file) noexcept {
+  // Without waiting: a pipe with no reader answers at once, and this
+  // process never becomes a pipe's reader itself.
+  const int fd = Sys("open", [&] { return open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
   if (fd < 0)
     return errno;
-  const int flags = Sys("fcntl", [&] { return fcntl(fd, F_GETFL); });
+  const int flags = fcntl(fd, F_GETFL);
   if (flags != -1)
     fcntl(fd, F_SETFL, flags & ~O_NONBLOCK); // a slow reader is waited for
-  struct stat st;
-  *readable = false;
-  if (Sys("fstat", [&] { return fstat(fd, &st); }) == 0 && S_ISREG(st.st_mode)) {
-    // The same file again, for reading too, where this user may read it.
-    const int both = Sys("open", [&] { return Reopened(fd, O_RDWR); });
-    struct stat again;
-    if (both >= 0 && Sys("fstat", [&] { return fstat(both, &again); }) == 0 && SameFile(st, again)) {
-      close(fd);
-      fd = both;
-      *readable = true;
-    } else if (both >= 0) {
-      close(both);
-    }
-  }
   file->handle = fd;
   return 0;
-}
-
-int CreateNew(const std::string &path, bool ownerOnly, File *file) {
-  const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC;
-  const mode_t mode = ownerOnly ? 0600 : 0666;
-  int fd = open(path.c_str(), flags, mode);
-  // A dangling link: its target is made, as a plain open would.
-  if (fd < 0 && errno == EEXIST) {
-    const std::string target = FollowLinks(path);
-    if (target != path)
-      fd = open(target.c_str(), flags, mode);
-    else
-      errno = EEXIST;
-  }
-  if (fd < 0)
-    return errno;
-  file->handle = fd;
-  return 0;
-}
-
-void RemoveCreated(const std::string &path, const File &file) {
-  const std::string name = FollowLinks(path);
-  struct stat opened, named;
-  if (fstat(Fd(file), &opened) == 0 && lstat(name.c_str(), &named) == 0 && SameFile(opened, named))
-    unlink(name.c_str());
 }
 
 int Inspect(const File &file, Facts *facts) {
@@ -167,13 +185,44 @@ int Inspect(const File &file, Facts *facts) {
   return 0;
 }
 
-int MakeSibling(const std::string &path, const File &old, Sibling *sibling) {
-  std::string folder;
-  Split(FollowLinks(path), &folder, &sibling->target);
-  const int dir = Sys("open", [&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-  if (dir < 0)
+int MakeNew(const std::string &path, bool ownerOnly, Temporary *made) {
+  if (int e = OpenFolder(path, made))
+    return e;
+  if (made->target.empty())
+    return ENOENT;
+  const mode_t mode = ownerOnly ? 0600 : 0666;
+  if (!seams::NoUnnamed() && NamesGo(Fd(made->folder))) {
+    const int fd = Sys("openat", [&] { return openat(Fd(made->folder), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode); });
+    if (fd >= 0) {
+      made->file.handle = fd;
+      return 0;
+    }
+  }
+  // No unnamed file here: made under its name at once, as a plain open would.
+  const int fd = Sys("openat", [&] {
+    return openat(Fd(made->folder), made->target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  });
+  if (fd < 0)
     return errno;
-  sibling->folder.handle = dir;
+  made->file.handle = fd;
+  made->name = made->target;
+  made->atTarget = true;
+  return 0;
+}
+
+int Publish(Temporary *made) {
+  if (!made->atTarget)
+    if (int e = Link(*made, made->target))
+      return e;
+  made->name.clear();
+  made->atTarget = false;
+  return 0;
+}
+
+int MakeSibling(const std::string &path, const File &old, Temporary *sibling) {
+  if (int e = OpenFolder(path, sibling))
+    return e;
+  const int dir = Fd(sibling->folder);
   struct stat st, named;
   if (Sys("fstat", [&] { return fstat(Fd(old), &st); }) != 0)
     return errno;
@@ -181,20 +230,12 @@ int MakeSibling(const std::string &path, const File &old, Sibling *sibling) {
     return errno;
   if (!SameFile(st, named))
     return kNameChanged;
-  // No name holds the new file until it is complete, where the system
-  // allows; elsewhere a name of its own, made only where none stands.
-  int fd = Sys("openat", [&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); });
-  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    const std::string name = TemporaryName(sibling->target);
-    fd = Sys("openat", [&] { return openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); });
-    if (fd >= 0)
-      sibling->temporary = name;
-    else if (errno != EEXIST)
-      return errno;
-  }
-  if (fd < 0)
-    return EEXIST;
-  sibling->file.handle = fd;
+  // A name the exchange leaves on the old file could not go again.
+  if (!NamesGo(dir))
+    return EPERM;
+  if (int e = MakeIn(sibling, 0600))
+    return e;
+  const int fd = Fd(sibling->file);
   // Every fact, or the old file is written in place instead.
   if (Sys("fchown", [&] { return fchown(fd, st.st_uid, st.st_gid); }) != 0 ||
       Sys("fchmod", [&] { return fchmod(fd, st.st_mode & 07777); }) != 0)
@@ -204,37 +245,59 @@ int MakeSibling(const std::string &path, const File &old, Sibling *sibling) {
 
 namespace {
 
+// How long a writer waits for another writer of ours: a lock that another
+// program holds for ever must not hold the export with it.
+const int kLockTries = 1000;
+const useconds_t kLockPause = 10000; // 10 s in all
+
 // Holds the folder's lock for one replace: writers of ours that replace in
 // the same folder at once take turns, so that an exchange, its check and a
 // swap back are never interleaved with another's.
 class FolderLock {
 public:
   explicit FolderLock(int dir) : dir_(dir) {
-    while (flock(dir_, LOCK_EX) != 0 && errno == EINTR) {
+    for (int attempt = 0; attempt < kLockTries; ++attempt) {
+      if (Sys("flock", [&] { return flock(dir_, LOCK_EX | LOCK_NB); }) == 0) {
+        held_ = true;
+        return;
+      }
+      if (errno != EWOULDBLOCK && errno != EINTR)
+        return;
+      usleep(kLockPause);
     }
+    errno = EWOULDBLOCK;
   }
-  ~FolderLock() { flock(dir_, LOCK_UN); }
+  ~FolderLock() {
+    if (held_)
+      flock(dir_, LOCK_UN);
+  }
   FolderLock(const FolderLock &) = delete;
   FolderLock &operator=(const FolderLock &) = delete;
+  bool Held() const { return held_; }
 
 private:
   int dir_;
+  bool held_ = false;
 };
 
-int ReplaceLocked(Sibling *sibling, const File &old) {
+long Exchange(int dir, const char *a, const char *b) {
+  return syscall(SYS_renameat2, dir, a, dir, b, 2 /* RENAME_EXCHANGE */);
+}
+
+int ReplaceLocked(Temporary *sibling, const File &old) {
   const int dir = Fd(sibling->folder), fd = Fd(sibling->file);
-  for (int attempt = 0; sibling->temporary.empty(); ++attempt) {
+  for (int attempt = 0; sibling->name.empty(); ++attempt) {
     const std::string name = TemporaryName(sibling->target);
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (Sys("linkat", [&] { return linkat(AT_FDCWD, self.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW); }) == 0)
-      sibling->temporary = name;
-    else if (errno != EEXIST || attempt == 100)
-      return errno;
+    const int e = Link(*sibling, name);
+    if (e == 0)
+      sibling->name = name;
+    else if (e != EEXIST || attempt == 100)
+      return e;
   }
   struct stat was, ours, named;
   if (Sys("fstat", [&] { return fstat(Fd(old), &was); }) != 0 || fstat(fd, &ours) != 0)
     return errno;
-  const char *temporary = sibling->temporary.c_str(), *target = sibling->target.c_str();
+  const char *temporary = sibling->name.c_str(), *target = sibling->target.c_str();
   // Exchanged, then checked: what came out of the name must be the file
   // opened at the start; anything else is swapped back, left as found. (Only
   // that side: the name holds ours the moment the exchange is done, and
@@ -242,15 +305,17 @@ int ReplaceLocked(Sibling *sibling, const File &old) {
   if (Sys("renameat2", [&] {
         if (seams::NoExchange())
           return errno = EINVAL, -1L;
-        return syscall(SYS_renameat2, dir, temporary, dir, target, 2 /* RENAME_EXCHANGE */);
+        return Exchange(dir, temporary, target);
       }) == 0) {
     struct stat out {};
-    if (fstatat(dir, temporary, &out, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(out, was)) {
-      syscall(SYS_renameat2, dir, temporary, dir, target, 2);
-      return kNameChanged;
+    if (fstatat(dir, temporary, &out, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(out, was))
+      return Exchange(dir, temporary, target) == 0 ? kNameChanged : errno;
+    if (Sys("unlinkat", [&] { return unlinkat(dir, temporary, 0); }) != 0) {
+      // The old file would stay under the temporary name: put back instead.
+      const int e = errno;
+      return Exchange(dir, temporary, target) == 0 ? e : errno;
     }
-    unlinkat(dir, temporary, 0);
-    sibling->temporary.clear();
+    sibling->name.clear();
     return 0;
   }
   if (errno != EINVAL && errno != ENOSYS)
@@ -263,48 +328,112 @@ int ReplaceLocked(Sibling *sibling, const File &old) {
     return kNameChanged;
   if (Sys("renameat", [&] { return renameat(dir, temporary, dir, target); }) != 0)
     return errno;
-  sibling->temporary.clear();
+  sibling->name.clear();
   return 0;
 }
 
 } // namespace
 
-int Replace(Sibling *sibling, const File &old) {
-  FolderLock lock(Fd(sibling->folder));
-  return ReplaceLocked(sibling, old);
+int Replace(Temporary *sibling, const File &old) {
+  int e;
+  {
+    FolderLock lock(Fd(sibling->folder));
+    if (!lock.Held())
+      return errno;
+    e = ReplaceLocked(sibling, old);
+  }
+  // The new name on the disk too; a file system that cannot flush a folder
+  // has nothing more to do.
+  if (e == 0)
+    Synced(Fd(sibling->folder));
+  return e;
 }
 
-void DropSibling(Sibling *sibling) {
-  struct stat ours, named;
-  if (!sibling->temporary.empty() && fstat(Fd(sibling->file), &ours) == 0 &&
-      fstatat(Fd(sibling->folder), sibling->temporary.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-      SameFile(ours, named))
-    unlinkat(Fd(sibling->folder), sibling->temporary.c_str(), 0);
-  sibling->temporary.clear();
-  Close(&sibling->file);
-  Close(&sibling->folder);
-}
-
-int MakeScratch(const std::string &path, File *file) {
-  std::string folder, name;
-  Split(FollowLinks(path), &folder, &name);
+int MakeCopy(const std::string &path, const File &old, Temporary *copy) {
+  struct stat st;
+  if (Sys("fstat", [&] { return fstat(Fd(old), &st); }) != 0)
+    return errno;
+  // Readable by its owner alone at most, and only where the old file is.
+  const mode_t mode = st.st_mode & 0600;
   const char *tmp = std::getenv("TMPDIR");
-  for (const std::string &in : {folder, std::string(tmp && *tmp ? tmp : "/tmp")}) {
-    int fd = Sys("open", [&] { return open(in.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); });
-    if (fd < 0) {
-      // A name for as long as it takes to remove it again.
-      std::string pattern = in + "/.tlp-copy.XXXXXX";
-      fd = Sys("mkostemp", [&] { return mkostemp(&pattern[0], O_CLOEXEC); });
-      if (fd >= 0)
-        unlink(pattern.c_str());
-    }
-    if (fd >= 0) {
-      file->handle = fd;
-      return 0;
+  int error = 0;
+  for (int place = 0; place < 2; ++place) {
+    Close(&copy->folder);
+    error = place == 0 ? OpenFolder(path, copy) : OpenFolderAt(tmp && *tmp ? tmp : "/tmp", copy);
+    if (error == 0 && !NamesGo(Fd(copy->folder)))
+      error = EPERM;
+    if (error == 0 && (error = MakeIn(copy, mode)) == 0) {
+      // Whatever the folder's default ACL gave it goes with the mode's mask.
+      if (Sys("fchmod", [&] { return fchmod(Fd(copy->file), mode); }) == 0)
+        return 0;
+      error = errno;
+      Drop(copy);
     }
   }
-  return errno;
+  return error;
 }
+
+int Keep(Temporary *copy) {
+  for (int attempt = 0; copy->name.empty(); ++attempt) {
+    const std::string name = TemporaryName(copy->target);
+    const int e = Link(*copy, name);
+    if (e == 0)
+      copy->name = name;
+    else if (e != EEXIST || attempt == 100)
+      return e;
+  }
+  return Synced(Fd(copy->folder));
+}
+
+int Drop(Temporary *made) {
+  struct stat ours, named;
+  int error = 0;
+  if (!made->name.empty() && fstat(Fd(made->file), &ours) == 0 &&
+      fstatat(Fd(made->folder), made->name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(ours, named))
+    for (int attempt = 0; attempt < 2; ++attempt) // once more where it fails
+      if ((error = Sys("unlinkat", [&] { return unlinkat(Fd(made->folder), made->name.c_str(), 0); }) == 0 ? 0 : errno) == 0)
+        break;
+  made->name.clear();
+  made->atTarget = false;
+  Close(&made->file);
+  Close(&made->folder);
+  return error;
+}
+
+int Lock(const File &file) noexcept {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = off_t(1) << 62; // far beyond any byte, so no reader is held
+  lock.l_len = 1;
+  for (int attempt = 0; attempt < kLockTries; ++attempt) {
+    if (Sys("fcntl", [&] { return fcntl(Fd(file), F_OFD_SETLK, &lock); }) == 0)
+      return 0;
+    if (errno != EAGAIN && errno != EACCES && errno != EINTR)
+      return errno == EINVAL ? 0 : errno; // no such lock here: nothing to take turns on
+    usleep(kLockPause);
+  }
+  return EWOULDBLOCK;
+}
+
+void Unlock(const File &file) noexcept {
+  struct flock lock {};
+  lock.l_type = F_UNLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = off_t(1) << 62;
+  lock.l_len = 1;
+  fcntl(Fd(file), F_OFD_SETLK, &lock);
+}
+
+int StillNamed(const std::string &path, const File &file) noexcept {
+  struct stat named, opened;
+  return Sys("stat", [&] { return stat(path.c_str(), &named); }) == 0 && fstat(Fd(file), &opened) == 0 &&
+                 SameFile(named, opened)
+             ? 0
+             : kNameChanged;
+}
+
+int Flush(const File &file) noexcept { return Synced(Fd(file)); }
 
 int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t *got) noexcept {
   ssize_t n;
@@ -317,15 +446,18 @@ int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t 
   return 0;
 }
 
-int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size) noexcept {
+int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size, size_t *wrote) noexcept {
   const char *at = static_cast<const char *>(buffer);
+  size_t dummy = 0;
+  size_t &done = wrote ? *wrote : dummy;
+  done = 0;
   while (size > 0) {
     const ssize_t n = Sys("pwrite", [&] { return pwrite(Fd(file), at, size, static_cast<off_t>(offset)); });
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
       return n < 0 ? errno : EIO;
-    at += n, offset += static_cast<uint64_t>(n), size -= static_cast<size_t>(n);
+    at += n, offset += static_cast<uint64_t>(n), size -= static_cast<size_t>(n), done += static_cast<size_t>(n);
   }
   return 0;
 }

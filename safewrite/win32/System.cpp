@@ -140,68 +140,86 @@ bool SameFile(HANDLE a, HANDLE b) {
          std::memcmp(&x.FileId, &y.FileId, sizeof x.FileId) == 0;
 }
 
-// A new file of a name of its own in `folder`, for reading, writing and
-// deleting; the name is built here, so no length limit of a system call's
-// buffer applies. INVALID_HANDLE_VALUE with the error set when none.
-HANDLE MakeBeside(const std::string &folder, DWORD flags, std::string *name) {
+// A new file of a name of its own in `folder`, `prefix` and random letters,
+// for reading, writing and deleting; the name is built here, so no length
+// limit of a system call's buffer applies. INVALID_HANDLE_VALUE with the
+// error set when none.
+HANDLE MakeBeside(const std::string &folder, const std::string &prefix, std::string *name) {
   static LONG counter = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
     char unique[32];
     wsprintfA(unique, "tlp%08lx.tmp",
               static_cast<unsigned long>(GetCurrentProcessId() * 2654435761u ^ GetTickCount() ^
                                          static_cast<DWORD>(InterlockedIncrement(&counter)) * 40503u));
-    *name = folder + unique;
-    const HANDLE file = Create(name->c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, CREATE_NEW, flags);
+    *name = folder + prefix + unique;
+    const HANDLE file = Create(name->c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
       return file;
   }
   return INVALID_HANDLE_VALUE;
 }
 
+// No name keeps the file should the process die before it must survive.
+// (Never delete-on-close, whose disposition cannot be cleared.)
+int Doomed(HANDLE file, bool deleted) {
+  FILE_DISPOSITION_INFO info;
+  info.DeleteFile = deleted ? TRUE : FALSE;
+  return SetInformation("SetFileInformationByHandle", file, FileDispositionInfo, &info, sizeof info) ? 0 : LastError();
+}
+
+// The user's own folder for the copies of files written in place, in the
+// system's temporary folder, which only the user may enter. Under Wine an
+// entry for the user's own account gives the Unix group the same rights;
+// one for the descriptor's owner alone, where that owner is no account of
+// the user's (Creator Owner), gives a folder of mode 0700.
+int PrivateFolder(std::string *folder) {
+  char temp[MAX_PATH + 1];
+  const DWORD n = Win("GetTempPathA", DWORD(0), [&] { return GetTempPathA(sizeof temp, temp); });
+  if (n == 0 || n >= sizeof temp)
+    return n == 0 ? LastError() : ENAMETOOLONG;
+  *folder = std::string(temp, n) + "Targa plug-in\\";
+  SID_IDENTIFIER_AUTHORITY creator = SECURITY_CREATOR_SID_AUTHORITY;
+  PSID owner = nullptr;
+  if (!AllocateAndInitializeSid(&creator, 1, SECURITY_CREATOR_OWNER_RID, 0, 0, 0, 0, 0, 0, 0, &owner))
+    return LastError();
+  alignas(8) char aclBytes[128];
+  ACL *acl = reinterpret_cast<ACL *>(aclBytes);
+  SECURITY_DESCRIPTOR sd;
+  const bool described =
+      InitializeAcl(acl, sizeof aclBytes, ACL_REVISION) &&
+      AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, GENERIC_ALL, owner) &&
+      InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) && SetSecurityDescriptorOwner(&sd, owner, FALSE) &&
+      SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE) &&
+      SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
+  BOOL made = Win("CreateDirectoryA", FALSE, [&] { return CreateDirectoryA(folder->c_str(), described ? &sa : nullptr); });
+  // Windows takes no such owner: there the folder inherits the rights of
+  // the user's own temporary folder.
+  if (!made && GetLastError() != ERROR_ALREADY_EXISTS)
+    made = CreateDirectoryA(folder->c_str(), nullptr);
+  const DWORD error = GetLastError();
+  FreeSid(owner);
+  return made || error == ERROR_ALREADY_EXISTS ? 0 : ErrnoOf(error);
+}
+
 } // namespace
 
-int OpenExisting(const std::string &path, File *file, bool *readable) noexcept {
-  HANDLE h = Create(path.c_str(), GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-  *readable = h != INVALID_HANDLE_VALUE;
-  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
-    h = Create(path.c_str(), GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+int OpenExisting(const std::string &path, File *file) noexcept {
+  // For writing alone: under Wine a pipe opened for reading too would make
+  // this process its reader, and a write would wait for ever once the real
+  // one quits.
+  const HANDLE h = Create(path.c_str(), GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (h == INVALID_HANDLE_VALUE)
     return LastError();
   file->handle = Held(h);
   return 0;
-}
-
-int CreateNew(const std::string &path, bool, File *file) {
-  const DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE;
-  HANDLE h = Create(path.c_str(), access, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-  // Under Wine a dangling Unix link is a name that exists but opens nothing:
-  // its target is made, as a plain open would, and only where it is new.
-  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
-    h = Create(path.c_str(), access, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
-    if (h != INVALID_HANDLE_VALUE && GetLastError() == ERROR_ALREADY_EXISTS) {
-      CloseHandle(h);
-      return EEXIST;
-    }
-  }
-  if (h == INVALID_HANDLE_VALUE)
-    return LastError();
-  file->handle = Held(h);
-  return 0;
-}
-
-void RemoveCreated(const std::string &, const File &file) {
-  // Emptied first, so nothing stays even where the name cannot go; then
-  // deleted through the handle, which names the file itself, never a link.
-  FILE_END_OF_FILE_INFO end{};
-  SetFileInformationByHandle(H(file), FileEndOfFileInfo, &end, sizeof end);
-  SetDeleted(H(file), true);
 }
 
 int Inspect(const File &file, Facts *facts) {
   if (!file.Open()) // a new file that could not be opened again after its replace failed
     return EBADF;
   // A type the system could not tell is a failure, never a device: a disk
-  // file taken for one would be written without a copy of its old bytes.
+  // file taken for one would be written without a copy of its new bytes.
   SetLastError(NO_ERROR);
   const DWORD type = Win("GetFileType", DWORD(FILE_TYPE_UNKNOWN), [&] { return GetFileType(H(file)); });
   if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR)
@@ -219,25 +237,49 @@ int Inspect(const File &file, Facts *facts) {
   return 0;
 }
 
-int MakeSibling(const std::string &, const File &old, Sibling *sibling) {
+int MakeNew(const std::string &path, bool, Temporary *made) {
+  const DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE;
+  HANDLE h = Create(path.c_str(), access, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  // Under Wine a dangling Unix link is a name that exists but opens nothing:
+  // its target is made, as a plain open would, and only where it is new.
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+    h = Create(path.c_str(), access, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    if (h != INVALID_HANDLE_VALUE && GetLastError() == ERROR_ALREADY_EXISTS) {
+      CloseHandle(h);
+      return EEXIST;
+    }
+  }
+  if (h == INVALID_HANDLE_VALUE)
+    return LastError();
+  made->file.handle = Held(h);
+  made->name = path;
+  made->atTarget = true;
+  return Doomed(h, true);
+}
+
+int Publish(Temporary *made) {
+  if (int e = Doomed(H(made->file), false))
+    return e;
+  made->name.clear();
+  made->atTarget = false;
+  return 0;
+}
+
+int MakeSibling(const std::string &, const File &old, Temporary *sibling) {
   if (!FinalName(H(old), &sibling->target))
     return LastError();
   const size_t slash = LastSeparator(sibling->target);
   if (slash == std::string::npos)
     return ENOENT;
-  const HANDLE file = MakeBeside(sibling->target.substr(0, slash + 1), FILE_ATTRIBUTE_NORMAL, &sibling->temporary);
+  sibling->path = sibling->target.substr(0, slash + 1);
+  const HANDLE file = MakeBeside(sibling->path, "", &sibling->name);
   if (file == INVALID_HANDLE_VALUE) {
-    sibling->temporary.clear();
+    sibling->name.clear();
     return LastError();
   }
   sibling->file.handle = Held(file);
-  // No name keeps it should the process die before it is complete: the
-  // disposition is cleared just before the replace. (Never delete-on-close,
-  // whose disposition cannot be cleared.)
-  FILE_DISPOSITION_INFO deleted;
-  deleted.DeleteFile = TRUE;
-  if (!SetInformation("SetFileInformationByHandle", file, FileDispositionInfo, &deleted, sizeof deleted))
-    return LastError();
+  if (int e = Doomed(file, true))
+    return e;
   // The attributes the replace keeps, set first: under Wine it keeps none.
   FILE_BASIC_INFO basic;
   if (!GetInformation(H(old), FileBasicInfo, &basic, sizeof basic))
@@ -251,8 +293,8 @@ int MakeSibling(const std::string &, const File &old, Sibling *sibling) {
   return 0;
 }
 
-int Replace(Sibling *sibling, const File &old) {
-  // Only the file opened at the start is replaced.
+int Replace(Temporary *sibling, const File &old) {
+  // Only the file opened at the start is replaced, never a link put there.
   const HANDLE now =
       Create(sibling->target.c_str(), 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
   if (now == INVALID_HANDLE_VALUE)
@@ -261,22 +303,20 @@ int Replace(Sibling *sibling, const File &old) {
   CloseHandle(now);
   if (!same)
     return kNameChanged;
-  FILE_DISPOSITION_INFO kept;
-  kept.DeleteFile = FALSE;
-  if (!SetInformation("SetFileInformationByHandle", H(sibling->file), FileDispositionInfo, &kept, sizeof kept))
-    return LastError();
+  if (int e = Doomed(H(sibling->file), false))
+    return e;
   CloseHandle(H(sibling->file));
   sibling->file.handle = -1;
   if (Win("ReplaceFileA", FALSE, [&] {
-        return ReplaceFileA(sibling->target.c_str(), sibling->temporary.c_str(), nullptr,
-                            REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+        return ReplaceFileA(sibling->target.c_str(), sibling->name.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                            nullptr, nullptr);
       })) {
-    sibling->temporary.clear();
+    sibling->name.clear();
     return 0;
   }
   const int error = LastError();
   // Open again, to be copied in place or dropped.
-  const HANDLE file = Create(sibling->temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, OPEN_EXISTING, 0);
+  const HANDLE file = Create(sibling->name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, OPEN_EXISTING, 0);
   if (file != INVALID_HANDLE_VALUE) {
     sibling->file.handle = Held(file);
     SetDeleted(file, true);
@@ -284,33 +324,92 @@ int Replace(Sibling *sibling, const File &old) {
   return error;
 }
 
-void DropSibling(Sibling *sibling) {
-  if (sibling->file.Open() && SetDeleted(H(sibling->file), true))
-    sibling->temporary.clear();
-  Close(&sibling->file);
-  if (!sibling->temporary.empty())
-    DeleteFileA(sibling->temporary.c_str());
-  sibling->temporary.clear();
+int MakeCopy(const std::string &, const File &old, Temporary *copy) {
+  std::string folder, own;
+  if (int e = PrivateFolder(&folder))
+    return e;
+  // Named after the file, so that a copy a kill leaves tells whose it is.
+  if (FinalName(H(old), &own)) {
+    const size_t slash = LastSeparator(own);
+    own = own.substr(slash == std::string::npos ? 0 : slash + 1);
+    own = own.substr(0, own.size() > 32 ? 32 : own.size()) + ".";
+  } else {
+    own.clear();
+  }
+  copy->path = folder;
+  const HANDLE file = MakeBeside(folder, own, &copy->name);
+  if (file == INVALID_HANDLE_VALUE) {
+    copy->name.clear();
+    return LastError();
+  }
+  copy->file.handle = Held(file);
+  return Doomed(file, true);
 }
 
-int MakeScratch(const std::string &path, File *file) {
-  const size_t slash = LastSeparator(path);
-  char system[MAX_PATH + 1];
-  const DWORD n = Win("GetTempPathA", DWORD(0), [&] { return GetTempPathA(sizeof system, system); });
-  const std::string folders[] = {slash == std::string::npos ? std::string(".\\") : path.substr(0, slash + 1),
-                                 n > 0 && n < sizeof system ? std::string(system, n) : std::string()};
-  for (const std::string &folder : folders) {
-    if (folder.empty())
-      continue;
-    // Read and written only here: it may go when closed.
-    std::string name;
-    const HANDLE h = MakeBeside(folder, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, &name);
-    if (h != INVALID_HANDLE_VALUE) {
-      file->handle = Held(h);
-      return 0;
+int Keep(Temporary *copy) { return Doomed(H(copy->file), false); }
+
+int Drop(Temporary *made) {
+  int error = 0;
+  if (made->file.Open() && !made->name.empty()) {
+    // A file made under its name is emptied first, so nothing stays even
+    // where the name cannot go.
+    if (made->atTarget) {
+      FILE_END_OF_FILE_INFO end{};
+      SetFileInformationByHandle(H(made->file), FileEndOfFileInfo, &end, sizeof end);
     }
+    if (SetDeleted(H(made->file), true))
+      made->name.clear();
   }
-  return LastError();
+  Close(&made->file);
+  if (!made->name.empty() && !Win("DeleteFileA", FALSE, [&] { return DeleteFileA(made->name.c_str()); }))
+    error = LastError();
+  made->name.clear();
+  made->atTarget = false;
+  return error;
+}
+
+namespace {
+// How long a writer waits for another writer of ours: 10 s in all.
+const int kLockTries = 1000;
+const DWORD kLockPause = 10;
+// A byte far beyond any file's end: readers are never held.
+OVERLAPPED LockedByte() {
+  OVERLAPPED at{};
+  at.OffsetHigh = 0x40000000;
+  return at;
+}
+} // namespace
+
+int Lock(const File &file) noexcept {
+  for (int attempt = 0; attempt < kLockTries; ++attempt) {
+    OVERLAPPED at = LockedByte();
+    if (Win("LockFileEx", FALSE, [&] {
+          return LockFileEx(H(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
+        }))
+      return 0;
+    if (GetLastError() != ERROR_LOCK_VIOLATION && GetLastError() != ERROR_IO_PENDING)
+      return LastError();
+    Sleep(kLockPause);
+  }
+  return EWOULDBLOCK;
+}
+
+void Unlock(const File &file) noexcept {
+  OVERLAPPED at = LockedByte();
+  UnlockFileEx(H(file), 0, 1, 0, &at);
+}
+
+int StillNamed(const std::string &path, const File &file) noexcept {
+  const HANDLE now = Create(path.c_str(), 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  if (now == INVALID_HANDLE_VALUE)
+    return kNameChanged;
+  const bool same = SameFile(now, H(file));
+  CloseHandle(now);
+  return same ? 0 : kNameChanged;
+}
+
+int Flush(const File &file) noexcept {
+  return Win("FlushFileBuffers", FALSE, [&] { return FlushFileBuffers(H(file)); }) ? 0 : LastError();
 }
 
 int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t *got) noexcept {
@@ -326,8 +425,11 @@ int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t 
   return 0;
 }
 
-int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size) noexcept {
+int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size, size_t *wrote) noexcept {
   const char *from = static_cast<const char *>(buffer);
+  size_t dummy = 0;
+  size_t &done = wrote ? *wrote : dummy;
+  done = 0;
   while (size > 0) {
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(offset);
@@ -338,7 +440,7 @@ int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size) 
       return LastError();
     if (n == 0)
       return EIO;
-    from += n, offset += n, size -= n;
+    from += n, offset += n, size -= n, done += n;
   }
   return 0;
 }

@@ -78,3 +78,7 @@ SeamPlugin &Seams();
 
 // What EXPORT_BeforeTransform writes; none when it leaves the integer alone.
 std::optional<int32_t> ReportedCode();
+
+// Writes a picture to `name` through the safe-write sequence and pauses at
+// `point` (announced by making `marker`) for a test to kill it.
+int KillChild(const std::string &name, const std::string &point, const std::string &marker);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -324,6 +325,34 @@ size_t Entries(const fs::path &folder) {
   return static_cast<size_t>(std::distance(fs::directory_iterator(folder, ec), fs::directory_iterator()));
 }
 
+// The complete new files that copies in place left where they failed past
+// mending (or that a kill left): `.NAME.XXXXXXXX.tmp` beside the file or in
+// the temporary folder (POSIX), `NAME.tlpXXXXXXXX.tmp` in the user's folder
+// for them or `tlpXXXXXXXX.tmp` beside the file (Windows). Each is read,
+// then removed.
+std::vector<std::string> TakeKeptCopies(const fs::path &dir) {
+#if defined(_WIN32)
+  const fs::path places[] = {fs::temp_directory_path() / "Targa plug-in", dir};
+  const auto ours = [](const std::string &name) { return name.find("tlp") != std::string::npos; };
+#else
+  const char *tmp = std::getenv("TMPDIR");
+  const fs::path places[] = {dir, tmp && *tmp ? tmp : "/tmp"};
+  const auto ours = [](const std::string &name) {
+    return name.size() > 13 && name[0] == '.' && name.compare(name.size() - 4, 4, ".tmp") == 0 &&
+           (name.compare(0, 12, ".target.tga.") == 0 || name.compare(0, 10, ".link.tga.") == 0);
+  };
+#endif
+  std::vector<std::string> kept;
+  std::error_code ec;
+  for (const fs::path &place : places)
+    for (fs::directory_iterator it(place, ec), end; it != end; it.increment(ec))
+      if (ours(it->path().filename().string())) {
+        kept.push_back(Contents(it->path()));
+        fs::remove(it->path(), ec);
+      }
+  return kept;
+}
+
 // A fresh folder `dir` holding "old" at `target` and, for the links, `link`
 // to it; then `prepare` (if any) runs, and `write` on the name the case
 // writes to, as the user the case asks for, and its answer comes back. -1:
@@ -421,7 +450,6 @@ Way ExpectedWay(Reach reach, bool renameAsWindows) {
   case kNewFile:
     return Way::kNew;
   case kReadOnlyFile:
-  case kWriteOnlyFile:
     return Way::kNone;
   case kExistingFile:
   case kSymbolicLink:
@@ -455,7 +483,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
   const fs::path dir = fs::path(TempFile::Folder()) / "existing";
   struct Row {
     Reach reach;
-    bool scratch = false;         // the old bytes kept in a file, not in memory
+    bool named = false;           // no unnamed files: the new file has a name from the start (POSIX)
     bool renameAsWindows = false; // under Wine: the path Windows itself takes
     bool replaceRefused = false;  // written beside, then in place (a mount point)
     int error = ENOSPC;           // what the failing call answers
@@ -468,8 +496,11 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
   for (Reach reach : {kNewFile, kExistingFile, kHardLink, kSymbolicLink, kLockedFolder, kHeldOpen, kReadOnlyFile,
                       kOthersFile, kWriteOnlyFile})
     rows.push_back({reach});
-  rows.push_back({kExistingFile, true});
-  rows.push_back({kHardLink, true});
+  if (!kWindows) {
+    rows.push_back({kNewFile, true});
+    rows.push_back({kExistingFile, true});
+    rows.push_back({kHardLink, true});
+  }
   rows.push_back({kExistingFile, false, true});
   rows.push_back({kExistingFile, false, kWindows, true});
   // Someone else makes the file, or takes it away, between two calls.
@@ -505,7 +536,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
   for (const Row &row : rows)
     for (End end : ends)
       for (long failAt = 1; end == kWhole || row.via == kEncoder; ++failAt) {
-        SCOPED_TRACE(testing::Message() << kReachNames[row.reach] << (row.scratch ? ", copy in a file" : "")
+        SCOPED_TRACE(testing::Message() << kReachNames[row.reach] << (row.named ? ", named from the start" : "")
                                         << (row.renameAsWindows ? ", as Windows" : "")
                                         << (row.replaceRefused ? ", replace refused" : "")
                                         << (end == kStop ? ", stopped" : end == kThrow ? ", thrown" : "")
@@ -520,7 +551,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
             row.reach, dir,
             [&](const std::string &name) {
               safe_write::seams::FailAt(failAt, row.error, row.onward);
-              safe_write::seams::KeepInMemoryUpTo(row.scratch ? 1 : 0);
+              safe_write::seams::NoUnnamed(row.named);
               safe_write::seams::RenameAsWindows(row.renameAsWindows);
               safe_write::seams::RefuseReplace(row.replaceRefused);
               safe_write::seams::NoExchange(row.noExchange);
@@ -534,7 +565,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
               } else if (row.via == kFromFile) {
                 result = safe_write::PutInPlace(source.string(), name) == 0 ? 1 : 0;
               } else if (row.via == kDropped) {
-                safe_write::TSafeWrite out(name, whole.size());
+                safe_write::TSafeWrite out(name);
                 if (std::FILE *stream = out.Open()) {
                   std::fwrite(whole.data(), 1, whole.size(), stream);
                   std::fclose(stream);
@@ -551,6 +582,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
               safe_write::seams::FailAt(0, 0);
               safe_write::seams::RefuseReplace(false);
               safe_write::seams::NoExchange(false);
+              safe_write::seams::NoUnnamed(false);
               return result | (injected ? 0 : 2) | way << 3;
             },
             [&] {
@@ -578,7 +610,8 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
         if (answer == -1)
           break;
         const bool clean = (answer & 2) != 0, thrown = (answer & 4) != 0, written = (answer & 1) != 0;
-        const bool refused = row.reach == kReadOnlyFile || row.reach == kWriteOnlyFile;
+        const bool refused = row.reach == kReadOnlyFile;
+        const std::vector<std::string> kept = TakeKeptCopies(dir);
         if (clean) {
           EXPECT_EQ(written, !refused && !thrown && row.via != kDropped);
           EXPECT_EQ(static_cast<Way>(answer >> 3), ExpectedWay(row.reach, row.renameAsWindows));
@@ -586,15 +619,26 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
         EXPECT_FALSE(written && thrown);
         const OldFacts after = OldFacts::Of(target);
         const Bytes &expected = end == kStop ? stopped : whole;
+        const std::string picture(expected.begin(), expected.end());
         if (written) {
-          EXPECT_EQ(after.content, std::string(expected.begin(), expected.end()));
+          EXPECT_EQ(after.content, picture);
           EXPECT_EQ(Entries(dir), row.reach == kNewFile ? 1u : entries) << "a file left";
         } else {
           EXPECT_EQ(fs::exists(target), row.reach != kNewFile);
+          // Only where every later call fails too may the name hold other
+          // bytes, and then the complete new file is kept.
           if (!row.onward) {
             EXPECT_EQ(after.content, before.content);
           }
+          if (after.content != before.content) {
+            EXPECT_EQ(kept, std::vector<std::string>{picture}) << "no whole picture kept";
+          }
           EXPECT_EQ(Entries(dir), entries) << "a file left";
+        }
+        // (Where every call fails from one on, even a removal may: a name
+        // it gave stays.)
+        if (!row.onward && (after.content == before.content || written)) {
+          EXPECT_TRUE(kept.empty()) << "a copy left";
         }
         if (row.reach == kHardLink || row.reach == kSymbolicLink) {
           EXPECT_EQ(Contents(link), after.content);
@@ -643,6 +687,176 @@ TEST(EncoderFilesDeathTest, ThrownInThe32BitBuildEndsTheProcess) {
   fs::remove_all(dir, ec);
 }
 #endif
+
+// ---- Killed mid-write ------------------------------------------------------
+
+// The child's side of a kill: it writes `name` through the sequence and
+// pauses at `point` (a point of the sequence, "rows" for the second row, or
+// "thrown" to end in terminate from the ProgressCallback), announcing the
+// pause by making the file `marker`.
+std::string g_marker;
+[[noreturn]] void PauseForTheKill() {
+  std::ofstream(g_marker) << "paused";
+  for (;;)
+#if defined(_WIN32)
+    Sleep(INFINITE);
+#else
+    pause();
+#endif
+}
+bool g_pauseInRows = false, g_throwInRows = false;
+int32_t TLP_CALL KilledInRows(int32_t row) {
+  if (row == 2 && g_throwInRows)
+    throw std::runtime_error("the host's own");
+  if (row == 2 && g_pauseInRows)
+    PauseForTheKill();
+  return 0;
+}
+
+HostPicture KillPicture() { return MakePicture(4, 700, 700); } // more than one copy buffer
+
+} // namespace
+
+int KillChild(const std::string &name, const std::string &point, const std::string &marker) {
+  g_marker = marker;
+  g_pauseInRows = point == "rows";
+  g_throwInRows = point == "thrown";
+  safe_write::seams::PauseAt(g_pauseInRows || g_throwInRows ? nullptr : point.c_str(), PauseForTheKill);
+  HostPicture picture = KillPicture();
+  HostImage record = picture.Record();
+  TTargaEncoder encoder;
+  encoder.Progress = KilledInRows;
+  return encoder.SaveToFile(name, &record) ? 0 : 1; // no catch: a throw ends in terminate
+}
+
+namespace {
+
+// Runs KillChild in another process and kills it once it pauses (SIGKILL;
+// TerminateProcess under Wine): whether it paused, or else its exit status.
+struct Killed {
+  bool paused = false;
+  int status = -1;
+};
+Killed KillAt(const std::string &name, const std::string &point) {
+  const std::string marker = TempFile::Folder() + "/paused";
+  std::error_code ec;
+  fs::remove(marker, ec);
+  Killed killed;
+#if defined(_WIN32)
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  SetEnvironmentVariableA("TLP_KILL_CHILD", (name + "|" + point + "|" + marker).c_str());
+  STARTUPINFOA start;
+  std::memset(&start, 0, sizeof start);
+  start.cb = sizeof start;
+  PROCESS_INFORMATION child{};
+  std::string command = std::string("\"") + self + "\"";
+  const bool started = CreateProcessA(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &child);
+  SetEnvironmentVariableA("TLP_KILL_CHILD", nullptr);
+  if (!started)
+    return killed;
+  for (int waited = 0; waited < 60000 && !fs::exists(marker, ec); waited += 5)
+    if (WaitForSingleObject(child.hProcess, 5) == WAIT_OBJECT_0)
+      break;
+  killed.paused = fs::exists(marker, ec);
+  if (killed.paused)
+    TerminateProcess(child.hProcess, 9);
+  WaitForSingleObject(child.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(child.hProcess, &code);
+  killed.status = static_cast<int>(code);
+  CloseHandle(child.hProcess);
+  CloseHandle(child.hThread);
+#else
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) // out of the test's reach: a throw ends in terminate, as in a host
+    _exit([&]() noexcept { return KillChild(name, point, marker); }());
+  int status = 0;
+  for (int waited = 0; waited < 60000 && !fs::exists(marker, ec); waited += 5) {
+    if (waitpid(child, &status, WNOHANG) == child) {
+      killed.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return killed;
+    }
+    usleep(5000);
+  }
+  killed.paused = fs::exists(marker, ec);
+  kill(child, SIGKILL);
+  waitpid(child, &status, 0);
+  killed.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+#endif
+  fs::remove(marker, ec);
+  return killed;
+}
+
+// A writer killed at each point of each way leaves, under the name, the old
+// file or the complete new one; only while the new bytes are copied over a
+// file written in place may the name hold a mix, and then the complete new
+// file is kept (and flushed) under its named place. Nothing else stays, a
+// copy is readable by no one the file does not let read (POSIX), and a later
+// export to the name works.
+TEST(EncoderKilled, AWholePictureRemains) {
+  HostPicture picture = KillPicture();
+  const Bytes newBytes = picture.File();
+  const std::string whole(newBytes.begin(), newBytes.end()), old(100, 'o');
+  const fs::path dir = fs::path(TempFile::Folder()) / "killed";
+  std::set<std::string> paused;
+  for (Reach reach : {kNewFile, kExistingFile, kHardLink})
+    for (const char *point : {"open", "rows", "written", "commit", "copying", "committed", "thrown"}) {
+      SCOPED_TRACE(testing::Message() << kReachNames[reach] << ", killed at " << point);
+      const fs::path target = dir / "target.tga";
+      Killed killed;
+      const int answer = WriteReached(
+          reach, dir,
+          [&](const std::string &name) {
+            killed = KillAt(name, point);
+            return 0;
+          },
+          [&] {
+            if (reach != kNewFile)
+              std::ofstream(target, std::ios::binary) << old;
+#if !defined(_WIN32)
+            chmod(target.c_str(), 0600);
+#endif
+          });
+      if (answer == -1)
+        continue;
+      if (killed.paused)
+        paused.insert(point);
+      else if (std::strcmp(point, "thrown") == 0)
+        EXPECT_NE(killed.status, 0) << "ended in terminate";
+      else
+        EXPECT_EQ(killed.status, 0) << "not reached on this way: written";
+      const std::string now = Contents(target);
+#if !defined(_WIN32)
+      for (const auto &entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string()[0] == '.') {
+          struct stat st;
+          EXPECT_EQ(stat(entry.path().c_str(), &st) == 0 ? st.st_mode & 077 : 1u, 0u) << "a copy others may read";
+        }
+#endif
+      const std::vector<std::string> kept = TakeKeptCopies(dir);
+      const bool linked = reach == kHardLink;
+      EXPECT_EQ(Entries(dir), (reach == kNewFile && now.empty() && !fs::exists(target) ? 0u : 1u) + (linked ? 1u : 0u))
+          << "a file left";
+      for (const std::string &copy : kept)
+        EXPECT_EQ(copy, whole) << "a copy that is no whole picture";
+      if (now != whole && now != (reach == kNewFile ? "" : old)) {
+        EXPECT_EQ(kept.size(), 1u) << "a mix under the name with no whole picture kept";
+        EXPECT_TRUE(std::strcmp(point, "copying") == 0) << "a mix outside the copy in place";
+      }
+      if (reach == kNewFile && now.empty()) {
+        EXPECT_FALSE(fs::exists(target)) << "an empty new file";
+      }
+      EXPECT_EQ(Export(target.string(), picture, nullptr), 1) << "the next export";
+      EXPECT_EQ(Contents(target), whole);
+      TakeKeptCopies(dir);
+    }
+  // Every point is reached on some way.
+  EXPECT_EQ(paused, (std::set<std::string>{"open", "rows", "written", "commit", "copying", "committed"}));
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+}
 
 // Two threads exporting to one name over an existing file: each answer is
 // honest (the file holds a complete picture) and nothing stays beside it.

@@ -175,6 +175,7 @@ TEST_F(Store, SaveKeepsTheEncodingAndClearsOnlyStaleTemporaries) {
       {ours + "AbC123", 120, false, false}, {ours + "Young1", 20, false, true},
       {ours + "abc12", 120, false, true},   {ours + "abc-12", 120, false, true},
       {ours + "Dir123", 120, true, true},   {".HKEY_CURRENT_USER.bak.AbC123", 120, false, true},
+      {ours + "AbC12345.tmp", 120, false, false}, {ours + "AbC12345.tmp2", 120, false, true},
   };
   auto encode = [](const Case &c, std::vector<std::u16string> lines) {
     std::string bytes = c.bom;
@@ -247,15 +248,19 @@ TEST_F(Store, SaveAddsOnlyWhatIsMissing) {
        kHeader + kSection + "\"A\"=dword:00000001\n" + value},
       {"a value line without \"=\"", kHeader + kSection + "\"TransformMethod\" dword:00000003\n",
        kHeader + kSection + "\"TransformMethod\" dword:00000003\n" + value + "\n"},
+      {"the value stored already: not written", kHeader + kSection + value + "\n", kHeader + kSection + value + "\n"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.before)
+    struct stat was {}, st;
+    if (c.before) {
       WriteText(StorePath(), *c.before);
+      stat(StorePath().c_str(), &was);
+    }
     EXPECT_TRUE(Save(5));
     EXPECT_EQ(ReadText(StorePath()), c.after);
-    struct stat st;
     ASSERT_EQ(stat(StorePath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_ino == was.st_ino, c.before == c.after) << "replaced exactly when changed";
     EXPECT_TRUE(c.before || (st.st_mode & 0777) == 0600) << "a new store is private";
     ClearStore();
   }
