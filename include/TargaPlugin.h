@@ -106,43 +106,47 @@ void TLP_CALL EXPORT_LeaveOption(int32_t accept);
 void TLP_CALL EXPORT_BeforeTransform(int32_t *conversionCode, uint32_t ignored);
 /* 1 for a written file or one the ProgressCallback stopped; 0 when the file
  * cannot be opened for writing, for a record a Targa file cannot hold (a
- * Kind other than 1, 2, 4; a size or palette above 65535), when a write or
- * the close fails (a full disk, no free inode, a size limit whose signal is
- * ignored), and when no copy of an old file can be kept anywhere.
+ * Kind other than 1, 2, 4; a size or palette above 65535), when a write,
+ * the close or a flush fails (a full disk, no free inode, a size limit whose
+ * signal is ignored), when the name holds another file by the commit, and
+ * when another writer holds the file or its folder for more than 5 s.
  *
- * At 0 an existing file is byte for byte as it was, under its name, with its
- * links, owner, group, mode, ACLs and extended attributes (Windows: its
- * attributes and security); a new file is removed, also at a dangling link's
- * target; nothing of the call's making stays in any folder. How:
- * - An existing file this user may not open for writing is refused.
+ * The new bytes always go to a file of their own first, which no name holds
+ * where the system allows (Linux: O_TMPFILE; Windows: a delete disposition),
+ * so a failure, a kill or a terminate before the commit leaves every name as
+ * it was and nothing beside it. At 0 an existing file is byte for byte as it
+ * was, with its links, owner, group, mode, ACLs and extended attributes
+ * (Windows: its attributes and security); a new file is gone, also at a
+ * dangling link's target. The commit:
+ * - A new file takes its name, only where none stands.
  * - A regular file with one name whose every fact a new file can carry
- *   (POSIX: owner and group settable by this process, mode, ACLs and every
- *   extended attribute copied; Windows: what ReplaceFileA carries) is
- *   written as a new file beside it, which no name holds until it is
- *   complete where the system allows (Linux: O_TMPFILE; Windows: a delete
- *   disposition cleared just before the replace), and renamed over it. The
- *   rename overwrites only the file opened at the start, in the folder
- *   opened at the start; if the name holds another file by then, 0 and that
- *   file is left as found. A process killed mid-write leaves the old file.
+ *   (POSIX: owner, group, mode, ACLs and extended attributes; Windows: what
+ *   ReplaceFileA carries) is replaced by the new file, flushed first, made
+ *   beside it with those facts. The rename overwrites only the file opened
+ *   at the start, in the folder opened at the start; the folder is flushed
+ *   after it (Linux).
  * - Any other regular file (more names, facts that cannot be carried, a
  *   folder that takes no new file, a file that can be written but not
- *   replaced) and, under Wine, every existing file (Wine cannot carry Unix
- *   modes, ACLs or attributes through a rename) is written in place through
- *   the name given, so links are followed and every fact stays, behind a
- *   copy of its old bytes: in memory up to the size of the new file or
- *   64 MiB, else in a temporary file beside it or in the system's temporary
- *   folder. On a failure the old size and bytes are put back. A process
- *   killed mid-write leaves the partial file, as a plain write would.
- * - A device or pipe is written as it is. On Linux a pipe with no reader
- *   answers 0 at once; under Wine it opens at once and the write waits for
- *   a reader, as a Windows named pipe would.
+ *   replaced) and, under Wine, every existing file, is written in place
+ *   through the name given, so links are followed and every fact stays: the
+ *   complete new file is flushed under a name a kill leaves, then copied
+ *   over the old bytes, by one writer at a time, the bytes beyond the old
+ *   end first, then flushed, and its copy removed. Only while that copy
+ *   runs may a kill leave a mix under the name, and then the complete new
+ *   file stays: on Linux as .NAME.XXXXXXXX.tmp beside the file (or in
+ *   $TMPDIR, /tmp, where the folder takes no new file), mode 0600 at most;
+ *   on Windows as NAME.tlpXXXXXXXX.tmp in "%TEMP%\Targa plug-in", a folder
+ *   only the user may enter (0700 under Wine). A failure in the copy that a
+ *   second copy cannot mend answers 0 and leaves that file too.
+ * - A device or pipe is written as it is. A pipe with no reader answers 0
+ *   at once, and one whose reader quits ends the write with 0.
  * - A stop by the ProgressCallback answers 1: the header, the colour map and
  *   the rows before the stop stand under the name, in place of the old file,
  *   since the host asked for the stop and decides what becomes of the file.
  * - An exception thrown by the ProgressCallback undoes the write as at 0 and
  *   goes back to the host, where the host and the plug-in share an exception
  *   mechanism: never across the 32-bit DLL to a MinGW-built host, where it
- *   ends the process (terminate). Answer non-zero to stop instead. */
+ *   ends the process (terminate) as a kill would. Answer non-zero to stop. */
 int32_t TLP_CALL EXPORT_WriteToFile(const char *path, const HostImage *image,
                                     ProgressCallback progress);
 

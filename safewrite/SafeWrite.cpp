@@ -11,9 +11,14 @@ inline namespace TLP_SAFE_WRITE_BUILD {
 
 namespace {
 
-// Copies between files go through one buffer of this size; the stream of a
+// Copies between files go through one buffer of this size (in the tests'
+// build a small one, so that a copy takes many steps); the stream of a
 // file's new bytes writes in pieces of the other.
+#if defined(TLP_SAFE_WRITE_SEAMS)
+const size_t kChunk = 16;
+#else
 const size_t kChunk = size_t(1) << 20;
+#endif
 const size_t kStreamBuffer = size_t(256) << 10;
 
 // A primitive's answer, or the failure a test injected in its place.
@@ -47,8 +52,7 @@ TSafeWrite::~TSafeWrite() {
 
 // Each write fails once: every step that fails gives up at once.
 bool TSafeWrite::Fail(int error) noexcept {
-  if (Error_ == 0)
-    Error_ = error;
+  Error_ = error;
   return false;
 }
 
@@ -155,8 +159,9 @@ bool TSafeWrite::Commit() {
     const int e = Call("Replace", [&] { return seams::ReplaceRefused() ? EBUSY : sys::Replace(New.get(), *Target); });
     if (e == 0)
       return true;
-    // Someone else's file under the name now: left as found.
-    if (e == kNameChanged)
+    // Someone else's file under the name now, left as found; or another
+    // writer holds the folder longer than any replace takes.
+    if (e == kNameChanged || e == EWOULDBLOCK)
       return Fail(e);
     // A file that can be written but not replaced (a mount point, another
     // user's file in a sticky folder) takes the new bytes in place.
@@ -206,18 +211,17 @@ bool TSafeWrite::CopyIn() {
     if (e != 0 && overwritten)
       e = CopyRange(0, std::min(old, size), &overwritten);
   }
-  if (e == 0 && size < old) {
+  if (e == 0 && size < old) // past a copied byte: a failure leaves a mix
     e = Twice("Truncate", [&]() noexcept { return sys::Truncate(*Target, size); });
-    overwritten = overwritten || e != 0;
-  }
   if (e == 0)
     e = Twice("Flush", [&]() noexcept { return sys::Flush(*Target); });
+  if (e == 0)
+    return true;
   // Only the bytes beyond the old end were written: cut them off.
-  if (e != 0 && changed && !overwritten)
+  if (!overwritten && changed)
     changed = Twice("Truncate", [&]() noexcept { return sys::Truncate(*Target, old); }) != 0;
-  if (e != 0 && (overwritten || changed))
-    Kept_ = New->path + New->name; // the one whole picture: it stays
-  return e == 0 || Fail(e);
+  KeepNew = overwritten || changed;
+  return Fail(e);
 }
 
 // Copies `size` bytes at `at` of the new file to the same place of the old;
@@ -228,7 +232,9 @@ int TSafeWrite::CopyRange(uint64_t at, uint64_t size, bool *changed) noexcept {
     size_t got = 0, put = 0;
     if (int e = Call("ReadAt", [&]() noexcept { return sys::ReadAt(New->file, at, Buffer.get(), want, &got); }))
       return e;
-    if (got == 0 || seams::Injected("Shrunk"))
+    if (seams::Injected("Shrunk"))
+      got = 0;
+    if (got == 0)
       return EIO; // shorter than it said
     const int e = Call("WriteAt", [&]() noexcept { return sys::WriteAt(*Target, at, Buffer.get(), got, &put); });
     *changed = *changed || put > 0;
@@ -245,7 +251,7 @@ void TSafeWrite::Release() {
   if (Locked)
     sys::Unlock(*Target);
   Locked = false;
-  if (Kept_.empty())
+  if (!KeepNew)
     sys::Drop(New.get());
   else
     sys::Close(&New->file);

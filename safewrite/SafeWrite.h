@@ -77,7 +77,7 @@ public:
   // the old file's tail off) and the answer is true. Otherwise the answer is
   // false, an old file is byte for byte as it was, a new one is gone, and
   // nothing of this write stays; or, where a copy in place failed past
-  // mending, the complete new file stays under the name Kept() gives. A
+  // mending, the complete new file stays where a kill would leave it. A
   // device keeps what reached it.
   bool Close(std::FILE *stream, bool complete);
 
@@ -87,8 +87,6 @@ public:
   Way How() const { return Way_; }
   // The errno value of the first failure (or kNameChanged); 0 when none.
   int Error() const { return Error_; }
-  // Where a failed copy in place left the complete new file (empty: nowhere).
-  const std::string &Kept() const { return Kept_; }
 
 private:
   const sys::File *Begin();
@@ -103,7 +101,7 @@ private:
   int Error_ = 0;
   uint64_t OldSize = 0;
   bool Locked = false;
-  std::string Kept_;
+  bool KeepNew = false; // the one whole picture: it stays
   std::unique_ptr<uint8_t[]> Buffer;      // one for every copy of this write
   std::unique_ptr<sys::File> Target;      // the old file, kept open throughout
   std::unique_ptr<sys::Temporary> New;    // the new bytes (all but kDirect)

@@ -88,8 +88,6 @@ int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size, 
 int Truncate(const File &file, uint64_t size) noexcept;
 // Its bytes on the disk.
 int Flush(const File &file) noexcept;
-// The file's current position, where its stream stopped.
-int Position(const File &file, uint64_t *position) noexcept;
 // A stream over a second handle of `file`, at its start; null with errno set.
 std::FILE *Stream(const File &file);
 void Close(File *file);

@@ -247,8 +247,8 @@ namespace {
 
 // How long a writer waits for another writer of ours: a lock that another
 // program holds for ever must not hold the export with it.
-const int kLockTries = 1000;
-const useconds_t kLockPause = 10000; // 10 s in all
+const int kLockTries = 500;
+const useconds_t kLockPause = 10000; // 5 s in all
 
 // Holds the folder's lock for one replace: writers of ours that replace in
 // the same folder at once take turns, so that an exchange, its check and a
@@ -464,14 +464,6 @@ int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size, 
 
 int Truncate(const File &file, uint64_t size) noexcept {
   return ftruncate(Fd(file), static_cast<off_t>(size)) == 0 ? 0 : errno;
-}
-
-int Position(const File &file, uint64_t *position) noexcept {
-  const off_t at = Sys("lseek", [&] { return lseek(Fd(file), 0, SEEK_CUR); });
-  if (at < 0)
-    return errno;
-  *position = static_cast<uint64_t>(at);
-  return 0;
 }
 
 std::FILE *Stream(const File &file) {

@@ -369,8 +369,8 @@ int Drop(Temporary *made) {
 }
 
 namespace {
-// How long a writer waits for another writer of ours: 10 s in all.
-const int kLockTries = 1000;
+// How long a writer waits for another writer of ours: 5 s in all.
+const int kLockTries = 500;
 const DWORD kLockPause = 10;
 // A byte far beyond any file's end: readers are never held.
 OVERLAPPED LockedByte() {
@@ -449,14 +449,6 @@ int Truncate(const File &file, uint64_t size) noexcept {
   FILE_END_OF_FILE_INFO end;
   end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
   return SetInformation("SetFileInformationByHandle", H(file), FileEndOfFileInfo, &end, sizeof end) ? 0 : LastError();
-}
-
-int Position(const File &file, uint64_t *position) noexcept {
-  LARGE_INTEGER zero{}, at{};
-  if (!Win("SetFilePointerEx", FALSE, [&] { return SetFilePointerEx(H(file), zero, &at, FILE_CURRENT); }))
-    return LastError();
-  *position = static_cast<uint64_t>(at.QuadPart);
-  return 0;
 }
 
 std::FILE *Stream(const File &file) {

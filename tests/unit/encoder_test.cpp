@@ -20,6 +20,10 @@
 #else
 #include <csignal>
 #include <grp.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -491,6 +495,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
     bool noExchange = false;
     bool onward = false; // every call fails from the N-th on
     bool defaultAcl = false; // the folder gives new files an ACL (POSIX)
+    size_t oldBytes = 100;   // the old file's size
   };
   std::vector<Row> rows;
   for (Reach reach : {kNewFile, kExistingFile, kHardLink, kSymbolicLink, kLockedFolder, kHeldOpen, kReadOnlyFile,
@@ -514,6 +519,11 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
   rows.push_back({kHardLink, false, false, false, ENOSPC, kEncoder, false, true});
   rows.push_back({kHardLink, true, false, false, ENOSPC, kEncoder, false, true});
   rows.push_back({kHardLink, true, false, false, EINTR});
+  rows.push_back({kExistingFile, true, false, false, ENOSPC, kEncoder, false, true});
+  // Shorter than the new file: its bytes beyond the old end go first.
+  rows.push_back({kHardLink, false, false, false, ENOSPC, kEncoder, false, false, false, 20});
+  rows.push_back({kHardLink, false, false, false, ENOSPC, kEncoder, false, true, false, 20});
+  rows.push_back({kExistingFile, false, false, false, ENOSPC, kEncoder, false, false, false, 0}); // nothing to flush for
   // Every name taken: no temporary name is found, beside the file or for
   // its copy, in the 100 tries.
   rows.push_back({kExistingFile, false, kWindows, false, EEXIST, kEncoder, false, true});
@@ -588,7 +598,7 @@ TEST(EncoderFiles, EveryFailingStepLeavesTheOldFile) {
             [&] {
               // Longer than the new file, whose end must then cut it.
               if (row.reach != kNewFile)
-                std::ofstream(target, std::ios::binary) << std::string(100, 'o');
+                std::ofstream(target, std::ios::binary) << std::string(row.oldBytes, 'o');
 #if !defined(_WIN32)
               // Someone else's file, which root may give back to its owner.
               if (row.reach == kExistingFile && geteuid() == 0 && chown(target.c_str(), kNobody, kNobody) == 0)
@@ -695,7 +705,13 @@ TEST(EncoderFilesDeathTest, ThrownInThe32BitBuildEndsTheProcess) {
 // "thrown" to end in terminate from the ProgressCallback), announcing the
 // pause by making the file `marker`.
 std::string g_marker;
+#if defined(TLP_COVERAGE)
+extern "C" void __gcov_dump(void);
+#endif
 [[noreturn]] void PauseForTheKill() {
+#if defined(TLP_COVERAGE)
+  __gcov_dump(); // what the child ran counts too
+#endif
   std::ofstream(g_marker) << "paused";
   for (;;)
 #if defined(_WIN32)
@@ -713,7 +729,7 @@ int32_t TLP_CALL KilledInRows(int32_t row) {
   return 0;
 }
 
-HostPicture KillPicture() { return MakePicture(4, 700, 700); } // more than one copy buffer
+HostPicture KillPicture() { return MakePicture(4, 64, 64); } // many of the tests' copy buffers
 
 } // namespace
 
@@ -1089,10 +1105,12 @@ TEST(EncoderFailures, OldFilesStayWhole) {
     int32_t kind;
     uint32_t width, height, paletteCount;
     bool sizeLimitOnly;
+    size_t oldBytes = 0; // else "old"
   } cases[] = {{"fails at the close", 4, 8, 8, 0, true},
                {"fails in a row", 4, 200, 200, 0, false},
                {"fails in the colour map", 1, 1, 1, 30000, false},
-               {"fails in 16-bit rows", 2, 300, 200, 0, false}};
+               {"fails in 16-bit rows", 2, 300, 200, 0, false},
+               {"fails over an old file of whole blocks", 4, 200, 200, 0, false, 8192}};
   std::vector<std::pair<fs::path, bool /*size limit*/>> folders;
   if (!kWindows)
     folders.push_back({TempFile::Folder(), true});
@@ -1112,13 +1130,18 @@ TEST(EncoderFailures, OldFilesStayWhole) {
           continue;
         const fs::path dir = folder / "failing", target = dir / "target.tga", link = dir / "link.tga";
         HostPicture picture = MakePicture(c.kind, c.width, c.height, 1, c.paletteCount);
+        const std::string old = c.oldBytes ? std::string(c.oldBytes, 'o') : "old";
         const int result = WriteReached(
-            reach, dir, [&](const std::string &name) { return ExportFailing(name, picture, sizeLimit); });
+            reach, dir, [&](const std::string &name) { return ExportFailing(name, picture, sizeLimit); },
+            [&] {
+              if (reach != kNewFile)
+                std::ofstream(target, std::ios::binary) << old;
+            });
         if (result != -1) {
           EXPECT_EQ(result, 0);
           const bool linked = reach == kHardLink || reach == kSymbolicLink;
           EXPECT_EQ(fs::exists(target), reach != kNewFile);
-          EXPECT_EQ(Contents(target), reach != kNewFile ? "old" : "");
+          EXPECT_EQ(Contents(target), reach != kNewFile ? old : "");
           EXPECT_EQ(Entries(dir), (reach != kNewFile ? 1u : 0u) + (linked ? 1u : 0u)) << "a file left";
           std::error_code ec;
           EXPECT_EQ(fs::equivalent(link, target, ec), linked);
@@ -1152,6 +1175,18 @@ TEST(EncoderFailures, WithinTheLimitIsWritten) {
   EXPECT_EQ(old.Read(), (Bytes{'o', 'l', 'd'}));
 }
 
+// Sets or clears an inode flag (append-only, immutable) of `path`: whether
+// that could be done.
+bool SetFlag(const fs::path &path, int flag, bool on) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  int flags = 0;
+  const bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                    ioctl(fd, FS_IOC_SETFLAGS, (flags = on ? flags | flag : flags & ~flag, &flags)) == 0;
+  if (fd >= 0)
+    close(fd);
+  return done;
+}
+
 // What failure injection cannot show, on the real system: each case makes
 // its files in `dir` and names the file to write (empty: skipped, with the
 // reason in `*skip`), then checks the answer and what it finds.
@@ -1162,6 +1197,7 @@ TEST(EncoderFailures, RealSystemCases) {
   const fs::path dir = fs::path(TempFile::Folder()) / "system";
   auto file = [](const fs::path &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; };
   std::function<void()> duringWrite; // run by the ProgressCallback at row 2
+  int held = -1;                     // a descriptor whose lock the case holds
   std::string deep;                  // the long path's file
   static std::function<void()> *pending = nullptr;
   pending = &duringWrite;
@@ -1252,6 +1288,71 @@ TEST(EncoderFailures, RealSystemCases) {
          EXPECT_EQ(Contents(dir / "big.tga"), whole);
          EXPECT_EQ(Entries(dir), 2u);
        }},
+      {"an append-only folder: in place, nothing named in it",
+       [&](std::string *skip) {
+         fs::create_directories(dir / "ao");
+         file(dir / "ao/out.tga", "old");
+         if (!SetFlag(dir / "ao", FS_APPEND_FL, true))
+           return *skip = "no append-only folder here (needs root and a file system that has them)", std::string();
+         return (dir / "ao/out.tga").string();
+       },
+       1,
+       [&] {
+         SetFlag(dir / "ao", FS_APPEND_FL, false);
+         EXPECT_EQ(Contents(dir / "ao/out.tga"), whole);
+         EXPECT_EQ(Entries(dir / "ao"), 1u);
+       }},
+      {"made immutable mid-write: 0, the old file whole",
+       [&](std::string *skip) {
+         file(dir / "out.tga", "old");
+         if (!SetFlag(dir / "out.tga", FS_IMMUTABLE_FL, true) || !SetFlag(dir / "out.tga", FS_IMMUTABLE_FL, false))
+           return *skip = "no immutable files here (needs root and a file system that has them)", std::string();
+         duringWrite = [&] { SetFlag(dir / "out.tga", FS_IMMUTABLE_FL, true); };
+         return (dir / "out.tga").string();
+       },
+       0,
+       [&] {
+         SetFlag(dir / "out.tga", FS_IMMUTABLE_FL, false);
+         EXPECT_EQ(Contents(dir / "out.tga"), "old");
+         EXPECT_EQ(Entries(dir), 1u);
+       }},
+      {"another name given to another file mid-write (in place): 0, both files as they were",
+       [&](std::string *) {
+         file(dir / "out.tga", "old");
+         fs::create_hard_link(dir / "out.tga", dir / "link.tga");
+         duringWrite = [&] {
+           fs::rename(dir / "link.tga", dir / "link.moved");
+           file(dir / "link.tga", "other's");
+         };
+         return (dir / "link.tga").string();
+       },
+       0,
+       [&] {
+         EXPECT_EQ(Contents(dir / "link.tga"), "other's");
+         EXPECT_EQ(Contents(dir / "out.tga"), "old");
+         EXPECT_EQ(Entries(dir), 3u);
+       }},
+      {"the folder's lock held by another program: 0 after a bounded wait",
+       [&](std::string *) {
+         file(dir / "out.tga", "old");
+         held = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+         flock(held, LOCK_EX);
+         return (dir / "out.tga").string();
+       },
+       0, [&] { EXPECT_EQ(Contents(dir / "out.tga"), "old"); }},
+      {"the file's lock held by another writer (in place): 0 after a bounded wait",
+       [&](std::string *) {
+         file(dir / "out.tga", "old");
+         fs::create_hard_link(dir / "out.tga", dir / "link.tga");
+         held = open((dir / "out.tga").c_str(), O_RDWR);
+         struct flock lock {};
+         lock.l_type = F_WRLCK;
+         lock.l_start = off_t(1) << 62;
+         lock.l_len = 1;
+         fcntl(held, F_OFD_SETLK, &lock);
+         return (dir / "link.tga").string();
+       },
+       0, [&] { EXPECT_EQ(Contents(dir / "out.tga"), "old"); }},
       {"a path within 8 bytes of PATH_MAX",
        [&](std::string *skip) {
          const size_t longest = PATH_MAX - 8 - 1; // bytes, the terminating NUL apart
@@ -1298,6 +1399,8 @@ TEST(EncoderFailures, RealSystemCases) {
     EXPECT_EQ(write(), c.answer);
     limit.reset();
     c.check();
+    if (held != -1)
+      close(std::exchange(held, -1));
     umount2((dir / "m").c_str(), MNT_DETACH);
     umount2((dir / "out.tga").c_str(), MNT_DETACH);
   }
