@@ -2,7 +2,9 @@
 // them, against stb_image / stb_image_write on the same files, and the time
 // to read() each file. Inputs are generated here, once per run.
 //
-//   tga_bench [--warm] [--peak] [benchmark flags]
+//   tga_bench [--warm] [--peak] [--plugin PATH] [benchmark flags]
+//   tga_bench --exports [--rounds N] [--plugin PATH] [--out FILE]
+//   tga_bench --check [--plugin PATH]
 //
 // --warm: freed blocks are kept by the C heap and handed out again, so every
 // decode writes into memory that is already touched (decode work only).
@@ -10,6 +12,12 @@
 // --peak: instead of timing, print the peak memory of one decode per case,
 // each in a child process of its own, and the bytes a 256 × 256 preview
 // reads from the file, counted by the decoder's file source.
+// --plugin: this library instead of the Targa.tlp beside the program.
+// --exports: the export cases alone, timed by the 32-bit driver's loop and
+// listed as it lists them (best and median of N rounds, 7 unless given), so
+// that the two builds' lines compare as they are; no decode inputs are made.
+// --check: no timing; whether the export floors write the plug-in's bytes,
+// in whole 256 KiB pieces (exit status 1 and the difference if not).
 #include "BenchInputs.h"
 #include "ExportCases.h"
 #include "Dtarga.h"
@@ -28,6 +36,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +53,7 @@ using bench::Input;
 using bench::Picture;
 
 Plugin g_plugin;
+std::string g_pluginPath;
 std::string g_dir;
 std::vector<Input> g_inputs;
 
@@ -174,7 +185,7 @@ long PeakKb(const char *self, const char *decoder, const std::string &path) {
   if (child == 0) {
     close(fds[0]);
     dup2(fds[1], STDOUT_FILENO);
-    execl(self, self, "--peak-one", decoder, path.c_str(), static_cast<char *>(nullptr));
+    execl(self, self, "--peak-one", decoder, path.c_str(), g_pluginPath.c_str(), static_cast<char *>(nullptr));
     _exit(127);
   }
   close(fds[1]);
@@ -228,22 +239,25 @@ void PrintPeaks(const char *self) {
                 static_cast<unsigned long long>(PreviewBytesRead(in.path) / 1024));
 }
 
-} // namespace
+bool HardLink(const std::string &from, const std::string &to) { return link(from.c_str(), to.c_str()) == 0; }
+void Remove(const std::string &path) { unlink(path.c_str()); }
 
-// The export over an existing file on every path, beside the floor
+std::vector<bench::ExportCase> MakeExportCases(std::vector<bench::ExportRecord> &records) {
+  records.push_back(bench::MakeExportRecord(TLP_KIND_FULL24));
+  records.push_back(bench::MakeExportRecord(TLP_KIND_INDEXED8));
+  std::vector<bench::ExportCase> cases;
+  for (const bench::ExportRecord &r : records) {
+    auto more = bench::ExportCases(g_plugin.Api(), r, g_dir, HardLink, Remove);
+    cases.insert(cases.end(), more.begin(), more.end());
+  }
+  return cases;
+}
+
+// The export over an existing file on every path, beside the floors
 // (bench/ExportCases.h); the file is set up with the timer paused.
 void RegisterExports() {
   static std::vector<bench::ExportRecord> records;
-  records.push_back(bench::MakeExportRecord(TLP_KIND_FULL24));
-  records.push_back(bench::MakeExportRecord(TLP_KIND_INDEXED8));
-  static std::vector<bench::ExportCase> cases;
-  for (const bench::ExportRecord &r : records) {
-    auto more = bench::ExportCases(
-        g_plugin.Api(), r, g_dir,
-        [](const std::string &from, const std::string &to) { return link(from.c_str(), to.c_str()) == 0; },
-        [](const std::string &path) { unlink(path.c_str()); });
-    cases.insert(cases.end(), more.begin(), more.end());
-  }
+  static std::vector<bench::ExportCase> cases = MakeExportCases(records);
   for (const bench::ExportCase &c : cases)
     benchmark::RegisterBenchmark(c.name.c_str(), [&c](benchmark::State &state) {
       for (auto _ : state) {
@@ -256,16 +270,46 @@ void RegisterExports() {
     })->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
+double NowMs() {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The export cases alone, in the 32-bit driver's loop and listing.
+bool TimeExports(int rounds, FILE *out) {
+  std::vector<bench::ExportRecord> records;
+  const std::vector<bench::ExportCase> cases = MakeExportCases(records);
+  return bench::PrintTimes(cases, bench::TimeCases(cases, rounds, NowMs), out, "tga_bench");
+}
+
+} // namespace
+
 int main(int argc, char **argv) {
-  bool warm = false, peak = false;
+  bool warm = false, peak = false, exportsOnly = false, check = false;
+  int rounds = 7;
+  const char *outPath = nullptr;
+  g_pluginPath = DefaultPluginPath();
   std::vector<char *> rest{argv[0]};
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--warm") == 0)
-      warm = true;
-    else if (std::strcmp(argv[i], "--peak") == 0)
-      peak = true;
-    else
-      rest.push_back(argv[i]);
+  if (argc == 5 && std::strcmp(argv[1], "--peak-one") == 0) {
+    g_pluginPath = argv[4];
+  } else {
+    for (int i = 1; i < argc; ++i) {
+      if (std::strcmp(argv[i], "--warm") == 0)
+        warm = true;
+      else if (std::strcmp(argv[i], "--peak") == 0)
+        peak = true;
+      else if (std::strcmp(argv[i], "--exports") == 0)
+        exportsOnly = true;
+      else if (std::strcmp(argv[i], "--check") == 0)
+        check = true;
+      else if (std::strcmp(argv[i], "--plugin") == 0 && i + 1 < argc)
+        g_pluginPath = argv[++i];
+      else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
+        rounds = std::max(1, std::atoi(argv[++i]));
+      else if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc)
+        outPath = argv[++i];
+      else
+        rest.push_back(argv[i]);
+    }
   }
   if (warm) {
     // Keep freed blocks in the heap (no block of its own from the system, no
@@ -274,38 +318,57 @@ int main(int argc, char **argv) {
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
   }
   std::string error;
-  if (!g_plugin.Load(DefaultPluginPath(), &error)) {
+  if (!g_plugin.Load(g_pluginPath, &error)) {
     std::fprintf(stderr, "tga_bench: %s\n", error.c_str());
     return 1;
   }
-  if (argc == 4 && std::strcmp(argv[1], "--peak-one") == 0)
+  if (argc == 5 && std::strcmp(argv[1], "--peak-one") == 0)
     return PeakOne(argv[2], argv[3]);
   g_dir = (std::filesystem::temp_directory_path() / ("tlp-bench-" + std::to_string(getpid()))).string();
   std::filesystem::create_directories(g_dir);
-  bench::MakeInputs(4096, 4096, "4096", g_dir, &g_inputs);
-  bench::MakeInputs(64, 64, "64", g_dir, &g_inputs);
 
   int rc = 0;
-  if (peak) {
-    PrintPeaks("/proc/self/exe");
+  if (check) {
+    error = bench::CheckFloors(g_plugin.Api(), g_dir, Remove);
+    if (error.empty())
+      std::printf("tga_bench: the floors write the plug-in's bytes\n");
+    else
+      std::fprintf(stderr, "tga_bench: %s\n", error.c_str());
+    rc = error.empty() ? 0 : 1;
+  } else if (exportsOnly) {
+    FILE *out = outPath ? std::fopen(outPath, "w") : stdout;
+    if (!out) {
+      std::fprintf(stderr, "tga_bench: cannot write %s\n", outPath);
+      rc = 1;
+    } else {
+      rc = TimeExports(rounds, out) ? 0 : 1;
+      if (out != stdout)
+        std::fclose(out);
+    }
   } else {
-    for (const Input &in : g_inputs) {
-      benchmark::RegisterBenchmark(("decode/plugin/" + in.name).c_str(), PluginDecode, &in, 0)->Unit(benchmark::kMillisecond);
-      benchmark::RegisterBenchmark(("decode/stb/" + in.name).c_str(), StbDecode, &in)->Unit(benchmark::kMillisecond);
-      benchmark::RegisterBenchmark(("read/" + in.name).c_str(), ReadFile, &in)->Unit(benchmark::kMillisecond);
-      benchmark::RegisterBenchmark(("touch/" + in.name).c_str(), TouchBlock, &in)->Unit(benchmark::kMillisecond);
-      benchmark::RegisterBenchmark(("preview256/plugin/" + in.name).c_str(), PluginDecode, &in, 256)->Unit(benchmark::kMillisecond);
+    bench::MakeInputs(4096, 4096, "4096", g_dir, &g_inputs);
+    bench::MakeInputs(64, 64, "64", g_dir, &g_inputs);
+    if (peak) {
+      PrintPeaks("/proc/self/exe");
+    } else {
+      for (const Input &in : g_inputs) {
+        benchmark::RegisterBenchmark(("decode/plugin/" + in.name).c_str(), PluginDecode, &in, 0)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("decode/stb/" + in.name).c_str(), StbDecode, &in)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("read/" + in.name).c_str(), ReadFile, &in)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("touch/" + in.name).c_str(), TouchBlock, &in)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("preview256/plugin/" + in.name).c_str(), PluginDecode, &in, 256)->Unit(benchmark::kMillisecond);
+      }
+      for (int size : {4096, 64}) {
+        std::string s = std::to_string(size);
+        benchmark::RegisterBenchmark(("encode/plugin/24/" + s).c_str(), PluginEncode, size, size)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("encode/stb/24/" + s).c_str(), StbEncode, size, size)->Unit(benchmark::kMillisecond);
+      }
+      RegisterExports();
+      int n = static_cast<int>(rest.size());
+      benchmark::Initialize(&n, rest.data());
+      benchmark::RunSpecifiedBenchmarks();
+      benchmark::Shutdown();
     }
-    for (int size : {4096, 64}) {
-      std::string s = std::to_string(size);
-      benchmark::RegisterBenchmark(("encode/plugin/24/" + s).c_str(), PluginEncode, size, size)->Unit(benchmark::kMillisecond);
-      benchmark::RegisterBenchmark(("encode/stb/24/" + s).c_str(), StbEncode, size, size)->Unit(benchmark::kMillisecond);
-    }
-    RegisterExports();
-    int n = static_cast<int>(rest.size());
-    benchmark::Initialize(&n, rest.data());
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
   }
   std::error_code ec;
   std::filesystem::remove_all(g_dir, ec);

@@ -8,10 +8,17 @@
 // the two alone); and the floor of a preview of an uncompressed file: the
 // stored bytes of its delivered rows, one positioned read per row (the
 // fewest calls that read no more than those rows), beside the same spans
-// read a band of rows per call. Google Benchmark does not build for this
-// target; the timing loop is this file's own.
+// read a band of rows per call; then the export cases of bench/
+// ExportCases.h, with the first plug-in. Google Benchmark does not build for
+// this target; the timing loop is this file's own.
 //
 //   tga_bench32 [--rounds N] [--plugin PATH]... [--out FILE]
+//   tga_bench32 --exports [--rounds N] [--plugin PATH] [--out FILE]
+//   tga_bench32 --check [--plugin PATH]
+//
+// --exports: the export cases alone (no decode inputs are made).
+// --check: no timing; whether the export floors write the plug-in's bytes,
+// in whole 256 KiB pieces (exit status 1 and the difference if not).
 //
 // Every call gets a new block from the C heap, as a host's call does. The
 // measurements take turns within each round (the order reversed every other
@@ -165,9 +172,9 @@ std::string BaseName(const std::string &path) {
 }
 
 // The export over an existing file on every path the DLL takes under Wine,
-// beside the floor (bench/ExportCases.h), taking turns within each round;
+// beside the floors (bench/ExportCases.h), taking turns within each round;
 // lines as the decode measures print them, the case being the record.
-void TimeExports(const PluginApi &api, const std::string &dir, int rounds, FILE *out) {
+bool TimeExports(const PluginApi &api, const std::string &dir, int rounds, FILE *out) {
   const bench::ExportRecord records[] = {bench::MakeExportRecord(TLP_KIND_FULL24),
                                          bench::MakeExportRecord(TLP_KIND_INDEXED8)};
   std::vector<bench::ExportCase> cases;
@@ -175,35 +182,18 @@ void TimeExports(const PluginApi &api, const std::string &dir, int rounds, FILE 
     auto more = bench::ExportCases(api, r, dir, nullptr, [](const std::string &path) { DeleteFileA(path.c_str()); });
     cases.insert(cases.end(), more.begin(), more.end());
   }
-  std::vector<std::vector<double>> times(cases.size());
-  for (int round = 0; round < rounds; ++round)
-    for (size_t k = 0; k < cases.size(); ++k) {
-      const size_t c = round % 2 ? cases.size() - 1 - k : k;
-      if (!cases[c].prepare())
-        continue;
-      const double t0 = Now();
-      const bool ok = cases[c].run();
-      const double t1 = Now();
-      if (ok)
-        times[c].push_back(t1 - t0);
-    }
-  for (size_t c = 0; c < cases.size(); ++c) {
-    std::vector<double> &t = times[c];
-    if (t.empty()) {
-      std::fprintf(stderr, "tga_bench32: %s failed\n", cases[c].name.c_str());
-      continue;
-    }
-    std::sort(t.begin(), t.end());
-    std::fprintf(out, "%s\t4096\t%.3f\t%.3f\n", cases[c].name.c_str(), t.front(), t[t.size() / 2]);
-  }
+  const bool ok = bench::PrintTimes(cases, bench::TimeCases(cases, rounds, Now), out, "tga_bench32");
   DeleteFileA((dir + "/export-kind4.tga").c_str());
   DeleteFileA((dir + "/export-kind1.tga").c_str());
+  return ok;
 }
 
 struct Options {
   int rounds = 7;
   std::vector<std::string> paths; // the plug-ins to time side by side
   const char *outPath = nullptr;  // stdout when none
+  bool exportsOnly = false;       // the export cases alone, no decode inputs
+  bool check = false;             // the floors' checks instead of timing
 };
 
 bool ParseOptions(int argc, char **argv, Options *o) {
@@ -214,8 +204,12 @@ bool ParseOptions(int argc, char **argv, Options *o) {
       o->paths.push_back(argv[++i]);
     else if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc)
       o->outPath = argv[++i];
+    else if (std::strcmp(argv[i], "--exports") == 0)
+      o->exportsOnly = true;
+    else if (std::strcmp(argv[i], "--check") == 0)
+      o->check = true;
     else {
-      std::fprintf(stderr, "usage: tga_bench32 [--rounds N] [--plugin PATH]... [--out FILE]\n");
+      std::fprintf(stderr, "usage: tga_bench32 [--exports | --check] [--rounds N] [--plugin PATH]... [--out FILE]\n");
       return false;
     }
   }
@@ -249,11 +243,14 @@ struct Bench {
   const Bytes &FileOf(const Input &in) const { return files[static_cast<size_t>(&in - inputs.data())]; }
 };
 
-void MakeInputs(Bench &b) {
+void MakeDir(Bench &b) {
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
   b.dir = std::string(temp) + "tlp-bench32-" + std::to_string(GetCurrentProcessId());
   CreateDirectoryA(b.dir.c_str(), nullptr);
+}
+
+void MakeInputs(Bench &b) {
   bench::MakeInputs(4096, 4096, "4096", b.dir, &b.inputs);
   for (const Input &in : b.inputs)
     b.files.push_back(Slurp(in.path));
@@ -379,19 +376,35 @@ int main(int argc, char **argv) {
   if (!LoadPlugins(o.paths, &plugins))
     return 1;
   Bench b;
-  MakeInputs(b);
-  AddPluginMeasures(b, plugins, o.paths);
-  AddOtherMeasures(b);
-
+  MakeDir(b);
+  if (o.check) {
+    const std::string error =
+        bench::CheckFloors(plugins.front()->Api(), b.dir, [](const std::string &path) { DeleteFileA(path.c_str()); });
+    RemoveDirectoryA(b.dir.c_str());
+    if (!error.empty()) {
+      std::fprintf(stderr, "tga_bench32: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("tga_bench32: the floors write the plug-in's bytes\n");
+    return 0;
+  }
   Times times;
-  int rc = RunRounds(b, o.rounds, &times) ? 0 : 1;
+  int rc = 0;
+  if (!o.exportsOnly) {
+    MakeInputs(b);
+    AddPluginMeasures(b, plugins, o.paths);
+    AddOtherMeasures(b);
+    rc = RunRounds(b, o.rounds, &times) ? 0 : 1;
+  }
   FILE *out = o.outPath ? std::fopen(o.outPath, "w") : stdout;
   if (!out) {
     std::fprintf(stderr, "tga_bench32: cannot write %s\n", o.outPath);
     rc = 1;
   } else {
-    Report(b, times, out);
-    TimeExports(plugins.front()->Api(), b.dir, o.rounds, out);
+    if (!o.exportsOnly)
+      Report(b, times, out);
+    if (!TimeExports(plugins.front()->Api(), b.dir, o.rounds, out))
+      rc = 1;
     if (out != stdout)
       std::fclose(out);
   }

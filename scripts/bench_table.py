@@ -7,10 +7,19 @@ milliseconds of wall-clock time.
 
   bench_table.py host.json warm.json peak.txt [windows.tsv]
   bench_table.py --windows windows.tsv [LIBRARY]   # the Windows table alone
+  bench_table.py --compare DIR   # scripts/bench-export-compare.sh's table
+  bench_table.py --check         # the comparison's figures from made-up listings
+
+With --compare, DIR holds export listings (bench --exports) named
+BUILD.SIDE.N.tsv, BUILD linux or win32, SIDE before or after, one per run.
 """
+import glob
 import json
+import os
 import platform
 import sys
+
+FLOOR = 'floor-new-256k'
 
 
 def times(path):
@@ -73,18 +82,109 @@ def windows_table(path, library=''):
 
 
 def export_table(title, best):
-    """The export over an existing file on each path, beside the floor:
-    `best` maps (record, path) to the best ms."""
+    """The export on each path beside the floors: `best` maps (record, path)
+    to the best ms."""
     print(title)
     print()
-    print('| record | path | ms | ÷ floor over an existing file | ÷ floor, new file |')
+    print('| record | path | ms | ÷ floor, new file in 256 KiB pieces | ÷ the same, flushed to disk |')
     print('|---|---|---|---|---|')
     for kind in ('kind4', 'kind1'):
-        over, new = best.get((kind, 'floor-over-existing')), best.get((kind, 'floor-new'))
+        new, flushed = best.get((kind, FLOOR)), best.get((kind, FLOOR + '-flush'))
         for (k, path), ms in sorted(best.items()):
             if k == kind:
-                print('| %s | %s | %.2f | %s | %s |' % (k, path, ms, '%.2f' % (ms / over) if over else '-',
-                                                     '%.2f' % (ms / new) if new else '-'))
+                print('| %s | %s | %.2f | %s | %s |' % (k, path, ms, '%.2f' % (ms / new) if new else '-',
+                                                     '%.2f' % (ms / flushed) if flushed else '-'))
+
+
+def compare_best(folder):
+    """(build, side) -> {case: best ms over every run's listing}."""
+    best = {}
+    for path in glob.glob(os.path.join(folder, '*.tsv')):
+        build, side = os.path.basename(path).split('.')[:2]
+        cases = best.setdefault((build, side), {})
+        for (m, _), ms in windows_times(path).items():
+            if m.startswith('export/'):
+                case = m[len('export/'):]
+                cases[case] = min(ms, cases.get(case, float('inf')))
+    return best
+
+
+def listing_order(folder, build):
+    """The cases in the order a listing of `build` gives them."""
+    for path in sorted(glob.glob(os.path.join(folder, build + '.*.tsv'))):
+        return [line.split('\t')[0][len('export/'):] for line in open(path) if line.startswith('export/')]
+    return []
+
+
+def compare_table(folder):
+    """Before against after, per build, in the cases' own order (the floors
+    first); every line but the floor itself against the floor of its own
+    side and record."""
+    best = compare_best(folder)
+    print('| build | case | before ms | after ms | after ÷ before | before ÷ %s | after ÷ %s |' % (FLOOR, FLOOR))
+    print('|---|---|---|---|---|---|---|')
+    names = {'linux': 'Linux', 'win32': '32-bit DLL, Wine'}
+    for build in ('linux', 'win32'):
+        before, after = best.get((build, 'before'), {}), best.get((build, 'after'), {})
+        order = {c: i for i, c in enumerate(listing_order(folder, build))}
+        cell = lambda v: '%.2f' % v if v is not None else '-'
+        ratio = lambda a, b: '%.2f' % (a / b) if a is not None and b else '-'
+        for case in sorted(set(before) | set(after), key=lambda c: (order.get(c, len(order)), c)):
+            kind, path = case.split('/', 1)
+            floor = lambda side: None if path == FLOOR else side.get(kind + '/' + FLOOR)
+            b, a = before.get(case), after.get(case)
+            print('| %s | %s | %s | %s | %s | %s | %s |' % (names.get(build, build), case, cell(b), cell(a),
+                                                            ratio(a, b), ratio(b, floor(before)),
+                                                            ratio(a, floor(after))))
+
+
+def check_compare():
+    """compare_table on made-up listings, row by row: the best of the runs,
+    each side against its own floor, builds and records kept apart, a case
+    one side lacks left blank. Returns what is wrong, or ''."""
+    import contextlib
+    import io
+    import tempfile
+    f = 'export/kind4/' + FLOOR
+    rows = [
+        ('best of the runs',
+         {'linux.before.1': [(f, 10), ('export/kind4/plugin-new', 30)],
+          'linux.before.2': [(f, 12), ('export/kind4/plugin-new', 20)],
+          'linux.before.3': [(f, 11), ('export/kind4/plugin-new', 25)],
+          'linux.after.1': [(f, 10), ('export/kind4/plugin-new', 15)]},
+         {('Linux', 'kind4/plugin-new'): ['20.00', '15.00', '0.75', '2.00', '1.50'],
+          ('Linux', 'kind4/' + FLOOR): ['10.00', '10.00', '1.00', '-', '-']}),
+        ('each side against its own floor',
+         {'win32.before.1': [(f, 10), ('export/kind4/plugin-new', 40)],
+          'win32.after.1': [(f, 20), ('export/kind4/plugin-new', 40)]},
+         {('32-bit DLL, Wine', 'kind4/plugin-new'): ['40.00', '40.00', '1.00', '4.00', '2.00']}),
+        ('builds and records apart',
+         {'linux.before.1': [(f, 10), ('export/kind1/' + FLOOR, 5), ('export/kind1/plugin-new', 10)],
+          'linux.after.1': [(f, 10), ('export/kind1/' + FLOOR, 4), ('export/kind1/plugin-new', 12)],
+          'win32.before.1': [(f, 1), ('export/kind1/' + FLOOR, 1), ('export/kind1/plugin-new', 99)],
+          'win32.after.1': [(f, 1), ('export/kind1/' + FLOOR, 1), ('export/kind1/plugin-new', 99)]},
+         {('Linux', 'kind1/plugin-new'): ['10.00', '12.00', '1.20', '2.00', '3.00']}),
+        ('a case on one side only',
+         {'linux.before.1': [(f, 10), ('export/kind4/plugin-in-place', 30)],
+          'linux.after.1': [(f, 10)]},
+         {('Linux', 'kind4/plugin-in-place'): ['30.00', '-', '-', '3.00', '-']}),
+    ]
+    for name, listings, expected in rows:
+        with tempfile.TemporaryDirectory() as folder:
+            for file, lines in listings.items():
+                with open(os.path.join(folder, file + '.tsv'), 'w') as out:
+                    out.writelines('%s\t4096\t%.3f\t%.3f\n' % (case, ms, ms) for case, ms in lines)
+            text = io.StringIO()
+            with contextlib.redirect_stdout(text):
+                compare_table(folder)
+        got = {}
+        for line in text.getvalue().splitlines()[2:]:
+            cells = [c.strip() for c in line.strip('|').split('|')]
+            got[(cells[0], cells[1])] = cells[2:]
+        for key, cells in expected.items():
+            if got.get(key) != cells:
+                return '%s: %s is %s, not %s' % (name, ' '.join(key), got.get(key), cells)
+    return ''
 
 
 def main(host_json, warm_json, peak_txt, windows_tsv=None):
@@ -133,7 +233,7 @@ def main(host_json, warm_json, peak_txt, windows_tsv=None):
     exports = {tuple(n.split('/')[1:3]): v for n, v in host.items() if n.startswith('export/')}
     if exports:
         print()
-        export_table('Export of 4096 × 4096 over an existing file (Linux), times in ms:', exports)
+        export_table('Export of 4096 × 4096 on every path, beside the floors (Linux), times in ms:', exports)
     if windows_tsv:
         print()
         windows_table(windows_tsv)
@@ -141,11 +241,18 @@ def main(host_json, warm_json, peak_txt, windows_tsv=None):
                    if m.startswith('export/')}
         if exports:
             print()
-            export_table('Export of 4096 × 4096 over an existing file (32-bit DLL under Wine), times in ms:', exports)
+            export_table('Export of 4096 × 4096 on every path, beside the floors (32-bit DLL under Wine), '
+                         'times in ms:', exports)
 
 
 if __name__ == '__main__':
     if len(sys.argv) > 2 and sys.argv[1] == '--windows':
         windows_table(*sys.argv[2:4])
+    elif len(sys.argv) == 3 and sys.argv[1] == '--compare':
+        compare_table(sys.argv[2])
+    elif sys.argv[1:] == ['--check']:
+        error = check_compare()
+        print(error or 'bench_table.py: the comparison holds', file=sys.stderr if error else sys.stdout)
+        sys.exit(1 if error else 0)
     else:
         main(*sys.argv[1:5])
