@@ -125,9 +125,20 @@ const sys::File *TSafeWrite::Begin() {
 bool TSafeWrite::Close(std::FILE *stream, bool complete) {
   // What made the writer give up, before the close can change it.
   const int writeError = LastError();
-  int closed = std::fclose(stream) == 0 ? 0 : LastError();
+  // How many bytes the stream took, to be found in the file once it is
+  // closed: a C runtime may count a short write (a full disk under Wine) as
+  // done.
+  uint64_t given = 0;
+  int closed = Way_ == Way::kDirect ? 0 : Call("Told", [&] { return sys::Told(stream, &given); });
+  if (std::fclose(stream) != 0 && closed == 0)
+    closed = LastError();
   if (closed == 0 && seams::Injected("CloseStream"))
     closed = errno;
+  sys::Facts facts;
+  if (closed == 0 && Way_ != Way::kDirect)
+    closed = Call("Inspect", [&] { return sys::Inspect(New->file, &facts); });
+  if (closed == 0 && facts.size != given)
+    closed = ENOSPC;
   seams::Reached("written");
   bool done = false;
   if (!complete)
@@ -140,6 +151,9 @@ bool TSafeWrite::Close(std::FILE *stream, bool complete) {
     seams::Reached("committed");
   Release();
   Way_ = Way::kNone;
+  // The reason stays where the C library keeps it, for a caller that reads it.
+  if (!done && Error_ > 0)
+    errno = Error_;
   return done;
 }
 

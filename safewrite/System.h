@@ -88,6 +88,8 @@ int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size, 
 int Truncate(const File &file, uint64_t size) noexcept;
 // Its bytes on the disk.
 int Flush(const File &file) noexcept;
+// How many bytes `stream` has taken, its buffer's among them.
+int Told(std::FILE *stream, uint64_t *bytes) noexcept;
 // A stream over a second handle of `file`, at its start; null with errno set.
 std::FILE *Stream(const File &file);
 void Close(File *file);

@@ -151,6 +151,20 @@ int Link(const Temporary &made, const std::string &name) {
              : errno;
 }
 
+// Gives the unnamed file of `made` a name of its own in its folder (none
+// where it has one already).
+int NameOfItsOwn(Temporary *made) {
+  for (int attempt = 0; made->name.empty(); ++attempt) {
+    const std::string name = TemporaryName(made->target);
+    const int e = Link(*made, name);
+    if (e == 0)
+      made->name = name;
+    else if (e != EEXIST || attempt == 100)
+      return e;
+  }
+  return 0;
+}
+
 // Repeated while interrupted.
 int Synced(int fd) {
   int r;
@@ -286,14 +300,8 @@ long Exchange(int dir, const char *a, const char *b) {
 
 int ReplaceLocked(Temporary *sibling, const File &old) {
   const int dir = Fd(sibling->folder), fd = Fd(sibling->file);
-  for (int attempt = 0; sibling->name.empty(); ++attempt) {
-    const std::string name = TemporaryName(sibling->target);
-    const int e = Link(*sibling, name);
-    if (e == 0)
-      sibling->name = name;
-    else if (e != EEXIST || attempt == 100)
-      return e;
-  }
+  if (int e = NameOfItsOwn(sibling))
+    return e;
   struct stat was, ours, named;
   if (Sys("fstat", [&] { return fstat(Fd(old), &was); }) != 0 || fstat(fd, &ours) != 0)
     return errno;
@@ -374,14 +382,8 @@ int MakeCopy(const std::string &path, const File &old, Temporary *copy) {
 }
 
 int Keep(Temporary *copy) {
-  for (int attempt = 0; copy->name.empty(); ++attempt) {
-    const std::string name = TemporaryName(copy->target);
-    const int e = Link(*copy, name);
-    if (e == 0)
-      copy->name = name;
-    else if (e != EEXIST || attempt == 100)
-      return e;
-  }
+  if (int e = NameOfItsOwn(copy))
+    return e;
   return Synced(Fd(copy->folder));
 }
 
@@ -464,6 +466,14 @@ int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size, 
 
 int Truncate(const File &file, uint64_t size) noexcept {
   return ftruncate(Fd(file), static_cast<off_t>(size)) == 0 ? 0 : errno;
+}
+
+int Told(std::FILE *stream, uint64_t *bytes) noexcept {
+  const off_t at = ftello(stream);
+  if (at < 0)
+    return errno;
+  *bytes = static_cast<uint64_t>(at);
+  return 0;
 }
 
 std::FILE *Stream(const File &file) {

@@ -205,10 +205,10 @@ int PrivateFolder(std::string *folder) {
 } // namespace
 
 int OpenExisting(const std::string &path, File *file) noexcept {
-  // For writing alone: under Wine a pipe opened for reading too would make
-  // this process its reader, and a write would wait for ever once the real
-  // one quits.
-  const HANDLE h = Create(path.c_str(), GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  // For writing alone (and its facts): under Wine a pipe opened for reading
+  // too would make this process its reader, and a write would wait for ever
+  // once the real one quits.
+  const HANDLE h = Create(path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (h == INVALID_HANDLE_VALUE)
     return LastError();
   file->handle = Held(h);
@@ -449,6 +449,14 @@ int Truncate(const File &file, uint64_t size) noexcept {
   FILE_END_OF_FILE_INFO end;
   end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
   return SetInformation("SetFileInformationByHandle", H(file), FileEndOfFileInfo, &end, sizeof end) ? 0 : LastError();
+}
+
+int Told(std::FILE *stream, uint64_t *bytes) noexcept {
+  const __int64 at = _ftelli64(stream);
+  if (at < 0)
+    return errno;
+  *bytes = static_cast<uint64_t>(at);
+  return 0;
 }
 
 std::FILE *Stream(const File &file) {
