@@ -167,5 +167,14 @@ if [ "$mode" = native ]; then
   done
 fi
 
+# Under Wine the copies of files written in place live in a folder of the
+# user's temporary folder that only the user may enter; the rows above have
+# written in place through it.
+if [ "$mode" = wine ] && [ -n "${TLP_WINEPREFIX:-}" ]; then
+  for copies in "$TLP_WINEPREFIX"/drive_c/users/*/Temp/"Targa plug-in"; do
+    check "the copies' folder: mode 0700" [ "$(stat -c %a "$copies")" = 700 ]
+  done
+fi
+
 echo "output checks failed: $failed"
 [ "$failed" -eq 0 ]
