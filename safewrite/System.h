@@ -35,7 +35,6 @@ struct Facts {
 struct Temporary {
   File file;
   File folder;
-  std::string path; // the folder, ending in a separator
   std::string target;
   std::string name;
   bool atTarget = false; // made under the final name itself (Windows, POSIX without unnamed files)

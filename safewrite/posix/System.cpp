@@ -108,7 +108,6 @@ bool NamesGo(int dir) {
 
 // Opens `folder` into `made`.
 int OpenFolderAt(const std::string &folder, Temporary *made) {
-  made->path = folder == "/" ? folder : folder + "/";
   const int dir = Sys("open", [&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   if (dir < 0)
     return errno;
@@ -124,11 +123,18 @@ int OpenFolder(const std::string &path, Temporary *made) {
   return OpenFolderAt(folder, made);
 }
 
-// A file in the folder of `made`, of mode `mode` (less the umask): of no name where the system allows, else of a name of its own
-// made only where none stands.
+// A file of no name in the folder `dir`, of mode `mode` (less the umask);
+// -1 where the system makes none.
+int Unnamed(int dir, mode_t mode) {
+  return seams::NoUnnamed() ? -1 : Sys("openat", [&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode); });
+}
+
+// A file in the folder of `made`, of mode `mode` (less the umask): of no
+// name where the system allows, else of a name of its own made only where
+// none stands.
 int MakeIn(Temporary *made, mode_t mode) {
   const int dir = Fd(made->folder);
-  int fd = seams::NoUnnamed() ? -1 : Sys("openat", [&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode); });
+  int fd = Unnamed(dir, mode);
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
     const std::string name = TemporaryName(made->target);
     fd = Sys("openat", [&] { return openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode); });
@@ -205,8 +211,8 @@ int MakeNew(const std::string &path, bool ownerOnly, Temporary *made) {
   if (made->target.empty())
     return ENOENT;
   const mode_t mode = ownerOnly ? 0600 : 0666;
-  if (!seams::NoUnnamed() && NamesGo(Fd(made->folder))) {
-    const int fd = Sys("openat", [&] { return openat(Fd(made->folder), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode); });
+  if (NamesGo(Fd(made->folder))) {
+    const int fd = Unnamed(Fd(made->folder), mode);
     if (fd >= 0) {
       made->file.handle = fd;
       return 0;

@@ -271,8 +271,7 @@ int MakeSibling(const std::string &, const File &old, Temporary *sibling) {
   const size_t slash = LastSeparator(sibling->target);
   if (slash == std::string::npos)
     return ENOENT;
-  sibling->path = sibling->target.substr(0, slash + 1);
-  const HANDLE file = MakeBeside(sibling->path, "", &sibling->name);
+  const HANDLE file = MakeBeside(sibling->target.substr(0, slash + 1), "", &sibling->name);
   if (file == INVALID_HANDLE_VALUE) {
     sibling->name.clear();
     return LastError();
@@ -336,7 +335,6 @@ int MakeCopy(const std::string &, const File &old, Temporary *copy) {
   } else {
     own.clear();
   }
-  copy->path = folder;
   const HANDLE file = MakeBeside(folder, own, &copy->name);
   if (file == INVALID_HANDLE_VALUE) {
     copy->name.clear();
