@@ -1,6 +1,5 @@
-# Install rules for every preset (`cmake --install build/<preset> --prefix DIR`)
-# and the packages made from them with CPack: a ZIP for the Windows builds, a
-# gzipped tarball elsewhere (scripts/package.sh makes both).
+# Install rules for every preset (`cmake --install build/<preset> --prefix DIR`),
+# from which scripts/package.sh makes the packages.
 include(GNUInstallDirs)
 
 if(WIN32)
@@ -46,24 +45,17 @@ if(WIN32)
           DESTINATION examples)
 endif()
 
-set(CPACK_PACKAGE_NAME Targa)
-set(CPACK_PACKAGE_VENDOR "${TLP_PRODUCT_NAME}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Targa (TGA) image plug-in, its host interface header and tga-host")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_VERBATIM_VARIABLES ON)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_PACKAGE_CHECKSUM SHA256)
+# scripts/package.sh packs what this installs, stripped, into an archive of
+# the name below: a ZIP for the Windows builds, a gzipped tarball elsewhere.
 if(WIN32)
-  set(CPACK_GENERATOR ZIP)
+  set(tlp_package_format zip)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(tlp_package_platform win32)
   else()
     set(tlp_package_platform win64)
   endif()
 else()
-  set(CPACK_GENERATOR TGZ)
+  set(tlp_package_format tar.gz)
   string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" tlp_package_platform)
 endif()
-set(CPACK_PACKAGE_FILE_NAME "Targa-${PROJECT_VERSION}-${tlp_package_platform}")
-include(CPack)
+file(WRITE ${CMAKE_BINARY_DIR}/package.txt "Targa-${PROJECT_VERSION}-${tlp_package_platform}.${tlp_package_format}\n")

@@ -8,8 +8,15 @@
 # minimal-host must write what `tga-host convert` writes, and the viewer must
 # draw a sample exactly as decoded (scripts/screenshot-viewer.sh --check).
 #
-#   scripts/package.sh [PRESET...]   win32 (the product, a ZIP), win64 (ZIP),
-#                                    linux (a tarball); default: win32 linux
+#   scripts/package.sh [--no-check] [PRESET...]
+#       PRESET: win32 (the product, a ZIP), win64 (ZIP), linux (a tarball);
+#       default: win32 linux. --no-check makes the packages only.
+#
+# The packages are reproducible: the same sources give the same bytes in any
+# folder at any time. Every date in them is SOURCE_DATE_EPOCH, by default the
+# time of the last commit (scripts/archive.py packs them); build/packages/
+# SHA256SUMS lists every package there, and each has its .sha256 beside it.
+# scripts/reproduce.sh builds them again elsewhere and compares.
 #
 # Reuses build/<preset>, configured if it is not yet (CI has built it all
 # already). Exits non-zero when a build, a package or a check fails; the last
@@ -18,10 +25,19 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 out=$root/build/packages
+checking=1
+[ "${1:-}" = --no-check ] && { checking=; shift; }
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(win32 linux)
 
 fail() { echo "package.sh: $*" >&2; exit 1; }
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git -c safe.directory="$root" -C "$root" log -1 --format=%ct 2>/dev/null) ||
+    fail "SOURCE_DATE_EPOCH is not set and $root is no git checkout to take the commit's time from"
+fi
+# strip dates the Windows programs' headers by it too.
+export SOURCE_DATE_EPOCH
 
 # What each package holds, below its top folder.
 expected_files() {
@@ -48,9 +64,10 @@ check_examples() {
     "$cc" "${flags[@]}" -x c++ -fsyntax-only examples/minimal-host.c &&
     "$cc" "${flags[@]}" -mwindows examples/viewer.c -o viewer.exe) ||
     fail "the examples of the $1 package do not build without warnings"
-  # In a copy of the project's prefix, made by the viewer's check: the
+  # In a fresh copy of the project's prefix, made by the viewer's check: the
   # examples store the conversion method, and the user's stays as it was.
   local prefix=$out/wine-prefix
+  rm -rf "$prefix"
   TLP_SHOT_PREFIX=$prefix scripts/screenshot-viewer.sh --check "$2" ||
     fail "the viewer does not draw its pictures as decoded"
   TLP_WINEPREFIX=$prefix scripts/wine-run.sh "$2/minimal-host.exe" "$2/Targa.tlp" "$sample" \
@@ -66,14 +83,22 @@ for preset in "${presets[@]}"; do
   build=build/$preset
   echo "=== $preset"
   [ -f "$build/CMakeCache.txt" ] || cmake --preset "$preset"
-  # cpack installs from the build folder, which it expects complete.
   cmake --build --preset "$preset" -j"$(nproc)"
-  cpack --config "$build/CPackConfig.cmake" -B "$out"
-  rm -rf "$out/_CPack_Packages"
-
-  name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
-  case $preset in win32 | win64) file=$name.zip windows=1 ;; *) file=$name.tar.gz windows= ;; esac
-  [ -f "$out/$file" ] || fail "$file was not made"
+  file=$(cat "$build/package.txt")
+  name=${file%.zip}
+  name=${name%.tar.gz}
+  case $file in *.zip) windows=1 ;; *) windows= ;; esac
+  stage=$out/stage-$preset
+  rm -rf "$stage"
+  cmake --install "$build" --prefix "$stage/$name" --strip >/dev/null
+  python3 scripts/archive.py "$out/$file" "$stage/$name"
+  rm -rf "$stage"
+  (cd "$out" && sha256sum "$file" >"$file.sha256")
+  if [ -z "$checking" ]; then
+    made+=("$file")
+    echo "$out/$file: made, not checked"
+    continue
+  fi
 
   # Unpacked where nothing of the build can help it.
   check=$out/check-$preset
@@ -123,5 +148,11 @@ for preset in "${presets[@]}"; do
   echo "$out/$file: $(wc -l <<<"$actual") files, exports and tga-host about checked${windows:+, the Windows version and the examples too}"
 done
 
+(cd "$out" && find . -maxdepth 1 -type f \( -name '*.zip' -o -name '*.tar.gz' \) -printf '%f\n' |
+  LC_ALL=C sort | xargs -r sha256sum >SHA256SUMS)
 list=$(printf '%s, ' "${made[@]}")
-echo "package: ${list%, }; contents, exports and tga-host about checked, the same in each"
+if [ -n "$checking" ]; then
+  echo "package: ${list%, }; contents, exports and tga-host about checked, the same in each"
+else
+  echo "package: ${list%, } made (not checked)"
+fi

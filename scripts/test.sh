@@ -133,6 +133,18 @@ if /usr/lib/wine/wine --version >/dev/null 2>&1; then
     summary+=("package: FAILED (see build/logs/package.log)")
     failed=$((failed + 1))
   fi
+  # The product's package built again from a copy of the sources in another
+  # folder: it must be the same, byte for byte.
+  echo "=== reproduce"
+  if bash scripts/reproduce.sh win32 >"$logs/reproduce.log" 2>&1; then
+    tail -n 1 "$logs/reproduce.log"
+    summary+=("$(tail -n 1 "$logs/reproduce.log")")
+    passed=$((passed + 1))
+  else
+    tail -n 40 "$logs/reproduce.log"
+    summary+=("reproduce: FAILED (see build/logs/reproduce.log)")
+    failed=$((failed + 1))
+  fi
 else
   echo "SKIPPED win32: this machine cannot run 32-bit programs (no i386 support, no qemu binfmt)"
   summary+=("SKIPPED win32: this machine cannot run 32-bit programs")

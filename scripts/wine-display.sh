@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sourced by the screenshot scripts: Windows programs drawing on a virtual X
-# display, in a copy of the project's Wine prefix (TLP_SHOT_PREFIX names
-# another). The window driver is chosen when a prefix's server starts, so
+# display, in a copy of the user's Wine prefix made as the tests make theirs
+# (TLP_SHOT_PREFIX names another). The window driver is chosen when a prefix's server starts, so
 # switching to the display means ending that server, and the project's own
 # prefix may be busy with other runs.
 #
@@ -22,11 +22,10 @@ tlp_display_cleanup() {
 tlp_wine_display() {
   tlp_wine_prefix # the project's prefix, made once
   local shot=${TLP_SHOT_PREFIX:-$(dirname "$WINEPREFIX")/shot-prefix}
+  # Its system folders linked as in the tests' copies: seconds, not 1.3 GB.
   if [ ! -f "$shot/.tlp-ready" ]; then
     echo "+ copying the Wine prefix to $shot (once)"
-    rm -rf "$shot"
-    cp -a "$WINEPREFIX" "$shot.tmp"
-    mv "$shot.tmp" "$shot"
+    tlp_wine_prefix_copy "$shot" || return 1
   fi
   export WINEPREFIX=$shot
   # There is no window manager on the display: Wine draws the title bar and
