@@ -206,7 +206,12 @@ std::string Reason(TTargaStatus s, const TTargaHeader &h) {
     return "the file " + what;
   if (s == TTargaStatus::OutOfMemory)
     return what;
-  return (IsNotTarga(s) ? "not a Targa file: " : "a Targa file the plug-in does not read: ") + what;
+  if (!IsNotTarga(s))
+    return "a Targa file the plug-in does not read: " + what;
+  const bool described = s == TTargaStatus::ColorMapMissing || s == TTargaStatus::ColorMapEmpty;
+  return std::string(kNotTarga) + " (" +
+         (s == TTargaStatus::TooShort ? "it is " : described ? "its header describes a " : "its header has ") +
+         what + ")";
 }
 
 } // namespace targa

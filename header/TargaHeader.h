@@ -93,10 +93,14 @@ bool IsNotTarga(TTargaStatus status);
 // A short phrase for the status ("colour-map entry size").
 const char *ToString(TTargaStatus status);
 
-// The reason with its values, for messages: "not a Targa file: colour-map
-// type 2", "a Targa file the plug-in does not read: colour-map entry size
-// 16, the plug-in reads 24", "the file cannot be opened". Empty for Accepted.
+// The reason with its values, for messages, the plain words first: "not a
+// Targa file (its header has colour-map type 2)", "a Targa file the plug-in
+// does not read: colour-map entry size 16, the plug-in reads 24", "the file
+// cannot be opened". Empty for Accepted.
 std::string Reason(TTargaStatus status, const TTargaHeader &header);
+
+// How Reason begins for a file that breaks the format.
+inline constexpr char kNotTarga[] = "not a Targa file";
 
 // The checks of a header, in the decoder's order. Header-only runs stop
 // before the entry size: the colour map itself is read only by full decodes.

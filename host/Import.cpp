@@ -13,7 +13,10 @@ int CmdImport(Plugin &plugin, const Args &args) {
       "usage: tga-host import FILE -o OUT.png [--preview WxH] [--max-pixels N]\n"
       "                       [--max-missing BYTES]\n\n"
       "Writes the image the plug-in delivers for FILE as a PNG, the palette\n"
-      "applied; with --preview, the reduced image it delivers for a preview box.\n"
+      "applied; with --preview, the reduced image it delivers for a preview box:\n"
+      "every s-th pixel of every s-th row, s the largest power of two that keeps\n"
+      "it at least the box on one side (a 96x64 picture with --preview 32x32\n"
+      "gives 48x32), or the whole picture when it is smaller than the box.\n"
       "OUT.png is replaced only once the write has succeeded; Ctrl-C stops it.\n"
       "--max-pixels N refuses files of more than N pixels (default 268435456),\n"
       "--max-missing BYTES files that lack more than BYTES of the pixel data\n"
@@ -79,8 +82,8 @@ int CmdImport(Plugin &plugin, const Args &args) {
     return result;
   });
   if (status == 0)
-    std::printf("%s: %ux%u, %s\n", out.c_str(), image.Width, image.Height,
-                image.Kind == TLP_KIND_INDEXED8 ? "8-bit indexed" : "24-bit");
+    std::printf("%s: %ux%u, delivered as %s, written as 24-bit RGB\n", out.c_str(), image.Width, image.Height,
+                image.Kind == TLP_KIND_INDEXED8 ? "8-bit indexed" : "24-bit RGB");
   return status;
 #else
   (void)plugin;

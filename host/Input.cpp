@@ -93,7 +93,7 @@ std::string RefusalReason(const InputFile &input, bool decoding) {
     return targa::Reason(targa::TTargaStatus::TooShort, {});
   // Its header bytes would make a nonsense reason ("colour-map type 80").
   if (input.IsPng())
-    return "not a Targa file: it is a PNG picture; 'tga-host export' makes a Targa file of it";
+    return std::string(targa::kNotTarga) + " but a PNG picture; 'tga-host export' makes a Targa file of it";
   const targa::TTargaHeader header = targa::TTargaHeader::Parse(input.head);
   const targa::TTargaStatus status = targa::Check(header, decoding);
   if (status != targa::TTargaStatus::Accepted)
@@ -124,7 +124,8 @@ ImportResult ImportTarga(const PluginApi &api, const InputFile &input, const Rea
     return ImportResult::Failed;
   }
   if (api.IMPORT_ValidFileCheck(path.c_str()) != 1) {
-    *error = "cannot read '" + path + "': " + RefusalReason(input, false);
+    const std::string reason = RefusalReason(input, false);
+    *error = (reason.rfind(targa::kNotTarga, 0) == 0 ? "'" + path + "' is " : "cannot read '" + path + "': ") + reason;
     return ImportResult::NotTarga;
   }
   // A preview is read from the whole file as well.

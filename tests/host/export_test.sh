@@ -183,7 +183,16 @@ check "missing input: exit 1" [ "$(status "$host" export "$e/none.png" "$e/x.tga
 check "missing input: says so" grep -q "cannot read '.*none.png'" "$dir/err.txt"
 check "missing input: no output" [ ! -e "$e/x.tga" ]
 check "text file: exit 1" [ "$(status "$host" export "$e/text.txt" "$e/x.tga")" = 1 ]
-check "text file: says so" grep -q "neither a Targa file nor a PNG file" "$dir/err.txt"
+check "text file: says so" grep -qF "'$e/text.txt' is neither a Targa file nor a PNG file" "$dir/err.txt"
+# Text renamed: plain words first, in each command, then what the header holds.
+echo "Notes for the next release" >"$e/notes.tga"
+why="not a Targa file (its header has colour-map type 111)"
+check "export, notes.tga: exit 1" [ "$(status "$host" export "$e/notes.tga" "$e/x.tga")" = 1 ]
+check "export, notes.tga: says so" grep -qF "'$e/notes.tga' is neither a Targa file nor a PNG file (its header" "$dir/err.txt"
+check "import, notes.tga: exit 1" [ "$(status "$host" import "$e/notes.tga" -o "$e/x.png")" = 1 ]
+check "import, notes.tga: says so" grep -qF "'$e/notes.tga' is $why" "$dir/err.txt"
+check "info, notes.tga: exit 1" [ "$(status "$host" info "$e/notes.tga")" = 1 ]
+check "info, notes.tga: says so" grep -qxF "$e/notes.tga: $why" "$dir/out.txt"
 check "broken PNG: exit 1" [ "$(status "$host" export "$e/broken.png" "$e/x.tga")" = 1 ]
 check "broken PNG: says so" grep -q "cannot read" "$dir/err.txt"
 check "folder as input: exit 1" [ "$(status "$host" export "$e" "$e/x.tga")" = 1 ]
@@ -212,7 +221,7 @@ for row in "text|0|1e140a3264c8" "indexed|0|030201060504000000000000" \
   fi
 done
 check "hostile PNGs: OUT as it was" [ "$(cat "$e/kept.tga")" = "as it was" ]
-check "hostile PNGs: nothing left behind" [ -z "$(ls "$e" | grep -v '\.png$\|^text.txt$\|^kept.tga$')" ]
+check "hostile PNGs: nothing left behind" [ -z "$(ls "$e" | grep -v '\.png$\|^text.txt$\|^kept.tga$\|^notes.tga$')" ]
 rm -f "$e/kept.tga"
 check "no output made by any of these" [ ! -e "$e/x.tga" ]
 for bad in 6 -1 x 2.5 ''; do
@@ -274,6 +283,12 @@ for row in "import @/huge.tga -o @/x.png|1|'@/huge.tga' is 30000 x 30000, 900000
   rm -f "$e/x.tga" "$e/x.png"
 done
 
+# A 96 x 64 colour-mapped picture (one entry) in a 32 x 32 preview box: step 2.
+{ printf '\0\1\1\0\0\1\0\30\0\0\0\0\140\0\100\0\10\40abc'; head -c 6144 /dev/zero; } >"$e/map96.tga"
+check "import --preview 32x32 of 96 x 64: exit 0" [ "$(status "$host" import --preview 32x32 "$e/map96.tga" -o "$e/x.png")" = 0 ]
+check "import --preview 32x32 of 96 x 64: 48 x 32, as delivered and as written" \
+  grep -qF ": 48x32, delivered as 8-bit indexed, written as 24-bit RGB" "$dir/out.txt"
+
 # Stores at once: each one's own store succeeds, so none fails; one that
 # another changed right after says so.
 for k in $(seq 12); do ("$host" method $((k % 6)) >/dev/null 2>"$dir/race-$k.txt"; echo $? >"$dir/race-$k.rc") & done
@@ -315,8 +330,8 @@ check "info, missing file: the next file still told" grep -q "sample-0.tga: Targ
 check "import, missing file: exit 1" [ "$(status "$host" import "$e/none.tga" -o "$e/x.png")" = 1 ]
 check "import, missing file: says so" grep -q "cannot read '.*none.tga': " "$dir/err.txt"
 check "import, PNG input: exit 1" [ "$(status "$host" import "$dir/few.png" -o "$e/x.png")" = 1 ]
-png="not a Targa file: it is a PNG picture; 'tga-host export' makes a Targa file of it"
-check "import, PNG input: says so" grep -qF "cannot read '$dir/few.png': $png" "$dir/err.txt"
+png="not a Targa file but a PNG picture; 'tga-host export' makes a Targa file of it"
+check "import, PNG input: says so" grep -qF "'$dir/few.png' is $png" "$dir/err.txt"
 check "convert, PNG input: exit 1" [ "$(status "$host" convert "$dir/few.png" "$e/x.tga")" = 1 ]
 check "convert, PNG input: says so" grep -qF "$png" "$dir/err.txt"
 check "info, PNG input: exit 1" [ "$(status "$host" info "$dir/few.png")" = 1 ]
