@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Turns the benchmark's two JSON reports and its peak-memory listing (with
-the bytes a preview reads) into the tables the README shows, and with the
+the bytes a preview reads) into the tables docs/performance.md shows, and with the
 32-bit Windows driver's listing a table of those times too. Times are the
 best (minimum) of the repetitions' means (Windows: of the rounds), in
 milliseconds of wall-clock time.
