@@ -79,6 +79,28 @@ suite() {
   if [ $rc -ne 0 ]; then failed=$((failed + ${bad:-1})); [ "${bad:-0}" = 0 ] && failed=$((failed + 1)); fi
 }
 
+# One step besides the suites: NAME, then its command, whose output goes to
+# build/logs/NAME.log. The log's lines that begin with "NAME:" or "NAME "
+# show as it ends (all of the log's end where it fails), and the last of them
+# is its summary line.
+step() {
+  local name=$1 log=$logs/$1.log said
+  shift
+  echo "=== $name"
+  if "$@" >"$log" 2>&1; then
+    said=$(grep -E "^$name[: ]" "$log")
+    [ -n "$said" ] || said="$name: $(tail -n 1 "$log")"
+    sed 's/^/  /' <<<"$said"
+    summary+=("$(tail -n 1 <<<"$said")")
+    passed=$((passed + 1))
+  else
+    tail -n 40 "$log"
+    said=$(grep -E "^$name: FAILED" "$log" | tail -n 1)
+    summary+=("${said:-$name: FAILED} (see build/logs/$name.log)")
+    failed=$((failed + 1))
+  fi
+}
+
 # Wine runs outside ctest (the replay, the packages) in a copy too; each
 # Windows suite makes its own.
 export TLP_WINEPREFIX=$root/build/wine-prefix
@@ -109,42 +131,14 @@ if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   fi
   # The import exports of the 32-bit DLL against the Linux library, over the
   # fuzzers' seeds, the kept crashers and 12,000 mutants.
-  echo "=== replay"
-  if bash scripts/replay.sh >"$logs/replay.log" 2>&1; then
-    tail -n 1 "$logs/replay.log"
-    summary+=("$(tail -n 1 "$logs/replay.log")")
-    passed=$((passed + 1))
-  else
-    tail -n 40 "$logs/replay.log"
-    line=$(grep -E '^replay: FAILED' "$logs/replay.log" | tail -n 1)
-    summary+=("${line:-replay: FAILED} (see build/logs/replay.log)")
-    failed=$((failed + 1))
-  fi
+  step replay bash scripts/replay.sh
   # The release packages, made from the builds above and unpacked as a user
   # gets them: their files, the plug-in's export table, and tga-host about on
   # the plug-in beside it, the same natively and under Wine (32-bit).
-  echo "=== package"
-  if bash scripts/package.sh win32 linux >"$logs/package.log" 2>&1; then
-    tail -n 1 "$logs/package.log"
-    summary+=("$(tail -n 1 "$logs/package.log")")
-    passed=$((passed + 1))
-  else
-    tail -n 40 "$logs/package.log"
-    summary+=("package: FAILED (see build/logs/package.log)")
-    failed=$((failed + 1))
-  fi
+  step package bash scripts/package.sh win32 linux
   # The product's package built again from a copy of the sources in another
   # folder: it must be the same, byte for byte.
-  echo "=== reproduce"
-  if bash scripts/reproduce.sh win32 >"$logs/reproduce.log" 2>&1; then
-    tail -n 1 "$logs/reproduce.log"
-    summary+=("$(tail -n 1 "$logs/reproduce.log")")
-    passed=$((passed + 1))
-  else
-    tail -n 40 "$logs/reproduce.log"
-    summary+=("reproduce: FAILED (see build/logs/reproduce.log)")
-    failed=$((failed + 1))
-  fi
+  step reproduce bash scripts/reproduce.sh win32
 else
   echo "SKIPPED win32: this machine cannot run 32-bit programs (no i386 support, no qemu binfmt)"
   summary+=("SKIPPED win32: this machine cannot run 32-bit programs")
@@ -152,57 +146,24 @@ fi
 
 # Line and branch coverage against the floors of scripts/coverage-floors: the
 # Linux build, and the Windows pieces under Wine where 32-bit programs run.
-echo "=== coverage"
 coverage_builds=(linux)
 /usr/lib/wine/wine --version >/dev/null 2>&1 && coverage_builds+=(win32)
-if bash scripts/coverage.sh "${coverage_builds[@]}" >"$logs/coverage.log" 2>&1; then
-  grep -E '^coverage ' "$logs/coverage.log" | sed 's/^/  /'
-  summary+=("$(tail -n 1 "$logs/coverage.log")")
-  passed=$((passed + 1))
-else
-  tail -n 40 "$logs/coverage.log"
-  summary+=("coverage: FAILED (see build/logs/coverage.log)")
-  failed=$((failed + 1))
-fi
+step coverage bash scripts/coverage.sh "${coverage_builds[@]}"
 
 # The continuous fuzzing build (.clusterfuzzlite/): build.sh as the engines
 # run it, in both word sizes, and each target over its seeds.
-echo "=== oss-fuzz"
-if bash .clusterfuzzlite/check.sh >"$logs/oss-fuzz.log" 2>&1; then
-  tail -n 1 "$logs/oss-fuzz.log"
-  summary+=("$(tail -n 1 "$logs/oss-fuzz.log")")
-  passed=$((passed + 1))
-else
-  tail -n 40 "$logs/oss-fuzz.log"
-  summary+=("oss-fuzz: FAILED (see build/logs/oss-fuzz.log)")
-  failed=$((failed + 1))
-fi
+step oss-fuzz bash .clusterfuzzlite/check.sh
 
-if [ -x scripts/fuzz.sh ]; then
-  echo "=== fuzz"
-  if FUZZ_SECONDS=$FUZZ_SECONDS bash scripts/fuzz.sh >"$logs/fuzz.log" 2>&1; then
-    tail -n 3 "$logs/fuzz.log"
-    summary+=("$(grep -E "^fuzz:" "$logs/fuzz.log" | tail -n 1)")
-    passed=$((passed + 1))
-  else
-    tail -n 60 "$logs/fuzz.log"
-    summary+=("fuzz: FAILED (see build/logs/fuzz.log)")
-    failed=$((failed + 1))
-  fi
-fi
+step fuzz env FUZZ_SECONDS="$FUZZ_SECONDS" bash scripts/fuzz.sh
 
 /usr/lib/wine/wineserver64 -k 2>/dev/null || true
 
-echo "=== user state"
-user_state >"$logs/user-state-after.txt"
-if diff "$logs/user-state-before.txt" "$logs/user-state-after.txt" >"$logs/user-state.diff"; then
-  summary+=("user state: as it was ($(paste -sd';' "$logs/user-state-after.txt" | sed 's/;/; /g'))")
-  passed=$((passed + 1))
-else
-  cat "$logs/user-state.diff"
-  summary+=("user state: CHANGED by the run (see build/logs/user-state.diff)")
-  failed=$((failed + 1))
-fi
+unchanged_user_state() {
+  user_state >"$logs/user-state-after.txt"
+  diff "$logs/user-state-before.txt" "$logs/user-state-after.txt" || { echo "user-state: CHANGED by the run"; return 1; }
+  echo "user-state: as it was ($(paste -sd';' "$logs/user-state-after.txt" | sed 's/;/; /g'))"
+}
+step user-state unchanged_user_state
 
 echo
 echo "=== summary"
