@@ -45,10 +45,6 @@ bool RenameToNew(const std::string &from, const std::string &to, int *error);
 // called a folder and a file in use is called so.
 std::string ErrorText(int error);
 
-// The errno value that matches a Windows error code, for messages in one
-// style.
-using safe_write::ErrnoOf;
-
 // Under a file-size limit a write fails with an error instead of ending the
 // program (POSIX raises SIGXFSZ). Windows has no such signal; under Wine a
 // limit set with `ulimit -f` ends the program as it ends any other, and OUT

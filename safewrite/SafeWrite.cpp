@@ -76,6 +76,20 @@ std::FILE *TSafeWrite::Open() {
   return stream;
 }
 
+namespace {
+
+// The way to write an existing file, as SafeWrite.h's opening paragraph
+// has it. A rename that turns out not to work here (a folder that takes no
+// new file, a replace refused) falls to writing in place.
+Way WayFor(const sys::Facts &file) {
+  if (!file.regular)
+    return Way::kDirect;
+  // Only a rename of the one name can carry every fact; under Wine no rename can.
+  return file.links == 1 && !file.wine ? Way::kRename : Way::kInPlace;
+}
+
+} // namespace
+
 // Opens the file and chooses the way to write it: the file the stream
 // writes to, or null after Fail.
 const sys::File *TSafeWrite::Begin() {
@@ -98,27 +112,23 @@ const sys::File *TSafeWrite::Begin() {
     Fail(error);
     return nullptr;
   }
-  Way_ = Way::kDirect;
-  if (!facts.regular)
-    return Target.get();
   OldSize = facts.size;
-  // Replaced by a rename only where the new file carries every fact of the
-  // old; where it cannot, the old file is written in place.
-  if (facts.replaceable) {
-    if (Call("MakeSibling", [&] { return sys::MakeSibling(Path, *Target, New.get()); }) == 0) {
-      Way_ = Way::kRename;
+  Way_ = WayFor(facts);
+  if (Way_ == Way::kDirect)
+    return Target.get();
+  if (Way_ == Way::kRename) {
+    if (Call("MakeSibling", [&] { return sys::MakeSibling(Path, *Target, New.get()); }) == 0)
       return &New->file;
-    }
     if (int e = sys::Drop(New.get())) {
       Fail(e);
       return nullptr;
     }
+    Way_ = Way::kInPlace;
   }
   if (int e = Call("MakeCopy", [&] { return sys::MakeCopy(Path, *Target, New.get()); })) {
     Fail(e);
     return nullptr;
   }
-  Way_ = Way::kInPlace;
   return &New->file;
 }
 

@@ -1,7 +1,7 @@
 // Writing a file so that a failure never costs the user the file that was
 // there: the one sequence that the plug-in's export, tga-host's outputs and
 // the settings store of our own share. The order of the steps lives here and
-// in SafeWrite.cpp; posix/ and win32/ supply the calls that differ (System.h).
+// in SafeWrite.cpp; linux/ and win32/ supply the calls that differ (System.h).
 //
 // How a file is written is decided per file, and every way but the last
 // writes the new bytes into a file of their own, which no name holds while
@@ -115,14 +115,6 @@ std::string FollowLinks(const std::string &path);
 // '/' or '\\' on Windows, read in the system's code page, in which a '\\'
 // byte can also be the second byte of a character.
 size_t LastSeparator(const std::string &path);
-
-// The errno value (or kInUse) of a system error code: Windows' codes are
-// mapped, errno values stay as they are.
-#if defined(_WIN32)
-int ErrnoOf(unsigned long code);
-#else
-inline int ErrnoOf(unsigned long code) { return static_cast<int>(code); }
-#endif
 
 // Writes `bytes` as the whole file `path` through TSafeWrite: 0, or the errno
 // value of the failure.

@@ -1,4 +1,4 @@
-// The calls of the safe-write sequence that differ between systems; posix/
+// The calls of the safe-write sequence that differ between systems; linux/
 // and win32/ each implement every one, and none of them decides anything of
 // the order. Each answers 0 or an errno value (Windows codes are mapped).
 #pragma once
@@ -19,12 +19,13 @@ struct File {
   bool Open() const { return handle != -1; }
 };
 
+// What an open file is; the sequence decides what to do with it.
 struct Facts {
   bool regular = false; // a disk file (not a device, pipe or folder)
-  // One name, and a new file beside it can carry every fact of it on this
-  // system (not under Wine, which cannot carry Unix facts).
-  bool replaceable = false;
+  uint32_t links = 0;   // the names it has
   uint64_t size = 0;
+  // Under Wine, whose renames cannot carry a file's Unix facts.
+  bool wine = false;
 };
 
 // The file that takes the new bytes until they are complete: its folder,

@@ -6,6 +6,7 @@
 #include "Png.h"
 
 #include "Files.h"
+#include "win32/Errno.h"
 
 #include <windows.h>
 #include <wincodec.h>

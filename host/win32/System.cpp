@@ -1,6 +1,7 @@
 #include "System.h"
 
 #include "Files.h"
+#include "win32/Errno.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -200,7 +200,7 @@ int Inspect(const File &file, Facts *facts) {
   if (Sys("fstat", [&] { return fstat(Fd(file), &st); }) != 0)
     return errno;
   facts->regular = S_ISREG(st.st_mode);
-  facts->replaceable = st.st_nlink == 1;
+  facts->links = static_cast<uint32_t>(st.st_nlink);
   facts->size = static_cast<uint64_t>(st.st_size);
   return 0;
 }

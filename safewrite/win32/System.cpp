@@ -3,6 +3,7 @@
 // written in place behind a kept copy; Windows itself replaces through
 // ReplaceFileA, which carries attributes and security.
 #include "System.h"
+#include "win32/Errno.h"
 
 #include <cerrno>
 #include <cstring>
@@ -232,7 +233,8 @@ int Inspect(const File &file, Facts *facts) {
   if (!GetInformation(H(file), FileStandardInfo, &info, sizeof info))
     return LastError();
   facts->regular = !info.Directory;
-  facts->replaceable = info.NumberOfLinks == 1 && (!UnderWine() || seams::RenameAsWindows());
+  facts->links = static_cast<uint32_t>(info.NumberOfLinks);
+  facts->wine = UnderWine() && !seams::RenameAsWindows();
   facts->size = static_cast<uint64_t>(info.EndOfFile.QuadPart);
   return 0;
 }
