@@ -66,7 +66,7 @@ int CmdImport(Plugin &plugin, const Args &args) {
   if (!KnownKind(image.Kind))
     return Say("import", "the plug-in delivered a picture of an unknown kind");
   // OUT changes only when the write worked.
-  const int status = WriteOutput({"import", out}, [&image, &out](const std::string &path) {
+  const int status = WriteStream({"import", out}, [&image, &out](std::FILE *stream) {
     // A row at a time from the record, the palette applied.
     Phase writing("writing '" + out + "'", image.Height);
     const RowSource row = [&image](uint32_t y, uint8_t *rgb) {
@@ -74,7 +74,7 @@ int CmdImport(Plugin &plugin, const Args &args) {
       return !CtrlCStops::Pressed();
     };
     WriteResult result;
-    result.written = WritePng(path, image.Width, image.Height, row, &result.error,
+    result.written = WritePng(stream, image.Width, image.Height, row, &result.error,
                               [&writing](uint32_t y) { writing.Update(y); });
     if (result.written)
       writing.Done();

@@ -270,13 +270,8 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
   return false;
 }
 
-bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
+bool WritePng(std::FILE *file, uint32_t width, uint32_t height, const RowSource &row,
               int *error, const std::function<void(uint32_t y)> &written) {
-  File f(std::fopen(path.c_str(), "wb"), std::fclose);
-  if (!f) {
-    *error = errno;
-    return false;
-  }
   // The filter that makes the smaller file of the trial rows; adaptive on a tie.
   const uint32_t rows = std::min(height, kBandRows * kBands);
   const RowSource trial = [&](uint32_t i, uint8_t *rgb) {
@@ -288,7 +283,7 @@ bool WritePng(const std::string &path, uint32_t width, uint32_t height, const Ro
       !EncodePng(none, width, rows, trial, PngFilter::None, error))
     return false;
   const PngFilter filter = none.size < adaptive.size ? PngFilter::None : PngFilter::Adaptive;
-  PngSink sink{f.get()};
+  PngSink sink{file};
   const RowSource told = [&](uint32_t y, uint8_t *rgb) {
     if (!row(y, rgb))
       return false;
@@ -296,13 +291,5 @@ bool WritePng(const std::string &path, uint32_t width, uint32_t height, const Ro
       written(y);
     return true;
   };
-  if (!EncodePng(sink, width, height, told, filter, error))
-    return false;
-  // Closed here, so that a failed flush counts.
-  errno = 0;
-  if (std::fclose(f.release()) != 0) {
-    *error = errno != 0 ? errno : EIO;
-    return false;
-  }
-  return true;
+  return EncodePng(sink, width, height, told, filter, error);
 }

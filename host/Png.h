@@ -31,11 +31,12 @@ bool ReadPng(const std::string &path, const AcceptSize &accept, RgbPicture *pict
 // may be asked for more than once.
 using RowSource = std::function<bool(uint32_t y, uint8_t *rgb)>;
 
-// Writes an 8-bit RGB PNG of width x height, a row at a time, telling
-// `written` of each row as it goes to the file. False with `error` set to an
-// errno value when the file cannot be written, or to EINTR when `row` stopped
-// it. The same pixels make the same file, whatever record they came from.
-bool WritePng(const std::string &path, uint32_t width, uint32_t height, const RowSource &row,
+// Writes an 8-bit RGB PNG of width x height to `file`, a row at a time,
+// telling `written` of each row as it goes out; the caller closes `file`.
+// False with `error` set to an errno value when the file cannot be written,
+// or to EINTR when `row` stopped it. The same pixels make the same file,
+// whatever record they came from.
+bool WritePng(std::FILE *file, uint32_t width, uint32_t height, const RowSource &row,
               int *error, const std::function<void(uint32_t y)> &written = nullptr);
 
 // ---- For Png.cpp and each system's decoder and encoder -------------------

@@ -57,6 +57,19 @@ std::string CannotWrite(const std::string &out, int error) {
          "': " + (error != 0 ? ErrorText(error) : std::string("the plug-in could not write it"));
 }
 
+// Says where a stop came and what OUT is now (`kept`: where the partial
+// file went); the exit status.
+int Stopped(const WriteRequest &request, const WriteResult &result, bool direct, bool existed,
+            const std::string &kept) {
+  const std::string as = kept + "'" + request.out + "' " +
+                         (direct    ? "is no regular file and has what was written"
+                          : existed ? "is as it was"
+                                    : "was not made");
+  std::fprintf(stderr, "tga-host %s: stopped%s%s; %s\n", request.command, result.where.empty() ? "" : " ",
+               result.where.c_str(), as.c_str());
+  return kExitStopped;
+}
+
 // After a stop: keeps what was written beside `target`, the file OUT names,
 // as "name.partial.ext", numbered when taken; says where it went or why not.
 std::string KeepPartial(const std::string &target, Temporary *temporary) {
@@ -165,16 +178,9 @@ int WriteOutput(const WriteRequest &request,
     return Say(command, CannotWrite(out, err));
   const WriteResult result = write(direct ? out : temporary.path);
   if (result.stopped || CtrlCStops::Pressed()) {
-    std::string as = "'" + out + "' " +
-                     (direct    ? "is no regular file and has what was written"
-                      : existed ? "is as it was"
-                                : "was not made");
     // A write that failed on the way has nothing worth keeping.
-    if (!direct && request.keepPartial && result.written)
-      as = KeepPartial(target, &temporary) + as;
-    std::fprintf(stderr, "tga-host %s: stopped%s%s; %s\n", command, result.where.empty() ? "" : " ",
-                 result.where.c_str(), as.c_str());
-    return kExitStopped;
+    const bool keep = !direct && request.keepPartial && result.written;
+    return Stopped(request, result, direct, existed, keep ? KeepPartial(target, &temporary) : "");
   }
   if (!result.written)
     return Say(command, CannotWrite(out, result.error));
@@ -182,6 +188,27 @@ int WriteOutput(const WriteRequest &request,
   // links and every fact, and stays as it was when this fails.
   err = direct ? 0 : safe_write::PutInPlace(temporary.path, out);
   return err == 0 ? 0 : Say(command, CannotWrite(out, err));
+}
+
+int WriteStream(const WriteRequest &request, const std::function<WriteResult(std::FILE *stream)> &write) {
+  CtrlCStops ctrlC;
+  int err = 0;
+  // Named as such: opened, a folder would answer "access denied" on Windows.
+  if (KindOf(request.out, &err) == FileKind::Folder)
+    return Say(request.command, CannotWrite(request.out, EISDIR));
+  safe_write::TSafeWrite out(request.out);
+  std::FILE *stream = out.Open();
+  if (!stream)
+    return Say(request.command, CannotWrite(request.out, out.Error()));
+  const bool direct = out.How() == safe_write::Way::kDirect, existed = out.How() != safe_write::Way::kNew;
+  const WriteResult result = write(stream);
+  const bool stopped = result.stopped || CtrlCStops::Pressed();
+  const bool closed = out.Close(stream, result.written && !stopped);
+  if (stopped)
+    return Stopped(request, result, direct, existed, "");
+  if (!result.written)
+    return Say(request.command, CannotWrite(request.out, result.error));
+  return closed ? 0 : Say(request.command, CannotWrite(request.out, out.Error()));
 }
 
 int WriteWithProgress(const PluginApi &api, const HostImage &record, const WriteRequest &request) {

@@ -8,6 +8,7 @@
 #include "PluginLoader.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -103,6 +104,12 @@ struct WriteResult {
 // standard error. Returns the exit status: 0 written, 1 failed, 130 stopped.
 int WriteOutput(const WriteRequest &request,
                 const std::function<WriteResult(const std::string &path)> &write);
+
+// Writes `request.out` through `write`, which is handed a stream: into a new
+// file of its own that takes OUT's place once complete (safe_write), or OUT
+// itself where it is a device or pipe; Ctrl-C stops it. Messages and the
+// exit status as WriteOutput's.
+int WriteStream(const WriteRequest &request, const std::function<WriteResult(std::FILE *stream)> &write);
 
 // Writes `record` with EXPORT_WriteToFile through WriteOutput, with a
 // progress bar over its rows. The plug-in's callback answers "stop" once
