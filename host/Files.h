@@ -19,24 +19,8 @@ enum class FileKind {
 // What `path` is, links followed; `*error` is set for Missing and Unknown.
 FileKind KindOf(const std::string &path, int *error);
 
-// Where the character of `path` that holds the byte `at` starts, counting
-// characters from `from`: `at` itself on POSIX, where a byte is as good a
-// place to cut as any.
-size_t CharacterStart(const std::string &path, size_t from, size_t at);
-
 // Whether this user may write the existing file `path`; `*error` says why not.
 bool Writable(const std::string &path, int *error);
-
-// Creates the new file `path`, only when nothing has that name, and closes
-// it: 0, or the errno value.
-int CreateNew(const std::string &path);
-unsigned long ProcessId();
-
-// A name of its own beside `path` (same folder, so that a kept partial file
-// is renamed within it) for a new file, which a writer then creates: the
-// name is proven free by creating it, and freed again. False with `*error`
-// set when the folder takes no file.
-bool MakeTemporaryBeside(const std::string &path, std::string *temporary, int *error);
 
 // Renames `from` to `to` only when `to` does not exist.
 bool RenameToNew(const std::string &from, const std::string &to, int *error);

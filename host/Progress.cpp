@@ -173,7 +173,7 @@ int WriteOutput(const WriteRequest &request,
   if (kind == FileKind::Folder)
     err = EISDIR;
   else if (!direct && kind != FileKind::Unknown && (!existed || Writable(target, &err)))
-    MakeTemporaryBeside(target, &temporary.path, &err);
+    err = safe_write::ReserveBeside(target, &temporary.path);
   if (!direct && temporary.path.empty())
     return Say(command, CannotWrite(out, err));
   const WriteResult result = write(direct ? out : temporary.path);

@@ -135,7 +135,7 @@ void TLP_CALL EXPORT_BeforeTransform(int32_t *conversionCode, uint32_t ignored);
  *   runs may a kill leave a mix under the name, and then the complete new
  *   file stays: on Linux as .NAME.XXXXXXXX.tmp beside the file (or in
  *   $TMPDIR, /tmp, where the folder takes no new file), mode 0600 at most;
- *   on Windows as NAME.tlpXXXXXXXX.tmp in "%TEMP%\Targa plug-in", a folder
+ *   on Windows as .NAME.XXXXXXXX.tmp in "%TEMP%\Targa plug-in", a folder
  *   only the user may enter (0700 under Wine). A failure in the copy that a
  *   second copy cannot mend answers 0 and leaves that file too.
  * - A device or pipe is written as it is. A pipe with no reader answers 0

@@ -2,9 +2,11 @@
 #include "System.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <random>
 
 namespace safe_write {
 inline namespace TLP_SAFE_WRITE_BUILD {
@@ -208,15 +210,22 @@ bool TSafeWrite::Commit() {
 // the old end go first, since only they take new room on the disk: a
 // failure among them leaves the old bytes whole, cut back to their size.
 // Once an old byte is overwritten a failure is mended by copying once more;
-// past that the name holds a mix and the kept new file stays.
+// past that the name holds a mix and the kept new file stays. An empty old
+// file has nothing to lose: it is written as a new file is, with no copy
+// kept and nothing flushed.
 bool TSafeWrite::CopyIn() {
   sys::Facts written, now;
   if (int e = Call("Inspect", [&] { return sys::Inspect(New->file, &written); }))
     return Fail(e);
-  if (int e = Call("Flush", [&]() noexcept { return sys::Flush(New->file); }))
-    return Fail(e);
-  if (int e = Call("Keep", [&] { return sys::Keep(New.get()); }))
-    return Fail(e);
+  const auto keepNew = [&] {
+    if (int e = Call("Flush", [&]() noexcept { return sys::Flush(New->file); }))
+      return e;
+    return Call("Keep", [&] { return sys::Keep(New.get()); });
+  };
+  bool kept = OldSize > 0;
+  if (kept)
+    if (int e = keepNew())
+      return Fail(e);
   if (int e = Call("Lock", [&]() noexcept { return sys::Lock(*Target); }))
     return Fail(e);
   Locked = true;
@@ -226,6 +235,11 @@ bool TSafeWrite::CopyIn() {
   if (int e = Call("Inspect", [&] { return sys::Inspect(*Target, &now); }))
     return Fail(e);
   const uint64_t old = now.size, size = written.size;
+  if (!kept && old > 0) {
+    if (int e = keepNew())
+      return Fail(e);
+    kept = true;
+  }
   Buffer.reset(Allocate(kChunk));
   if (!Buffer)
     return Fail(ENOMEM);
@@ -240,7 +254,7 @@ bool TSafeWrite::CopyIn() {
   }
   if (e == 0 && size < old) // past a copied byte: a failure leaves a mix
     e = Twice("Truncate", [&]() noexcept { return sys::Truncate(*Target, size); });
-  if (e == 0)
+  if (e == 0 && kept)
     e = Twice("Flush", [&]() noexcept { return sys::Flush(*Target); });
   if (e == 0)
     return true;
@@ -284,6 +298,34 @@ void TSafeWrite::Release() {
     sys::Close(&New->file);
   sys::Close(&New->folder);
   sys::Close(Target.get());
+}
+
+std::string sys::TemporaryName(const std::string &name) {
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static const uint32_t seed = std::random_device{}();
+  static std::atomic<uint32_t> calls{0};
+  // splitmix64 of the seed and the call's number: no two calls alike.
+  uint64_t x = (uint64_t(seed) << 32 | calls.fetch_add(1)) + 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  x ^= x >> 31;
+  std::string made = "." + name.substr(0, CharacterStart(name, 0, std::min<size_t>(name.size(), 32))) + ".";
+  for (int i = 0; i < 8; ++i, x /= sizeof kLetters - 1)
+    made += kLetters[x % (sizeof kLetters - 1)];
+  return made + ".tmp";
+}
+
+int ReserveBeside(const std::string &path, std::string *made) {
+  const size_t slash = LastSeparator(path);
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;
+  int e = EEXIST;
+  for (int attempt = 0; attempt < 100 && e == EEXIST; ++attempt) {
+    *made = path.substr(0, start) + sys::TemporaryName(path.substr(start));
+    e = Call("CreateNew", [&]() noexcept { return sys::CreateNew(*made); });
+  }
+  if (e != 0)
+    made->clear();
+  return e;
 }
 
 int WriteWhole(const std::string &path, const std::vector<uint8_t> &bytes, bool ownerOnly) {

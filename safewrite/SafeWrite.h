@@ -116,6 +116,12 @@ std::string FollowLinks(const std::string &path);
 // byte can also be the second byte of a character.
 size_t LastSeparator(const std::string &path);
 
+// Makes a new, empty file of a name of its own beside `path` (in the folder
+// `path` names, as it is), ".NAME.XXXXXXXX.tmp": 0 with `*made` set to its
+// path, or the errno value. Made rather than only named, so that nobody can
+// take the name before its writer writes it.
+int ReserveBeside(const std::string &path, std::string *made);
+
 // Writes `bytes` as the whole file `path` through TSafeWrite: 0, or the errno
 // value of the failure.
 int WriteWhole(const std::string &path, const std::vector<uint8_t> &bytes, bool ownerOnly = false);

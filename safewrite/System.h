@@ -81,6 +81,14 @@ void Unlock(const File &file) noexcept;
 // 0 while `path` (links followed) names `file`; kNameChanged otherwise.
 int StillNamed(const std::string &path, const File &file) noexcept;
 
+// Creates the new, empty file `path` only where nothing has that name, and
+// closes it: EEXIST where something has.
+int CreateNew(const std::string &path) noexcept;
+// Where the character of `s` that holds the byte `at` starts, counting
+// characters from `from`: on Windows in the system's code page, in which a
+// character can take two bytes; elsewhere `at` itself.
+size_t CharacterStart(const std::string &s, size_t from, size_t at) noexcept;
+
 // These never throw (they allocate nothing).
 int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t *got) noexcept;
 // `*wrote` (where given) counts the bytes that reached the file, also on a failure.
@@ -93,6 +101,12 @@ int Told(std::FILE *stream, uint64_t *bytes) noexcept;
 // A stream over a second handle of `file`, at its start; null with errno set.
 std::FILE *Stream(const File &file);
 void Close(File *file);
+
+// For the primitives: a name of its own for a file of this write's beside
+// the file `name` (no folder): ".NAME.XXXXXXXX.tmp", NAME cut to whole
+// characters within 32 bytes, XXXXXXXX letters and digits unlike those of
+// any other call (random across processes).
+std::string TemporaryName(const std::string &name);
 
 } // namespace sys
 

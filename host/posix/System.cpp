@@ -62,22 +62,10 @@ FileKind KindOf(const std::string &path, int *error) {
   return S_ISDIR(st.st_mode) ? FileKind::Folder : FileKind::Other;
 }
 
-size_t CharacterStart(const std::string &, size_t, size_t at) { return at; }
-
 bool Writable(const std::string &path, int *error) {
   *error = access(path.c_str(), W_OK) == 0 ? 0 : errno;
   return *error == 0;
 }
-
-int CreateNew(const std::string &path) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0)
-    return errno;
-  close(fd);
-  return 0;
-}
-
-unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
 
 bool RenameToNew(const std::string &from, const std::string &to, int *error) {
   // A hard link fails when the name is taken, with no window for a race.

@@ -130,7 +130,7 @@ bool WriteFailure(HRESULT hr, int sinkError, int *error) {
   if (sinkError != 0)
     *error = sinkError;
   else if (HRESULT_FACILITY(hr) == FACILITY_WIN32)
-    *error = ErrnoOf(HRESULT_CODE(hr));
+    *error = safe_write::ErrnoOf(HRESULT_CODE(hr));
   else
     *error = hr == STG_E_INSUFFICIENTMEMORY ? ENOMEM
              : hr == STG_E_MEDIUMFULL       ? ENOSPC

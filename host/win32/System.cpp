@@ -69,7 +69,7 @@ FileKind KindOf(const std::string &path, int *error) {
     return FileKind::Other;
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    *error = ErrnoOf(GetLastError());
+    *error = safe_write::ErrnoOf(GetLastError());
     return *error == ENOENT ? FileKind::Missing : FileKind::Unknown;
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -84,34 +84,15 @@ FileKind KindOf(const std::string &path, int *error) {
   return type == FILE_TYPE_DISK ? FileKind::Regular : FileKind::Other;
 }
 
-size_t CharacterStart(const std::string &path, size_t from, size_t at) {
-  size_t next = from;
-  while (next < at)
-    next = static_cast<size_t>(CharNextA(path.c_str() + next) - path.c_str());
-  if (next == at)
-    return at;
-  return static_cast<size_t>(CharPrevA(path.c_str() + from, path.c_str() + next) - path.c_str());
-}
-
 bool Writable(const std::string &path, int *error) {
   *error = _access(path.c_str(), 2) == 0 ? 0 : errno;
   return *error == 0;
 }
 
-int CreateNew(const std::string &path) {
-  const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-  if (fd < 0)
-    return errno;
-  _close(fd);
-  return 0;
-}
-
-unsigned long ProcessId() { return static_cast<unsigned long>(_getpid()); }
-
 bool RenameToNew(const std::string &from, const std::string &to, int *error) {
   if (MoveFileExA(from.c_str(), to.c_str(), 0))
     return true;
-  *error = ErrnoOf(GetLastError());
+  *error = safe_write::ErrnoOf(GetLastError());
   return false;
 }
 

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <random>
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -41,17 +40,6 @@ void Split(const std::string &path, std::string *folder, std::string *name) {
   const size_t slash = LastSeparator(path);
   *folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   *name = path.substr(slash == std::string::npos ? 0 : slash + 1);
-}
-
-// A name no other write uses: the file's own name, cut to leave room, and
-// random letters.
-std::string TemporaryName(const std::string &base) {
-  static thread_local std::minstd_rand random(std::random_device{}() ^ static_cast<unsigned>(getpid()));
-  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::string name = "." + base.substr(0, 32) + ".";
-  for (int i = 0; i < 8; ++i)
-    name += kLetters[random() % (sizeof kLetters - 1)];
-  return name + ".tmp";
 }
 
 // The names of the extended attributes (ACLs among them) of `fd`, each
@@ -181,6 +169,16 @@ int Synced(int fd) {
 }
 
 } // namespace
+
+int CreateNew(const std::string &path) noexcept {
+  const int fd = Sys("open", [&] { return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666); });
+  if (fd < 0)
+    return errno;
+  close(fd);
+  return 0;
+}
+
+size_t CharacterStart(const std::string &, size_t, size_t at) noexcept { return at; }
 
 int OpenExisting(const std::string &path, File *file) noexcept {
   // Without waiting: a pipe with no reader answers at once, and this

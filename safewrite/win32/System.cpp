@@ -141,19 +141,14 @@ bool SameFile(HANDLE a, HANDLE b) {
          std::memcmp(&x.FileId, &y.FileId, sizeof x.FileId) == 0;
 }
 
-// A new file of a name of its own in `folder`, `prefix` and random letters,
-// for reading, writing and deleting; the name is built here, so no length
-// limit of a system call's buffer applies. INVALID_HANDLE_VALUE with the
-// error set when none.
-HANDLE MakeBeside(const std::string &folder, const std::string &prefix, std::string *name) {
-  static LONG counter = 0;
+// A new file beside `folder` + `name` (a file's own name) of a name of its
+// own, for reading, writing and deleting; the name is built here, so no
+// length limit of a system call's buffer applies. INVALID_HANDLE_VALUE with
+// the error set when none.
+HANDLE MakeBeside(const std::string &folder, const std::string &name, std::string *made) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    char unique[32];
-    wsprintfA(unique, "tlp%08lx.tmp",
-              static_cast<unsigned long>(GetCurrentProcessId() * 2654435761u ^ GetTickCount() ^
-                                         static_cast<DWORD>(InterlockedIncrement(&counter)) * 40503u));
-    *name = folder + prefix + unique;
-    const HANDLE file = Create(name->c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+    *made = folder + TemporaryName(name);
+    const HANDLE file = Create(made->c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
       return file;
   }
@@ -195,8 +190,9 @@ int PrivateFolder(std::string *folder) {
   SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
   BOOL made = Win("CreateDirectoryA", FALSE, [&] { return CreateDirectoryA(folder->c_str(), described ? &sa : nullptr); });
   // Windows takes no such owner: there the folder inherits the rights of
-  // the user's own temporary folder.
-  if (!made && GetLastError() != ERROR_ALREADY_EXISTS)
+  // the user's own temporary folder. Wine takes it, and a folder it failed
+  // to make so is made on a later write, never one that others may enter.
+  if (!made && GetLastError() != ERROR_ALREADY_EXISTS && !UnderWine())
     made = CreateDirectoryA(folder->c_str(), nullptr);
   const DWORD error = GetLastError();
   FreeSid(owner);
@@ -204,6 +200,24 @@ int PrivateFolder(std::string *folder) {
 }
 
 } // namespace
+
+int CreateNew(const std::string &path) noexcept {
+  const HANDLE file = Win("CreateFileA", INVALID_HANDLE_VALUE,
+                          [&] { return Create(path.c_str(), GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL); });
+  if (file == INVALID_HANDLE_VALUE)
+    return LastError();
+  CloseHandle(file);
+  return 0;
+}
+
+size_t CharacterStart(const std::string &s, size_t from, size_t at) noexcept {
+  size_t next = from;
+  while (next < at)
+    next = static_cast<size_t>(CharNextA(s.c_str() + next) - s.c_str());
+  if (next == at)
+    return at;
+  return static_cast<size_t>(CharPrevA(s.c_str() + from, s.c_str() + next) - s.c_str());
+}
 
 int OpenExisting(const std::string &path, File *file) noexcept {
   // For writing alone (and its facts): under Wine a pipe opened for reading
@@ -273,7 +287,7 @@ int MakeSibling(const std::string &, const File &old, Temporary *sibling) {
   const size_t slash = LastSeparator(sibling->target);
   if (slash == std::string::npos)
     return ENOENT;
-  const HANDLE file = MakeBeside(sibling->target.substr(0, slash + 1), "", &sibling->name);
+  const HANDLE file = MakeBeside(sibling->target.substr(0, slash + 1), sibling->target.substr(slash + 1), &sibling->name);
   if (file == INVALID_HANDLE_VALUE) {
     sibling->name.clear();
     return LastError();
@@ -330,13 +344,10 @@ int MakeCopy(const std::string &, const File &old, Temporary *copy) {
   if (int e = PrivateFolder(&folder))
     return e;
   // Named after the file, so that a copy a kill leaves tells whose it is.
-  if (FinalName(H(old), &own)) {
-    const size_t slash = LastSeparator(own);
-    own = own.substr(slash == std::string::npos ? 0 : slash + 1);
-    own = own.substr(0, own.size() > 32 ? 32 : own.size()) + ".";
-  } else {
+  if (FinalName(H(old), &own))
+    own = own.substr(LastSeparator(own) + 1); // npos + 1: the whole
+  else
     own.clear();
-  }
   const HANDLE file = MakeBeside(folder, own, &copy->name);
   if (file == INVALID_HANDLE_VALUE) {
     copy->name.clear();

@@ -161,22 +161,20 @@ size_t Entries(const fs::path &folder) {
 }
 
 // The complete new files that copies in place left where they failed past
-// mending (or that a kill left): `.NAME.XXXXXXXX.tmp` beside the file or in
-// the temporary folder (POSIX), `NAME.tlpXXXXXXXX.tmp` in the user's folder
-// for them or `tlpXXXXXXXX.tmp` beside the file (Windows). Each is read,
-// then removed.
+// mending (or that a kill left), `.NAME.XXXXXXXX.tmp`: beside the file or in
+// the temporary folder (Linux), in the user's folder for them (Windows).
+// Each is read, then removed.
 std::vector<std::string> TakeKeptCopies(const fs::path &dir) {
 #if defined(_WIN32)
   const fs::path places[] = {fs::temp_directory_path() / "Targa plug-in", dir};
-  const auto ours = [](const std::string &name) { return name.find("tlp") != std::string::npos; };
 #else
   const char *tmp = std::getenv("TMPDIR");
   const fs::path places[] = {dir, tmp && *tmp ? tmp : "/tmp"};
+#endif
   const auto ours = [](const std::string &name) {
     return name.size() > 13 && name[0] == '.' && name.compare(name.size() - 4, 4, ".tmp") == 0 &&
            (name.compare(0, 12, ".target.tga.") == 0 || name.compare(0, 10, ".link.tga.") == 0);
   };
-#endif
   std::vector<std::string> kept;
   std::error_code ec;
   for (const fs::path &place : places)
@@ -833,6 +831,46 @@ TEST(SafeWriteFiles, PathsThatCannotBeOpened) {
   EXPECT_EQ(Api().EXPORT_WriteToFile(nullptr, &record, nullptr), 0) << "a null path";
 }
 
+// Names of a write's own: the file's name cut to whole characters within 32
+// bytes (a Shift-JIS character is two: the 32nd byte would split one), and
+// a reserved name is a new, empty file no other call gets; every name taken,
+// none is made.
+TEST(SafeWriteFiles, NamesOfItsOwn) {
+  std::string kana = "a";
+  for (int i = 0; i < 20; ++i)
+    kana += "\x82\xa0"; // HIRAGANA LETTER A in code page 932
+  const std::string n32(32, 'n'), cut = kana.substr(0, kWindows ? 31 : 32);
+  const struct {
+    std::string name, begins;
+  } rows[] = {
+      {"out.tga", ".out.tga."},
+      {std::string(40, 'n'), std::string(".").append(n32).append(".")},
+      {kana, std::string(".").append(cut).append(".")},
+      {"", ".."},
+  };
+  for (const auto &row : rows) {
+    const std::string made = safe_write::sys::TemporaryName(row.name);
+    EXPECT_EQ(made.substr(0, row.begins.size()), row.begins) << row.name;
+    EXPECT_EQ(made.size(), row.begins.size() + 12) << "8 letters and .tmp";
+    EXPECT_NE(made, safe_write::sys::TemporaryName(row.name));
+  }
+  const std::string out = (fs::path(TempFile::Folder()) / "out.tga").string();
+  std::string first, second;
+  ASSERT_EQ(safe_write::ReserveBeside(out, &first), 0);
+  ASSERT_EQ(safe_write::ReserveBeside(out, &second), 0);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(fs::path(first).parent_path(), fs::path(out).parent_path());
+  EXPECT_EQ(Contents(first), "");
+  safe_write::seams::FailAt(1, EEXIST, true);
+  std::string none = "x";
+  EXPECT_EQ(safe_write::ReserveBeside(out, &none), EEXIST);
+  safe_write::seams::FailAt(0, 0);
+  EXPECT_EQ(none, "");
+  std::error_code ec;
+  fs::remove(first, ec);
+  fs::remove(second, ec);
+}
+
 // ---- Failed writes ------------------------------------------------------------
 
 // Writes through the plug-in, natively under a 100-byte size limit if asked.
@@ -1040,6 +1078,18 @@ TEST(SafeWriteFailures, RealSystemCases) {
        [&] {
          EXPECT_EQ(Contents(dir / "big.tga"), whole);
          EXPECT_EQ(Entries(dir), 2u);
+       }},
+      {"an empty file with a second name, grown by another program mid-write: kept, then copied",
+       [&](std::string *) {
+         file(dir / "out.tga", "");
+         fs::create_hard_link(dir / "out.tga", dir / "link.tga");
+         duringWrite = [&] { file(dir / "out.tga", "grown"); };
+         return (dir / "link.tga").string();
+       },
+       1,
+       [&] {
+         EXPECT_EQ(Contents(dir / "out.tga"), whole);
+         EXPECT_EQ(Entries(dir), 2u) << "the kept copy left";
        }},
       {"an append-only folder: in place, nothing named in it",
        [&](std::string *skip) {
