@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <chrono>
 #include <new>
-#include <random>
 
 namespace safe_write {
 inline namespace TLP_SAFE_WRITE_BUILD {
@@ -80,17 +80,20 @@ std::FILE *TSafeWrite::Open() {
 
 namespace {
 
+// How many names TemporaryName has made.
+std::atomic<uint32_t> g_names{0};
+
+} // namespace
+
 // The way to write an existing file, as SafeWrite.h's opening paragraph
 // has it. A rename that turns out not to work here (a folder that takes no
 // new file, a replace refused) falls to writing in place.
-Way WayFor(const sys::Facts &file) {
+Way sys::WayFor(const Facts &file) {
   if (!file.regular)
     return Way::kDirect;
   // Only a rename of the one name can carry every fact; under Wine no rename can.
   return file.links == 1 && !file.wine ? Way::kRename : Way::kInPlace;
 }
-
-} // namespace
 
 // Opens the file and chooses the way to write it: the file the stream
 // writes to, or null after Fail.
@@ -115,7 +118,7 @@ const sys::File *TSafeWrite::Begin() {
     return nullptr;
   }
   OldSize = facts.size;
-  Way_ = WayFor(facts);
+  Way_ = sys::WayFor(facts);
   if (Way_ == Way::kDirect)
     return Target.get();
   if (Way_ == Way::kRename) {
@@ -302,10 +305,13 @@ void TSafeWrite::Release() {
 
 std::string sys::TemporaryName(const std::string &name) {
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  static const uint32_t seed = std::random_device{}();
-  static std::atomic<uint32_t> calls{0};
-  // splitmix64 of the seed and the call's number: no two calls alike.
-  uint64_t x = (uint64_t(seed) << 32 | calls.fetch_add(1)) + 0x9E3779B97F4A7C15ull;
+  // splitmix64 of the time, where this process's stack lies and the call's
+  // number: no two calls of a process alike, and other processes' unlikely
+  // to be (a name taken is tried again anyway).
+  const uint64_t now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  uint64_t x = now ^ static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&now)) << 16 ^
+               uint64_t(g_names.fetch_add(1)) << 40;
+  x += 0x9E3779B97F4A7C15ull;
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
   x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
   x ^= x >> 31;

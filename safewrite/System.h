@@ -102,6 +102,10 @@ int Told(std::FILE *stream, uint64_t *bytes) noexcept;
 std::FILE *Stream(const File &file);
 void Close(File *file);
 
+// The way to write an existing file of these facts: the policy of
+// SafeWrite.h's opening paragraph.
+Way WayFor(const Facts &file);
+
 // For the primitives: a name of its own for a file of this write's beside
 // the file `name` (no folder): ".NAME.XXXXXXXX.tmp", NAME cut to whole
 // characters within 32 bytes, XXXXXXXX letters and digits unlike those of

@@ -333,7 +333,19 @@ struct FaultRow {
   Via via = kEncoder;
   bool defaultAcl = false; // the folder gives new files an ACL (Linux)
   size_t oldBytes = 100;   // the old file's size
+  bool grows = false;      // another program writes to it at row 2
 };
+
+// Where GrowAtRow2 writes, and whether it did.
+std::string g_grow;
+bool g_grown = false;
+int32_t TLP_CALL GrowAtRow2(int32_t row) {
+  if (row == 2 && !g_grow.empty()) {
+    std::ofstream(g_grow, std::ios::binary | std::ios::app) << "grown";
+    g_grown = true;
+  }
+  return RecordProgress(row);
+}
 
 // What one write answered, told from the child that may have made it.
 struct Outcome {
@@ -402,6 +414,8 @@ TEST(SafeWriteFaults, EveryFailingStepLeavesTheOldFile) {
       {.reach = kHardLink, .oldBytes = 20},
       {.reach = kHardLink, .onward = true, .oldBytes = 20},
       {.reach = kExistingFile, .oldBytes = 0}, // nothing to flush for
+      {.reach = kHardLink, .oldBytes = 0},     // nor to keep a copy for
+      {.reach = kHardLink, .oldBytes = 0, .grows = true}, // unless it grows meanwhile
       // Every name taken: no temporary name is found, beside the file or for
       // its copy, in the 100 tries.
       {.reach = kExistingFile, .renameAsWindows = kWindows, .error = EEXIST, .onward = true},
@@ -448,7 +462,7 @@ TEST(SafeWriteFaults, EveryFailingStepLeavesTheOldFile) {
       TTargaEncoder encoder;
       HostImage record = picture.Record();
       ResetProgress(end == kStop ? 2 : 0);
-      encoder.Progress = end == kThrow ? ThrowAtRow2 : RecordProgress;
+      encoder.Progress = end == kThrow ? ThrowAtRow2 : row.grows ? GrowAtRow2 : RecordProgress;
       try {
         out.written = encoder.SaveToFile(name, &record);
       } catch (const std::runtime_error &) {
@@ -466,6 +480,7 @@ TEST(SafeWriteFaults, EveryFailingStepLeavesTheOldFile) {
   for (const FaultRow &row : rows)
     for (End end : ends)
       for (long failAt = 1; end == kWhole || row.via == kEncoder; ++failAt) {
+        g_grow = row.grows ? (dir / "target.tga").string() : "";
         SCOPED_TRACE(testing::Message() << kReachNames[row.reach] << (row.named ? ", named from the start" : "")
                                         << (row.renameAsWindows ? ", as Windows" : "")
                                         << (row.replaceRefused ? ", replace refused" : "")
@@ -488,6 +503,8 @@ TEST(SafeWriteFaults, EveryFailingStepLeavesTheOldFile) {
             });
         if (answer == -1)
           break;
+        if (std::exchange(g_grown, false))
+          before.content = "grown"; // the old file as the other program left it
         const Outcome out = Outcome::Unpack(answer);
         const bool refused = row.reach == kReadOnlyFile;
         const std::vector<std::string> kept = TakeKeptCopies(dir);
@@ -829,6 +846,23 @@ TEST(SafeWriteFiles, PathsThatCannotBeOpened) {
   EXPECT_TRUE(g_progress.rows.empty());
   HostImage record = picture.Record();
   EXPECT_EQ(Api().EXPORT_WriteToFile(nullptr, &record, nullptr), 0) << "a null path";
+}
+
+// The policy, file by file: a device or pipe directly, one name outside
+// Wine by a rename, anything else in place.
+TEST(SafeWriteFiles, TheWayForEachFile) {
+  using safe_write::sys::Facts;
+  const struct {
+    Facts facts;
+    Way way;
+  } rows[] = {
+      {{.regular = false, .links = 1}, Way::kDirect},
+      {{.regular = true, .links = 1}, Way::kRename},
+      {{.regular = true, .links = 2}, Way::kInPlace},
+      {{.regular = true, .links = 1, .wine = true}, Way::kInPlace},
+  };
+  for (const auto &row : rows)
+    EXPECT_EQ(safe_write::sys::WayFor(row.facts), row.way) << row.facts.links << (row.facts.wine ? " under Wine" : "");
 }
 
 // Names of a write's own: the file's name cut to whole characters within 32
