@@ -19,9 +19,11 @@ int32_t TLP_CALL KeepVerbose(uint32_t version, const char *name, const char *cop
 } // namespace
 
 int CmdAbout(Plugin &plugin, const Args &args) {
-  if (ShowHelp(args, "usage: tga-host about\n\nPrints what the plug-in says about itself.\n"))
-    return 0;
-  if (!args.empty())
+  std::vector<std::string> operands;
+  const auto help = [] { std::fputs("usage: tga-host about\n\nPrints what the plug-in says about itself.\n", stdout); };
+  if (const int read = ReadArgs("about", args, {}, help, &operands); read >= 0)
+    return read;
+  if (!operands.empty())
     return UsageError("about", "takes no arguments");
   const PluginApi &p = plugin.Api();
   p.UNITED_Verbose(KeepVerbose);

@@ -5,6 +5,7 @@
 #include "PluginLoader.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,22 +39,32 @@ int UsageError(const char *command, const std::string &line);
 
 // Whether `arg` asks for help: --help or -h.
 bool IsHelp(const std::string &arg);
-// When --help or -h is among the arguments: prints `usage` and says so.
-bool ShowHelp(const Args &args, const char *usage);
+
+// One option of a command, given once at most: `--name VALUE` or
+// `--name=VALUE`, or `--name` alone for a flag.
+struct Option {
+  std::string name;
+  // What its value must be, for "NAME wants WANTS[, not 'VALUE']"; empty for a flag.
+  std::string wants;
+  // Takes the value (empty for a flag); false when it is not one.
+  std::function<bool(const std::string &value)> take;
+};
+
+// Reads a command's arguments by its options. Every other word, and every
+// word after `--`, is an operand, in order. With --help or -h among them,
+// `help` prints the usage and the answer is 0; after a usage error (said)
+// it is 2; -1 when all was read.
+int ReadArgs(const char *command, const Args &args, const std::vector<Option> &options,
+             const std::function<void()> &help, std::vector<std::string> *operands);
+
+// --max-pixels N and --max-missing BYTES, which every command that reads a
+// picture takes, into `limits`.
+std::vector<Option> LimitOptions(ReadLimits *limits);
 
 // A whole number from `min` to `max` in decimal digits, with an optional
 // sign; false for anything else.
 bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out);
-// Whether args[*i] is the option `name` ("--name VALUE" or "--name=VALUE");
-// then `*value` is its value, *i is left on the last word it took, and
-// `*missing` tells a value that is not there.
-bool TakeOption(const Args &args, size_t *i, const char *name, std::string *value, bool *missing);
-
-// The options every command that reads a picture takes, the same way:
-// --max-pixels N and --max-missing BYTES. 1 when args[*i] is one and was understood, 0 when it is
-// none of them, 2 (the exit status) when it is wrong: that is said as a
-// usage error.
-int ParseLimit(const char *command, const Args &args, size_t *i, ReadLimits *limits);
-// A conversion method's number (Methods.h); false after a usage error of
-// `command`.
-bool ParseMethod(const char *command, const std::string &text, int *out);
+// A conversion method's number (Methods.h) into `*out`; false for anything else.
+bool ParseMethod(const std::string &text, int *out);
+// What a method's number must be: "a number from 0 to 5".
+std::string MethodWanted();

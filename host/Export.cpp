@@ -31,40 +31,18 @@ struct WriteOptions {
 // after `help` was asked for and shown, 2 after a usage error of `command`.
 int ParseWriteArgs(const char *command, const Args &args, bool exporting, void (*help)(),
                    WriteOptions *o) {
-  std::vector<std::string> paths;
-  bool optionsEnded = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string &a = args[i];
-    std::string value;
-    bool missing = false;
-    int64_t v = 0;
-    if (optionsEnded || a.size() < 2 || a[0] != '-') {
-      paths.push_back(a);
-    } else if (const int limit = ParseLimit(command, args, &i, &o->limits)) {
-      if (limit == 2)
-        return 2;
-    } else if (IsHelp(a)) {
-      help();
-      return 0;
-    } else if (a == "--") {
-      optionsEnded = true;
-    } else if (a == "--keep-partial") {
-      o->keepPartial = true;
-    } else if (exporting && TakeOption(args, &i, "--method", &value, &missing)) {
-      if (missing)
-        return UsageError(command, "--method wants a value");
-      if (!ParseMethod(command, value, &o->method))
-        return 2;
-    } else if (exporting && TakeOption(args, &i, "--stop-at-row", &value, &missing)) {
-      if (missing)
-        return UsageError(command, "--stop-at-row wants a value");
-      if (!ParseNumber(value, 1, 65535, &v))
-        return UsageError(command, "--stop-at-row wants a row from 1 to 65535, not '" + value + "'");
-      o->stopAtRow = static_cast<int32_t>(v);
-    } else {
-      return UsageError(command, "unknown option '" + a + "'");
-    }
+  std::vector<Option> options = LimitOptions(&o->limits);
+  options.push_back({"--keep-partial", "", [o](const std::string &) { return o->keepPartial = true; }});
+  if (exporting) {
+    options.push_back({"--method", MethodWanted(), [o](const std::string &v) { return ParseMethod(v, &o->method); }});
+    options.push_back({"--stop-at-row", "a row from 1 to 65535", [o](const std::string &v) {
+                         int64_t row = 0;
+                         return ParseNumber(v, 1, 65535, &row) && (o->stopAtRow = static_cast<int32_t>(row)) > 0;
+                       }});
   }
+  std::vector<std::string> paths;
+  if (const int read = ReadArgs(command, args, options, help, &paths); read >= 0)
+    return read;
   if (paths.size() != 2)
     return UsageError(command, "needs an input and an output file");
   o->in = paths[0];

@@ -22,32 +22,22 @@ int CmdImport(Plugin &plugin, const Args &args) {
       "--max-missing BYTES files that lack more than BYTES of the pixel data\n"
       "their header claims (default 67108864); less than that reads as white.\n"
       "exit status: 0 written, 1 cannot read or write, 2 usage, 130 stopped\n";
-  if (ShowHelp(args, usage))
-    return 0;
-  std::string in, out;
+  std::string out;
   int64_t boxW = 0, boxH = 0;
   ReadLimits limits;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string value;
-    bool missing = false;
-    if (const int limit = ParseLimit("import", args, &i, &limits)) {
-      if (limit == 2)
-        return 2;
-    } else if (TakeOption(args, &i, "-o", &value, &missing)) {
-      if (missing)
-        return UsageError("import", "-o wants the output file");
-      out = value;
-    } else if (TakeOption(args, &i, "--preview", &value, &missing)) {
-      const size_t x = value.find_first_of("xX");
-      if (missing || x == std::string::npos || !ParseNumber(value.substr(0, x), 1, INT32_MAX, &boxW) ||
-          !ParseNumber(value.substr(x + 1), 1, INT32_MAX, &boxH))
-        return UsageError("import", "--preview wants WxH, e.g. 256x256");
-    } else if (in.empty() && args[i][0] != '-') {
-      in = args[i];
-    } else {
-      return UsageError("import", "unexpected argument '" + args[i] + "'");
-    }
-  }
+  std::vector<Option> options = LimitOptions(&limits);
+  options.push_back({"-o", "the output file", [&](const std::string &value) { return !(out = value).empty(); }});
+  options.push_back({"--preview", "WxH such as 256x256", [&](const std::string &value) {
+                       const size_t x = value.find_first_of("xX");
+                       return x != std::string::npos && ParseNumber(value.substr(0, x), 1, INT32_MAX, &boxW) &&
+                              ParseNumber(value.substr(x + 1), 1, INT32_MAX, &boxH);
+                     }});
+  std::vector<std::string> files;
+  if (const int read = ReadArgs("import", args, options, [&] { std::fputs(usage, stdout); }, &files); read >= 0)
+    return read;
+  if (files.size() > 1)
+    return UsageError("import", "unexpected argument '" + files[1] + "'");
+  const std::string in = files.empty() ? "" : files[0];
   if (in.empty())
     return UsageError("import", "names no file to read");
   if (out.empty())

@@ -5,15 +5,20 @@
 #include <cstdio>
 
 int CmdInfo(Plugin &plugin, const Args &args) {
-  if (args.empty())
+  std::vector<std::string> files;
+  const auto help = [] {
+    std::fputs("usage: tga-host info FILE...\n\n"
+               "For each file: whether the plug-in reads it, and its information text.\n"
+               "exit status: 0 all files are Targa files, 1 otherwise, 2 usage\n",
+               stdout);
+  };
+  if (const int read = ReadArgs("info", args, {}, help, &files); read >= 0)
+    return read;
+  if (files.empty())
     return UsageError("info", "names no file");
-  if (ShowHelp(args, "usage: tga-host info FILE...\n\n"
-                     "For each file: whether the plug-in reads it, and its information text.\n"
-                     "exit status: 0 all files are Targa files, 1 otherwise, 2 usage\n"))
-    return 0;
   const PluginApi &p = plugin.Api();
   int rc = 0;
-  for (const std::string &file : args) {
+  for (const std::string &file : files) {
     // The plug-in only says "not a Targa file", which misleads for a file
     // that is not there, and it would wait for ever on a pipe.
     const InputFile input = Examine(file);

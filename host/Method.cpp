@@ -43,17 +43,16 @@ int Usage() {
 int CmdMethod(Plugin &plugin, const Args &args) {
   int chosen = -1;
   int64_t show = 0;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string &a = args[i];
-    if (IsHelp(a))
-      return Usage();
-    if (a == "--show" && (i + 1 >= args.size() || !ParseNumber(args[++i], 0, 3600, &show)))
-      return UsageError("method", "--show wants a number of seconds (0 to 3600)");
-    if (a != "--show" && chosen >= 0)
-      return UsageError("method", "takes one method number");
-    if (a != "--show" && !ParseMethod("method", a, &chosen))
-      return 2;
-  }
+  const std::vector<Option> options = {{"--show", "a number of seconds from 0 to 3600", [&](const std::string &v) {
+                                          return ParseNumber(v, 0, 3600, &show);
+                                        }}};
+  std::vector<std::string> methods;
+  if (const int read = ReadArgs("method", args, options, [] { Usage(); }, &methods); read >= 0)
+    return read;
+  if (methods.size() > 1)
+    return UsageError("method", "takes one method number");
+  if (!methods.empty() && !ParseMethod(methods[0], &chosen))
+    return UsageError("method", "the method must be " + MethodWanted() + ", not '" + methods[0] + "'");
   const PluginApi &p = plugin.Api();
   p.PLUGINCALLBACK(0);
   if (chosen < 0 && show == 0) {

@@ -40,18 +40,15 @@ int Usage() {
 int CmdOptions(Plugin &plugin, const Args &args) {
   bool answered = false;
   int answer = -1; // the method, -1 for Cancel
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string &a = args[i];
-    if (IsHelp(a))
-      return Usage();
-    if (a != "--answer" || answered || i + 1 >= args.size())
-      return UsageError("options", a != "--answer" ? "unexpected '" + a + "'"
-                                   : answered      ? "one --answer only"
-                                                   : "--answer wants N or cancel");
-    answered = true;
-    if (args[++i] != "cancel" && !ParseMethod("options", args[i], &answer))
-      return 2;
-  }
+  const std::vector<Option> options = {{"--answer", MethodWanted() + " or cancel", [&](const std::string &v) {
+                                          answered = true;
+                                          return v == "cancel" || ParseMethod(v, &answer);
+                                        }}};
+  std::vector<std::string> extra;
+  if (const int read = ReadArgs("options", args, options, [] { Usage(); }, &extra); read >= 0)
+    return read;
+  if (!extra.empty())
+    return UsageError("options", "unexpected '" + extra[0] + "'");
   if (!answered && !tlpwin::HasScreen()) {
     std::fprintf(stderr, "tga-host options: there is no screen to show the dialog on%s; "
                          "--answer N or --answer cancel answers it without one\n",

@@ -53,13 +53,6 @@ int UsageError(const char *command, const std::string &line) {
 
 bool IsHelp(const std::string &arg) { return arg == "--help" || arg == "-h"; }
 
-bool ShowHelp(const Args &args, const char *usage) {
-  if (std::none_of(args.begin(), args.end(), IsHelp))
-    return false;
-  std::fputs(usage, stdout);
-  return true;
-}
-
 bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out) {
   const size_t digits = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
   if (text.size() <= digits || text.size() > 18 ||
@@ -72,52 +65,68 @@ bool ParseNumber(const std::string &text, int64_t min, int64_t max, int64_t *out
   return true;
 }
 
-bool TakeOption(const Args &args, size_t *i, const char *name, std::string *value, bool *missing) {
-  const std::string &a = args[*i];
-  const size_t n = std::strlen(name);
-  *missing = false;
-  if (a.compare(0, n, name) != 0 || (a.size() > n && a[n] != '='))
-    return false;
-  if (a.size() > n)
-    *value = a.substr(n + 1);
-  else if (*i + 1 < args.size())
-    *value = args[++*i];
-  else
-    *missing = true;
-  return true;
-}
-
-int ParseLimit(const char *command, const Args &args, size_t *i, ReadLimits *limits) {
-  const int64_t most = int64_t(kMaxTargaSide) * kMaxTargaSide;
-  const struct {
-    const char *name;
-    int64_t min, max;
-    uint64_t *to;
-    std::string wants;
-  } kLimits[] = {{"--max-missing", 0, INT64_MAX / 2, &limits->maxMissing, "a number of bytes"},
-                 {"--max-pixels", 1, most, &limits->maxPixels, "a number from 1 to " + std::to_string(most)}};
-  for (const auto &limit : kLimits) {
-    std::string value;
-    bool missing = false;
-    int64_t v = 0;
-    if (!TakeOption(args, i, limit.name, &value, &missing))
+int ReadArgs(const char *command, const Args &args, const std::vector<Option> &options,
+             const std::function<void()> &help, std::vector<std::string> *operands) {
+  const auto end = std::find(args.begin(), args.end(), "--");
+  if (std::any_of(args.begin(), end, IsHelp)) {
+    help();
+    return 0;
+  }
+  std::vector<bool> given(options.size());
+  for (auto word = args.begin(); word != args.end(); ++word) {
+    const std::string &a = *word;
+    if (word >= end || a.size() < 2 || a[0] != '-') {
+      if (word != end)
+        operands->push_back(a);
       continue;
-    if (missing || !ParseNumber(value, limit.min, limit.max, &v))
-      return UsageError(command, std::string(limit.name) + " wants " + limit.wants +
-                                     (missing ? "" : ", not '" + value + "'"));
-    *limit.to = static_cast<uint64_t>(v);
-    return 1;
+    }
+    const size_t equals = a.find('=');
+    const std::string name = a.substr(0, equals);
+    const auto option = std::find_if(options.begin(), options.end(), [&](const Option &o) { return o.name == name; });
+    if (option == options.end())
+      return UsageError(command, "unknown option '" + name + "'");
+    const size_t at = static_cast<size_t>(option - options.begin());
+    if (given[at])
+      return UsageError(command, name + " given twice");
+    given[at] = true;
+    std::string value;
+    if (option->wants.empty()) {
+      if (equals != std::string::npos)
+        return UsageError(command, name + " takes no value");
+    } else if (equals != std::string::npos) {
+      value = a.substr(equals + 1);
+    } else if (word + 1 != end) {
+      value = *++word;
+    } else {
+      return UsageError(command, name + " wants " + option->wants);
+    }
+    if (!option->take(value))
+      return UsageError(command, name + " wants " + option->wants + ", not '" + value + "'");
   }
-  return 0;
+  return -1;
 }
 
-bool ParseMethod(const char *command, const std::string &text, int *out) {
+std::vector<Option> LimitOptions(ReadLimits *limits) {
+  const int64_t most = int64_t(kMaxTargaSide) * kMaxTargaSide;
+  const auto number = [](int64_t min, int64_t max, uint64_t *to) {
+    return [=](const std::string &value) {
+      int64_t v = 0;
+      if (!ParseNumber(value, min, max, &v))
+        return false;
+      *to = static_cast<uint64_t>(v);
+      return true;
+    };
+  };
+  return {{"--max-missing", "a number of bytes", number(0, INT64_MAX / 2, &limits->maxMissing)},
+          {"--max-pixels", "a number from 1 to " + std::to_string(most), number(1, most, &limits->maxPixels)}};
+}
+
+std::string MethodWanted() { return "a number from 0 to " + std::to_string(kMethodCount - 1); }
+
+bool ParseMethod(const std::string &text, int *out) {
   int64_t v = 0;
-  if (!ParseNumber(text, 0, kMethodCount - 1, &v)) {
-    UsageError(command, "the method must be a number from 0 to " + std::to_string(kMethodCount - 1) +
-                            ", not '" + text + "'");
+  if (!ParseNumber(text, 0, kMethodCount - 1, &v))
     return false;
-  }
   *out = static_cast<int>(v);
   return true;
 }
