@@ -1,5 +1,7 @@
 #include "Dialog.h"
 
+#include <cstdio>
+
 namespace {
 
 const char kClass[] = "TgaHostDialog";
@@ -65,4 +67,46 @@ OptionsDialog::~OptionsDialog() {
   if (window_)
     tlpwin::Destroy(window_);
   tlpwin::FreeFont(font_);
+}
+
+namespace {
+
+// Opens the dialog, lets `answer` give OK or Cancel, runs its loop until
+// one is given and leaves the panel.
+bool Answered(const PluginApi &api, bool visible, const std::function<void(OptionsDialog &)> &give,
+              DialogAnswer *answer, std::string *error) {
+  OptionsDialog dialog(api, visible);
+  *error = dialog.Error();
+  if (!error->empty())
+    return false;
+  HostPanel &panel = dialog.Panel();
+  answer->opened = panel.Checked();
+  answer->openedItem = answer->opened >= 0 ? panel.Item(answer->opened) : "";
+  give(dialog);
+  dialog.Run();
+  answer->ok = dialog.Given() == OptionsDialog::Answer::kOk;
+  answer->checked = panel.Checked();
+  answer->checkedItem = answer->checked >= 0 ? panel.Item(answer->checked) : "";
+  if (!dialog.Finish())
+    std::fprintf(stderr, "tga-host: the panel is still there after the message loop ran\n");
+  return true;
+}
+
+} // namespace
+
+bool AnswerDialog(const PluginApi &api, int method, DialogAnswer *answer, std::string *error) {
+  return Answered(
+      api, false,
+      [method](OptionsDialog &dialog) {
+        if (method >= 0)
+          dialog.Panel().Click(method);
+        tlpwin::Click(dialog.Button(method >= 0 ? tlpwin::kOkId : tlpwin::kCancelId));
+      },
+      answer, error);
+}
+
+bool ShowDialog(const PluginApi &api, const std::function<void(tlpwin::Rect)> &waiting, DialogAnswer *answer,
+                std::string *error) {
+  return Answered(
+      api, true, [&](OptionsDialog &dialog) { waiting(tlpwin::Placement(dialog.Window())); }, answer, error);
 }

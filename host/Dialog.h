@@ -8,6 +8,7 @@
 
 #include "Panel.h"
 
+#include <functional>
 #include <memory>
 
 class OptionsDialog final : private tlpwin::Handler {
@@ -59,3 +60,25 @@ private:
   bool answered_ = false;
   std::string error_;
 };
+
+// The dialog as a user leaves it: whether OK was given, and the panel's
+// checked item when it opened and when it was left (-1: none), with their
+// texts in UTF-8.
+struct DialogAnswer {
+  bool ok = false;
+  int opened = -1, checked = -1;
+  std::string openedItem, checkedItem;
+};
+
+// Answers the dialog by script, with no window on the screen, as a user
+// would: a click on method `method`'s item and on OK, or on Cancel for -1;
+// then the panel is left, and the plug-in reports the accepted method's code
+// until it is unloaded (nothing is stored unless the host calls
+// PLUGOUTCALLBACK). False with `error` set when the dialog did not open.
+bool AnswerDialog(const PluginApi &api, int method, DialogAnswer *answer, std::string *error);
+
+// Shows the dialog and waits for the user's OK or Cancel (`waiting` runs
+// once it is on the screen), then leaves the panel. False with `error` set
+// when it did not open.
+bool ShowDialog(const PluginApi &api, const std::function<void(tlpwin::Rect)> &waiting, DialogAnswer *answer,
+                std::string *error);

@@ -7,7 +7,7 @@
 #include "Commands.h"
 #include "Conversions.h"
 #include "Methods.h"
-#include "Panel.h"
+#include "Dialog.h"
 #include "Progress.h"
 #if TLP_HOST_PNG
 #include "Png.h"
@@ -148,7 +148,9 @@ bool ReadInput(const PluginApi &api, const WriteOptions &o, Picture *picture, st
 // The host code the plug-in reports; -1 when it reports none.
 int32_t HostCode(const PluginApi &api, int chosenMethod, std::string *error) {
   api.PLUGINCALLBACK(0);
-  if (chosenMethod >= 0 && !ChooseMethodOnPanel(api, chosenMethod, error))
+  // The panel answered for this export only: nothing is stored.
+  DialogAnswer given;
+  if (chosenMethod >= 0 && !AnswerDialog(api, chosenMethod, &given, error))
     return -1;
   int32_t code = -1;
   api.EXPORT_BeforeTransform(&code, 0);

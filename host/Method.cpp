@@ -1,9 +1,9 @@
 // tga-host method: the conversion method as the plug-in keeps it, and choosing
-// one on the plug-in's own options panel, in a window of this host, as a user
-// of a host would.
+// one on the plug-in's own options panel, in the options dialog, as a user of
+// a host would.
 #include "Commands.h"
 #include "Methods.h"
-#include "Panel.h"
+#include "Dialog.h"
 #include "Store.h"
 
 #include <cstdio>
@@ -26,12 +26,11 @@ void PrintMethod(const char *label, int32_t code) {
 }
 
 int Usage() {
-  std::printf("usage: tga-host method [N] [--show SECONDS]\n\n"
+  std::printf("usage: tga-host method [N]\n\n"
               "Without N, prints the conversion method the plug-in has stored and the\n"
-              "host code it reports for it. With N (0 to %d), opens the plug-in's options\n"
-              "panel in a window of this host, clicks item N, accepts it and stores it.\n"
-              "--show keeps the panel on screen for SECONDS first, in the host's message\n"
-              "loop; without N the panel is then left without a change.\n\n"
+              "host code it reports for it. With N (0 to %d), answers the export options\n"
+              "dialog as 'tga-host options --answer N' does: clicks item N on the\n"
+              "plug-in's panel and OK, and stores it.\n\n"
               "methods:\n",
               kMethodCount - 1);
   ListMethods(stdout);
@@ -41,42 +40,30 @@ int Usage() {
 } // namespace
 
 int CmdMethod(Plugin &plugin, const Args &args) {
-  int chosen = -1;
-  int64_t show = 0;
-  const std::vector<Option> options = {{"--show", "a number of seconds from 0 to 3600", [&](const std::string &v) {
-                                          return ParseNumber(v, 0, 3600, &show);
-                                        }}};
   std::vector<std::string> methods;
-  if (const int read = ReadArgs("method", args, options, [] { Usage(); }, &methods); read >= 0)
+  if (const int read = ReadArgs("method", args, {}, [] { Usage(); }, &methods); read >= 0)
     return read;
+  int chosen = -1;
   if (methods.size() > 1)
     return UsageError("method", "takes one method number");
   if (!methods.empty() && !ParseMethod(methods[0], &chosen))
     return UsageError("method", "the method must be " + MethodWanted() + ", not '" + methods[0] + "'");
   const PluginApi &p = plugin.Api();
   p.PLUGINCALLBACK(0);
-  if (chosen < 0 && show == 0) {
+  if (chosen < 0) {
     PrintMethod("method", ReportedCode(p));
     return 0;
   }
-  {
-    HostPanel panel(p, show > 0);
-    if (!panel.Error().empty()) {
-      std::fprintf(stderr, "tga-host: %s\n", panel.Error().c_str());
-      return 1;
-    }
-    const int opened = panel.Checked();
-    std::printf("panel opened with: %s\n", opened < 0 ? "none" : panel.Item(opened).c_str());
-    if (chosen >= 0) {
-      panel.Click(chosen);
-      std::printf("clicked: %s\n", panel.Item(chosen).c_str());
-    }
-    if (show > 0)
-      panel.Hold(static_cast<int>(show));
-    if (!panel.Leave(chosen >= 0))
-      std::fprintf(stderr, "tga-host: the panel is still there after the message loop ran\n");
+  // As a user would: the options dialog, the method's item, OK.
+  DialogAnswer given;
+  std::string error;
+  if (!AnswerDialog(p, chosen, &given, &error)) {
+    std::fprintf(stderr, "tga-host: %s\n", error.c_str());
+    return 1;
   }
-  return SaveMethod(p, chosen, chosen >= 0 ? "method set" : "method");
+  std::printf("dialog opened with: %s\nOK with: %s\n", given.opened < 0 ? "none" : given.openedItem.c_str(),
+              given.checkedItem.c_str());
+  return SaveMethod(p, chosen, "method set");
 }
 
 // The store is read back as the plug-in reads it. Another program may store

@@ -13,6 +13,8 @@ namespace {
 
 const int kCancelled = 3;
 
+std::string Opened(const DialogAnswer &given) { return given.opened < 0 ? "none" : given.openedItem; }
+
 int Usage() {
   std::printf("usage: tga-host options [--answer N|cancel]\n\n"
               "Opens the export options dialog: a window titled \"Targa export options\"\n"
@@ -58,33 +60,25 @@ int CmdOptions(Plugin &plugin, const Args &args) {
 
   const PluginApi &p = plugin.Api();
   p.PLUGINCALLBACK(0);
-  OptionsDialog dialog(p, !answered);
-  if (!dialog.Error().empty())
-    return Say("options", dialog.Error());
-  HostPanel &panel = dialog.Panel();
-  const int opened = panel.Checked();
-  std::printf("dialog opened with: %s\n", opened < 0 ? "none" : panel.Item(opened).c_str());
-  if (answered) {
-    // As the user would: a click on the item, then on a button.
-    if (answer >= 0)
-      panel.Click(answer);
-    tlpwin::Click(dialog.Button(answer >= 0 ? tlpwin::kOkId : tlpwin::kCancelId));
-  } else {
-    const tlpwin::Rect r = tlpwin::Placement(dialog.Window());
-    std::printf("waiting for OK or Cancel in the window at %dx%d+%d+%d\n", r.width, r.height, r.left, r.top);
-  }
-  std::fflush(stdout);
-  dialog.Run();
-  const bool ok = dialog.Given() == OptionsDialog::Answer::kOk;
-  const int checked = panel.Checked();
-  const std::string item = checked >= 0 ? panel.Item(checked) : "";
-  if (!dialog.Finish())
-    std::fprintf(stderr, "tga-host: the panel is still there after the message loop ran\n");
-  if (!ok) {
+  DialogAnswer given;
+  std::string error;
+  const bool opened =
+      answered ? AnswerDialog(p, answer, &given, &error)
+               : ShowDialog(p, [&given](tlpwin::Rect r) {
+                   std::printf("dialog opened with: %s\n", Opened(given).c_str());
+                   std::printf("waiting for OK or Cancel in the window at %dx%d+%d+%d\n", r.width, r.height, r.left,
+                               r.top);
+                   std::fflush(stdout);
+                 }, &given, &error);
+  if (!opened)
+    return Say("options", error);
+  if (answered)
+    std::printf("dialog opened with: %s\n", Opened(given).c_str());
+  if (!given.ok) {
     std::printf("cancelled: nothing stored\n");
     return kCancelled;
   }
-  if (checked >= 0)
-    std::printf("OK with: %s\n", item.c_str());
-  return SaveMethod(p, checked, checked >= 0 ? "method set" : "nothing checked; method kept");
+  if (given.checked >= 0)
+    std::printf("OK with: %s\n", given.checkedItem.c_str());
+  return SaveMethod(p, given.checked, given.checked >= 0 ? "method set" : "nothing checked; method kept");
 }

@@ -3,21 +3,8 @@
 #include "Methods.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <thread>
 
-HostPanel::HostPanel(const PluginApi &api, bool visible) : api_(api) {
-  // A bordered pop-up as large as the panel's design and a margin, at the
-  // screen's corner.
-  static const char kClass[] = "TgaHostWindow";
-  tlpwin::RegisterWindowClass(kClass, kClass); // fails harmlessly when already registered
-  const uint32_t style = tlpwin::kPopup | tlpwin::kBorder | (visible ? tlpwin::kVisible : 0u);
-  window_ = tlpwin::Create({kClass, kClass, "tga-host", style, 0, tlpwin::Rect{0, 0, 300, 180}});
-  Open(window_, window_);
-}
-
-void HostPanel::Open(tlpwin::Window application, tlpwin::Window parent) {
+HostPanel::HostPanel(const PluginApi &api, tlpwin::Window application, tlpwin::Window parent) : api_(api) {
   if (!parent) {
     error_ = "cannot make a window for the plug-in's panel";
     return;
@@ -41,20 +28,6 @@ void HostPanel::Open(tlpwin::Window application, tlpwin::Window parent) {
 HostPanel::~HostPanel() {
   if (!left_)
     Leave(false);
-  if (window_)
-    tlpwin::Destroy(window_);
-}
-
-void HostPanel::Hold(int seconds) {
-  const tlpwin::Rect r = tlpwin::Placement(window_);
-  std::printf("holding the panel window at %dx%d+%d+%d for %d s\n", r.width, r.height, r.left, r.top,
-              seconds);
-  std::fflush(stdout);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    tlpwin::PumpMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
 }
 
 bool HostPanel::Leave(bool accept) {
@@ -64,14 +37,4 @@ bool HostPanel::Leave(bool accept) {
     tlpwin::PumpMessages(); // the panel's release is posted
   }
   return !panel_ || !tlpwin::Exists(panel_);
-}
-
-bool ChooseMethodOnPanel(const PluginApi &api, int method, std::string *error) {
-  HostPanel panel(api, false);
-  *error = panel.Error();
-  if (error->empty()) {
-    panel.Click(method);
-    panel.Leave(true);
-  }
-  return error->empty();
 }
