@@ -8,20 +8,25 @@
 
 #include <cstdio>
 
+namespace {
+
+const char kUsage[] =
+    "usage: tga-host import FILE -o OUT.png [--preview WxH] [--max-pixels N]\n"
+    "                       [--max-missing BYTES]\n\n"
+    "Writes the image the plug-in delivers for FILE as a PNG, the palette\n"
+    "applied; with --preview, the reduced image it delivers for a preview box:\n"
+    "every s-th pixel of every s-th row, s the largest power of two that keeps\n"
+    "it at least the box on one side (a 96x64 picture with --preview 32x32\n"
+    "gives 48x32), or the whole picture when it is smaller than the box.\n"
+    "OUT.png is replaced only once the write has succeeded; Ctrl-C stops it.\n"
+    "--max-pixels N refuses files of more than N pixels (default 268435456),\n"
+    "--max-missing BYTES files that lack more than BYTES of the pixel data\n"
+    "their header claims (default 67108864); less than that reads as white.\n"
+    "exit status: 0 written, 1 cannot read or write, 2 usage, 130 stopped\n";
+
+} // namespace
+
 int CmdImport(Plugin &plugin, const Args &args) {
-  const char *usage =
-      "usage: tga-host import FILE -o OUT.png [--preview WxH] [--max-pixels N]\n"
-      "                       [--max-missing BYTES]\n\n"
-      "Writes the image the plug-in delivers for FILE as a PNG, the palette\n"
-      "applied; with --preview, the reduced image it delivers for a preview box:\n"
-      "every s-th pixel of every s-th row, s the largest power of two that keeps\n"
-      "it at least the box on one side (a 96x64 picture with --preview 32x32\n"
-      "gives 48x32), or the whole picture when it is smaller than the box.\n"
-      "OUT.png is replaced only once the write has succeeded; Ctrl-C stops it.\n"
-      "--max-pixels N refuses files of more than N pixels (default 268435456),\n"
-      "--max-missing BYTES files that lack more than BYTES of the pixel data\n"
-      "their header claims (default 67108864); less than that reads as white.\n"
-      "exit status: 0 written, 1 cannot read or write, 2 usage, 130 stopped\n";
   std::string out;
   int64_t boxW = 0, boxH = 0;
   ReadLimits limits;
@@ -33,7 +38,7 @@ int CmdImport(Plugin &plugin, const Args &args) {
                               ParseNumber(value.substr(x + 1), 1, INT32_MAX, &boxH);
                      }});
   std::vector<std::string> files;
-  if (const int read = ReadArgs("import", args, options, [&] { std::fputs(usage, stdout); }, &files); read >= 0)
+  if (const int read = ReadArgs("import", args, options, [] { std::fputs(kUsage, stdout); }, &files); read >= 0)
     return read;
   if (files.size() > 1)
     return UsageError("import", "unexpected argument '" + files[1] + "'");

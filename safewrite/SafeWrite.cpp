@@ -229,13 +229,7 @@ bool TSafeWrite::CopyIn() {
   if (kept)
     if (int e = keepNew())
       return Fail(e);
-  if (int e = Call("Lock", [&]() noexcept { return sys::Lock(*Target); }))
-    return Fail(e);
-  Locked = true;
-  if (int e = Call("StillNamed", [&]() noexcept { return sys::StillNamed(Path, *Target); }))
-    return Fail(e);
-  // Another writer may have changed it since it was opened.
-  if (int e = Call("Inspect", [&] { return sys::Inspect(*Target, &now); }))
+  if (int e = HoldOld(&now))
     return Fail(e);
   const uint64_t old = now.size, size = written.size;
   if (!kept && old > 0) {
@@ -266,6 +260,18 @@ bool TSafeWrite::CopyIn() {
     changed = Twice("Truncate", [&]() noexcept { return sys::Truncate(*Target, old); }) != 0;
   KeepNew = overwritten || changed;
   return Fail(e);
+}
+
+// Holds the old file against our other writers, checks that the name still
+// holds it, and tells what it is now: another writer may have changed it
+// since it was opened.
+int TSafeWrite::HoldOld(sys::Facts *now) {
+  if (int e = Call("Lock", [&]() noexcept { return sys::Lock(*Target); }))
+    return e;
+  Locked = true;
+  if (int e = Call("StillNamed", [&]() noexcept { return sys::StillNamed(Path, *Target); }))
+    return e;
+  return Call("Inspect", [&] { return sys::Inspect(*Target, now); });
 }
 
 // Copies `size` bytes at `at` of the new file to the same place of the old;

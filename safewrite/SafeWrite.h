@@ -56,6 +56,7 @@ const int kNameChanged = -3;
 
 namespace sys {
 struct File;
+struct Facts;
 struct Temporary;
 } // namespace sys
 
@@ -93,6 +94,7 @@ private:
   bool Fail(int error) noexcept;
   bool Commit();
   bool CopyIn();
+  int HoldOld(sys::Facts *now);
   int CopyRange(uint64_t at, uint64_t size, bool *changed) noexcept;
   void Release();
 
