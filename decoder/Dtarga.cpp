@@ -467,7 +467,9 @@ template <class Conv> void TTargaDecoder::ConvertPackedPreviewRow() {
 
 // The next stored pixel of run-length data into d: from the current run,
 // from the buffer when the pixel (and its packet's header) lies there whole,
-// else through the one-pixel fetch.
+// else through the one-pixel fetch. A preview's path: the decode fuzzer's
+// previews (mode bit 0 set), its short reads for the fetch, and
+// Decoder.RandomFilesFastPathsMatchTheModelAndTheOnePixelPath.
 template <class Conv> void TTargaDecoder::TakePackedPixel(uint8_t *d) {
   if (RepeatLeft > 0) {
     --RepeatLeft;
@@ -483,13 +485,10 @@ template <class Conv> void TTargaDecoder::TakePackedPixel(uint8_t *d) {
       return;
     }
   } else if (Input.Available() >= 1 + Conv::In) {
-    const int32_t n = p[0] & targa::kPacketCountMask;
-    if (p[0] & targa::kRunPacketBit) {
+    const targa::TPacket packet = targa::PacketOf(p[0]);
+    if (packet.Run())
       std::memcpy(RunPixel, p + 1, Conv::In);
-      RepeatLeft = n;
-    } else {
-      RawLeft = n;
-    }
+    Enter(packet, 1);
     Conv::One(p + 1, d);
     Input.Advance(1 + Conv::In);
     return;
@@ -502,7 +501,9 @@ template <class Conv> void TTargaDecoder::TakePackedPixel(uint8_t *d) {
 // current packet, then whole packets where they lie in the buffer, with the
 // position and the count in registers; a packet cut by the buffer's end, or
 // the one the count ends in, has its header taken singly. The bytes consumed
-// are those of the one-pixel path.
+// are those of the one-pixel path. A preview's path, as TakePackedPixel's;
+// Preview.LongRunsAreSkippedWhole and Import.MissingBytesReadAs255 (past the
+// end) too.
 template <class Conv> void TTargaDecoder::SkipPacked(int64_t count) {
   const int32_t in = Conv::In;
   for (;;) {
@@ -521,10 +522,10 @@ template <class Conv> void TTargaDecoder::SkipPacked(int64_t count) {
     if (Input.Ended()) {
       // Past the end every packet header is the missing byte: runs of the
       // missing pixel, however many are passed over.
-      const int32_t run = (TInputBuffer::MissingByte & targa::kPacketCountMask) + 1;
+      const targa::TPacket missing = targa::PacketOf(TInputBuffer::MissingByte);
       std::memset(RunPixel, TInputBuffer::MissingByte, sizeof RunPixel);
-      const int32_t rest = static_cast<int32_t>(count % run);
-      RepeatLeft = rest ? run - rest : 0;
+      const int32_t rest = static_cast<int32_t>(count % missing.Count());
+      Enter(missing, rest ? rest : missing.Count());
       return;
     }
     const uint8_t *const start = Input.Next();
@@ -534,28 +535,28 @@ template <class Conv> void TTargaDecoder::SkipPacked(int64_t count) {
     // next one is. The pixel size is a constant here, so that a raw packet
     // costs the load and two additions, and a run nothing that waits for it.
     while (p < end) {
-      const uint32_t h = *p;
-      const int32_t n = static_cast<int32_t>(h & targa::kPacketCountMask) + 1;
-      const ptrdiff_t bytes = 1 + ((h & targa::kRunPacketBit) ? Conv::In : n * Conv::In);
-      if (n >= count || bytes > end - p)
+      const targa::TPacket packet = targa::PacketOf(*p);
+      const ptrdiff_t bytes = 1 + (packet.Run() ? Conv::In : packet.Count() * Conv::In);
+      if (packet.Count() >= count || bytes > end - p)
         break;
       p += bytes;
-      count -= n;
+      count -= packet.Count();
     }
     Input.Advance(p - start);
     // The next packet's header, and a run's value: what is left of it is
     // passed over above.
-    const uint8_t h = ReadByte();
-    if (h & targa::kRunPacketBit) {
-      RepeatLeft = (h & targa::kPacketCountMask) + 1;
+    const targa::TPacket packet = targa::PacketOf(ReadByte());
+    if (packet.Run())
       for (int32_t i = 0; i < in; ++i)
         RunPixel[i] = ReadByte();
-    } else {
-      RawLeft = (h & targa::kPacketCountMask) + 1;
-    }
+    Enter(packet, 0);
   }
 }
 
+// A full decode's row: what is left of the current packet, whole packets in
+// place, else the one-pixel fetch near the buffer's end. The decode fuzzer's
+// full decodes (mode bit 0 clear; its short reads for the fetch) and
+// Import.RunPacketsCrossRows.
 template <class Conv> void TTargaDecoder::ConvertRowFast() {
   uint8_t *d = RowBuffer;
   int32_t count = OutWidth;
@@ -600,7 +601,9 @@ template <class Conv> void TTargaDecoder::ConvertRowFast() {
 // row and the count stay in registers (a store through the row could alias
 // the members). Returns how many of the row's `count` pixels are still to
 // come; a packet that runs past the row leaves its remainder in RawLeft or
-// RepeatLeft.
+// RepeatLeft. The SSE2 loop takes 24-bit rows of 144 pixels and more: the
+// fuzzer's full decodes of such rows, and the wide files (130 to 1629
+// pixels) of Decoder.RandomFilesFastPathsMatchTheModelAndTheOnePixelPath.
 template <class Conv> int32_t TTargaDecoder::PacketsInPlace(uint8_t *d, int32_t count) {
   const uint8_t *const start = Input.Next();
   const uint8_t *p = start;
@@ -611,10 +614,10 @@ template <class Conv> int32_t TTargaDecoder::PacketsInPlace(uint8_t *d, int32_t 
     // past it, no packet is cut by the row's end and no store needs a bound:
     // a packet costs a fixed number of stores and, past ten pixels, a loop.
     while (count >= 128 + 16 && p <= last) {
-      const uint32_t h = *p++;
-      const int32_t n = static_cast<int32_t>(h & targa::kPacketCountMask) + 1;
+      const targa::TPacket packet = targa::PacketOf(*p++);
+      const int32_t n = packet.Count();
       const ptrdiff_t bytes = static_cast<ptrdiff_t>(n) * 3;
-      if (h & targa::kRunPacketBit) {
+      if (packet.Run()) {
         // Five pixels and the first byte of a sixth in one register, stored
         // every 15 bytes.
         __m128i x = _mm_cvtsi32_si128(static_cast<int>(Load32(p) & 0xFFFFFFu));
@@ -641,11 +644,11 @@ template <class Conv> int32_t TTargaDecoder::PacketsInPlace(uint8_t *d, int32_t 
   }
 #endif
   while (count > 0 && p <= last) {
-    const uint8_t h = *p++;
-    const int32_t n = (h & targa::kPacketCountMask) + 1;
+    const targa::TPacket packet = targa::PacketOf(*p++);
+    const int32_t n = packet.Count();
     const int32_t k = std::min(n, count);
     const size_t room = static_cast<size_t>(count) * Conv::Out;
-    if (h & targa::kRunPacketBit) {
+    if (packet.Run()) {
       uint8_t value[4] = {0, 0, 0, 0};
       Conv::One(p, value);
       if (Conv::Out == 3 && k <= 8 && room > static_cast<size_t>(k) * 3) {
@@ -664,8 +667,7 @@ template <class Conv> int32_t TTargaDecoder::PacketsInPlace(uint8_t *d, int32_t 
         FillPixels<Conv>(d, value, k);
       if (n > k) {
         std::memcpy(RunPixel, p, Conv::In);
-        RepeatLeft = n - k;
-        RawLeft = 0;
+        Enter(packet, k);
       }
       p += Conv::In;
     } else {
@@ -675,7 +677,7 @@ template <class Conv> int32_t TTargaDecoder::PacketsInPlace(uint8_t *d, int32_t 
         Conv::Many(p, d, k);
       p += static_cast<ptrdiff_t>(k) * Conv::In;
       if (n > k)
-        RawLeft = n - k;
+        Enter(packet, k);
     }
     d += static_cast<ptrdiff_t>(k) * Conv::Out;
     count -= k;
@@ -749,7 +751,9 @@ void TTargaDecoder::FetchRawPixel() {
 // A skipped pixel of run-length data is decoded like a delivered one: the
 // packets must be walked to find the next value. Only a delivered pixel lands
 // in Pixel, so that a preview shows the stored pixel it stands for; a run's
-// value is kept apart for the deliveries still to come.
+// value is kept apart for the deliveries still to come. The one-pixel path:
+// the decode fuzzer's pixel-by-pixel run, which every fast path is checked
+// against, as the random files' test does.
 void TTargaDecoder::FetchPackedPixel(bool skip) {
   if (RepeatLeft > 0) {
     --RepeatLeft;
@@ -758,17 +762,15 @@ void TTargaDecoder::FetchPackedPixel(bool skip) {
     return;
   }
   if (--RawLeft < 0) {
-    const uint8_t h = ReadByte();
-    if (h & targa::kRunPacketBit) {
-      RepeatLeft = h & targa::kPacketCountMask;
-      RawLeft = 0;
+    const targa::TPacket packet = targa::PacketOf(ReadByte());
+    Enter(packet, 1);
+    if (packet.Run()) {
       for (int32_t i = 0; i < PixelBytes; ++i)
         RunPixel[i] = ReadByte();
       if (!skip)
         std::memcpy(Pixel, RunPixel, sizeof Pixel);
       return;
     }
-    RawLeft = h & targa::kPacketCountMask;
   }
   if (skip)
     Input.Discard(PixelBytes);

@@ -101,6 +101,17 @@ private:
   void ReadPixelValue();
   void NextPixel();
   void FetchRawPixel();
+  // The one place a run-length packet's state is set: `packet` has begun
+  // and `taken` of its pixels are dealt with; a run's value is in RunPixel.
+  // Every path below decodes a packet's header with targa::PacketOf.
+  void Enter(targa::TPacket packet, int32_t taken) {
+    if (packet.Run()) {
+      RepeatLeft = packet.Count() - taken;
+      RawLeft = 0;
+    } else {
+      RawLeft = packet.Count() - taken;
+    }
+  }
   void FetchPackedPixel(bool skip);
   void SkipPixels(int64_t count);
   template <class Conv> void SkipPacked(int64_t count);

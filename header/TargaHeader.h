@@ -34,6 +34,15 @@ constexpr uint8_t kInterleaveBitsMask = 0xC0; // interleaved rows: not read
 constexpr uint8_t kRunPacketBit = 0x80;
 constexpr uint8_t kPacketCountMask = 0x7F;
 
+// A run-length packet, as its header byte tells it: a run (one stored pixel
+// repeated) or raw pixels, Count() of them (1 to 128).
+struct TPacket {
+  uint32_t header;
+  constexpr bool Run() const { return (header & kRunPacketBit) != 0; }
+  constexpr int32_t Count() const { return static_cast<int32_t>(header & kPacketCountMask) + 1; }
+};
+constexpr TPacket PacketOf(uint32_t header) { return {header}; }
+
 // The colour maps the plug-in reads: up to 256 entries of 24 bits from entry 0.
 constexpr uint16_t kMaxColorMapLength = 256;
 constexpr uint8_t kColorMapEntryBits = 24;
