@@ -23,24 +23,16 @@ const size_t kChunk = size_t(1) << 20;
 #endif
 const size_t kStreamBuffer = size_t(256) << 10;
 
-// A primitive's answer, or the failure a test injected in its place.
-template <class F> int Call(const char *name, F &&call) noexcept(noexcept(call())) {
-  if (seams::Injected(name))
-    return errno;
-  return call();
-}
+using sys::calls;
 
-// The same, made once more where it fails: a step that mends or finishes
-// what is already under the name.
-template <class F> int Twice(const char *name, F &&call) noexcept {
-  const int e = Call(name, call);
-  return e == 0 ? 0 : Call(name, call);
+// A call made once more where it fails: a step that mends or finishes what
+// is already under the name.
+template <class F> int Twice(F &&call) noexcept {
+  const int e = call();
+  return e == 0 ? 0 : call();
 }
 
 int LastError() noexcept { return errno != 0 ? errno : EIO; }
-
-// A block of `size` bytes, or null where memory runs out.
-uint8_t *Allocate(size_t size) noexcept { return seams::Injected("new") ? nullptr : new (std::nothrow) uint8_t[size]; }
 
 } // namespace
 
@@ -62,8 +54,8 @@ std::FILE *TSafeWrite::Open() {
   const sys::File *writeTo = Begin();
   std::FILE *stream = nullptr;
   if (writeTo) {
-    seams::Took(Way_);
-    stream = seams::Injected("Stream") ? nullptr : sys::Stream(*writeTo);
+    calls.Chose(Way_);
+    stream = calls.Stream(*writeTo);
     if (!stream)
       Fail(LastError());
     else if (Way_ != Way::kDirect) // a device or pipe gets its bytes as the writer gives them
@@ -73,7 +65,7 @@ std::FILE *TSafeWrite::Open() {
     Release();
     Way_ = Way::kNone;
   } else {
-    seams::Reached("open");
+    calls.Reached("open");
   }
   return stream;
 }
@@ -98,21 +90,20 @@ Way sys::WayFor(const Facts &file) {
 // Opens the file and chooses the way to write it: the file the stream
 // writes to, or null after Fail.
 const sys::File *TSafeWrite::Begin() {
-  const auto openExisting = [&]() noexcept { return sys::OpenExisting(Path, Target.get()); };
-  int error = Call("OpenExisting", openExisting);
+  int error = calls.OpenExisting(Path, Target.get());
   if (error == ENOENT) {
-    error = Call("MakeNew", [&] { return sys::MakeNew(Path, OwnerOnly, New.get()); });
+    error = calls.MakeNew(Path, OwnerOnly, New.get());
     if (error == 0) {
       Way_ = Way::kNew;
       return &New->file;
     }
-    sys::Drop(New.get());
+    calls.Drop(New.get());
     if (error == EEXIST) // made by someone else meanwhile
-      error = Call("OpenExisting", openExisting);
+      error = calls.OpenExisting(Path, Target.get());
   }
   sys::Facts facts;
   if (error == 0)
-    error = Call("Inspect", [&] { return sys::Inspect(*Target, &facts); });
+    error = calls.Inspect(*Target, &facts);
   if (error != 0) {
     Fail(error);
     return nullptr;
@@ -122,15 +113,15 @@ const sys::File *TSafeWrite::Begin() {
   if (Way_ == Way::kDirect)
     return Target.get();
   if (Way_ == Way::kRename) {
-    if (Call("MakeSibling", [&] { return sys::MakeSibling(Path, *Target, New.get()); }) == 0)
+    if (calls.MakeSibling(Path, *Target, New.get()) == 0)
       return &New->file;
-    if (int e = sys::Drop(New.get())) {
+    if (int e = calls.Drop(New.get())) {
       Fail(e);
       return nullptr;
     }
     Way_ = Way::kInPlace;
   }
-  if (int e = Call("MakeCopy", [&] { return sys::MakeCopy(Path, *Target, New.get()); })) {
+  if (int e = calls.MakeCopy(Path, *Target, New.get())) {
     Fail(e);
     return nullptr;
   }
@@ -144,20 +135,16 @@ bool TSafeWrite::Close(std::FILE *stream, bool complete) {
   // closed: a C runtime may count a short write (a full disk under Wine) as
   // done.
   uint64_t given = 0;
-  int closed = Way_ == Way::kDirect ? 0 : Call("Told", [&] { return sys::Told(stream, &given); });
-  const int shut = std::fclose(stream) == 0 ? 0 : LastError();
+  int closed = Way_ == Way::kDirect ? 0 : calls.Told(stream, &given);
+  const int shut = calls.CloseStream(stream) == 0 ? 0 : LastError();
   if (closed == 0)
     closed = shut;
-  if (closed == 0 && seams::Injected("CloseStream"))
-    closed = errno;
   sys::Facts facts;
   if (closed == 0 && Way_ != Way::kDirect)
-    closed = Call("Inspect", [&] { return sys::Inspect(New->file, &facts); });
-  if (seams::Injected("ShortWrite")) // as the C runtime under Wine can leave it
-    ++given;
+    closed = calls.Inspect(New->file, &facts);
   if (closed == 0 && facts.size != given)
     closed = ENOSPC;
-  seams::Reached("written");
+  calls.Reached("written");
   bool done = false;
   if (!complete)
     Fail(writeError);
@@ -166,7 +153,7 @@ bool TSafeWrite::Close(std::FILE *stream, bool complete) {
   else
     done = Commit();
   if (done)
-    seams::Reached("committed");
+    calls.Reached("committed");
   Release();
   Way_ = Way::kNone;
   // The reason stays where the C library keeps it, for a caller that reads it.
@@ -178,17 +165,17 @@ bool TSafeWrite::Close(std::FILE *stream, bool complete) {
 bool TSafeWrite::Commit() {
   switch (Way_) {
   case Way::kNew:
-    seams::Reached("commit");
-    if (int e = Call("Publish", [&] { return sys::Publish(New.get()); }))
+    calls.Reached("commit");
+    if (int e = calls.Publish(New.get()))
       return Fail(e);
     return true;
   case Way::kRename: {
     // On the disk before it stands for a file that had bytes to lose.
     if (OldSize > 0)
-      if (int e = Call("Flush", [&]() noexcept { return sys::Flush(New->file); }))
+      if (int e = calls.Flush(New->file))
         return Fail(e);
-    seams::Reached("commit");
-    const int e = Call("Replace", [&] { return seams::ReplaceRefused() ? EBUSY : sys::Replace(New.get(), *Target); });
+    calls.Reached("commit");
+    const int e = calls.Replace(New.get(), *Target);
     if (e == 0)
       return true;
     // Someone else's file under the name now, left as found; or another
@@ -218,12 +205,11 @@ bool TSafeWrite::Commit() {
 // kept and nothing flushed.
 bool TSafeWrite::CopyIn() {
   sys::Facts written, now;
-  if (int e = Call("Inspect", [&] { return sys::Inspect(New->file, &written); }))
+  if (int e = calls.Inspect(New->file, &written))
     return Fail(e);
   const auto keepNew = [&] {
-    if (int e = Call("Flush", [&]() noexcept { return sys::Flush(New->file); }))
-      return e;
-    return Call("Keep", [&] { return sys::Keep(New.get()); });
+    const int e = calls.Flush(New->file);
+    return e != 0 ? e : calls.Keep(New.get());
   };
   bool kept = OldSize > 0;
   if (kept)
@@ -237,10 +223,10 @@ bool TSafeWrite::CopyIn() {
       return Fail(e);
     kept = true;
   }
-  Buffer.reset(Allocate(kChunk));
+  Buffer.reset(calls.Allocate(kChunk));
   if (!Buffer)
     return Fail(ENOMEM);
-  seams::Reached("commit");
+  calls.Reached("commit");
   bool changed = false;
   int e = size > old ? CopyRange(old, size - old, &changed) : 0;
   bool overwritten = false;
@@ -250,14 +236,14 @@ bool TSafeWrite::CopyIn() {
       e = CopyRange(0, std::min(old, size), &overwritten);
   }
   if (e == 0 && size < old) // past a copied byte: a failure leaves a mix
-    e = Twice("Truncate", [&]() noexcept { return sys::Truncate(*Target, size); });
+    e = Twice([&]() noexcept { return calls.Truncate(*Target, size); });
   if (e == 0 && kept)
-    e = Twice("Flush", [&]() noexcept { return sys::Flush(*Target); });
+    e = Twice([&]() noexcept { return calls.Flush(*Target); });
   if (e == 0)
     return true;
   // Only the bytes beyond the old end were written: cut them off.
   if (!overwritten && changed)
-    changed = Twice("Truncate", [&]() noexcept { return sys::Truncate(*Target, old); }) != 0;
+    changed = Twice([&]() noexcept { return calls.Truncate(*Target, old); }) != 0;
   KeepNew = overwritten || changed;
   return Fail(e);
 }
@@ -266,12 +252,12 @@ bool TSafeWrite::CopyIn() {
 // holds it, and tells what it is now: another writer may have changed it
 // since it was opened.
 int TSafeWrite::HoldOld(sys::Facts *now) {
-  if (int e = Call("Lock", [&]() noexcept { return sys::Lock(*Target); }))
+  if (int e = calls.Lock(*Target))
     return e;
   Locked = true;
-  if (int e = Call("StillNamed", [&]() noexcept { return sys::StillNamed(Path, *Target); }))
+  if (int e = calls.StillNamed(Path, *Target))
     return e;
-  return Call("Inspect", [&] { return sys::Inspect(*Target, now); });
+  return calls.Inspect(*Target, now);
 }
 
 // Copies `size` bytes at `at` of the new file to the same place of the old;
@@ -280,17 +266,15 @@ int TSafeWrite::CopyRange(uint64_t at, uint64_t size, bool *changed) noexcept {
   for (const uint64_t end = at + size; at < end;) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, end - at));
     size_t got = 0, put = 0;
-    if (int e = Call("ReadAt", [&]() noexcept { return sys::ReadAt(New->file, at, Buffer.get(), want, &got); }))
+    if (int e = calls.ReadAt(New->file, at, Buffer.get(), want, &got))
       return e;
-    if (seams::Injected("Shrunk"))
-      got = 0;
     if (got == 0)
       return EIO; // shorter than it said
-    const int e = Call("WriteAt", [&]() noexcept { return sys::WriteAt(*Target, at, Buffer.get(), got, &put); });
+    const int e = calls.WriteAt(*Target, at, Buffer.get(), got, &put);
     *changed = *changed || put > 0;
     if (e != 0)
       return e;
-    seams::Reached("copying");
+    calls.Reached("copying");
     at += got;
   }
   return 0;
@@ -299,14 +283,14 @@ int TSafeWrite::CopyRange(uint64_t at, uint64_t size, bool *changed) noexcept {
 // Lets go of everything; a new file that was never committed goes with it.
 void TSafeWrite::Release() {
   if (Locked)
-    sys::Unlock(*Target);
+    calls.Unlock(*Target);
   Locked = false;
   if (!KeepNew)
-    sys::Drop(New.get());
+    calls.Drop(New.get());
   else
-    sys::Close(&New->file);
-  sys::Close(&New->folder);
-  sys::Close(Target.get());
+    calls.Close(&New->file);
+  calls.Close(&New->folder);
+  calls.Close(Target.get());
 }
 
 std::string sys::TemporaryName(const std::string &name) {
@@ -333,7 +317,7 @@ int ReserveBeside(const std::string &path, std::string *made) {
   int e = EEXIST;
   for (int attempt = 0; attempt < 100 && e == EEXIST; ++attempt) {
     *made = path.substr(0, start) + sys::TemporaryName(path.substr(start));
-    e = Call("CreateNew", [&]() noexcept { return sys::CreateNew(*made); });
+    e = calls.CreateNew(*made);
   }
   if (e != 0)
     made->clear();
@@ -355,7 +339,7 @@ int PutInPlace(const std::string &from, const std::string &path) {
   std::unique_ptr<std::FILE, int (*)(std::FILE *)> in(std::fopen(from.c_str(), "rb"), std::fclose);
   if (!in)
     return LastError();
-  std::unique_ptr<uint8_t[]> buffer(Allocate(kChunk));
+  std::unique_ptr<uint8_t[]> buffer(calls.Allocate(kChunk));
   if (!buffer)
     return ENOMEM;
   TSafeWrite out(path);
@@ -370,62 +354,19 @@ int PutInPlace(const std::string &from, const std::string &path) {
   return out.Close(stream, written) ? 0 : out.Error();
 }
 
-#if defined(TLP_SAFE_WRITE_SEAMS)
-namespace seams {
+namespace sys {
 namespace {
-long g_failAt = 0, g_calls = 0;
-bool g_onward = false;
-int g_error = EIO;
-const char *g_failed = "";
-bool g_renameAsWindows = false;
-Way g_took = Way::kNone;
-bool g_refused = false;
-bool g_noExchange = false;
-bool g_noUnnamed = false;
-const char *g_pauseAt = nullptr;
-void (*g_pause)() = nullptr;
+uint8_t *Allocate(size_t size) noexcept { return new (std::nothrow) uint8_t[size]; }
+int CloseStream(std::FILE *stream) noexcept { return std::fclose(stream); }
+void Chose(Way) noexcept {}
+void Reached(const char *) noexcept {}
 } // namespace
 
-void FailAt(long failAt, int error, bool onward) noexcept {
-  g_failAt = failAt;
-  g_onward = onward;
-  g_error = error;
-  g_calls = 0;
-  g_failed = "";
-  g_took = Way::kNone;
-}
-const char *Failed() noexcept { return g_failed; }
-void RenameAsWindows(bool on) noexcept { g_renameAsWindows = on; }
-#if defined(_WIN32)
-bool RenameAsWindows() noexcept { return g_renameAsWindows; }
-#endif
-void RefuseReplace(bool on) noexcept { g_refused = on; }
-bool ReplaceRefused() noexcept { return g_refused; }
-void NoExchange(bool on) noexcept { g_noExchange = on; }
-bool NoExchange() noexcept { return g_noExchange; }
-void NoUnnamed(bool on) noexcept { g_noUnnamed = on; }
-bool NoUnnamed() noexcept { return g_noUnnamed; }
-void PauseAt(const char *point, void (*pause)()) noexcept {
-  g_pauseAt = point;
-  g_pause = pause;
-}
-void Reached(const char *point) noexcept {
-  if (g_pauseAt && std::strcmp(point, g_pauseAt) == 0)
-    g_pause();
-}
-void Took(Way way) noexcept { g_took = way; }
-Way Took() noexcept { return g_took; }
-
-bool Injected(const char *call) noexcept {
-  ++g_calls;
-  if (g_failAt == 0 || (g_onward ? g_calls < g_failAt : g_calls != g_failAt))
-    return false;
-  g_failed = call;
-  errno = g_error;
-  return true;
-}
-} // namespace seams
-#endif
+const Calls kSystem = {OpenExisting, Inspect, MakeNew,  Publish,  MakeSibling, Replace,     MakeCopy,
+                       Keep,         Drop,    Lock,     Unlock,   StillNamed,  ReadAt,      WriteAt,
+                       Truncate,     Flush,   Told,     Stream,   CloseStream, Close,       CreateNew,
+                       Allocate,     Chose,   Reached};
+} // namespace sys
 
 } // namespace TLP_SAFE_WRITE_BUILD
 } // namespace safe_write

@@ -106,6 +106,43 @@ void Close(File *file);
 // SafeWrite.h's opening paragraph.
 Way WayFor(const Facts &file);
 
+// The calls the sequence makes, by name: in the product the system's own
+// (kSystem, and nothing for the points a test may pause at); the tests'
+// build counts them, makes them fail in turn, refuses a replace or pauses a
+// writer by replacing an entry (Seams.cpp).
+struct Calls {
+  int (*OpenExisting)(const std::string &path, File *file) noexcept;
+  int (*Inspect)(const File &file, Facts *facts);
+  int (*MakeNew)(const std::string &path, bool ownerOnly, Temporary *made);
+  int (*Publish)(Temporary *made);
+  int (*MakeSibling)(const std::string &path, const File &old, Temporary *sibling);
+  int (*Replace)(Temporary *sibling, const File &old);
+  int (*MakeCopy)(const std::string &path, const File &old, Temporary *copy);
+  int (*Keep)(Temporary *copy);
+  int (*Drop)(Temporary *made);
+  int (*Lock)(const File &file) noexcept;
+  void (*Unlock)(const File &file) noexcept;
+  int (*StillNamed)(const std::string &path, const File &file) noexcept;
+  int (*ReadAt)(const File &file, uint64_t offset, void *buffer, size_t size, size_t *got) noexcept;
+  int (*WriteAt)(const File &file, uint64_t offset, const void *buffer, size_t size, size_t *wrote) noexcept;
+  int (*Truncate)(const File &file, uint64_t size) noexcept;
+  int (*Flush)(const File &file) noexcept;
+  int (*Told)(std::FILE *stream, uint64_t *bytes) noexcept;
+  std::FILE *(*Stream)(const File &file);
+  int (*CloseStream)(std::FILE *stream) noexcept;
+  void (*Close)(File *file);
+  int (*CreateNew)(const std::string &path) noexcept;
+  uint8_t *(*Allocate)(size_t size) noexcept;
+  void (*Chose)(Way way) noexcept;            // the way Open chose
+  void (*Reached)(const char *point) noexcept; // "open", "written", "commit", "copying", "committed"
+};
+extern const Calls kSystem;
+#if defined(TLP_SAFE_WRITE_SEAMS)
+extern Calls calls;
+#else
+inline const Calls &calls = kSystem;
+#endif
+
 // For the primitives: a name of its own for a file of this write's beside
 // the file `name` (no folder): ".NAME.XXXXXXXX.tmp", NAME cut to whole
 // characters within 32 bytes, XXXXXXXX letters and digits unlike those of
@@ -114,46 +151,38 @@ std::string TemporaryName(const std::string &name);
 
 } // namespace sys
 
-// Failure injection for the tests: off (and free) in the product.
+// Failure injection for the tests (Seams.cpp): off, and free, in the product.
 namespace seams {
 #if defined(TLP_SAFE_WRITE_SEAMS)
-// Every call of the sequence to a primitive counts; the one numbered
-// `failAt` (from 1) fails with `error`, or with `onward` every one from it
-// on. 0: none fails.
-// (None of them throws, so that both builds branch alike where they call.)
+// Every call of the sequence through `calls`, and every system call of the
+// primitives, counts; the one numbered `failAt` (from 1) fails with
+// `error`, or with `onward` every one from it on. 0: none fails.
 void FailAt(long failAt, int error, bool onward = false) noexcept;
-// Which primitive the last injected failure hit, for messages.
+// Which call the last injected failure hit, for messages.
 const char *Failed() noexcept;
 // Under Wine, take the rename path that Windows itself takes.
 void RenameAsWindows(bool on) noexcept;
-bool Injected(const char *call) noexcept;
-#if defined(_WIN32)
 bool RenameAsWindows() noexcept;
-#endif
+// For the primitives' system calls: whether this one fails (errno set).
+bool Injected(const char *call) noexcept;
 // Every replace refused, as for a mount point: the new bytes go in place.
 void RefuseReplace(bool on) noexcept;
-bool ReplaceRefused() noexcept;
-// A file system that cannot exchange two names (POSIX): checked, then renamed.
+// A file system that cannot exchange two names (Linux): checked, then renamed.
 void NoExchange(bool on) noexcept;
 bool NoExchange() noexcept;
-// A system without unnamed files (POSIX): the new file is named from the start.
+// A system without unnamed files (Linux): the new file is named from the start.
 void NoUnnamed(bool on) noexcept;
 bool NoUnnamed() noexcept;
 // The way the last Open chose (kNone until one did).
-void Took(Way way) noexcept;
 Way Took() noexcept;
 // `pause` runs when the sequence reaches `point` (null: never), for the
 // tests that kill a writer there.
 void PauseAt(const char *point, void (*pause)()) noexcept;
-void Reached(const char *point) noexcept;
 #else
-inline bool ReplaceRefused() noexcept { return false; }
 inline bool NoExchange() noexcept { return false; }
 inline bool NoUnnamed() noexcept { return false; }
-inline void Took(Way) noexcept {}
 inline bool Injected(const char *) noexcept { return false; }
 inline bool RenameAsWindows() noexcept { return false; }
-inline void Reached(const char *) noexcept {}
 #endif
 } // namespace seams
 
