@@ -41,6 +41,7 @@ rows=(
   "export into itself, stopped|130|is as it was|old|export --method 0 --stop-at-row 1 @D/out.tga @D/out.tga"
   "stopped, partial kept|130|'@D/out.partial.tga' keeps what was written|old|export --method 0 --stop-at-row 5 --keep-partial @IN @D/out.tga"
   "OUT a folder|1|cannot write '@D': it is a folder|old|convert @IN @D"
+  "import, OUT a folder|1|cannot write '@D': it is a folder|old|import @IN -o @D"
   "OUT in a missing folder|1|cannot write '@D/no/x.tga': No such file or directory|old|convert @IN @D/no/x.tga"
   "file-size limit, export|1|cannot write '@D/out.tga': $fbig|old|limited export --method 4 @IN @D/out.tga"
   "file-size limit, convert|1|cannot write '@D/out.tga': $fbig|old|limited convert @IN @D/out.tga"
