@@ -24,6 +24,13 @@ int CmdImport(Plugin &plugin, const Args &args);
 // Prints the method after `label` ("method set"); the command's exit status.
 int SaveMethod(const PluginApi &p, int chosen, const char *label);
 
+// After the options dialog was answered: says what it opened with (unless
+// `toldOpened`) and how it was left, and on OK stores the checked method,
+// read back as method `expected` (-1: whatever was checked). The exit
+// status: 3 when cancelled, else SaveMethod's.
+struct DialogAnswer;
+int StoreAnswer(const PluginApi &p, const DialogAnswer &given, bool toldOpened, int expected);
+
 // An InfoCallback that keeps the plug-in's text in g_keptText.
 int32_t TLP_CALL KeepText(const char *text);
 extern std::string g_keptText;

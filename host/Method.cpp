@@ -61,9 +61,7 @@ int CmdMethod(Plugin &plugin, const Args &args) {
     std::fprintf(stderr, "tga-host: %s\n", error.c_str());
     return 1;
   }
-  std::printf("dialog opened with: %s\nOK with: %s\n", given.opened < 0 ? "none" : given.openedItem.c_str(),
-              given.checkedItem.c_str());
-  return SaveMethod(p, chosen, "method set");
+  return StoreAnswer(p, given, false, chosen);
 }
 
 // The store is read back as the plug-in reads it. Another program may store

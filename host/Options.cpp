@@ -72,7 +72,11 @@ int CmdOptions(Plugin &plugin, const Args &args) {
                  }, &given, &error);
   if (!opened)
     return Say("options", error);
-  if (answered)
+  return StoreAnswer(p, given, !answered, -1);
+}
+
+int StoreAnswer(const PluginApi &p, const DialogAnswer &given, bool toldOpened, int expected) {
+  if (!toldOpened)
     std::printf("dialog opened with: %s\n", Opened(given).c_str());
   if (!given.ok) {
     std::printf("cancelled: nothing stored\n");
@@ -80,5 +84,6 @@ int CmdOptions(Plugin &plugin, const Args &args) {
   }
   if (given.checked >= 0)
     std::printf("OK with: %s\n", given.checkedItem.c_str());
-  return SaveMethod(p, given.checked, given.checked >= 0 ? "method set" : "nothing checked; method kept");
+  const int method = expected >= 0 ? expected : given.checked;
+  return SaveMethod(p, method, method >= 0 ? "method set" : "nothing checked; method kept");
 }

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <io.h>
-#include <process.h>
 #include <sys/stat.h>
 #include <windows.h>
 
