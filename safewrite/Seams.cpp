@@ -15,11 +15,7 @@ long g_failAt = 0, g_calls = 0;
 bool g_onward = false;
 int g_error = EIO;
 const char *g_failed = "";
-bool g_renameAsWindows = false;
 Way g_took = Way::kNone;
-bool g_refused = false;
-bool g_noExchange = false;
-bool g_noUnnamed = false;
 const char *g_pauseAt = nullptr;
 void (*g_pause)() = nullptr;
 } // namespace
@@ -33,13 +29,6 @@ void FailAt(long failAt, int error, bool onward) noexcept {
   g_took = Way::kNone;
 }
 const char *Failed() noexcept { return g_failed; }
-void RenameAsWindows(bool on) noexcept { g_renameAsWindows = on; }
-bool RenameAsWindows() noexcept { return g_renameAsWindows; }
-void RefuseReplace(bool on) noexcept { g_refused = on; }
-void NoExchange(bool on) noexcept { g_noExchange = on; }
-bool NoExchange() noexcept { return g_noExchange; }
-void NoUnnamed(bool on) noexcept { g_noUnnamed = on; }
-bool NoUnnamed() noexcept { return g_noUnnamed; }
 void PauseAt(const char *point, void (*pause)()) noexcept {
   g_pauseAt = point;
   g_pause = pause;
@@ -60,6 +49,10 @@ namespace sys {
 namespace {
 using seams::Injected;
 const Calls &real = kSystem;
+
+int Replacing(Temporary *sibling, const File &old) {
+  return Injected("Replace") ? errno : real.Replace(sibling, old);
+}
 } // namespace
 
 // Each entry counts, and answers an injected failure as the system's own
@@ -76,9 +69,7 @@ Calls calls = {
     [](const std::string &path, const File &old, Temporary *sibling) {
       return Injected("MakeSibling") ? errno : real.MakeSibling(path, old, sibling);
     },
-    [](Temporary *sibling, const File &old) {
-      return Injected("Replace") ? errno : seams::g_refused ? EBUSY : real.Replace(sibling, old);
-    },
+    Replacing,
     [](const std::string &path, const File &old, Temporary *copy) {
       return Injected("MakeCopy") ? errno : real.MakeCopy(path, old, copy);
     },
@@ -126,6 +117,14 @@ Calls calls = {
 };
 
 } // namespace sys
+
+namespace seams {
+void RefuseReplace(bool on) noexcept {
+  sys::calls.Replace = sys::Replacing;
+  if (on)
+    sys::calls.Replace = [](sys::Temporary *, const sys::File &) { return Injected("Replace") ? errno : EBUSY; };
+}
+} // namespace seams
 
 } // namespace TLP_SAFE_WRITE_BUILD
 } // namespace safe_write

@@ -151,38 +151,33 @@ std::string TemporaryName(const std::string &name);
 
 } // namespace sys
 
-// Failure injection for the tests (Seams.cpp): off, and free, in the product.
+// Failure injection for the tests (Seams.cpp and each system's own): off,
+// and free, in the product.
 namespace seams {
 #if defined(TLP_SAFE_WRITE_SEAMS)
 // Every call of the sequence through `calls`, and every system call of the
-// primitives, counts; the one numbered `failAt` (from 1) fails with
-// `error`, or with `onward` every one from it on. 0: none fails.
+// primitives through their system's table, counts; the one numbered
+// `failAt` (from 1) fails with `error`, or with `onward` every one from it
+// on. 0: none fails.
 void FailAt(long failAt, int error, bool onward = false) noexcept;
 // Which call the last injected failure hit, for messages.
 const char *Failed() noexcept;
+// Whether this call, counted, is the one to fail (errno set): for the
+// tables' entries.
+bool Injected(const char *call) noexcept;
 // Under Wine, take the rename path that Windows itself takes.
 void RenameAsWindows(bool on) noexcept;
-bool RenameAsWindows() noexcept;
-// For the primitives' system calls: whether this one fails (errno set).
-bool Injected(const char *call) noexcept;
 // Every replace refused, as for a mount point: the new bytes go in place.
 void RefuseReplace(bool on) noexcept;
 // A file system that cannot exchange two names (Linux): checked, then renamed.
 void NoExchange(bool on) noexcept;
-bool NoExchange() noexcept;
 // A system without unnamed files (Linux): the new file is named from the start.
 void NoUnnamed(bool on) noexcept;
-bool NoUnnamed() noexcept;
 // The way the last Open chose (kNone until one did).
 Way Took() noexcept;
 // `pause` runs when the sequence reaches `point` (null: never), for the
 // tests that kill a writer there.
 void PauseAt(const char *point, void (*pause)()) noexcept;
-#else
-inline bool NoExchange() noexcept { return false; }
-inline bool NoUnnamed() noexcept { return false; }
-inline bool Injected(const char *) noexcept { return false; }
-inline bool RenameAsWindows() noexcept { return false; }
 #endif
 } // namespace seams
 

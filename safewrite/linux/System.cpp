@@ -1,7 +1,7 @@
 // The safe-write primitives on POSIX. The folder of a file replaced by a
 // rename is held open from the start, and every later step names files
 // relative to it, so a folder swapped for a link meanwhile changes nothing.
-#include "System.h"
+#include "linux/Os.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,7 +11,6 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -19,17 +18,14 @@ namespace safe_write {
 inline namespace TLP_SAFE_WRITE_BUILD {
 namespace sys {
 
+const Os kOs = {::open,      ::openat,       ::linkat,    ::renameat, ::renameat2, ::unlinkat,
+                ::fstat,     ::fstatat,      ::stat,      ::readlink, ::fchown,    ::fchmod,
+                ::flistxattr, ::fgetxattr,   ::fsetxattr, ::fremovexattr, ::flock, ::fcntl,
+                ::pread,     ::pwrite,       ::ftruncate, ::fsync,    ::ftello,    ::fdopen};
+
 namespace {
 
 int Fd(const File &file) { return static_cast<int>(file.handle); }
-
-// A system call's answer, or the failure a test injects in its place (-1,
-// errno set); the product never injects.
-template <class F> auto Sys(const char *name, F &&call) -> decltype(call()) {
-  if (seams::Injected(name))
-    return -1;
-  return call();
-}
 
 bool SameFile(const struct stat &a, const struct stat &b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -46,11 +42,11 @@ void Split(const std::string &path, std::string *folder, std::string *name) {
 // followed by a NUL; empty where the file system keeps none.
 int ListAttributes(int fd, std::string *names) {
   for (;;) {
-    const ssize_t size = Sys("flistxattr", [&] { return flistxattr(fd, nullptr, 0); });
+    const ssize_t size = os.flistxattr(fd, nullptr, 0);
     if (size < 0)
       return errno == ENOTSUP ? 0 : errno;
     names->assign(static_cast<size_t>(size), '\0');
-    const ssize_t got = size == 0 ? 0 : Sys("flistxattr", [&] { return flistxattr(fd, &(*names)[0], names->size()); });
+    const ssize_t got = size == 0 ? 0 : os.flistxattr(fd, &(*names)[0], names->size());
     if (got >= 0) {
       names->resize(static_cast<size_t>(got));
       return 0;
@@ -67,12 +63,12 @@ int CarryAttributes(int from, int to) {
     return e;
   for (size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
     const char *name = &names[at];
-    const ssize_t size = Sys("fgetxattr", [&] { return fgetxattr(from, name, nullptr, 0); });
+    const ssize_t size = os.fgetxattr(from, name, nullptr, 0);
     if (size < 0)
       return errno;
     value.assign(static_cast<size_t>(size), '\0');
-    const ssize_t got = size == 0 ? 0 : fgetxattr(from, name, &value[0], value.size());
-    if (got < 0 || Sys("fsetxattr", [&] { return fsetxattr(to, name, value.data(), static_cast<size_t>(got), 0); }) != 0)
+    const ssize_t got = size == 0 ? 0 : os.fgetxattr(from, name, &value[0], value.size());
+    if (got < 0 || os.fsetxattr(to, name, value.data(), static_cast<size_t>(got), 0) != 0)
       return errno;
   }
   // Whatever the new file got of its own (a folder's default ACL) goes.
@@ -81,7 +77,7 @@ int CarryAttributes(int from, int to) {
   for (size_t at = 0; at < own.size(); at += std::strlen(&own[at]) + 1) {
     const std::string name(&own[at]);
     if (names.find(name + '\0') == std::string::npos &&
-        Sys("fremovexattr", [&] { return fremovexattr(to, name.c_str()); }) != 0)
+        os.fremovexattr(to, name.c_str()) != 0)
       return errno;
   }
   return 0;
@@ -96,7 +92,7 @@ bool NamesGo(int dir) {
 
 // Opens `folder` into `made`.
 int OpenFolderAt(const std::string &folder, Temporary *made) {
-  const int dir = Sys("open", [&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  const int dir = os.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0)
     return errno;
   made->folder.handle = dir;
@@ -114,7 +110,7 @@ int OpenFolder(const std::string &path, Temporary *made) {
 // A file of no name in the folder `dir`, of mode `mode` (less the umask);
 // -1 where the system makes none.
 int Unnamed(int dir, mode_t mode) {
-  return seams::NoUnnamed() ? -1 : Sys("openat", [&] { return openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode); });
+  return os.openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
 }
 
 // A file in the folder of `made`, of mode `mode` (less the umask): of no
@@ -125,7 +121,7 @@ int MakeIn(Temporary *made, mode_t mode) {
   int fd = Unnamed(dir, mode);
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
     const std::string name = TemporaryName(made->target);
-    fd = Sys("openat", [&] { return openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode); });
+    fd = os.openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0)
       made->name = name;
     else if (errno != EEXIST)
@@ -140,7 +136,7 @@ int MakeIn(Temporary *made, mode_t mode) {
 // Gives the unnamed file of `made` the name `name` in its folder.
 int Link(const Temporary &made, const std::string &name) {
   const std::string self = "/proc/self/fd/" + std::to_string(Fd(made.file));
-  return Sys("linkat", [&] { return linkat(AT_FDCWD, self.c_str(), Fd(made.folder), name.c_str(), AT_SYMLINK_FOLLOW); }) == 0
+  return os.linkat(AT_FDCWD, self.c_str(), Fd(made.folder), name.c_str(), AT_SYMLINK_FOLLOW) == 0
              ? 0
              : errno;
 }
@@ -163,7 +159,7 @@ int NameOfItsOwn(Temporary *made) {
 int Synced(int fd) {
   int r;
   do
-    r = Sys("fsync", [&] { return fsync(fd); });
+    r = os.fsync(fd);
   while (r != 0 && errno == EINTR);
   return r == 0 ? 0 : errno;
 }
@@ -171,7 +167,7 @@ int Synced(int fd) {
 } // namespace
 
 int CreateNew(const std::string &path) noexcept {
-  const int fd = Sys("open", [&] { return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666); });
+  const int fd = os.open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0)
     return errno;
   close(fd);
@@ -183,7 +179,7 @@ size_t CharacterStart(const std::string &, size_t, size_t at) noexcept { return 
 int OpenExisting(const std::string &path, File *file) noexcept {
   // Without waiting: a pipe with no reader answers at once, and this
   // process never becomes a pipe's reader itself.
-  const int fd = Sys("open", [&] { return open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
+  const int fd = os.open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0)
     return errno;
   const int flags = fcntl(fd, F_GETFL);
@@ -195,7 +191,7 @@ int OpenExisting(const std::string &path, File *file) noexcept {
 
 int Inspect(const File &file, Facts *facts) {
   struct stat st;
-  if (Sys("fstat", [&] { return fstat(Fd(file), &st); }) != 0)
+  if (os.fstat(Fd(file), &st) != 0)
     return errno;
   facts->regular = S_ISREG(st.st_mode);
   facts->links = static_cast<uint32_t>(st.st_nlink);
@@ -217,9 +213,8 @@ int MakeNew(const std::string &path, bool ownerOnly, Temporary *made) {
     }
   }
   // No unnamed file here: made under its name at once, as a plain open would.
-  const int fd = Sys("openat", [&] {
-    return openat(Fd(made->folder), made->target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-  });
+  const int fd =
+      os.openat(Fd(made->folder), made->target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0)
     return errno;
   made->file.handle = fd;
@@ -242,9 +237,9 @@ int MakeSibling(const std::string &path, const File &old, Temporary *sibling) {
     return e;
   const int dir = Fd(sibling->folder);
   struct stat st, named;
-  if (Sys("fstat", [&] { return fstat(Fd(old), &st); }) != 0)
+  if (os.fstat(Fd(old), &st) != 0)
     return errno;
-  if (Sys("fstatat", [&] { return fstatat(dir, sibling->target.c_str(), &named, AT_SYMLINK_NOFOLLOW); }) != 0)
+  if (os.fstatat(dir, sibling->target.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
     return errno;
   if (!SameFile(st, named))
     return kNameChanged;
@@ -255,8 +250,7 @@ int MakeSibling(const std::string &path, const File &old, Temporary *sibling) {
     return e;
   const int fd = Fd(sibling->file);
   // Every fact, or the old file is written in place instead.
-  if (Sys("fchown", [&] { return fchown(fd, st.st_uid, st.st_gid); }) != 0 ||
-      Sys("fchmod", [&] { return fchmod(fd, st.st_mode & 07777); }) != 0)
+  if (os.fchown(fd, st.st_uid, st.st_gid) != 0 || os.fchmod(fd, st.st_mode & 07777) != 0)
     return errno;
   return CarryAttributes(Fd(old), fd);
 }
@@ -275,7 +269,7 @@ class FolderLock {
 public:
   explicit FolderLock(int dir) : dir_(dir) {
     for (int attempt = 0; attempt < kLockTries; ++attempt) {
-      if (Sys("flock", [&] { return flock(dir_, LOCK_EX | LOCK_NB); }) == 0) {
+      if (os.flock(dir_, LOCK_EX | LOCK_NB) == 0) {
         held_ = true;
         return;
       }
@@ -298,47 +292,41 @@ private:
   bool held_ = false;
 };
 
-long Exchange(int dir, const char *a, const char *b) {
-  return syscall(SYS_renameat2, dir, a, dir, b, 2 /* RENAME_EXCHANGE */);
-}
-
 int ReplaceLocked(Temporary *sibling, const File &old) {
   const int dir = Fd(sibling->folder), fd = Fd(sibling->file);
   if (int e = NameOfItsOwn(sibling))
     return e;
   struct stat was, ours, named;
-  if (Sys("fstat", [&] { return fstat(Fd(old), &was); }) != 0 || fstat(fd, &ours) != 0)
+  if (os.fstat(Fd(old), &was) != 0 || os.fstat(fd, &ours) != 0)
     return errno;
   const char *temporary = sibling->name.c_str(), *target = sibling->target.c_str();
   // Exchanged, then checked: what came out of the name must be the file
   // opened at the start; anything else is swapped back, left as found. (Only
   // that side: the name holds ours the moment the exchange is done, and
   // whatever another writer does after it is that writer's to answer for.)
-  if (Sys("renameat2", [&] {
-        if (seams::NoExchange())
-          return errno = EINVAL, -1L;
-        return Exchange(dir, temporary, target);
-      }) == 0) {
+  if (os.renameat2(dir, temporary, dir, target, RENAME_EXCHANGE) == 0) {
+    const auto putBack = [&](int error) {
+      return renameat2(dir, temporary, dir, target, RENAME_EXCHANGE) == 0 ? error : errno;
+    };
     struct stat out {};
-    if (fstatat(dir, temporary, &out, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(out, was))
-      return Exchange(dir, temporary, target) == 0 ? kNameChanged : errno;
-    if (Sys("unlinkat", [&] { return unlinkat(dir, temporary, 0); }) != 0) {
-      // The old file would stay under the temporary name: put back instead.
-      const int e = errno;
-      return Exchange(dir, temporary, target) == 0 ? e : errno;
-    }
+    if (os.fstatat(dir, temporary, &out, AT_SYMLINK_NOFOLLOW) != 0)
+      return putBack(errno);
+    if (!SameFile(out, was))
+      return putBack(kNameChanged);
+    // The old file would stay under the temporary name: put back instead.
+    if (os.unlinkat(dir, temporary, 0) != 0)
+      return putBack(errno);
     sibling->name.clear();
     return 0;
   }
   if (errno != EINVAL && errno != ENOSYS)
     return errno;
   // No exchange in this file system: checked, then renamed.
-  if (Sys("fstatat", [&] { return fstatat(dir, target, &named, AT_SYMLINK_NOFOLLOW); }) != 0 || !SameFile(named, was))
+  if (os.fstatat(dir, target, &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(named, was))
     return kNameChanged;
-  if (Sys("fstatat", [&] { return fstatat(dir, temporary, &named, AT_SYMLINK_NOFOLLOW); }) != 0 ||
-      !SameFile(named, ours))
+  if (os.fstatat(dir, temporary, &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(named, ours))
     return kNameChanged;
-  if (Sys("renameat", [&] { return renameat(dir, temporary, dir, target); }) != 0)
+  if (os.renameat(dir, temporary, dir, target) != 0)
     return errno;
   sibling->name.clear();
   return 0;
@@ -363,7 +351,7 @@ int Replace(Temporary *sibling, const File &old) {
 
 int MakeCopy(const std::string &path, const File &old, Temporary *copy) {
   struct stat st;
-  if (Sys("fstat", [&] { return fstat(Fd(old), &st); }) != 0)
+  if (os.fstat(Fd(old), &st) != 0)
     return errno;
   // Readable by its owner alone at most, and only where the old file is.
   const mode_t mode = st.st_mode & 0600;
@@ -376,7 +364,7 @@ int MakeCopy(const std::string &path, const File &old, Temporary *copy) {
       error = EPERM;
     if (error == 0 && (error = MakeIn(copy, mode)) == 0) {
       // Whatever the folder's default ACL gave it goes with the mode's mask.
-      if (Sys("fchmod", [&] { return fchmod(Fd(copy->file), mode); }) == 0)
+      if (os.fchmod(Fd(copy->file), mode) == 0)
         return 0;
       error = errno;
       Drop(copy);
@@ -397,7 +385,7 @@ int Drop(Temporary *made) {
   if (!made->name.empty() && fstat(Fd(made->file), &ours) == 0 &&
       fstatat(Fd(made->folder), made->name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(ours, named))
     for (int attempt = 0; attempt < 2; ++attempt) // once more where it fails
-      if ((error = Sys("unlinkat", [&] { return unlinkat(Fd(made->folder), made->name.c_str(), 0); }) == 0 ? 0 : errno) == 0)
+      if ((error = os.unlinkat(Fd(made->folder), made->name.c_str(), 0) == 0 ? 0 : errno) == 0)
         break;
   made->name.clear();
   made->atTarget = false;
@@ -413,7 +401,7 @@ int Lock(const File &file) noexcept {
   lock.l_start = off_t(1) << 62; // far beyond any byte, so no reader is held
   lock.l_len = 1;
   for (int attempt = 0; attempt < kLockTries; ++attempt) {
-    if (Sys("fcntl", [&] { return fcntl(Fd(file), F_OFD_SETLK, &lock); }) == 0)
+    if (os.fcntl(Fd(file), F_OFD_SETLK, &lock) == 0)
       return 0;
     if (errno != EAGAIN && errno != EACCES && errno != EINTR)
       return errno == EINVAL ? 0 : errno; // no such lock here: nothing to take turns on
@@ -433,7 +421,7 @@ void Unlock(const File &file) noexcept {
 
 int StillNamed(const std::string &path, const File &file) noexcept {
   struct stat named, opened;
-  return Sys("stat", [&] { return stat(path.c_str(), &named); }) == 0 && fstat(Fd(file), &opened) == 0 &&
+  return os.stat(path.c_str(), &named) == 0 && os.fstat(Fd(file), &opened) == 0 &&
                  SameFile(named, opened)
              ? 0
              : kNameChanged;
@@ -444,7 +432,7 @@ int Flush(const File &file) noexcept { return Synced(Fd(file)); }
 int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t *got) noexcept {
   ssize_t n;
   do
-    n = Sys("pread", [&] { return pread(Fd(file), buffer, size, static_cast<off_t>(offset)); });
+    n = os.pread(Fd(file), buffer, size, static_cast<off_t>(offset));
   while (n < 0 && errno == EINTR);
   if (n < 0)
     return errno;
@@ -458,7 +446,7 @@ int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size, 
   size_t &done = wrote ? *wrote : dummy;
   done = 0;
   while (size > 0) {
-    const ssize_t n = Sys("pwrite", [&] { return pwrite(Fd(file), at, size, static_cast<off_t>(offset)); });
+    const ssize_t n = os.pwrite(Fd(file), at, size, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
@@ -469,11 +457,11 @@ int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size, 
 }
 
 int Truncate(const File &file, uint64_t size) noexcept {
-  return ftruncate(Fd(file), static_cast<off_t>(size)) == 0 ? 0 : errno;
+  return os.ftruncate(Fd(file), static_cast<off_t>(size)) == 0 ? 0 : errno;
 }
 
 int Told(std::FILE *stream, uint64_t *bytes) noexcept {
-  const off_t at = ftello(stream);
+  const off_t at = os.ftello(stream);
   if (at < 0)
     return errno;
   *bytes = static_cast<uint64_t>(at);
@@ -481,11 +469,11 @@ int Told(std::FILE *stream, uint64_t *bytes) noexcept {
 }
 
 std::FILE *Stream(const File &file) {
-  const int fd = Sys("fcntl", [&] { return fcntl(Fd(file), F_DUPFD_CLOEXEC, 0); });
+  const int fd = os.fcntl(Fd(file), F_DUPFD_CLOEXEC, 0);
   if (fd < 0)
     return nullptr;
   lseek(fd, 0, SEEK_SET); // a pipe or device has no position
-  std::FILE *stream = seams::Injected("fdopen") ? nullptr : fdopen(fd, "wb");
+  std::FILE *stream = os.fdopen(fd, "wb");
   if (!stream)
     close(fd);
   return stream;
@@ -510,7 +498,7 @@ std::string FollowLinks(const std::string &path) {
     if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
       return at;
     std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
-    const ssize_t n = sys::Sys("readlink", [&] { return readlink(at.c_str(), &target[0], target.size()); });
+    const ssize_t n = sys::os.readlink(at.c_str(), &target[0], target.size());
     if (n <= 0 || static_cast<size_t>(n) >= target.size())
       return at;
     target.resize(static_cast<size_t>(n));

@@ -2,8 +2,8 @@
 // Unix file's mode, ACLs or attributes, so there every existing file is
 // written in place behind a kept copy; Windows itself replaces through
 // ReplaceFileA, which carries attributes and security.
-#include "System.h"
 #include "win32/Errno.h"
+#include "win32/Os.h"
 
 #include <cerrno>
 #include <cstring>
@@ -59,35 +59,25 @@ namespace {
 
 int LastError() { return ErrnoOf(GetLastError()); }
 
-// The Windows code of an errno value that a test injects.
-DWORD CodeOf(int error) {
-  switch (error) {
-  case ENOENT:
-    return ERROR_FILE_NOT_FOUND;
-  case EEXIST:
-    return ERROR_FILE_EXISTS;
-  case ENOSPC:
-    return ERROR_DISK_FULL;
-  default:
-    return ERROR_GEN_FAILURE;
-  }
-}
-
-// A system call's answer, or the failure a test injects in its place:
-// `failed`, with the error set; the product never injects.
-template <class R, class F> R Win(const char *name, R failed, F &&call) {
-  if (seams::Injected(name)) {
-    SetLastError(CodeOf(errno));
-    return failed;
-  }
-  return call();
-}
-
 bool UnderWine() {
   static const bool wine =
       GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
   return wine;
 }
+
+} // namespace
+
+const Os kOs = {::CreateFileA,      ::GetFinalPathNameByHandleA,
+                ::GetFileType,      ::GetFileInformationByHandleEx,
+                ::SetFileInformationByHandle, ::ReplaceFileA,
+                ::DeleteFileA,      ::GetTempPathA,
+                ::CreateDirectoryA, ::LockFileEx,
+                ::FlushFileBuffers, ::ReadFile,
+                ::WriteFile,        ::DuplicateHandle,
+                ::_open_osfhandle,  ::_fdopen,
+                ::_ftelli64,        UnderWine};
+
+namespace {
 
 // The full name of the file open as `file`, links followed: under Wine a
 // Unix link looks like a plain file, and only the handle tells its target.
@@ -96,9 +86,8 @@ bool UnderWine() {
 bool FinalName(HANDLE file, std::string *name) {
   std::string buffer(2 * MAX_PATH, '\0');
   for (int attempt = 0;; ++attempt) {
-    const DWORD n = Win("GetFinalPathNameByHandleA", DWORD(0), [&] {
-      return GetFinalPathNameByHandleA(file, &buffer[0], static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
-    });
+    const DWORD n =
+        os.GetFinalPathNameByHandleA(file, &buffer[0], static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
     if (n == 0 || (n >= buffer.size() && attempt > 0))
       return false;
     if (n < buffer.size()) {
@@ -121,17 +110,11 @@ bool SetDeleted(HANDLE file, bool deleted) {
   return SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof info) != 0;
 }
 
-// Every step that may fail goes through the seam; the steps that undo or
-// let go (SetDeleted on the way out, CloseHandle) do not.
-BOOL SetInformation(const char *name, HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void *info, DWORD size) {
-  return Win(name, FALSE, [&] { return SetFileInformationByHandle(file, kind, info, size); });
-}
 BOOL GetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void *info, DWORD size) {
-  return Win("GetFileInformationByHandleEx", FALSE, [&] { return GetFileInformationByHandleEx(file, kind, info, size); });
+  return os.GetFileInformationByHandleEx(file, kind, info, size);
 }
 HANDLE Create(const char *path, DWORD access, DWORD disposition, DWORD flags) {
-  return Win("CreateFileA", INVALID_HANDLE_VALUE,
-             [&] { return CreateFileA(path, access, kShareAll, nullptr, disposition, flags, nullptr); });
+  return os.CreateFileA(path, access, kShareAll, nullptr, disposition, flags, nullptr);
 }
 
 bool SameFile(HANDLE a, HANDLE b) {
@@ -160,7 +143,7 @@ HANDLE MakeBeside(const std::string &folder, const std::string &name, std::strin
 int Doomed(HANDLE file, bool deleted) {
   FILE_DISPOSITION_INFO info;
   info.DeleteFile = deleted ? TRUE : FALSE;
-  return SetInformation("SetFileInformationByHandle", file, FileDispositionInfo, &info, sizeof info) ? 0 : LastError();
+  return os.SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof info) ? 0 : LastError();
 }
 
 // The user's own folder for the copies of files written in place, in the
@@ -170,7 +153,7 @@ int Doomed(HANDLE file, bool deleted) {
 // the user's (Creator Owner), gives a folder of mode 0700.
 int PrivateFolder(std::string *folder) {
   char temp[MAX_PATH + 1];
-  const DWORD n = Win("GetTempPathA", DWORD(0), [&] { return GetTempPathA(sizeof temp, temp); });
+  const DWORD n = os.GetTempPathA(sizeof temp, temp);
   if (n == 0 || n >= sizeof temp)
     return n == 0 ? LastError() : ENAMETOOLONG;
   *folder = std::string(temp, n) + "Targa plug-in\\";
@@ -188,10 +171,11 @@ int PrivateFolder(std::string *folder) {
       SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE) &&
       SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
   SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
-  BOOL made = Win("CreateDirectoryA", FALSE, [&] { return CreateDirectoryA(folder->c_str(), described ? &sa : nullptr); });
+  BOOL made = os.CreateDirectoryA(folder->c_str(), described ? &sa : nullptr);
   // Windows takes no such owner: there the folder inherits the rights of
-  // the user's own temporary folder. Wine takes it, and a folder it failed
-  // to make so is made on a later write, never one that others may enter.
+  // the user's own temporary folder. Wine takes it (Wine itself, whatever
+  // rename path a test takes), and a folder it failed to make so is made
+  // on a later write, never one that others may enter.
   if (!made && GetLastError() != ERROR_ALREADY_EXISTS && !UnderWine())
     made = CreateDirectoryA(folder->c_str(), nullptr);
   const DWORD error = GetLastError();
@@ -202,8 +186,7 @@ int PrivateFolder(std::string *folder) {
 } // namespace
 
 int CreateNew(const std::string &path) noexcept {
-  const HANDLE file = Win("CreateFileA", INVALID_HANDLE_VALUE,
-                          [&] { return Create(path.c_str(), GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL); });
+  const HANDLE file = Create(path.c_str(), GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
   if (file == INVALID_HANDLE_VALUE)
     return LastError();
   CloseHandle(file);
@@ -236,7 +219,7 @@ int Inspect(const File &file, Facts *facts) {
   // A type the system could not tell is a failure, never a device: a disk
   // file taken for one would be written without a copy of its new bytes.
   SetLastError(NO_ERROR);
-  const DWORD type = Win("GetFileType", DWORD(FILE_TYPE_UNKNOWN), [&] { return GetFileType(H(file)); });
+  const DWORD type = os.GetFileType(H(file));
   if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR)
     return LastError();
   if (type != FILE_TYPE_DISK) {
@@ -248,7 +231,7 @@ int Inspect(const File &file, Facts *facts) {
     return LastError();
   facts->regular = !info.Directory;
   facts->links = static_cast<uint32_t>(info.NumberOfLinks);
-  facts->wine = UnderWine() && !seams::RenameAsWindows();
+  facts->wine = os.UnderWine();
   facts->size = static_cast<uint64_t>(info.EndOfFile.QuadPart);
   return 0;
 }
@@ -303,7 +286,7 @@ int MakeSibling(const std::string &, const File &old, Temporary *sibling) {
   carried.FileAttributes = basic.FileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                                    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
   if (carried.FileAttributes != 0 &&
-      !SetInformation("SetFileInformationByHandle", file, FileBasicInfo, &carried, sizeof carried))
+      !os.SetFileInformationByHandle(file, FileBasicInfo, &carried, sizeof carried))
     return LastError();
   return 0;
 }
@@ -322,10 +305,8 @@ int Replace(Temporary *sibling, const File &old) {
     return e;
   CloseHandle(H(sibling->file));
   sibling->file.handle = -1;
-  if (Win("ReplaceFileA", FALSE, [&] {
-        return ReplaceFileA(sibling->target.c_str(), sibling->name.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                            nullptr, nullptr);
-      })) {
+  if (os.ReplaceFileA(sibling->target.c_str(), sibling->name.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                      nullptr)) {
     sibling->name.clear();
     return 0;
   }
@@ -372,7 +353,7 @@ int Drop(Temporary *made) {
       made->name.clear();
   }
   Close(&made->file);
-  if (!made->name.empty() && !Win("DeleteFileA", FALSE, [&] { return DeleteFileA(made->name.c_str()); }))
+  if (!made->name.empty() && !os.DeleteFileA(made->name.c_str()))
     error = LastError();
   made->name.clear();
   made->atTarget = false;
@@ -394,9 +375,7 @@ OVERLAPPED LockedByte() {
 int Lock(const File &file) noexcept {
   for (int attempt = 0; attempt < kLockTries; ++attempt) {
     OVERLAPPED at = LockedByte();
-    if (Win("LockFileEx", FALSE, [&] {
-          return LockFileEx(H(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
-        }))
+    if (os.LockFileEx(H(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
       return 0;
     if (GetLastError() != ERROR_LOCK_VIOLATION && GetLastError() != ERROR_IO_PENDING)
       return LastError();
@@ -420,7 +399,7 @@ int StillNamed(const std::string &path, const File &file) noexcept {
 }
 
 int Flush(const File &file) noexcept {
-  return Win("FlushFileBuffers", FALSE, [&] { return FlushFileBuffers(H(file)); }) ? 0 : LastError();
+  return os.FlushFileBuffers(H(file)) ? 0 : LastError();
 }
 
 int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t *got) noexcept {
@@ -429,7 +408,7 @@ int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t 
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD n = 0;
   const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-  if (!Win("ReadFile", FALSE, [&] { return ReadFile(H(file), buffer, want, &n, &at); }) &&
+  if (!os.ReadFile(H(file), buffer, want, &n, &at) &&
       GetLastError() != ERROR_HANDLE_EOF)
     return LastError();
   *got = n;
@@ -447,7 +426,7 @@ int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size, 
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD n = 0;
     const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-    if (!Win("WriteFile", FALSE, [&] { return WriteFile(H(file), from, want, &n, &at); }))
+    if (!os.WriteFile(H(file), from, want, &n, &at))
       return LastError();
     if (n == 0)
       return EIO;
@@ -459,11 +438,11 @@ int WriteAt(const File &file, uint64_t offset, const void *buffer, size_t size, 
 int Truncate(const File &file, uint64_t size) noexcept {
   FILE_END_OF_FILE_INFO end;
   end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-  return SetInformation("SetFileInformationByHandle", H(file), FileEndOfFileInfo, &end, sizeof end) ? 0 : LastError();
+  return os.SetFileInformationByHandle(H(file), FileEndOfFileInfo, &end, sizeof end) ? 0 : LastError();
 }
 
 int Told(std::FILE *stream, uint64_t *bytes) noexcept {
-  const __int64 at = _ftelli64(stream);
+  const __int64 at = os._ftelli64(stream);
   if (at < 0)
     return errno;
   *bytes = static_cast<uint64_t>(at);
@@ -472,20 +451,18 @@ int Told(std::FILE *stream, uint64_t *bytes) noexcept {
 
 std::FILE *Stream(const File &file) {
   HANDLE second = INVALID_HANDLE_VALUE;
-  if (!Win("DuplicateHandle", FALSE, [&] {
-        return DuplicateHandle(GetCurrentProcess(), H(file), GetCurrentProcess(), &second, 0, FALSE,
-                               DUPLICATE_SAME_ACCESS);
-      })) {
+  if (!os.DuplicateHandle(GetCurrentProcess(), H(file), GetCurrentProcess(), &second, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS)) {
     errno = LastError();
     return nullptr;
   }
-  const int fd = Win("_open_osfhandle", -1, [&] { return _open_osfhandle(Held(second), _O_BINARY); });
+  const int fd = os._open_osfhandle(Held(second), _O_BINARY);
   if (fd < 0) {
     CloseHandle(second);
     return nullptr;
   }
   _lseeki64(fd, 0, SEEK_SET); // a device has no position
-  std::FILE *stream = Win("_fdopen", static_cast<std::FILE *>(nullptr), [&] { return _fdopen(fd, "wb"); });
+  std::FILE *stream = os._fdopen(fd, "wb");
   if (!stream)
     _close(fd);
   return stream;
