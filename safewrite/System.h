@@ -136,11 +136,17 @@ struct Calls {
   void (*Chose)(Way way) noexcept;            // the way Open chose
   void (*Reached)(const char *point) noexcept; // "open", "written", "commit", "copying", "committed"
 };
+// The system calls the primitives make, by name, the same way: kOs and os
+// (each system's Os.h says which).
+struct Os;
 extern const Calls kSystem;
+extern const Os kOs;
 #if defined(TLP_SAFE_WRITE_SEAMS)
 extern Calls calls;
+extern Os os;
 #else
 inline const Calls &calls = kSystem;
+inline const Os &os = kOs;
 #endif
 
 // For the primitives: a name of its own for a file of this write's beside

@@ -43,12 +43,6 @@ struct Os {
   off_t (*ftello)(std::FILE *stream);
   std::FILE *(*fdopen)(int fd, const char *mode);
 };
-extern const Os kOs;
-#if defined(TLP_SAFE_WRITE_SEAMS)
-extern Os os;
-#else
-inline const Os &os = kOs;
-#endif
 
 } // namespace sys
 } // namespace TLP_SAFE_WRITE_BUILD

@@ -37,12 +37,6 @@ struct Os {
   // Whether this is Wine, whose renames cannot carry a Unix file's facts.
   bool (*UnderWine)();
 };
-extern const Os kOs;
-#if defined(TLP_SAFE_WRITE_SEAMS)
-extern Os os;
-#else
-inline const Os &os = kOs;
-#endif
 
 } // namespace sys
 } // namespace TLP_SAFE_WRITE_BUILD
