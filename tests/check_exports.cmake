@@ -1,5 +1,6 @@
 # Compares the export table of the built plug-in with the expected names and,
-# for Windows, checks the module name and that only system DLLs are imported.
+# for Windows, checks the module name and that only system DLLs are imported;
+# and that no symbol of the tests' builds came in.
 #   cmake -DMODE=windows|linux -DTOOL=objdump|nm -DLIBRARY=... -DEXPECTED=... -P
 file(STRINGS ${EXPECTED} expected)
 list(SORT expected)
@@ -43,6 +44,17 @@ else()
     string(REGEX REPLACE "^\n?([^ ]+) .*" "\\1" name "${row}")
     list(APPEND actual "${name}")
   endforeach()
+endif()
+
+# Nothing of the tests' builds, which inject failures, is in the plug-in.
+if(MODE STREQUAL "windows")
+  execute_process(COMMAND ${TOOL} -t ${LIBRARY} OUTPUT_VARIABLE symbols ERROR_QUIET)
+else()
+  execute_process(COMMAND ${TOOL} ${LIBRARY} OUTPUT_VARIABLE symbols ERROR_QUIET)
+endif()
+string(REGEX MATCH "[^ \n]*(with_seams|10allocation[0-9]+Refuse)[^ \n]*" seam "${symbols}")
+if(seam)
+  message(FATAL_ERROR "the plug-in holds a symbol of the tests' builds: ${seam}")
 endif()
 
 list(SORT actual)
