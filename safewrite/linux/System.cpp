@@ -1,4 +1,4 @@
-// The safe-write primitives on POSIX. The folder of a file replaced by a
+// The safe-write primitives on Linux. The folder of a file replaced by a
 // rename is held open from the start, and every later step names files
 // relative to it, so a folder swapped for a link meanwhile changes nothing.
 #include "linux/Os.h"
@@ -421,10 +421,8 @@ void Unlock(const File &file) noexcept {
 
 int StillNamed(const std::string &path, const File &file) noexcept {
   struct stat named, opened;
-  return os.stat(path.c_str(), &named) == 0 && os.fstat(Fd(file), &opened) == 0 &&
-                 SameFile(named, opened)
-             ? 0
-             : kNameChanged;
+  const bool same = os.stat(path.c_str(), &named) == 0 && os.fstat(Fd(file), &opened) == 0 && SameFile(named, opened);
+  return same ? 0 : kNameChanged;
 }
 
 int Flush(const File &file) noexcept { return Synced(Fd(file)); }

@@ -110,16 +110,14 @@ bool SetDeleted(HANDLE file, bool deleted) {
   return SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof info) != 0;
 }
 
-BOOL GetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void *info, DWORD size) {
-  return os.GetFileInformationByHandleEx(file, kind, info, size);
-}
 HANDLE Create(const char *path, DWORD access, DWORD disposition, DWORD flags) {
   return os.CreateFileA(path, access, kShareAll, nullptr, disposition, flags, nullptr);
 }
 
 bool SameFile(HANDLE a, HANDLE b) {
   FILE_ID_INFO x, y;
-  return GetInformation(a, FileIdInfo, &x, sizeof x) && GetInformation(b, FileIdInfo, &y, sizeof y) &&
+  return os.GetFileInformationByHandleEx(a, FileIdInfo, &x, sizeof x) &&
+         os.GetFileInformationByHandleEx(b, FileIdInfo, &y, sizeof y) &&
          x.VolumeSerialNumber == y.VolumeSerialNumber &&
          std::memcmp(&x.FileId, &y.FileId, sizeof x.FileId) == 0;
 }
@@ -227,7 +225,7 @@ int Inspect(const File &file, Facts *facts) {
     return 0;
   }
   FILE_STANDARD_INFO info;
-  if (!GetInformation(H(file), FileStandardInfo, &info, sizeof info))
+  if (!os.GetFileInformationByHandleEx(H(file), FileStandardInfo, &info, sizeof info))
     return LastError();
   facts->regular = !info.Directory;
   facts->links = static_cast<uint32_t>(info.NumberOfLinks);
@@ -270,7 +268,8 @@ int MakeSibling(const std::string &, const File &old, Temporary *sibling) {
   const size_t slash = LastSeparator(sibling->target);
   if (slash == std::string::npos)
     return ENOENT;
-  const HANDLE file = MakeBeside(sibling->target.substr(0, slash + 1), sibling->target.substr(slash + 1), &sibling->name);
+  const HANDLE file =
+      MakeBeside(sibling->target.substr(0, slash + 1), sibling->target.substr(slash + 1), &sibling->name);
   if (file == INVALID_HANDLE_VALUE) {
     sibling->name.clear();
     return LastError();
@@ -280,7 +279,7 @@ int MakeSibling(const std::string &, const File &old, Temporary *sibling) {
     return e;
   // The attributes the replace keeps, set first: under Wine it keeps none.
   FILE_BASIC_INFO basic;
-  if (!GetInformation(H(old), FileBasicInfo, &basic, sizeof basic))
+  if (!os.GetFileInformationByHandleEx(H(old), FileBasicInfo, &basic, sizeof basic))
     return LastError();
   FILE_BASIC_INFO carried{};
   carried.FileAttributes = basic.FileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
@@ -408,8 +407,7 @@ int ReadAt(const File &file, uint64_t offset, void *buffer, size_t size, size_t 
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD n = 0;
   const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-  if (!os.ReadFile(H(file), buffer, want, &n, &at) &&
-      GetLastError() != ERROR_HANDLE_EOF)
+  if (!os.ReadFile(H(file), buffer, want, &n, &at) && GetLastError() != ERROR_HANDLE_EOF)
     return LastError();
   *got = n;
   return 0;
