@@ -1,9 +1,21 @@
 # Sourced by the host tests, which set $dir and $host first.
-failed=0
+failed=0 failures=()
+fail() { # description: a check that did not hold
+  echo "FAIL: $1"
+  # What the last command said, which most checks read.
+  [ ! -s "$dir/err.txt" ] || head -n 3 "$dir/err.txt" | sed 's/^/  | /'
+  failed=$((failed + 1)) failures+=("$1")
+}
 check() { # description, then a command that must succeed
   local what=$1
   shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failed=$((failed + 1)); fi
+  if "$@"; then echo "ok: $what"; else fail "$what"; fi
+}
+# The last lines, all a runner may show: how many failed, and which.
+finish() { # the suite's name
+  echo "$1 checks failed: $failed"
+  [ "$failed" -eq 0 ] || printf '  failed: %s\n' "${failures[@]}"
+  [ "$failed" -eq 0 ]
 }
 # A command's exit status; what it said in $dir/out.txt and $dir/err.txt.
 status() { "$@" >"$dir/out.txt" 2>"$dir/err.txt"; echo $?; }

@@ -294,8 +294,8 @@ check "import --preview 32x32 of 96 x 64: 48 x 32, as delivered and as written" 
 for k in $(seq 12); do ("$host" method $((k % 6)) >/dev/null 2>"$dir/race-$k.txt"; echo $? >"$dir/race-$k.rc") & done
 wait
 check "12 stores at once: all exit 0" [ "$(cat "$dir"/race-*.rc | sort -u)" = 0 ]
-check "12 stores at once: none said to fail" \
-  sh -c "! cat '$dir'/race-*.txt | grep -v '^tga-host: method . was stored in .*, then changed by another program: it now holds method .$'"
+said=$(cat "$dir"/race-*.txt | grep -v '^tga-host: method . was stored in .*, then changed by another program: it now holds method .$')
+check "12 stores at once: none said to fail${said:+ (said: ${said//$'\n'/ | })}" [ -z "$said" ]
 
 # options without --answer where nothing shows a window (natively the
 # stand-in; under Wine with no display, its headless driver): exit 2.
@@ -344,5 +344,4 @@ check "info, PNG input: the reason" grep -qxF "$dir/few.png: $png" "$dir/out.txt
 done
 [ -n "$native" ] && check "tga-host --help lists export" sh -c "'$host' --help | grep -q '^  export '"
 
-echo "export checks failed: $failed"
-[ "$failed" -eq 0 ]
+finish export

@@ -150,7 +150,7 @@ for row in "${rows[@]}"; do
   [ "$first" = store ] && target=$mnt/config/Tolva/HKEY_CURRENT_USER.reg old=$dir/old.reg new=$dir/new.reg
   for run in $(seq "$runs"); do
     name="$what, run $run"
-    fresh || { echo "FAIL: $name: the image could not be made and mounted"; failed=$((failed + 1)); continue; }
+    fresh || { fail "$name: the image could not be made and mounted"; continue; }
     mkdir -p "$(dirname "$target")" && cp "$old" "$target" || exit 1
     case $first in
     link) ln "$target" "$mnt/second.tga" ;;
@@ -170,7 +170,7 @@ for row in "${rows[@]}"; do
     check "$name: the write succeeds" [ "$rc" = 0 ]
     check "$name: the file system is shut down" [ "$shut" = 0 ]
     [ "$rc" = 0 ] || cat "$dir/out.txt"
-    remount || { echo "FAIL: $name: the image could not be mounted again"; failed=$((failed + 1)); continue; }
+    remount || { fail "$name: the image could not be mounted again"; continue; }
     got=$(verdict "$target" "$old" "$new")
     check "$name: after the power loss (${ms} ms after the write), the old or the new bytes whole: $got" \
       whole "$got"
@@ -178,5 +178,4 @@ for row in "${rows[@]}"; do
 done
 umount "$mnt"
 echo "power-loss rows took $((SECONDS - start)) s"
-echo "power-loss checks failed: $failed"
-[ "$failed" -eq 0 ]
+finish power-loss
