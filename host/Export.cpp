@@ -130,9 +130,10 @@ bool ReadInput(const PluginApi &api, const WriteOptions &o, Picture *picture, st
   Imported imported(api);
   const ImportResult result = ImportTarga(api, input, o.limits, &imported, error, &picture->notice);
   // "'x' is not a Targa file (why)" says neither what it might have been.
-  const std::string isNot = "'" + path + "' is " + targa::kNotTarga;
-  if (result == ImportResult::NotTarga && error->rfind(isNot, 0) == 0)
-    *error = "'" + path + "' is neither a Targa file nor a PNG file" + error->substr(isNot.size());
+  if (result == ImportResult::NotTarga) {
+    const size_t isNot = ("'" + path + "' is " + targa::kNotTarga).size();
+    *error = "'" + path + "' is neither a Targa file nor a PNG file" + error->substr(isNot);
+  }
   if (result != ImportResult::Ok)
     return false;
   if (!RgbFromRecord(*imported.image, &picture->rgb)) {

@@ -125,8 +125,9 @@ ImportResult ImportTarga(const PluginApi &api, const InputFile &input, const Rea
   }
   if (api.IMPORT_ValidFileCheck(path.c_str()) != 1) {
     const std::string reason = RefusalReason(input, false);
-    *error = (reason.rfind(targa::kNotTarga, 0) == 0 ? "'" + path + "' is " : "cannot read '" + path + "': ") + reason;
-    return ImportResult::NotTarga;
+    const bool notTarga = reason.rfind(targa::kNotTarga, 0) == 0;
+    *error = (notTarga ? "'" + path + "' is " : "cannot read '" + path + "': ") + reason;
+    return notTarga ? ImportResult::NotTarga : ImportResult::Failed;
   }
   // A preview is read from the whole file as well.
   if (input.headBytes == targa::kHeaderSize) {

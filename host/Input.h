@@ -65,9 +65,9 @@ enum class ImportResult { Ok, NotTarga, Failed };
 // a box is given, into `imported`, as a step of its own on a terminal. The
 // header's size is checked against `limits` before the plug-in decodes
 // anything, and so is the file's size against the pixel data the header
-// claims. On NotTarga and Failed `error` says why; `notice` says what the user
-// should know of a picture delivered (pixel data missing from the file,
-// delivered as white).
+// claims. On NotTarga `error` is "'x' is not a Targa file (why)", on Failed
+// why it could not be read; `notice` says what the user should know of a
+// picture delivered (pixel data missing from the file, delivered as white).
 ImportResult ImportTarga(const PluginApi &api, const InputFile &input, const ReadLimits &limits,
                          Imported *imported, std::string *error, std::string *notice,
                          int32_t boxWidth = 0, int32_t boxHeight = 0);
