@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Line and branch coverage, per path of scripts/coverage-floors, failing below
-# any floor there:
+# any floor there, or where libgcov could not keep every count:
 #   linux  GCC --coverage (preset coverage): the Linux suite with the fuzzers'
 #          seeds and kept crashers, then the replay corpus through the library
 #   win32  MinGW's gcov (preset coverage-win32): the win32 suite under Wine
@@ -40,6 +40,7 @@ measure() {
   find "$dir" -name '*.gcda' -delete
   rm -f "$dir/gcov-errors.txt"
   if [ "$build" = linux ]; then
+    local -x GCOV_ERROR_FILE=$root/$dir/gcov-errors.txt
     ctest --preset "$preset" >>"$log" 2>&1 || { tail -n 30 "$log"; fail "the $preset suite (see $log)"; }
     python3 tests/replay/make_corpus.py "$dir/replay" >>"$log" 2>&1 &&
       (cd "$dir/replay" && "$root/$dir/bin/tlp_replay" list.txt >/dev/null 2>>"$root/$log") ||
@@ -51,6 +52,10 @@ measure() {
     GCOV_PREFIX=Z: GCOV_ERROR_FILE="Z:$root/$dir/gcov-errors.txt" \
       ctest --preset "$preset" >>"$log" 2>&1 || { tail -n 30 "$log"; fail "the $preset suite (see $log)"; }
   fi
+  # Counts libgcov could not merge or write are lost, and a file it wrote in
+  # part spoils every later program's: no figure can be told from them.
+  [ ! -s "$dir/gcov-errors.txt" ] ||
+    fail "the $preset counts: libgcov could not keep them all (see $dir/gcov-errors.txt; the first line: $(head -n 1 "$dir/gcov-errors.txt"))"
   # Only this build's counts: the other build's are of other code. A program
   # that ends inside a function, as tga-host does when a test stops it, can
   # leave counts that gcov gives as a negative branch: that line is passed

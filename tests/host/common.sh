@@ -2,7 +2,8 @@
 failed=0 failures=()
 fail() { # description: a check that did not hold
   echo "FAIL: $1"
-  # What the last command said, which most checks read.
+  # How the last command ended and what it said, which most checks read.
+  [ ! -s "$dir/status.txt" ] || echo "  | exit $(cat "$dir/status.txt")"
   [ ! -s "$dir/err.txt" ] || head -n 3 "$dir/err.txt" | sed 's/^/  | /'
   failed=$((failed + 1)) failures+=("$1")
 }
@@ -17,8 +18,12 @@ finish() { # the suite's name
   [ "$failed" -eq 0 ] || printf '  failed: %s\n' "${failures[@]}"
   [ "$failed" -eq 0 ]
 }
-# A command's exit status; what it said in $dir/out.txt and $dir/err.txt.
-status() { "$@" >"$dir/out.txt" 2>"$dir/err.txt"; echo $?; }
+# A command's exit status, also in $dir/status.txt; what it said in
+# $dir/out.txt and $dir/err.txt.
+status() {
+  "$@" >"$dir/out.txt" 2>"$dir/err.txt"
+  echo $? | tee "$dir/status.txt"
+}
 
 # Ctrl-C on a write: a write to a pipe that nobody
 # drains blocks; SIGINT then stops it at the next row. The output is no

@@ -12,14 +12,21 @@ rm -rf "$dir" && mkdir -p "$dir/o" || exit 1
 o=$dir/o
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 # Both streams in one file here.
-status() { "$@" >"$dir/out.txt" 2>&1; echo $?; }
-# 4 KB, with the signal that would end the program ignored, as a shell's
-# `trap '' XFSZ` passes on to what it runs.
-limited() { (trap '' XFSZ && ulimit -f 4 && exec "$@"); }
+status() {
+  "$@" >"$dir/out.txt" 2>&1
+  echo $? | tee "$dir/status.txt"
+}
+# 512 KB, with the signal that would end the program ignored, as a shell's
+# `trap '' XFSZ` passes on to what it runs. The limit is the program's own:
+# a coverage build writes its counts as it ends, which a limit below their
+# size would cut short, spoiling them for every later run.
+limited() { (trap '' XFSZ && ulimit -f 512 && exec "$@"); }
 
 # IN: 200 x 200 random pixels, 24-bit, top-down, which the plug-in writes back byte for
-# byte; OLD: 1 x 1, what OUT holds before each case.
+# byte; OLD: 1 x 1, what OUT holds before each case; BIG: 900 x 900 random
+# pixels, more than the file-size limit in any form.
 { printf '\0\0\2\0\0\0\0\0\0\0\0\0\310\0\310\0\30\40'; head -c 120000 /dev/urandom; } >"$dir/in.tga"
+{ printf '\0\0\2\0\0\0\0\0\0\0\0\0\204\3\204\3\30\40'; head -c 2430000 /dev/urandom; } >"$dir/big.tga"
 printf '\0\0\2\0\0\0\0\0\0\0\0\0\1\0\1\0\30\40abc' >"$dir/old.tga"
 # A file system that is full after 64 KB, where one can be mounted.
 full=$dir/full
@@ -27,10 +34,10 @@ mkdir -p "$full" && mount -t tmpfs -o size=64k tmpfs "$full" 2>/dev/null || full
 trap '[ -n "$full" ] && umount "$full"' EXIT
 
 # what | exit | message | OUT afterwards: old, or new (= IN) | arguments,
-# where @D is the folder of OUT (@D/out.tga, and @D/out.png, which only
-# import may change). "full:" rows run
-# in the full file system, "read-only:" rows with OUT read-only (which does
-# not stop root natively), "wine:" rows under Wine only (Windows devices).
+# where @IN is IN, @BIG is BIG and @D is the folder of OUT (@D/out.tga, and
+# @D/out.png, which only import may change). "full:" rows run in the full
+# file system, "read-only:" rows with OUT read-only (which does not stop root
+# natively), "wine:" rows under Wine only (Windows devices).
 # Under Wine the kernel's "File too large" reaches a Windows program as
 # another error, whose words are Wine's: only the file is checked there.
 fbig=$([ "$mode" = native ] && echo "File too large")
@@ -43,9 +50,9 @@ rows=(
   "OUT a folder|1|cannot write '@D': it is a folder|old|convert @IN @D"
   "import, OUT a folder|1|cannot write '@D': it is a folder|old|import @IN -o @D"
   "OUT in a missing folder|1|cannot write '@D/no/x.tga': No such file or directory|old|convert @IN @D/no/x.tga"
-  "file-size limit, export|1|cannot write '@D/out.tga': $fbig|old|limited export --method 4 @IN @D/out.tga"
-  "file-size limit, convert|1|cannot write '@D/out.tga': $fbig|old|limited convert @IN @D/out.tga"
-  "file-size limit, import|1|cannot write '@D/out.png': $fbig|old|limited import @IN -o @D/out.png"
+  "file-size limit, export|1|cannot write '@D/out.tga': $fbig|old|limited export --method 4 @BIG @D/out.tga"
+  "file-size limit, convert|1|cannot write '@D/out.tga': $fbig|old|limited convert @BIG @D/out.tga"
+  "file-size limit, import|1|cannot write '@D/out.png': $fbig|old|limited import @BIG -o @D/out.png"
   "full:full disk, export|1|cannot write '@D/out.tga': No space left on device|old|export --method 0 @IN @D/out.tga"
   "full:full disk, import|1|cannot write '@D/out.png': No space left on device|old|import @IN -o @D/out.png"
   "read-only:OUT read-only|1|cannot write '@D/out.tga': Permission denied|old|convert @IN @D/out.tga"
@@ -70,7 +77,7 @@ for row in "${rows[@]}"; do
   rm -rf "${o:?}"/* && cp "$dir/old.tga" "$o/out.tga" && cp "$dir/old.tga" "$o/out.png"
   [[ $what == read-only:* ]] && chmod a-w "$o/out.tga"
   what=${what#*:}
-  args=${args//@IN/$dir/in.tga}
+  args=${args//@IN/$dir/in.tga} args=${args//@BIG/$dir/big.tga}
   read -ra argv <<<"${args//@D/$o}"
   say=${say//@D/$o}
   run=("${host[@]}")
